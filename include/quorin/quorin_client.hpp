@@ -1,0 +1,104 @@
+#pragma once
+
+// The C++ facade of QuorinNative. A host creates one QRNQuorinClient, which sets itself up
+// at once, reads device facts and registers callbacks through it, and calls dispose() when
+// it no longer wants events.
+//
+// Threads: every call runs synchronously on the calling thread. Lifecycle callbacks run on
+// the thread that posts the lifecycle notification, which is the main thread (the thread
+// that drives the main run loop). Callback slots are plain fields: set them before the
+// events they are for, not while those events are being delivered. Nothing here throws.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "quorin/export.h"
+#include "quorin/version.h"
+
+namespace quorin {
+class QuorinClient;
+namespace platform {
+class Platform;
+}
+}  // namespace quorin
+
+// Receives the key of a cloud read and its value, or nullopt when none was found.
+using QRNCloudValueCallback =
+    std::function<void(const std::string& key, const std::optional<std::string>& value)>;
+using QRNLifecycleCallback = std::function<void()>;
+
+// One argument or result of perform(); std::monostate stands for nil.
+using QRNValue = std::variant<std::monostate, bool, std::string, QRNCloudValueCallback,
+                              QRNLifecycleCallback, std::shared_ptr<quorin::QuorinClient>>;
+
+enum class QRNPerformStatus {
+  ok,
+  unknownSelector,  // no facade method has this selector
+  wrongArguments,   // too many or too few arguments, or one of the wrong type
+};
+
+struct QRNPerformResult {
+  QRNPerformStatus status = QRNPerformStatus::ok;
+  QRNValue value;       // the method's result; nil for methods without one
+  std::string message;  // why the call was refused; empty when status is ok
+  bool ok() const { return status == QRNPerformStatus::ok; }
+};
+
+class QRN_EXPORT QRNQuorinClient {
+ public:
+  // Makes a client on the process's default platform and sets it up.
+  QRNQuorinClient();
+  // Makes a client on `platform` and sets it up.
+  explicit QRNQuorinClient(std::shared_ptr<quorin::platform::Platform> platform);
+  // Releases the client without disposing it: pending events then reach nobody.
+  ~QRNQuorinClient();
+
+  QRNQuorinClient(const QRNQuorinClient&) = delete;
+  QRNQuorinClient& operator=(const QRNQuorinClient&) = delete;
+
+  // Stops the client's events: clears every callback and removes its observers.
+  void dispose();
+
+  void setOnCloudStoreValueFetched(QRNCloudValueCallback callback);
+  void setOnApplicationEnterForeground(QRNLifecycleCallback callback);
+  void setOnApplicationEnterBackground(QRNLifecycleCallback callback);
+  void setOnApplicationDidBecomeActive(QRNLifecycleCallback callback);
+  void setOnApplicationWillResignActive(QRNLifecycleCallback callback);
+  // The client's current callbacks; empty functions for nil.
+  QRNCloudValueCallback onCloudStoreValueFetched() const;
+  QRNLifecycleCallback onApplicationEnterForeground() const;
+  QRNLifecycleCallback onApplicationEnterBackground() const;
+  QRNLifecycleCallback onApplicationDidBecomeActive() const;
+  QRNLifecycleCallback onApplicationWillResignActive() const;
+
+  std::string deviceModel() const;
+  std::string osVersion() const;
+  std::string buildNumber() const;
+  bool isTablet() const;
+  // Has no effect: whether the device is a tablet is a fact of the device.
+  void setIsTablet(bool isTablet);
+  std::string languageWithRegion() const;
+  std::optional<std::string> idfa() const;
+  std::optional<std::string> idfv() const;
+  std::optional<std::string> encodedDeviceIdentifier() const;
+  // Waits for any storefront refresh already queued, then answers from the copy it made.
+  std::optional<std::string> storeCountry() const;
+  bool isApplicationInstalledForScheme(const std::string& scheme) const;
+
+  std::shared_ptr<quorin::QuorinClient> swiftClient() const;
+  void setSwiftClient(std::shared_ptr<quorin::QuorinClient> client);
+
+  // Calls the method named by its selector, such as "deviceModel" or
+  // "setOnApplicationEnterForeground:", with `arguments` in order.
+  QRNPerformResult perform(std::string_view selector, std::span<const QRNValue> arguments = {});
+  // Every selector perform() answers, in the order of the facade's method table.
+  static std::span<const std::string_view> selectors();
+
+ private:
+  std::shared_ptr<quorin::QuorinClient> client_;
+};

@@ -1,0 +1,94 @@
+#include "client/quorin_client.hpp"
+#include "quorin/quorin_client.hpp"
+
+namespace {
+
+using quorin::QuorinClient;
+
+std::shared_ptr<QuorinClient> makeSetUpClient(std::shared_ptr<quorin::platform::Platform> platform) {
+  auto client = std::make_shared<QuorinClient>(std::move(platform));
+  client->setup();
+  return client;
+}
+
+}  // namespace
+
+QRNQuorinClient::QRNQuorinClient() : QRNQuorinClient(quorin::platform::defaultPlatform()) {}
+
+QRNQuorinClient::QRNQuorinClient(std::shared_ptr<quorin::platform::Platform> platform)
+    : client_(makeSetUpClient(std::move(platform))) {}
+
+QRNQuorinClient::~QRNQuorinClient() = default;
+
+namespace {
+
+// Like a message to nil, a call without a client has no effect and answers nil, false or "".
+template <typename Result, typename Method, typename... Arguments>
+Result forward(const std::shared_ptr<QuorinClient>& client, Result fallback, Method method,
+               Arguments&&... arguments) {
+  if (!client) return fallback;
+  return ((*client).*method)(std::forward<Arguments>(arguments)...);
+}
+
+}  // namespace
+
+void QRNQuorinClient::dispose() {
+  if (client_) client_->dispose();
+}
+
+void QRNQuorinClient::setOnCloudStoreValueFetched(QRNCloudValueCallback callback) {
+  if (client_) client_->setOnCloudStoreValueFetched(std::move(callback));
+}
+void QRNQuorinClient::setOnApplicationEnterForeground(QRNLifecycleCallback callback) {
+  if (client_) client_->setOnApplicationEnterForeground(std::move(callback));
+}
+void QRNQuorinClient::setOnApplicationEnterBackground(QRNLifecycleCallback callback) {
+  if (client_) client_->setOnApplicationEnterBackground(std::move(callback));
+}
+void QRNQuorinClient::setOnApplicationDidBecomeActive(QRNLifecycleCallback callback) {
+  if (client_) client_->setOnApplicationDidBecomeActive(std::move(callback));
+}
+void QRNQuorinClient::setOnApplicationWillResignActive(QRNLifecycleCallback callback) {
+  if (client_) client_->setOnApplicationWillResignActive(std::move(callback));
+}
+
+QRNCloudValueCallback QRNQuorinClient::onCloudStoreValueFetched() const {
+  return forward(client_, QRNCloudValueCallback(), &QuorinClient::onCloudStoreValueFetched);
+}
+QRNLifecycleCallback QRNQuorinClient::onApplicationEnterForeground() const {
+  return forward(client_, QRNLifecycleCallback(), &QuorinClient::onApplicationEnterForeground);
+}
+QRNLifecycleCallback QRNQuorinClient::onApplicationEnterBackground() const {
+  return forward(client_, QRNLifecycleCallback(), &QuorinClient::onApplicationEnterBackground);
+}
+QRNLifecycleCallback QRNQuorinClient::onApplicationDidBecomeActive() const {
+  return forward(client_, QRNLifecycleCallback(), &QuorinClient::onApplicationDidBecomeActive);
+}
+QRNLifecycleCallback QRNQuorinClient::onApplicationWillResignActive() const {
+  return forward(client_, QRNLifecycleCallback(), &QuorinClient::onApplicationWillResignActive);
+}
+
+std::string QRNQuorinClient::deviceModel() const { return forward(client_, std::string(), &QuorinClient::deviceModel); }
+std::string QRNQuorinClient::osVersion() const { return forward(client_, std::string(), &QuorinClient::osVersion); }
+std::string QRNQuorinClient::buildNumber() const { return forward(client_, std::string(), &QuorinClient::buildNumber); }
+bool QRNQuorinClient::isTablet() const { return forward(client_, false, &QuorinClient::isTablet); }
+void QRNQuorinClient::setIsTablet(bool) {}
+std::string QRNQuorinClient::languageWithRegion() const {
+  return forward(client_, std::string(), &QuorinClient::languageWithRegion);
+}
+std::optional<std::string> QRNQuorinClient::idfa() const { return forward(client_, std::optional<std::string>(), &QuorinClient::idfa); }
+std::optional<std::string> QRNQuorinClient::idfv() const { return forward(client_, std::optional<std::string>(), &QuorinClient::idfv); }
+std::optional<std::string> QRNQuorinClient::encodedDeviceIdentifier() const {
+  return forward(client_, std::optional<std::string>(), &QuorinClient::encodedDeviceIdentifier);
+}
+std::optional<std::string> QRNQuorinClient::storeCountry() const {
+  return forward(client_, std::optional<std::string>(), &QuorinClient::storeCountry);
+}
+bool QRNQuorinClient::isApplicationInstalledForScheme(const std::string& scheme) const {
+  return forward(client_, false, &QuorinClient::isApplicationInstalled, scheme);
+}
+
+std::shared_ptr<QuorinClient> QRNQuorinClient::swiftClient() const { return client_; }
+void QRNQuorinClient::setSwiftClient(std::shared_ptr<QuorinClient> client) {
+  client_ = std::move(client);
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.hpp"
+#include "quorin/quorin_client.hpp"
+
+namespace quorin {
+
+// The client behind the facade: answers device facts, relays lifecycle notifications and
+// storefront changes. Made with std::make_shared, since its observers hold it weakly.
+// Every operation runs on the calling thread; only the storefront copy is guarded.
+class QuorinClient final : public platform::PaymentTransactionObserver,
+                           public std::enable_shared_from_this<QuorinClient> {
+ public:
+  static constexpr std::string_view quorinDomain = "com.vendexa.iossdk";
+  static constexpr std::string_view morventDomain = "com.corvasta.morvent";
+  static constexpr std::string_view storefrontQueueLabel = "com.vendexa.iossdk.storefront";
+
+  // Registers nothing and opens nothing; setup() does.
+  explicit QuorinClient(std::shared_ptr<platform::Platform> platform);
+
+  void setup();
+  void dispose();
+
+  void setOnCloudStoreValueFetched(QRNCloudValueCallback callback);
+  void setOnApplicationEnterForeground(QRNLifecycleCallback callback);
+  void setOnApplicationEnterBackground(QRNLifecycleCallback callback);
+  void setOnApplicationDidBecomeActive(QRNLifecycleCallback callback);
+  void setOnApplicationWillResignActive(QRNLifecycleCallback callback);
+  const QRNCloudValueCallback& onCloudStoreValueFetched() const { return onCloudStoreValueFetched_; }
+  const QRNLifecycleCallback& onApplicationEnterForeground() const {
+    return onApplicationEnterForeground_;
+  }
+  const QRNLifecycleCallback& onApplicationEnterBackground() const {
+    return onApplicationEnterBackground_;
+  }
+  const QRNLifecycleCallback& onApplicationDidBecomeActive() const {
+    return onApplicationDidBecomeActive_;
+  }
+  const QRNLifecycleCallback& onApplicationWillResignActive() const {
+    return onApplicationWillResignActive_;
+  }
+
+  std::string deviceModel() const;
+  std::string osVersion() const;
+  std::string buildNumber() const;
+  bool isTablet() const;
+  std::string languageWithRegion() const;
+  std::optional<std::string> idfa() const;
+  std::optional<std::string> idfv() const;
+  std::optional<std::string> encodedDeviceIdentifier() const;
+  std::optional<std::string> storeCountry() const;
+  bool isApplicationInstalled(const std::string& scheme) const;
+
+  // Notification handlers.
+  void onEnterForeground() const;
+  void onEnterBackground() const;
+  void applicationDidBecomeActive() const;
+  void applicationWillResignActive() const;
+
+  void paymentQueue(platform::PaymentQueue& queue,
+                    const std::vector<platform::PaymentTransaction>& updatedTransactions) override;
+  void paymentQueueDidChangeStorefront(platform::PaymentQueue& queue) override;
+
+ private:
+  void refreshStorefront();
+  void observeLifecycle();
+  void stopObservingLifecycle();
+  static void relay(const QRNLifecycleCallback& slot);
+
+  std::shared_ptr<platform::Platform> platform_;
+  std::optional<platform::Storefront> storefront_;  // only inside storefrontQueue_ tasks
+  platform::PaymentQueue& paymentQueue_;
+  std::unique_ptr<platform::ConcurrentQueue> storefrontQueue_;
+  QRNCloudValueCallback onCloudStoreValueFetched_;
+  QRNLifecycleCallback onApplicationEnterForeground_;
+  QRNLifecycleCallback onApplicationEnterBackground_;
+  QRNLifecycleCallback onApplicationDidBecomeActive_;
+  QRNLifecycleCallback onApplicationWillResignActive_;
+};
+
+}  // namespace quorin

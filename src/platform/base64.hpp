@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace quorin::platform {
+
+// Standard base64 (RFC 4648 alphabet, "=" padding, no line breaks).
+std::string base64Encode(std::span<const std::uint8_t> bytes);
+
+}  // namespace quorin::platform

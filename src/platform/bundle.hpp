@@ -1,0 +1,19 @@
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "platform/value.hpp"
+
+namespace quorin::platform {
+
+inline constexpr std::string_view kCFBundleVersionKey = "CFBundleVersion";
+
+// The application's main bundle.
+class Bundle {
+ public:
+  virtual ~Bundle() = default;
+  virtual std::optional<Value> objectForInfoDictionaryKey(std::string_view key) const = 0;
+};
+
+}  // namespace quorin::platform

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/ad_support.hpp"
+#include "platform/application.hpp"
+#include "platform/bundle.hpp"
+#include "platform/device.hpp"
+#include "platform/dispatch.hpp"
+#include "platform/locale.hpp"
+#include "platform/notification_center.hpp"
+#include "platform/process_info.hpp"
+#include "platform/store_kit.hpp"
+
+namespace quorin::platform {
+
+// Hands out the services of one platform. Every service lives as long as the platform.
+class Platform {
+ public:
+  virtual ~Platform() = default;
+  virtual Dispatch& dispatch() = 0;
+  virtual NotificationCenter& notificationCenter() = 0;
+  virtual Device& device() = 0;
+  virtual ProcessInfo& processInfo() = 0;
+  virtual AdSupport& adSupport() = 0;
+  virtual Bundle& mainBundle() = 0;
+  virtual Locale& locale() = 0;
+  virtual Application& application() = 0;
+  virtual PaymentQueue& paymentQueue() = 0;
+};
+
+// The process-wide platform that a client made without one uses: the operating system's,
+// unless the host installed another first.
+std::shared_ptr<Platform> defaultPlatform();
+void setDefaultPlatform(std::shared_ptr<Platform> platform);
+
+}  // namespace quorin::platform

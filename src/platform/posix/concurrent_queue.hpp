@@ -1,0 +1,28 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/dispatch.hpp"
+
+namespace quorin::platform::posix {
+
+// A concurrent queue whose barriers run on a process-wide pool of worker threads, so that a
+// barrier may drop the last reference to the queue's owner (and the queue) while it runs.
+class BarrierQueue final : public ConcurrentQueue {
+ public:
+  explicit BarrierQueue(std::string label);
+  ~BarrierQueue() override;
+
+  void asyncBarrier(Task task) override;
+  void sync(const std::function<void()>& task) override;
+
+  const std::string& label() const { return label_; }
+
+ private:
+  struct State;
+  std::string label_;
+  std::shared_ptr<State> state_;
+};
+
+}  // namespace quorin::platform::posix

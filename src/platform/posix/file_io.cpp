@@ -1,0 +1,105 @@
+#include "platform/posix/file_io.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+#include <utility>
+
+namespace quorin::platform::posix {
+namespace {
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  bool close() { return ::close(std::exchange(fd_, -1)) == 0; }
+
+ private:
+  int fd_;
+};
+
+bool writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+std::filesystem::path temporarySibling(const std::filesystem::path& path) {
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  auto name = "." + path.filename().string() + ".tmp-" + std::to_string(random());
+  return path.parent_path() / name;
+}
+
+void syncDirectory(const std::filesystem::path& directory) {
+  FileDescriptor fd(::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY));
+  if (fd.get() >= 0) ::fsync(fd.get());
+}
+
+bool publish(const std::filesystem::path& temporary, const std::filesystem::path& path,
+             WriteMode writeMode) {
+  if (writeMode == WriteMode::replace) return ::rename(temporary.c_str(), path.c_str()) == 0;
+  bool linked = ::link(temporary.c_str(), path.c_str()) == 0;
+  ::unlink(temporary.c_str());
+  return linked;
+}
+
+}  // namespace
+
+std::optional<std::string> readFile(const std::filesystem::path& path, std::size_t maxBytes) {
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat info {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  if (static_cast<std::size_t>(info.st_size) > maxBytes) return std::nullopt;
+  std::string bytes;
+  bytes.resize(static_cast<std::size_t>(info.st_size));
+  std::size_t filled = 0;
+  while (true) {
+    if (filled == bytes.size()) bytes.resize(filled + 4096);  // the file may have grown
+    ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return std::nullopt;
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
+    if (filled > maxBytes) return std::nullopt;
+  }
+  bytes.resize(filled);
+  return bytes;
+}
+
+bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode,
+                         WriteMode writeMode) {
+  auto temporary = temporarySibling(path);
+  FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+  if (fd.get() < 0) return false;
+  bool ok = ::fchmod(fd.get(), mode) == 0 && writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
+  ok = fd.close() && ok;
+  if (!ok || !publish(temporary, path, writeMode)) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  syncDirectory(path.parent_path());
+  return true;
+}
+
+bool makeDirectories(const std::filesystem::path& path, mode_t mode) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) return true;
+  if (path.has_parent_path() && path.parent_path() != path &&
+      !makeDirectories(path.parent_path(), mode))
+    return false;
+  return ::mkdir(path.c_str(), mode) == 0 || (errno == EEXIST && std::filesystem::is_directory(path, error));
+}
+
+}  // namespace quorin::platform::posix

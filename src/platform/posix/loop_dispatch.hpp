@@ -1,0 +1,28 @@
+#pragma once
+
+#include "platform/dispatch.hpp"
+#include "platform/posix/concurrent_queue.hpp"
+#include "platform/posix/run_loop.hpp"
+
+namespace quorin::platform::posix {
+
+// Dispatch on a host-driven main run loop, counting time on `clock`.
+class LoopDispatch final : public Dispatch {
+ public:
+  explicit LoopDispatch(Clock& clock) : clock_(clock), mainLoop_(clock) {}
+
+  SerialQueue& mainQueue() override { return mainLoop_; }
+  std::unique_ptr<ConcurrentQueue> makeConcurrentQueue(std::string label,
+                                                       QualityOfService) override {
+    return std::make_unique<BarrierQueue>(std::move(label));
+  }
+  Clock& clock() override { return clock_; }
+
+  RunLoop& mainLoop() { return mainLoop_; }
+
+ private:
+  Clock& clock_;
+  RunLoop mainLoop_;
+};
+
+}  // namespace quorin::platform::posix

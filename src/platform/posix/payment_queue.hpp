@@ -1,0 +1,34 @@
+#pragma once
+
+#include <mutex>
+#include <vector>
+
+#include "platform/store_kit.hpp"
+
+namespace quorin::platform::posix {
+
+// StoreKit's default queue without an App Store: the host (or a test) sets the current
+// storefront and reports transactions; observers hear of both on the reporting thread.
+class SimulatedPaymentQueue final : public PaymentQueue {
+ public:
+  explicit SimulatedPaymentQueue(std::optional<Storefront> storefront = std::nullopt);
+
+  void addTransactionObserver(std::weak_ptr<PaymentTransactionObserver> observer) override;
+  void removeTransactionObserver(const PaymentTransactionObserver* observer) override;
+  std::optional<Storefront> storefront() const override;
+
+  // Replaces the current storefront and tells every observer that it changed.
+  void changeStorefront(std::optional<Storefront> storefront);
+  void reportUpdatedTransactions(const std::vector<PaymentTransaction>& transactions);
+
+  std::size_t observerCount() const;
+
+ private:
+  std::vector<std::shared_ptr<PaymentTransactionObserver>> liveObservers() const;
+
+  mutable std::mutex mutex_;
+  std::optional<Storefront> storefront_;
+  std::vector<std::weak_ptr<PaymentTransactionObserver>> observers_;
+};
+
+}  // namespace quorin::platform::posix

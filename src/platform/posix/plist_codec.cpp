@@ -1,0 +1,191 @@
+#include "platform/posix/plist_codec.hpp"
+
+#include <plist/plist.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+
+namespace quorin::platform::posix {
+namespace {
+
+// Property lists count time from 2001-01-01.
+constexpr double kAppleEpochOffset = 978307200.0;
+constexpr int kMaxDepth = 256;
+
+struct PlistDeleter {
+  void operator()(void* node) const { plist_free(node); }
+};
+using PlistPtr = std::unique_ptr<void, PlistDeleter>;
+
+struct MallocDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+
+std::optional<Value> toValue(plist_t node, int depth);
+
+std::optional<Value> arrayToValue(plist_t node, int depth) {
+  Array array;
+  uint32_t size = plist_array_get_size(node);
+  array.reserve(size);
+  for (uint32_t i = 0; i < size; ++i) {
+    auto item = toValue(plist_array_get_item(node, i), depth + 1);
+    if (!item) return std::nullopt;
+    array.push_back(std::move(*item));
+  }
+  return Value(std::move(array));
+}
+
+std::optional<Value> dictToValue(plist_t node, int depth) {
+  Dictionary dictionary;
+  plist_dict_iter iter = nullptr;
+  plist_dict_new_iter(node, &iter);
+  std::unique_ptr<void, MallocDeleter> iterOwner(iter);
+  while (true) {
+    char* rawKey = nullptr;
+    plist_t item = nullptr;
+    plist_dict_next_item(node, iter, &rawKey, &item);
+    std::unique_ptr<char, MallocDeleter> key(rawKey);
+    if (!item) break;
+    auto value = toValue(item, depth + 1);
+    if (!value || !key) return std::nullopt;
+    dictionary.insert_or_assign(key.get(), std::move(*value));
+  }
+  return Value(std::move(dictionary));
+}
+
+std::optional<Value> scalarToValue(plist_t node) {
+  switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+      uint8_t b = 0;
+      plist_get_bool_val(node, &b);
+      return Value(b != 0);
+    }
+    case PLIST_UINT: {
+      uint64_t u = 0;
+      plist_get_uint_val(node, &u);
+      // Binary plists store signed 64-bit integers; the reader hands them over unsigned.
+      return Value(static_cast<std::int64_t>(u));
+    }
+    case PLIST_UID: {
+      uint64_t u = 0;
+      plist_get_uid_val(node, &u);
+      return Value(static_cast<std::int64_t>(u));
+    }
+    case PLIST_REAL: {
+      double d = 0;
+      plist_get_real_val(node, &d);
+      return Value(d);
+    }
+    case PLIST_STRING:
+    case PLIST_KEY: {
+      char* raw = nullptr;
+      plist_get_string_val(node, &raw);
+      std::unique_ptr<char, MallocDeleter> text(raw);
+      return Value(std::string(raw ? raw : ""));
+    }
+    case PLIST_DATA: {
+      char* raw = nullptr;
+      uint64_t length = 0;
+      plist_get_data_val(node, &raw, &length);
+      std::unique_ptr<char, MallocDeleter> bytes(raw);
+      auto* begin = reinterpret_cast<const std::uint8_t*>(raw);
+      return Value(raw ? Data(begin, begin + length) : Data{});
+    }
+    case PLIST_DATE: {
+      int32_t sec = 0, usec = 0;
+      plist_get_date_val(node, &sec, &usec);
+      return Value(Date{kAppleEpochOffset + sec + usec / 1e6});
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+std::optional<Value> toValue(plist_t node, int depth) {
+  if (!node || depth > kMaxDepth) return std::nullopt;
+  switch (plist_get_node_type(node)) {
+    case PLIST_ARRAY:
+      return arrayToValue(node, depth);
+    case PLIST_DICT:
+      return dictToValue(node, depth);
+    default:
+      return scalarToValue(node);
+  }
+}
+
+PlistPtr fromValue(const Value& value);
+
+PlistPtr dateNode(Date date) {
+  double since2001 = date.secondsSince1970 - kAppleEpochOffset;
+  double whole = std::floor(since2001);
+  if (!std::isfinite(whole) || whole < std::numeric_limits<int32_t>::min() ||
+      whole > std::numeric_limits<int32_t>::max())
+    return nullptr;
+  auto usec = static_cast<int32_t>(std::lround((since2001 - whole) * 1e6));
+  return PlistPtr(plist_new_date(static_cast<int32_t>(whole), std::min(usec, 999999)));
+}
+
+PlistPtr containerNode(const Value& value) {
+  if (const auto* array = value.get<Array>()) {
+    PlistPtr node(plist_new_array());
+    for (const auto& item : *array) {
+      PlistPtr child = fromValue(item);
+      if (!child) return nullptr;
+      plist_array_append_item(node.get(), child.release());
+    }
+    return node;
+  }
+  PlistPtr node(plist_new_dict());
+  for (const auto& [key, item] : *value.get<Dictionary>()) {
+    PlistPtr child = fromValue(item);
+    if (!child || key.find('\0') != std::string::npos) return nullptr;
+    plist_dict_set_item(node.get(), key.c_str(), child.release());
+  }
+  return node;
+}
+
+PlistPtr fromValue(const Value& value) {
+  if (value.is<Array>() || value.is<Dictionary>()) return containerNode(value);
+  if (const auto* b = value.get<bool>()) return PlistPtr(plist_new_bool(*b));
+  if (const auto* i = value.get<std::int64_t>())
+    return PlistPtr(plist_new_uint(static_cast<uint64_t>(*i)));
+  if (const auto* d = value.get<double>()) return PlistPtr(plist_new_real(*d));
+  if (const auto* s = value.get<std::string>()) {
+    if (s->find('\0') != std::string::npos) return nullptr;
+    return PlistPtr(plist_new_string(s->c_str()));
+  }
+  if (const auto* data = value.get<Data>())
+    return PlistPtr(
+        plist_new_data(reinterpret_cast<const char*>(data->data()), data->size()));
+  if (const auto* date = value.get<Date>()) return dateNode(*date);
+  return nullptr;
+}
+
+}  // namespace
+
+std::optional<Value> parsePlist(std::string_view bytes) {
+  if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return std::nullopt;
+  plist_t root = nullptr;
+  plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+  PlistPtr owner(root);
+  return toValue(root, 0);
+}
+
+std::optional<std::string> serializePlist(const Value& value, PlistFormat format) {
+  PlistPtr root = fromValue(value);
+  if (!root) return std::nullopt;
+  char* raw = nullptr;
+  uint32_t length = 0;
+  if (format == PlistFormat::binary) {
+    plist_to_bin(root.get(), &raw, &length);
+  } else {
+    plist_to_xml(root.get(), &raw, &length);
+  }
+  std::unique_ptr<char, MallocDeleter> bytes(raw);
+  if (!raw) return std::nullopt;
+  return std::string(raw, length);
+}
+
+}  // namespace quorin::platform::posix

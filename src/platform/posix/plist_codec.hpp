@@ -1,0 +1,21 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/value.hpp"
+
+namespace quorin::platform::posix {
+
+enum class PlistFormat { binary, xml };
+
+// Reads a binary or XML property list. None when the bytes are no property list, nest
+// deeper than any real one does, or are empty.
+std::optional<Value> parsePlist(std::string_view bytes);
+
+// None when `value` holds what a property list cannot: null, platform objects, strings with
+// a NUL character, or dates outside the format's range.
+std::optional<std::string> serializePlist(const Value& value, PlistFormat format);
+
+}  // namespace quorin::platform::posix

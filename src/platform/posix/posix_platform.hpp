@@ -1,0 +1,66 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "platform/platform.hpp"
+#include "platform/posix/device_profile.hpp"
+#include "platform/posix/info_plist_bundle.hpp"
+#include "platform/posix/locale.hpp"
+#include "platform/posix/loop_dispatch.hpp"
+#include "platform/posix/notification_center.hpp"
+#include "platform/posix/payment_queue.hpp"
+#include "platform/posix/profile_services.hpp"
+#include "platform/posix/scheme_handlers.hpp"
+
+namespace quorin::platform::posix {
+
+struct PosixPlatformOptions {
+  // The device's sandbox; created on first use.
+  std::filesystem::path container;
+  // The application's Info.plist, if it has one.
+  std::optional<std::filesystem::path> infoPlist;
+};
+
+// `$XDG_DATA_HOME/quorin/containers/default`, or under `~/.local/share` without it.
+std::filesystem::path defaultContainerPath();
+
+// A device on this machine: a container directory, the process's environment and the
+// machine's own uname. The host drives the main run loop.
+class PosixPlatform final : public Platform {
+ public:
+  explicit PosixPlatform(PosixPlatformOptions options);
+
+  Dispatch& dispatch() override { return dispatch_; }
+  NotificationCenter& notificationCenter() override { return notificationCenter_; }
+  Device& device() override { return device_; }
+  ProcessInfo& processInfo() override { return processInfo_; }
+  AdSupport& adSupport() override { return adSupport_; }
+  Bundle& mainBundle() override { return bundle_; }
+  Locale& locale() override { return locale_; }
+  Application& application() override { return application_; }
+  PaymentQueue& paymentQueue() override { return paymentQueue_; }
+
+  RunLoop& mainLoop() { return dispatch_.mainLoop(); }
+  SimulatedPaymentQueue& simulatedPaymentQueue() { return paymentQueue_; }
+  const std::filesystem::path& container() const { return options_.container; }
+  // Why the container's device profile could not be used as it is, or none.
+  const std::optional<std::string>& profileProblem() const { return loaded_.problem; }
+
+ private:
+  PosixPlatformOptions options_;
+  SteadyClock clock_;
+  LoopDispatch dispatch_{clock_};
+  LocalNotificationCenter notificationCenter_;
+  LoadedProfile loaded_;
+  ProfileDevice device_{loaded_.profile};
+  ProfileProcessInfo processInfo_{loaded_.profile};
+  ProfileAdSupport adSupport_{loaded_.profile};
+  InfoPlistBundle bundle_;
+  EnvironmentLocale locale_;
+  XdgApplication application_;
+  SimulatedPaymentQueue paymentQueue_;
+};
+
+}  // namespace quorin::platform::posix

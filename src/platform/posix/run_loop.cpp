@@ -1,0 +1,155 @@
+#include "platform/posix/run_loop.hpp"
+
+namespace quorin::platform::posix {
+
+// Guarded by the loop's mutex. `generation` tells a live heap entry from one left behind by a
+// cancel or a re-schedule.
+struct RunLoop::TimerState {
+  Task handler;
+  Clock::TimePoint deadline = Clock::TimePoint::max();
+  std::uint64_t generation = 0;
+  bool scheduled = false;
+  bool resumed = false;
+  bool done = false;
+};
+
+class RunLoop::Timer final : public TimerSource {
+ public:
+  explicit Timer(RunLoop& loop) : loop_(loop), state_(std::make_shared<TimerState>()) {}
+  ~Timer() override { cancel(); }
+
+  void schedule(Clock::TimePoint deadline) override {
+    std::lock_guard lock(loop_.mutex_);
+    state_->deadline = deadline;
+    state_->scheduled = true;
+    loop_.arm(state_);
+  }
+  void setEventHandler(Task handler) override {
+    std::lock_guard lock(loop_.mutex_);
+    state_->handler = std::move(handler);
+  }
+  void resume() override {
+    std::lock_guard lock(loop_.mutex_);
+    state_->resumed = true;
+    loop_.arm(state_);
+  }
+  void cancel() override {
+    Task released;
+    {
+      std::lock_guard lock(loop_.mutex_);
+      state_->done = true;
+      ++state_->generation;
+      released = std::move(state_->handler);
+    }
+    // The handler may own objects whose teardown takes the loop's lock.
+  }
+
+ private:
+  RunLoop& loop_;
+  std::shared_ptr<TimerState> state_;
+};
+
+RunLoop::RunLoop(Clock& clock) : clock_(clock) {}
+
+RunLoop::~RunLoop() = default;
+
+void RunLoop::async(Task task) {
+  {
+    std::lock_guard lock(mutex_);
+    tasks_.push_back(std::move(task));
+  }
+  wakeup_.notify_all();
+}
+
+std::unique_ptr<TimerSource> RunLoop::makeTimerSource() { return std::make_unique<Timer>(*this); }
+
+void RunLoop::arm(const std::shared_ptr<TimerState>& timer) {
+  if (!timer->resumed || !timer->scheduled || timer->done) return;
+  timers_.push(Armed{timer->deadline, sequence_++, timer, ++timer->generation});
+  wakeup_.notify_all();
+}
+
+void RunLoop::dropDeadTimers() {
+  while (!timers_.empty()) {
+    const Armed& top = timers_.top();
+    if (!top.timer->done && top.generation == top.timer->generation) return;
+    timers_.pop();
+  }
+}
+
+Clock::TimePoint RunLoop::nextDeadline() const {
+  return timers_.empty() ? Clock::TimePoint::max() : timers_.top().deadline;
+}
+
+bool RunLoop::takeReady(Task& task) {
+  if (!tasks_.empty()) {
+    task = std::move(tasks_.front());
+    tasks_.pop_front();
+    return true;
+  }
+  dropDeadTimers();
+  if (timers_.empty() || timers_.top().deadline > clock_.now()) return false;
+  auto timer = timers_.top().timer;
+  timers_.pop();
+  timer->done = true;
+  // A copy: a fired source keeps its handler until it is cancelled or goes away.
+  task = timer->handler ? timer->handler : Task([] {});
+  return true;
+}
+
+std::size_t RunLoop::drainPending() {
+  std::unique_lock lock(mutex_);
+  std::size_t ran = 0;
+  Task task;
+  while (takeReady(task)) {
+    lock.unlock();
+    task();
+    task = nullptr;
+    ++ran;
+    lock.lock();
+  }
+  return ran;
+}
+
+bool RunLoop::runUntil(Clock::TimePoint deadline) {
+  std::unique_lock lock(mutex_);
+  Task task;
+  while (true) {
+    if (stopRequested_) {
+      stopRequested_ = false;
+      return false;
+    }
+    if (takeReady(task)) {
+      lock.unlock();
+      task();
+      task = nullptr;
+      lock.lock();
+      continue;
+    }
+    if (clock_.now() >= deadline) return true;
+    clock_.waitUntil(wakeup_, lock, std::min(deadline, nextDeadline()));
+  }
+}
+
+void RunLoop::run() { runUntil(Clock::TimePoint::max()); }
+
+void RunLoop::stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopRequested_ = true;
+  }
+  wakeup_.notify_all();
+}
+
+std::size_t RunLoop::pendingCount() const {
+  std::lock_guard lock(mutex_);
+  std::size_t armed = 0;
+  auto copy = timers_;
+  for (; !copy.empty(); copy.pop()) {
+    const Armed& entry = copy.top();
+    if (!entry.timer->done && entry.generation == entry.timer->generation) ++armed;
+  }
+  return tasks_.size() + armed;
+}
+
+}  // namespace quorin::platform::posix

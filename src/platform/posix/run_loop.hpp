@@ -1,0 +1,81 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <queue>
+#include <vector>
+
+#include "platform/dispatch.hpp"
+
+namespace quorin::platform::posix {
+
+// The main queue: tasks and timers run on whichever thread drives the loop through run(),
+// runUntil() or drainPending(). Submitting work is safe from any thread.
+class RunLoop final : public SerialQueue {
+ public:
+  explicit RunLoop(Clock& clock);
+  ~RunLoop() override;
+
+  void async(Task task) override;
+  std::unique_ptr<TimerSource> makeTimerSource() override;
+
+  // Runs tasks and timers until stop() is called.
+  void run();
+  // Runs tasks and timers until the clock reaches `deadline` or stop() is called. Returns
+  // false when it returned because of stop().
+  bool runUntil(Clock::TimePoint deadline);
+  // Runs tasks and due timers until none is ready, including those that they submit, and
+  // returns how many ran. Never waits and never moves the clock.
+  std::size_t drainPending();
+  // Makes the innermost run() or runUntil() return; safe from any thread and from tasks.
+  void stop();
+
+  // Tasks queued and timers armed; a loop shut down clean has neither.
+  std::size_t pendingCount() const;
+
+ private:
+  struct TimerState;
+  class Timer;
+  struct Armed {
+    Clock::TimePoint deadline;
+    std::uint64_t sequence;
+    std::shared_ptr<TimerState> timer;
+    std::uint64_t generation;
+    bool operator>(const Armed& other) const {
+      return deadline != other.deadline ? deadline > other.deadline : sequence > other.sequence;
+    }
+  };
+
+  void arm(const std::shared_ptr<TimerState>& timer);
+  // Takes the next runnable task or due timer handler, if any.
+  bool takeReady(Task& task);
+  Clock::TimePoint nextDeadline() const;
+  void dropDeadTimers();
+
+  Clock& clock_;
+  mutable std::mutex mutex_;
+  std::condition_variable wakeup_;
+  std::deque<Task> tasks_;
+  std::priority_queue<Armed, std::vector<Armed>, std::greater<>> timers_;
+  std::uint64_t sequence_ = 0;
+  bool stopRequested_ = false;
+};
+
+// The real monotonic clock.
+class SteadyClock final : public Clock {
+ public:
+  TimePoint now() const override { return std::chrono::steady_clock::now(); }
+  void waitUntil(std::condition_variable& wakeup, std::unique_lock<std::mutex>& lock,
+                 TimePoint deadline) override {
+    if (deadline == TimePoint::max()) {
+      wakeup.wait(lock);
+    } else {
+      wakeup.wait_until(lock, deadline);
+    }
+  }
+};
+
+}  // namespace quorin::platform::posix

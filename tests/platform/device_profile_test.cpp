@@ -1,0 +1,91 @@
+#include "platform/posix/device_profile.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "platform/posix/file_io.hpp"
+#include "platform/posix/plist_codec.hpp"
+#include "support/temporary_directory.hpp"
+
+namespace quorin::platform::posix {
+namespace {
+
+TEST(DeviceProfileTest, FirstLoadCreatesTheProfileAndLaterLoadsKeepItsIdentifiers) {
+  testing::TemporaryDirectory root;
+  auto container = root.path() / "a" / "container";
+  auto first = loadDeviceProfile(container);
+  EXPECT_EQ(first.problem, std::nullopt);
+  ASSERT_TRUE(first.profile.identifierForVendor);
+  EXPECT_NE(*first.profile.identifierForVendor, Uuid{});
+  EXPECT_EQ(first.profile.identifierForVendor->uuidString()[14], '4');
+
+  struct stat info {};
+  ASSERT_EQ(::stat((container / "device.plist").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+  auto second = loadDeviceProfile(container);
+  EXPECT_EQ(second.profile.identifierForVendor, first.profile.identifierForVendor);
+  EXPECT_EQ(second.profile.advertisingIdentifier, first.profile.advertisingIdentifier);
+}
+
+TEST(DeviceProfileTest, ConcurrentFirstLoadsAgreeOnOneVendorIdentifier) {
+  testing::TemporaryDirectory root;
+  std::vector<std::optional<Uuid>> seen(8);
+  std::vector<std::thread> loaders;
+  for (std::size_t i = 0; i < seen.size(); ++i) {
+    loaders.emplace_back([&, i] { seen[i] = loadDeviceProfile(root.path()).profile.identifierForVendor; });
+  }
+  for (auto& loader : loaders) loader.join();
+  for (const auto& id : seen) EXPECT_EQ(id, seen.front());
+}
+
+TEST(DeviceProfileTest, ReadsTheFactsItNamesAndDefaultsTheRest) {
+  auto profile = profileFromValue(Value(Dictionary{
+      {"SystemVersion", Value("13.7")},
+      {"UserInterfaceIdiom", Value(1)},
+      {"TrackingAuthorizationStatus", Value(3)},
+      {"iOSAppOnMac", Value("yes")},  // wrong type: default kept
+      {"StorefrontCountryCode", Value("FRA")},
+  }));
+  EXPECT_EQ(profile.systemVersion, "13.7");
+  EXPECT_EQ(profile.idiom, UserInterfaceIdiom::pad);
+  EXPECT_EQ(profile.trackingAuthorizationStatus, TrackingAuthorizationStatus::authorized);
+  EXPECT_FALSE(profile.iOSAppOnMac);
+  EXPECT_EQ(profile.storefront, (Storefront{"FRA", ""}));
+  EXPECT_EQ(profileFromValue(Value(Dictionary{{"StorefrontCountryCode", Value("")}})).storefront,
+            std::nullopt);
+  EXPECT_EQ(profileFromValue(Value(Dictionary{})).storefront, (Storefront{"USA", "143441"}));
+}
+
+TEST(DeviceProfileTest, MissingVendorIdentifierIsAddedAndOtherEntriesSurvive) {
+  testing::TemporaryDirectory container;
+  auto path = container.path() / "device.plist";
+  Value edited(Dictionary{{"SystemVersion", Value("16.1")}, {"Note", Value("mine")}});
+  ASSERT_TRUE(writeFileAtomically(path, *serializePlist(edited, PlistFormat::binary), 0600));
+
+  auto loaded = loadDeviceProfile(container.path());
+  EXPECT_EQ(loaded.problem, std::nullopt);
+  EXPECT_EQ(loaded.profile.systemVersion, "16.1");
+  ASSERT_TRUE(loaded.profile.identifierForVendor);
+  auto stored = parsePlist(*readFile(path));
+  EXPECT_EQ(*stored->find("Note"), Value("mine"));
+  EXPECT_EQ(*stored->find("IdentifierForVendor"), Value(loaded.profile.identifierForVendor->uuidString()));
+}
+
+TEST(DeviceProfileTest, DamagedProfileIsReportedAndLeftUntouched) {
+  testing::TemporaryDirectory container;
+  auto path = container.path() / "device.plist";
+  std::ofstream(path) << "<plist><dict><key>broken";
+  auto before = readFile(path);
+  auto loaded = loadDeviceProfile(container.path());
+  ASSERT_TRUE(loaded.problem);
+  EXPECT_EQ(loaded.profile.identifierForVendor, std::nullopt);
+  EXPECT_EQ(readFile(path), before);
+}
+
+}  // namespace
+}  // namespace quorin::platform::posix

@@ -1,0 +1,58 @@
+#include "platform/posix/plist_codec.hpp"
+
+#include <gtest/gtest.h>
+
+namespace quorin::platform::posix {
+namespace {
+
+Value sample() {
+  return Value(Dictionary{
+      {"bool", Value(true)},
+      {"int", Value(std::int64_t{-42})},
+      {"big", Value(std::int64_t{1} << 40)},
+      {"real", Value(2.5)},
+      {"text", Value("h\xC3\xA9llo")},
+      {"data", Value(Data{0, 1, 255})},
+      {"date", Value(Date{1700000000})},
+      {"list", Value(Array{Value(1), Value("two"), Value(Dictionary{})})},
+  });
+}
+
+TEST(PlistCodecTest, RoundTripsEveryTypeInBothFormats) {
+  for (auto format : {PlistFormat::binary, PlistFormat::xml}) {
+    auto bytes = serializePlist(sample(), format);
+    ASSERT_TRUE(bytes);
+    auto back = parsePlist(*bytes);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(*back, sample()) << (format == PlistFormat::binary ? "binary" : "xml");
+  }
+  EXPECT_EQ(serializePlist(sample(), PlistFormat::binary)->substr(0, 8), "bplist00");
+}
+
+TEST(PlistCodecTest, BinaryDatesKeepFractionsXmlDatesWholeSeconds) {
+  Value date(Date{1700000000.25});
+  EXPECT_EQ(*parsePlist(*serializePlist(date, PlistFormat::binary)), date);
+  EXPECT_EQ(*parsePlist(*serializePlist(date, PlistFormat::xml)), Value(Date{1700000000}));
+}
+
+TEST(PlistCodecTest, RefusesWhatAPropertyListCannotHold) {
+  EXPECT_FALSE(serializePlist(Value(), PlistFormat::xml));
+  EXPECT_FALSE(serializePlist(Value(Array{Value(Null{})}), PlistFormat::binary));
+  EXPECT_FALSE(serializePlist(Value(std::string("a\0b", 3)), PlistFormat::xml));
+  EXPECT_FALSE(serializePlist(Value(Date{1e300}), PlistFormat::binary));
+}
+
+TEST(PlistCodecTest, DamagedInputReadsAsNothing) {
+  auto bytes = *serializePlist(sample(), PlistFormat::binary);
+  for (std::size_t cut : {std::size_t{0}, std::size_t{8}, bytes.size() / 2, bytes.size() - 1}) {
+    EXPECT_FALSE(parsePlist(std::string_view(bytes).substr(0, cut))) << cut;
+  }
+  EXPECT_FALSE(parsePlist("not a plist"));
+  EXPECT_FALSE(parsePlist("<?xml version=\"1.0\"?><plist><dict><key>a</key>"));
+  std::string deep;
+  for (int i = 0; i < 400; ++i) deep += "<array>";
+  EXPECT_FALSE(parsePlist("<plist>" + deep + "</plist>"));
+}
+
+}  // namespace
+}  // namespace quorin::platform::posix

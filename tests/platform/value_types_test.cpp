@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include "platform/base64.hpp"
+#include "platform/url.hpp"
+#include "platform/uuid.hpp"
+
+namespace quorin::platform {
+namespace {
+
+TEST(UuidTest, TextFormRoundTripsAndRejectsNonCanonicalText) {
+  auto uuid = Uuid::fromString("e621e1f8-c36c-495a-93fc-0c247a3e6e5f");
+  ASSERT_TRUE(uuid);
+  EXPECT_EQ(uuid->bytes[0], 0xE6);
+  EXPECT_EQ(uuid->bytes[15], 0x5F);
+  EXPECT_EQ(uuid->uuidString(), "E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+  EXPECT_EQ(Uuid{}.uuidString(), "00000000-0000-0000-0000-000000000000");
+  for (auto bad : {"", "E621E1F8C36C495A93FC0C247A3E6E5F", "E621E1F8-C36C-495A-93FC-0C247A3E6E5",
+                   "G621E1F8-C36C-495A-93FC-0C247A3E6E5F", "E621E1F8-C36C-495A-93FC+0C247A3E6E5F"}) {
+    EXPECT_FALSE(Uuid::fromString(bad)) << bad;
+  }
+}
+
+TEST(Base64Test, EncodesWithPadding) {
+  auto encode = [](std::string_view text) {
+    return base64Encode({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+  };
+  EXPECT_EQ(encode(""), "");
+  EXPECT_EQ(encode("f"), "Zg==");
+  EXPECT_EQ(encode("fo"), "Zm8=");
+  EXPECT_EQ(encode("foo"), "Zm9v");
+  EXPECT_EQ(encode("foob"), "Zm9vYg==");
+  const std::uint8_t high[] = {0xFB, 0xFF, 0xBF};
+  EXPECT_EQ(base64Encode(high), "+/+/");
+}
+
+TEST(UrlTest, KeepsTextAndFindsTheScheme) {
+  auto url = Url::fromString("FB://profile?id=1#top");
+  ASSERT_TRUE(url);
+  EXPECT_EQ(url->text, "FB://profile?id=1#top");
+  EXPECT_EQ(url->scheme, "fb");
+  EXPECT_EQ(Url::fromString("fb:")->scheme, "fb");
+  EXPECT_EQ(Url::fromString("mailto:a@b.c")->scheme, "mailto");
+  // Relative references are URLs without a scheme.
+  EXPECT_EQ(Url::fromString("fb")->scheme, "");
+  EXPECT_EQ(Url::fromString("/a:b")->scheme, "");
+  EXPECT_EQ(Url::fromString("1fb://x")->scheme, "");
+  EXPECT_EQ(Url::fromString("%41")->text, "%41");
+}
+
+TEST(UrlTest, RejectsTextOutsideTheUrlAlphabet) {
+  for (auto bad : {"", "not a url", "fb://<x>", "fb://%4", "fb://%zz", "fb://a#b#c", "caf\xC3\xA9:",
+                   "a\"b", "fb://\\x", "x{y}"}) {
+    EXPECT_FALSE(Url::fromString(bad)) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace quorin::platform

@@ -1,0 +1,34 @@
+#include "support/in_memory_platform.hpp"
+
+#include <algorithm>
+#include <tuple>
+
+namespace quorin::testing {
+
+void FakeDevice::setMachine(std::string_view machine) {
+  system.machine.fill(0);
+  std::copy_n(machine.begin(), std::min(machine.size(), system.machine.size()),
+              system.machine.begin());
+}
+
+bool FakeProcessInfo::isOperatingSystemAtLeast(platform::OperatingSystemVersion version) const {
+  return std::tie(osVersion.majorVersion, osVersion.minorVersion, osVersion.patchVersion) >=
+         std::tie(version.majorVersion, version.minorVersion, version.patchVersion);
+}
+
+std::optional<platform::Value> FakeBundle::objectForInfoDictionaryKey(std::string_view key) const {
+  auto it = info.find(key);
+  if (it == info.end()) return std::nullopt;
+  return it->second;
+}
+
+bool FakeApplication::canOpenURL(const platform::Url& url) const {
+  askedUrls.push_back(url.text);
+  return std::find(schemes.begin(), schemes.end(), url.scheme) != schemes.end();
+}
+
+void InMemoryPlatform::postLifecycle(std::string_view name) {
+  notifications.post({std::string(name), &fakeApplication, std::nullopt});
+}
+
+}  // namespace quorin::testing

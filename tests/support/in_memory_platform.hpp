@@ -1,0 +1,101 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/platform.hpp"
+#include "platform/posix/loop_dispatch.hpp"
+#include "platform/posix/notification_center.hpp"
+#include "platform/posix/payment_queue.hpp"
+#include "support/virtual_clock.hpp"
+
+namespace quorin::testing {
+
+// Device facts a test sets directly.
+struct FakeDevice final : platform::Device {
+  platform::Utsname system{};
+  std::string version = "17.0";
+  platform::UserInterfaceIdiom idiom = platform::UserInterfaceIdiom::phone;
+  std::optional<platform::Uuid> vendor;
+
+  void setMachine(std::string_view machine);
+  void uname(platform::Utsname& result) const override { result = system; }
+  std::string systemVersion() const override { return version; }
+  platform::UserInterfaceIdiom userInterfaceIdiom() const override { return idiom; }
+  std::optional<platform::Uuid> identifierForVendor() const override { return vendor; }
+};
+
+struct FakeProcessInfo final : platform::ProcessInfo {
+  std::map<std::string, std::string> variables;
+  bool onMac = false;
+  platform::OperatingSystemVersion osVersion{17, 0, 0};
+
+  std::map<std::string, std::string> environment() const override { return variables; }
+  bool isiOSAppOnMac() const override { return onMac; }
+  bool isOperatingSystemAtLeast(platform::OperatingSystemVersion version) const override;
+};
+
+struct FakeAdSupport final : platform::AdSupport {
+  platform::TrackingAuthorizationStatus status = platform::TrackingAuthorizationStatus::notDetermined;
+  bool trackingEnabled = false;
+  platform::Uuid identifier;
+
+  platform::TrackingAuthorizationStatus trackingAuthorizationStatus() const override {
+    return status;
+  }
+  bool isAdvertisingTrackingEnabled() const override { return trackingEnabled; }
+  platform::Uuid advertisingIdentifier() const override { return identifier; }
+};
+
+struct FakeBundle final : platform::Bundle {
+  platform::Dictionary info;
+  std::optional<platform::Value> objectForInfoDictionaryKey(std::string_view key) const override;
+};
+
+struct FakeLocale final : platform::Locale {
+  std::vector<std::string> languages;
+  std::optional<std::string> region;
+  std::vector<std::string> preferredLanguages() const override { return languages; }
+  std::optional<std::string> regionCode() const override { return region; }
+};
+
+struct FakeApplication final : platform::Application {
+  std::vector<std::string> schemes;  // lower case
+  mutable std::vector<std::string> askedUrls;
+  bool canOpenURL(const platform::Url& url) const override;
+};
+
+// The whole platform in memory, on a virtual clock. Tests drive the main loop themselves.
+class InMemoryPlatform final : public platform::Platform {
+ public:
+  platform::Dispatch& dispatch() override { return dispatch_; }
+  platform::NotificationCenter& notificationCenter() override { return notifications; }
+  platform::Device& device() override { return fakeDevice; }
+  platform::ProcessInfo& processInfo() override { return fakeProcessInfo; }
+  platform::AdSupport& adSupport() override { return fakeAdSupport; }
+  platform::Bundle& mainBundle() override { return fakeBundle; }
+  platform::Locale& locale() override { return fakeLocale; }
+  platform::Application& application() override { return fakeApplication; }
+  platform::PaymentQueue& paymentQueue() override { return *paymentQueueInUse; }
+
+  platform::posix::RunLoop& mainLoop() { return dispatch_.mainLoop(); }
+  // Posts a lifecycle notification as the platform does: with the application as object.
+  void postLifecycle(std::string_view name);
+
+  VirtualClock clock;
+  platform::posix::LocalNotificationCenter notifications;
+  FakeDevice fakeDevice;
+  FakeProcessInfo fakeProcessInfo;
+  FakeAdSupport fakeAdSupport;
+  FakeBundle fakeBundle;
+  FakeLocale fakeLocale;
+  FakeApplication fakeApplication;
+  platform::posix::SimulatedPaymentQueue payments;
+  platform::PaymentQueue* paymentQueueInUse = &payments;
+
+ private:
+  platform::posix::LoopDispatch dispatch_{clock};
+};
+
+}  // namespace quorin::testing
