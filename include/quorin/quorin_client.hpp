@@ -10,6 +10,7 @@
 // events they are for, not while those events are being delivered. Nothing here throws.
 
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <span>
@@ -96,6 +97,9 @@ class QRN_EXPORT QRNQuorinClient {
   // Calls the method named by its selector, such as "deviceModel" or
   // "setOnApplicationEnterForeground:", with `arguments` in order.
   QRNPerformResult perform(std::string_view selector, std::span<const QRNValue> arguments = {});
+  QRNPerformResult perform(std::string_view selector, std::initializer_list<QRNValue> arguments) {
+    return perform(selector, std::span<const QRNValue>(arguments.begin(), arguments.size()));
+  }
   // Every selector perform() answers, in the order of the facade's method table.
   static std::span<const std::string_view> selectors();
 

@@ -39,6 +39,8 @@ TEST(PlistCodecTest, RefusesWhatAPropertyListCannotHold) {
   EXPECT_FALSE(serializePlist(Value(), PlistFormat::xml));
   EXPECT_FALSE(serializePlist(Value(Array{Value(Null{})}), PlistFormat::binary));
   EXPECT_FALSE(serializePlist(Value(std::string("a\0b", 3)), PlistFormat::xml));
+  EXPECT_FALSE(serializePlist(Value("caf\xE9"), PlistFormat::binary)) << "not UTF-8";
+  EXPECT_FALSE(serializePlist(Value(Dictionary{{"\xFFkey", Value(1)}}), PlistFormat::binary));
   EXPECT_FALSE(serializePlist(Value(Date{1e300}), PlistFormat::binary));
 }
 
@@ -52,6 +54,32 @@ TEST(PlistCodecTest, DamagedInputReadsAsNothing) {
   std::string deep;
   for (int i = 0; i < 400; ++i) deep += "<array>";
   EXPECT_FALSE(parsePlist("<plist>" + deep + "</plist>"));
+}
+
+// A one-entry dictionary {key: "x\0y"}, written by hand: the writers here refuse NULs.
+std::string binaryDictionary(std::string_view key) {
+  std::string bytes = "bplist00";
+  bytes += "\xD1\x01\x02";
+  bytes += static_cast<char>(0x50 | key.size());
+  bytes += key;
+  std::size_t valueOffset = bytes.size();
+  bytes += std::string("\x53x\0y", 4);
+  std::size_t table = bytes.size();
+  bytes += {'\x08', '\x0B', static_cast<char>(valueOffset)};
+  bytes += std::string(6, '\0') + "\x01\x01";
+  bytes += std::string(7, '\0') + "\x03" + std::string(8, '\0') + std::string(7, '\0');
+  bytes += static_cast<char>(table);
+  return bytes;
+}
+
+TEST(PlistCodecTest, NulInAKeyRejectsTheFile) {
+  auto value = parsePlist(binaryDictionary("a"));
+  ASSERT_TRUE(value);
+  EXPECT_TRUE(value->find("a")->is<std::string>());
+  // The platform's reader aborts the process on such keys; they must never reach it.
+  EXPECT_FALSE(parsePlist(binaryDictionary(std::string("a\0b", 3))));
+  EXPECT_FALSE(parsePlist("<plist><dict><key>a&#0;</key><true/></dict></plist>"));
+  EXPECT_FALSE(parsePlist(std::string("<plist><dict><key>a\0</key><true/></dict></plist>", 45)));
 }
 
 }  // namespace

@@ -1,1 +1,38 @@
-int main() { return 0; }
+#include <CLI/CLI.hpp>
+
+#include "host.hpp"
+
+int main(int argc, char** argv) {
+  using namespace quorin::cli;
+  CLI::App app{"quorin: a host for QuorinNative, running as one device (a container directory)"};
+  app.require_subcommand(1);
+  app.fallthrough();  // global options may follow the command
+
+  GlobalOptions options;
+  std::string container = quorin::platform::posix::defaultContainerPath().string();
+  std::string infoPlist;
+  app.add_option("--container", container, "The device's container directory")
+      ->capture_default_str();
+  app.add_option("--info-plist", infoPlist, "The application's Info.plist (for buildNumber)");
+  app.add_flag("--json", options.json, "Print JSON instead of text");
+
+  std::vector<std::string> schemes;
+  auto* info = app.add_subcommand("info", "Print every device and environment fact");
+  info->add_option("--scheme", schemes, "Also ask whether an app opens this URL (repeatable)");
+
+  auto* events = app.add_subcommand(
+      "events", "Run the main loop and print lifecycle events and storefront changes");
+  events->footer(
+      "Standard input plays the system: one event a line, posted on the main thread.\n"
+      "  foreground | background | active | resign   a lifecycle notification\n"
+      "  storefront CODE [ID] | storefront none      a storefront change report\n"
+      "  quit                                        stop (so do end of input, SIGINT, SIGTERM)");
+
+  CLI11_PARSE(app, argc, argv);
+  options.container = container;
+  if (!infoPlist.empty()) options.infoPlist = infoPlist;
+
+  if (info->parsed()) return runInfo(options, schemes);
+  if (events->parsed()) return runEvents(options);
+  return 1;
+}

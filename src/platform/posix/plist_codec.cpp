@@ -7,6 +7,9 @@
 #include <limits>
 #include <memory>
 
+#include "platform/posix/plist_screen.hpp"
+#include "platform/utf8.hpp"
+
 namespace quorin::platform::posix {
 namespace {
 
@@ -78,20 +81,16 @@ std::optional<Value> scalarToValue(plist_t node) {
       plist_get_real_val(node, &d);
       return Value(d);
     }
-    case PLIST_STRING:
-    case PLIST_KEY: {
-      char* raw = nullptr;
-      plist_get_string_val(node, &raw);
-      std::unique_ptr<char, MallocDeleter> text(raw);
-      return Value(std::string(raw ? raw : ""));
+    case PLIST_STRING: {
+      // The copying getter asserts on strings that hold a NUL, which damaged files do.
+      uint64_t length = 0;
+      const char* text = plist_get_string_ptr(node, &length);
+      return Value(text ? std::string(text, length) : std::string());
     }
     case PLIST_DATA: {
-      char* raw = nullptr;
       uint64_t length = 0;
-      plist_get_data_val(node, &raw, &length);
-      std::unique_ptr<char, MallocDeleter> bytes(raw);
-      auto* begin = reinterpret_cast<const std::uint8_t*>(raw);
-      return Value(raw ? Data(begin, begin + length) : Data{});
+      const auto* bytes = reinterpret_cast<const std::uint8_t*>(plist_get_data_ptr(node, &length));
+      return Value(bytes ? Data(bytes, bytes + length) : Data{});
     }
     case PLIST_DATE: {
       int32_t sec = 0, usec = 0;
@@ -117,6 +116,11 @@ std::optional<Value> toValue(plist_t node, int depth) {
 
 PlistPtr fromValue(const Value& value);
 
+// The writer takes C strings and silently writes unreadable files for malformed UTF-8.
+bool isWritableText(std::string_view text) {
+  return text.find('\0') == std::string_view::npos && isValidUtf8(text);
+}
+
 PlistPtr dateNode(Date date) {
   double since2001 = date.secondsSince1970 - kAppleEpochOffset;
   double whole = std::floor(since2001);
@@ -140,7 +144,7 @@ PlistPtr containerNode(const Value& value) {
   PlistPtr node(plist_new_dict());
   for (const auto& [key, item] : *value.get<Dictionary>()) {
     PlistPtr child = fromValue(item);
-    if (!child || key.find('\0') != std::string::npos) return nullptr;
+    if (!child || !isWritableText(key)) return nullptr;
     plist_dict_set_item(node.get(), key.c_str(), child.release());
   }
   return node;
@@ -153,7 +157,7 @@ PlistPtr fromValue(const Value& value) {
     return PlistPtr(plist_new_uint(static_cast<uint64_t>(*i)));
   if (const auto* d = value.get<double>()) return PlistPtr(plist_new_real(*d));
   if (const auto* s = value.get<std::string>()) {
-    if (s->find('\0') != std::string::npos) return nullptr;
+    if (!isWritableText(*s)) return nullptr;
     return PlistPtr(plist_new_string(s->c_str()));
   }
   if (const auto* data = value.get<Data>())
@@ -166,7 +170,9 @@ PlistPtr fromValue(const Value& value) {
 }  // namespace
 
 std::optional<Value> parsePlist(std::string_view bytes) {
-  if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return std::nullopt;
+  if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max() ||
+      !plistKeysAreReadable(bytes))
+    return std::nullopt;
   plist_t root = nullptr;
   plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
   PlistPtr owner(root);

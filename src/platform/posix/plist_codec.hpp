@@ -14,8 +14,8 @@ enum class PlistFormat { binary, xml };
 // deeper than any real one does, or are empty.
 std::optional<Value> parsePlist(std::string_view bytes);
 
-// None when `value` holds what a property list cannot: null, platform objects, strings with
-// a NUL character, or dates outside the format's range.
+// None when `value` holds what a property list cannot: null, platform objects, text with a
+// NUL character or that is not UTF-8, or dates outside the format's range.
 std::optional<std::string> serializePlist(const Value& value, PlistFormat format);
 
 }  // namespace quorin::platform::posix

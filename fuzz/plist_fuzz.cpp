@@ -1,0 +1,22 @@
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "platform/posix/device_profile.hpp"
+#include "platform/posix/json_writer.hpp"
+#include "platform/posix/plist_codec.hpp"
+
+// Whatever parses must survive every consumer: the device profile, the JSON writer and a
+// binary round trip.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace quorin::platform::posix;
+  auto value = parsePlist(std::string_view(reinterpret_cast<const char*>(data), size));
+  if (!value) return 0;
+  profileFromValue(*value);
+  writeJson(*value);
+  if (auto binary = serializePlist(*value, PlistFormat::binary)) {
+    if (!parsePlist(*binary)) std::abort();
+  }
+  serializePlist(*value, PlistFormat::xml);
+  return 0;
+}

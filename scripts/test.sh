@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds every preset and runs all tests: the default build, ASan+UBSan, TSan, then each
+# fuzz target for a bounded time. Fails on the first failing step.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+fuzz_seconds=${QRN_FUZZ_SECONDS:-20}
+
+for preset in default asan tsan; do
+  echo "== $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset" --output-on-failure
+done
+
+echo "== fuzz (${fuzz_seconds}s a target)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+for target in build/fuzz/fuzz/fuzz_*; do
+  [[ -x "$target" ]] || continue
+  name=$(basename "$target")
+  corpus=$(mktemp -d)
+  cp -r "fuzz/corpus/${name#fuzz_}/." "$corpus/" 2>/dev/null || true
+  echo "-- $name"
+  "$target" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=0 "$corpus" 2>&1 | tail -n 3
+  rm -rf "$corpus"
+done
+echo "all tests passed"

@@ -1,0 +1,45 @@
+#include "platform/posix/json_writer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "platform/utf8.hpp"
+
+namespace quorin::platform::posix {
+namespace {
+
+TEST(JsonWriterTest, WritesCompactDocumentsInKeyOrder) {
+  Value document(Dictionary{
+      {"b", Value(Array{Value(1), Value(-2.5), Value(true), Value()})},
+      {"a", Value("quote \" backslash \\ newline \n tab \t bell \x07 caf\xC3\xA9 /")},
+      {"n", Value(std::int64_t{-9007199254740993})},
+      {"d", Value(0.1)},
+      {"e", Value(1e300)},
+  });
+  EXPECT_EQ(*writeJson(document),
+            "{\"a\":\"quote \\\" backslash \\\\ newline \\n tab \\t bell \\u0007 caf\xC3\xA9 /\","
+            "\"b\":[1,-2.5,true,null],\"d\":0.1,\"e\":1e+300,\"n\":-9007199254740993}");
+  EXPECT_EQ(*writeJson(Value(Dictionary{})), "{}");
+  EXPECT_EQ(*writeJson(Value(Array{})), "[]");
+}
+
+TEST(JsonWriterTest, RefusesWhatJsonCannotHold) {
+  EXPECT_FALSE(writeJson(Value(std::numeric_limits<double>::infinity())));
+  EXPECT_FALSE(writeJson(Value(Array{Value(std::numeric_limits<double>::quiet_NaN())})));
+  EXPECT_FALSE(writeJson(Value(Date{0})));
+  EXPECT_FALSE(writeJson(Value(Data{1})));
+  EXPECT_FALSE(writeJson(Value("\xC3")));
+  EXPECT_FALSE(writeJson(Value(Dictionary{{"\xFF", Value(1)}})));
+}
+
+TEST(Utf8Test, AcceptsWellFormedTextOnly) {
+  for (auto good : {"", "ascii", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF"})
+    EXPECT_TRUE(isValidUtf8(good)) << good;
+  for (auto bad : {"\x80", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                   "\xF0\x9F\x98", "\xFF", "a\xC3"})
+    EXPECT_FALSE(isValidUtf8(bad)) << bad;
+}
+
+}  // namespace
+}  // namespace quorin::platform::posix

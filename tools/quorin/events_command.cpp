@@ -1,0 +1,136 @@
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <iostream>
+#include <latch>
+#include <sstream>
+#include <thread>
+
+#include "host.hpp"
+#include "platform/posix/json_writer.hpp"
+
+namespace quorin::cli {
+namespace {
+
+using platform::Value;
+
+class EventPrinter {
+ public:
+  explicit EventPrinter(bool json) : json_(json) {}
+
+  void print(std::string_view event, std::optional<std::string> detail = std::nullopt) const {
+    if (json_) {
+      platform::Dictionary line{{"event", std::string(event)}};
+      if (detail) line["country"] = *detail;
+      std::cout << platform::posix::writeJson(Value(line)).value_or("{}") << std::endl;
+    } else {
+      std::cout << event << (detail ? " " + *detail : "") << std::endl;
+    }
+  }
+
+ private:
+  bool json_;
+};
+
+// What a host line asks for, applied on the main thread as the system would post it.
+bool apply(const std::string& line, Host& host, const EventPrinter& printer) {
+  std::istringstream words(line);
+  std::string command, country, identifier;
+  words >> command >> country >> identifier;
+  auto& platform = *host.platform;
+  auto post = [&](std::string_view name) {
+    platform.notificationCenter().post({std::string(name), &platform.application(), std::nullopt});
+  };
+  if (command == "foreground") {
+    post(platform::kWillEnterForegroundNotification);
+  } else if (command == "background") {
+    post(platform::kDidEnterBackgroundNotification);
+  } else if (command == "active") {
+    post(platform::kDidBecomeActiveNotification);
+  } else if (command == "resign") {
+    post(platform::kWillResignActiveNotification);
+  } else if (command == "storefront" && !country.empty()) {
+    std::optional<platform::Storefront> storefront;
+    if (country != "none") storefront = platform::Storefront{country, identifier};
+    platform.simulatedPaymentQueue().changeStorefront(storefront);
+    printer.print("storefront", host.client->storeCountry().value_or("none"));
+  } else if (command == "quit") {
+    return false;
+  } else if (!command.empty()) {
+    std::cerr << "quorin: unknown event '" << command
+              << "' (foreground, background, active, resign, storefront CODE|none, quit)\n";
+  }
+  return true;
+}
+
+// Reads host lines from standard input and watches for SIGINT and SIGTERM, handing both
+// to the main loop; ends at end of input, on a signal, or on "quit".
+void feed(int signals, Host& host, const EventPrinter& printer) {
+  auto& loop = host.platform->mainLoop();
+  std::string pending;
+  pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {signals, POLLIN, 0}};
+  while (true) {
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (fds[1].revents & POLLIN) break;
+    char buffer[4096];
+    ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (got <= 0) break;
+    pending.append(buffer, static_cast<std::size_t>(got));
+    for (auto newline = pending.find('\n'); newline != std::string::npos;
+         newline = pending.find('\n')) {
+      std::string line = pending.substr(0, newline);
+      pending.erase(0, newline + 1);
+      bool more = true;
+      std::latch applied(1);
+      loop.async([&] {
+        more = apply(line, host, printer);
+        applied.count_down();
+      });
+      applied.wait();
+      if (!more) {
+        loop.stop();
+        return;
+      }
+    }
+  }
+  loop.stop();
+}
+
+}  // namespace
+
+int runEvents(const GlobalOptions& options) {
+  sigset_t mask;
+  sigemptyset(&mask);
+  sigaddset(&mask, SIGINT);
+  sigaddset(&mask, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &mask, nullptr);
+  int signals = ::signalfd(-1, &mask, SFD_CLOEXEC);
+  if (signals < 0) {
+    std::cerr << "quorin: cannot watch signals\n";
+    return 1;
+  }
+
+  Host host(options);
+  EventPrinter printer(options.json);
+  auto& client = *host.client;
+  client.setOnApplicationEnterForeground([&] { printer.print("onApplicationEnterForeground"); });
+  client.setOnApplicationEnterBackground([&] { printer.print("onApplicationEnterBackground"); });
+  client.setOnApplicationDidBecomeActive([&] { printer.print("onApplicationDidBecomeActive"); });
+  client.setOnApplicationWillResignActive([&] { printer.print("onApplicationWillResignActive"); });
+  printer.print("ready", client.storeCountry().value_or("none"));
+
+  std::thread feeder(feed, signals, std::ref(host), std::cref(printer));
+  host.platform->mainLoop().run();
+  feeder.join();
+  client.dispose();
+  ::close(signals);
+  return 0;
+}
+
+}  // namespace quorin::cli

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "platform/posix/posix_platform.hpp"
+#include "quorin/quorin_client.hpp"
+
+namespace quorin::cli {
+
+struct GlobalOptions {
+  std::filesystem::path container;
+  std::optional<std::filesystem::path> infoPlist;
+  bool json = false;
+};
+
+// The device the command runs as: its platform, installed as the process default, and a
+// facade on it.
+struct Host {
+  explicit Host(const GlobalOptions& options);
+
+  std::shared_ptr<platform::posix::PosixPlatform> platform;
+  std::unique_ptr<QRNQuorinClient> client;
+};
+
+int runInfo(const GlobalOptions& options, const std::vector<std::string>& schemes);
+int runEvents(const GlobalOptions& options);
+
+}  // namespace quorin::cli

@@ -1,0 +1,62 @@
+#include <iostream>
+
+#include "host.hpp"
+#include "platform/posix/json_writer.hpp"
+
+namespace quorin::cli {
+namespace {
+
+using platform::Value;
+
+Value orNull(const std::optional<std::string>& text) { return text ? Value(*text) : Value(); }
+
+platform::Dictionary facts(const QRNQuorinClient& client, const std::vector<std::string>& schemes) {
+  platform::Dictionary installed;
+  for (const auto& scheme : schemes) installed[scheme] = client.isApplicationInstalledForScheme(scheme);
+  return {
+      {"deviceModel", client.deviceModel()},
+      {"osVersion", client.osVersion()},
+      {"buildNumber", client.buildNumber()},
+      {"isTablet", client.isTablet()},
+      {"languageWithRegion", client.languageWithRegion()},
+      {"idfa", orNull(client.idfa())},
+      {"idfv", orNull(client.idfv())},
+      {"encodedDeviceIdentifier", orNull(client.encodedDeviceIdentifier())},
+      {"storeCountry", orNull(client.storeCountry())},
+      {"isApplicationInstalled", std::move(installed)},
+  };
+}
+
+std::string text(const Value& value) {
+  if (const auto* s = value.get<std::string>()) return *s;
+  if (const auto* b = value.get<bool>()) return *b ? "yes" : "no";
+  return "(none)";
+}
+
+// The facade's order, not the key order of the JSON document.
+constexpr std::string_view kOrder[] = {"deviceModel", "osVersion", "buildNumber", "isTablet",
+                                       "languageWithRegion", "idfa", "idfv",
+                                       "encodedDeviceIdentifier", "storeCountry"};
+
+}  // namespace
+
+int runInfo(const GlobalOptions& options, const std::vector<std::string>& schemes) {
+  Host host(options);
+  auto all = facts(*host.client, schemes);
+  if (options.json) {
+    auto json = platform::posix::writeJson(Value(all));
+    if (!json) {
+      std::cerr << "quorin: a device fact is not valid UTF-8\n";
+      return 1;
+    }
+    std::cout << *json << "\n";
+    return 0;
+  }
+  std::cout << "container: " << options.container.string() << "\n";
+  for (auto key : kOrder) std::cout << key << ": " << text(all[std::string(key)]) << "\n";
+  for (const auto& [scheme, answer] : *all["isApplicationInstalled"].get<platform::Dictionary>())
+    std::cout << "isApplicationInstalled(" << scheme << "): " << text(answer) << "\n";
+  return 0;
+}
+
+}  // namespace quorin::cli
