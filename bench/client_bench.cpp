@@ -9,9 +9,7 @@ namespace {
 using quorin::testing::InMemoryPlatform;
 
 struct Fixture {
-  Fixture() {
-    platform->payments.changeStorefront(quorin::platform::Storefront{"USA", "143441"});
-  }
+  Fixture() { platform->payments.changeStorefront(quorin::platform::Storefront{"USA", "143441"}); }
   std::shared_ptr<InMemoryPlatform> platform = std::make_shared<InMemoryPlatform>();
   QRNQuorinClient facade{platform};
 };

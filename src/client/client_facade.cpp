@@ -5,7 +5,8 @@ namespace {
 
 using quorin::QuorinClient;
 
-std::shared_ptr<QuorinClient> makeSetUpClient(std::shared_ptr<quorin::platform::Platform> platform) {
+std::shared_ptr<QuorinClient> makeSetUpClient(
+    std::shared_ptr<quorin::platform::Platform> platform) {
   auto client = std::make_shared<QuorinClient>(std::move(platform));
   client->setup();
   return client;
@@ -68,16 +69,28 @@ QRNLifecycleCallback QRNQuorinClient::onApplicationWillResignActive() const {
   return forward(client_, QRNLifecycleCallback(), &QuorinClient::onApplicationWillResignActive);
 }
 
-std::string QRNQuorinClient::deviceModel() const { return forward(client_, std::string(), &QuorinClient::deviceModel); }
-std::string QRNQuorinClient::osVersion() const { return forward(client_, std::string(), &QuorinClient::osVersion); }
-std::string QRNQuorinClient::buildNumber() const { return forward(client_, std::string(), &QuorinClient::buildNumber); }
-bool QRNQuorinClient::isTablet() const { return forward(client_, false, &QuorinClient::isTablet); }
+std::string QRNQuorinClient::deviceModel() const {
+  return forward(client_, std::string(), &QuorinClient::deviceModel);
+}
+std::string QRNQuorinClient::osVersion() const {
+  return forward(client_, std::string(), &QuorinClient::osVersion);
+}
+std::string QRNQuorinClient::buildNumber() const {
+  return forward(client_, std::string(), &QuorinClient::buildNumber);
+}
+bool QRNQuorinClient::isTablet() const {
+  return forward(client_, false, &QuorinClient::isTablet);
+}
 void QRNQuorinClient::setIsTablet(bool) {}
 std::string QRNQuorinClient::languageWithRegion() const {
   return forward(client_, std::string(), &QuorinClient::languageWithRegion);
 }
-std::optional<std::string> QRNQuorinClient::idfa() const { return forward(client_, std::optional<std::string>(), &QuorinClient::idfa); }
-std::optional<std::string> QRNQuorinClient::idfv() const { return forward(client_, std::optional<std::string>(), &QuorinClient::idfv); }
+std::optional<std::string> QRNQuorinClient::idfa() const {
+  return forward(client_, std::optional<std::string>(), &QuorinClient::idfa);
+}
+std::optional<std::string> QRNQuorinClient::idfv() const {
+  return forward(client_, std::optional<std::string>(), &QuorinClient::idfv);
+}
 std::optional<std::string> QRNQuorinClient::encodedDeviceIdentifier() const {
   return forward(client_, std::optional<std::string>(), &QuorinClient::encodedDeviceIdentifier);
 }
@@ -88,7 +101,9 @@ bool QRNQuorinClient::isApplicationInstalledForScheme(const std::string& scheme)
   return forward(client_, false, &QuorinClient::isApplicationInstalled, scheme);
 }
 
-std::shared_ptr<QuorinClient> QRNQuorinClient::swiftClient() const { return client_; }
+std::shared_ptr<QuorinClient> QRNQuorinClient::swiftClient() const {
+  return client_;
+}
 void QRNQuorinClient::setSwiftClient(std::shared_ptr<QuorinClient> client) {
   client_ = std::move(client);
 }

@@ -40,7 +40,9 @@ std::string QuorinClient::deviceModel() const {
   return identifier;
 }
 
-std::string QuorinClient::osVersion() const { return platform_->device().systemVersion(); }
+std::string QuorinClient::osVersion() const {
+  return platform_->device().systemVersion();
+}
 
 std::string QuorinClient::buildNumber() const {
   auto version = platform_->mainBundle().objectForInfoDictionaryKey(platform::kCFBundleVersionKey);
@@ -63,7 +65,8 @@ std::string QuorinClient::languageWithRegion() const {
 std::optional<std::string> QuorinClient::idfa() const {
   auto& adSupport = platform_->adSupport();
   if (platform_->processInfo().isOperatingSystemAtLeast(kIOS14)) {
-    if (adSupport.trackingAuthorizationStatus() != platform::TrackingAuthorizationStatus::authorized)
+    if (adSupport.trackingAuthorizationStatus() !=
+        platform::TrackingAuthorizationStatus::authorized)
       return std::nullopt;
   } else if (!adSupport.isAdvertisingTrackingEnabled()) {
     return std::nullopt;

@@ -24,11 +24,11 @@ void QuorinClient::observeLifecycle() {
   auto& center = platform_->notificationCenter();
   const void* application = &platform_->application();
   for (const auto& observation : kObservations) {
-    center.addObserver(this, std::string(observation.notification), application,
-                       [weak = weak_from_this(), handler = observation.handler](
-                           const platform::Notification&) {
-                         if (auto self = weak.lock()) ((*self).*handler)();
-                       });
+    center.addObserver(
+        this, std::string(observation.notification), application,
+        [weak = weak_from_this(), handler = observation.handler](const platform::Notification&) {
+          if (auto self = weak.lock()) ((*self).*handler)();
+        });
   }
 }
 
@@ -45,10 +45,18 @@ void QuorinClient::relay(const QRNLifecycleCallback& slot) {
   if (QRNLifecycleCallback callback = slot) callback();
 }
 
-void QuorinClient::onEnterForeground() const { relay(onApplicationEnterForeground_); }
-void QuorinClient::onEnterBackground() const { relay(onApplicationEnterBackground_); }
-void QuorinClient::applicationDidBecomeActive() const { relay(onApplicationDidBecomeActive_); }
-void QuorinClient::applicationWillResignActive() const { relay(onApplicationWillResignActive_); }
+void QuorinClient::onEnterForeground() const {
+  relay(onApplicationEnterForeground_);
+}
+void QuorinClient::onEnterBackground() const {
+  relay(onApplicationEnterBackground_);
+}
+void QuorinClient::applicationDidBecomeActive() const {
+  relay(onApplicationDidBecomeActive_);
+}
+void QuorinClient::applicationWillResignActive() const {
+  relay(onApplicationWillResignActive_);
+}
 
 void QuorinClient::paymentQueue(platform::PaymentQueue&,
                                 const std::vector<platform::PaymentTransaction>&) {}

@@ -31,7 +31,9 @@ class QuorinClient final : public platform::PaymentTransactionObserver,
   void setOnApplicationEnterBackground(QRNLifecycleCallback callback);
   void setOnApplicationDidBecomeActive(QRNLifecycleCallback callback);
   void setOnApplicationWillResignActive(QRNLifecycleCallback callback);
-  const QRNCloudValueCallback& onCloudStoreValueFetched() const { return onCloudStoreValueFetched_; }
+  const QRNCloudValueCallback& onCloudStoreValueFetched() const {
+    return onCloudStoreValueFetched_;
+  }
   const QRNLifecycleCallback& onApplicationEnterForeground() const {
     return onApplicationEnterForeground_;
   }

@@ -18,20 +18,20 @@ struct MethodTraits<R (QRNQuorinClient::*)(A...)> {
   using Parameters = std::tuple<std::remove_cvref_t<A>...>;
 };
 template <typename R, typename... A>
-struct MethodTraits<R (QRNQuorinClient::*)(A...) const> : MethodTraits<R (QRNQuorinClient::*)(A...)> {};
+struct MethodTraits<R (QRNQuorinClient::*)(A...) const>
+    : MethodTraits<R (QRNQuorinClient::*)(A...)> {};
 
 template <typename T>
 constexpr bool kNilAllowed = std::is_same_v<T, QRNCloudValueCallback> ||
                              std::is_same_v<T, QRNLifecycleCallback> || std::is_same_v<T, Client>;
 
 template <typename T>
-constexpr const char* kTypeName = std::is_same_v<T, bool>          ? "a boolean"
-                                  : std::is_same_v<T, std::string> ? "a string"
-                                  : std::is_same_v<T, QRNCloudValueCallback>
-                                      ? "a cloud value callback or nil"
-                                  : std::is_same_v<T, QRNLifecycleCallback>
-                                      ? "a lifecycle callback or nil"
-                                      : "a client or nil";
+constexpr const char* kTypeName =
+    std::is_same_v<T, bool>                    ? "a boolean"
+    : std::is_same_v<T, std::string>           ? "a string"
+    : std::is_same_v<T, QRNCloudValueCallback> ? "a cloud value callback or nil"
+    : std::is_same_v<T, QRNLifecycleCallback>  ? "a lifecycle callback or nil"
+                                               : "a client or nil";
 
 template <typename T>
 bool accepts(const QRNValue& value) {
@@ -64,7 +64,7 @@ QRNPerformResult call(QRNQuorinClient& client, std::string_view selector, Argume
   using Traits = MethodTraits<decltype(method)>;
   using Parameters = typename Traits::Parameters;
   constexpr std::size_t count = std::tuple_size_v<Parameters>;
-  return [&]<std::size_t... I>(std::index_sequence<I...>) -> QRNPerformResult {
+  return [&]<std::size_t... I>(std::index_sequence<I...>)->QRNPerformResult {
     if (arguments.size() != count) {
       return refusal(std::string(selector) + " takes " + std::to_string(count) +
                      " argument(s), not " + std::to_string(arguments.size()));
@@ -86,7 +86,8 @@ QRNPerformResult call(QRNQuorinClient& client, std::string_view selector, Argume
               toValue((client.*method)(take<std::tuple_element_t<I, Parameters>>(arguments[I])...)),
               {}};
     }
-  }(std::make_index_sequence<count>{});
+  }
+  (std::make_index_sequence<count>{});
 }
 
 struct SelectorEntry {
@@ -97,7 +98,8 @@ struct SelectorEntry {
 // In the order of the facade's method table.
 constexpr std::array kSelectorTable{
     SelectorEntry{"dispose", call<&QRNQuorinClient::dispose>},
-    SelectorEntry{"setOnCloudStoreValueFetched:", call<&QRNQuorinClient::setOnCloudStoreValueFetched>},
+    SelectorEntry{"setOnCloudStoreValueFetched:",
+                  call<&QRNQuorinClient::setOnCloudStoreValueFetched>},
     SelectorEntry{"setOnApplicationEnterForeground:",
                   call<&QRNQuorinClient::setOnApplicationEnterForeground>},
     SelectorEntry{"setOnApplicationEnterBackground:",
@@ -107,9 +109,12 @@ constexpr std::array kSelectorTable{
     SelectorEntry{"setOnApplicationWillResignActive:",
                   call<&QRNQuorinClient::setOnApplicationWillResignActive>},
     SelectorEntry{"onCloudStoreValueFetched", call<&QRNQuorinClient::onCloudStoreValueFetched>},
-    SelectorEntry{"onApplicationEnterForeground", call<&QRNQuorinClient::onApplicationEnterForeground>},
-    SelectorEntry{"onApplicationEnterBackground", call<&QRNQuorinClient::onApplicationEnterBackground>},
-    SelectorEntry{"onApplicationDidBecomeActive", call<&QRNQuorinClient::onApplicationDidBecomeActive>},
+    SelectorEntry{"onApplicationEnterForeground",
+                  call<&QRNQuorinClient::onApplicationEnterForeground>},
+    SelectorEntry{"onApplicationEnterBackground",
+                  call<&QRNQuorinClient::onApplicationEnterBackground>},
+    SelectorEntry{"onApplicationDidBecomeActive",
+                  call<&QRNQuorinClient::onApplicationDidBecomeActive>},
     SelectorEntry{"onApplicationWillResignActive",
                   call<&QRNQuorinClient::onApplicationWillResignActive>},
     SelectorEntry{"deviceModel", call<&QRNQuorinClient::deviceModel>},
@@ -143,4 +148,6 @@ QRNPerformResult QRNQuorinClient::perform(std::string_view selector, Arguments a
   return {QRNPerformStatus::unknownSelector, {}, "unknown selector: " + std::string(selector)};
 }
 
-std::span<const std::string_view> QRNQuorinClient::selectors() { return kSelectorNames; }
+std::span<const std::string_view> QRNQuorinClient::selectors() {
+  return kSelectorNames;
+}

@@ -30,11 +30,10 @@ class NotificationCenter {
 
   virtual void addObserver(const void* observer, std::string name, const void* object,
                            NotificationHandler handler) = 0;
-  virtual void removeObserver(const void* observer, std::string_view name,
-                              const void* object) = 0;
+  virtual void removeObserver(const void* observer, std::string_view name, const void* object) = 0;
 
-  virtual ObserverToken addObserverForName(std::string name, const void* object,
-                                           SerialQueue& queue, NotificationHandler block) = 0;
+  virtual ObserverToken addObserverForName(std::string name, const void* object, SerialQueue& queue,
+                                           NotificationHandler block) = 0;
   virtual void removeObserver(ObserverToken token) = 0;
 
   virtual void post(const Notification& notification) = 0;

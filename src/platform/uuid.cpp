@@ -5,7 +5,9 @@ namespace {
 
 constexpr std::string_view kHexDigits = "0123456789ABCDEF";
 
-bool isHyphenPosition(std::size_t i) { return i == 8 || i == 13 || i == 18 || i == 23; }
+bool isHyphenPosition(std::size_t i) {
+  return i == 8 || i == 13 || i == 18 || i == 23;
+}
 
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';

@@ -27,7 +27,8 @@ Run run(const std::string& command) {
 }
 
 std::string quorin(const quorin::testing::TemporaryDirectory& container) {
-  return std::string(QUORIN_CLI_PATH) + " --container '" + (container.path() / "device").string() + "' ";
+  return std::string(QUORIN_CLI_PATH) + " --container '" + (container.path() / "device").string() +
+         "' ";
 }
 
 TEST(QuorinCliTest, InfoJsonOnAFreshContainerHasEveryFact) {
@@ -59,8 +60,9 @@ TEST(QuorinCliTest, InfoJsonOnAFreshContainerHasEveryFact) {
 
 TEST(QuorinCliTest, EventsRelaysHostLinesAsCallbacks) {
   quorin::testing::TemporaryDirectory container;
-  auto result = run("printf 'foreground\\nstorefront JPN 143462\\nresign\\nquit\\nbackground\\n' | " +
-                    quorin(container) + "events");
+  auto result =
+      run("printf 'foreground\\nstorefront JPN 143462\\nresign\\nquit\\nbackground\\n' | " +
+          quorin(container) + "events");
   ASSERT_EQ(result.status, 0);
   EXPECT_EQ(result.output,
             "ready USA\n"

@@ -10,7 +10,8 @@ using platform::TrackingAuthorizationStatus;
 
 class DeviceInfoTest : public ::testing::Test {
  protected:
-  std::shared_ptr<testing::InMemoryPlatform> platform = std::make_shared<testing::InMemoryPlatform>();
+  std::shared_ptr<testing::InMemoryPlatform> platform =
+      std::make_shared<testing::InMemoryPlatform>();
   std::shared_ptr<QuorinClient> client = std::make_shared<QuorinClient>(platform);
   testing::FakeDevice& device = platform->fakeDevice;
   testing::FakeProcessInfo& process = platform->fakeProcessInfo;
@@ -89,8 +90,9 @@ TEST_F(DeviceInfoTest, IdfaNeedsAuthorisationFrom14AndTheOptOutFlagBefore) {
   auto& ads = platform->fakeAdSupport;
   ads.identifier = *platform::Uuid::fromString("6D92078A-8246-4BA4-AE5B-76104861E7DC");
   ads.trackingEnabled = true;
-  for (auto status : {TrackingAuthorizationStatus::notDetermined, TrackingAuthorizationStatus::restricted,
-                      TrackingAuthorizationStatus::denied}) {
+  for (auto status :
+       {TrackingAuthorizationStatus::notDetermined, TrackingAuthorizationStatus::restricted,
+        TrackingAuthorizationStatus::denied}) {
     ads.status = status;
     EXPECT_EQ(client->idfa(), std::nullopt);
   }

@@ -16,7 +16,8 @@ class FacadeTest : public ::testing::Test {
     return facade.perform(selector, arguments);
   }
 
-  std::shared_ptr<testing::InMemoryPlatform> platform = std::make_shared<testing::InMemoryPlatform>();
+  std::shared_ptr<testing::InMemoryPlatform> platform =
+      std::make_shared<testing::InMemoryPlatform>();
   QRNQuorinClient facade{platform};
 };
 
@@ -118,7 +119,8 @@ TEST_F(FacadeTest, PerformAnswersEverySelectorLikeTheDirectCall) {
   }
   EXPECT_EQ(log.size(), 4u);
 
-  ASSERT_TRUE(perform("setOnCloudStoreValueFetched:", {QRNCloudValueCallback([](auto&, auto&) {})}).ok());
+  ASSERT_TRUE(
+      perform("setOnCloudStoreValueFetched:", {QRNCloudValueCallback([](auto&, auto&) {})}).ok());
   EXPECT_TRUE(std::get<QRNCloudValueCallback>(perform("onCloudStoreValueFetched").value));
   ASSERT_TRUE(perform("setOnApplicationEnterForeground:", {std::monostate{}}).ok());
   EXPECT_FALSE(facade.onApplicationEnterForeground());

@@ -21,12 +21,14 @@ class LifecycleTest : public ::testing::Test {
     return [this, tag] { log.push_back(tag); };
   }
   void postAll() {
-    for (auto name : {platform::kWillEnterForegroundNotification, platform::kDidEnterBackgroundNotification,
-                      platform::kDidBecomeActiveNotification, platform::kWillResignActiveNotification})
+    for (auto name :
+         {platform::kWillEnterForegroundNotification, platform::kDidEnterBackgroundNotification,
+          platform::kDidBecomeActiveNotification, platform::kWillResignActiveNotification})
       platform->postLifecycle(name);
   }
 
-  std::shared_ptr<testing::InMemoryPlatform> platform = std::make_shared<testing::InMemoryPlatform>();
+  std::shared_ptr<testing::InMemoryPlatform> platform =
+      std::make_shared<testing::InMemoryPlatform>();
   std::shared_ptr<QuorinClient> client = std::make_shared<QuorinClient>(platform);
   std::vector<std::string> log;
 };
@@ -42,7 +44,8 @@ TEST_F(LifecycleTest, EachNotificationReachesItsCallback) {
 
   // Another sender's notification of the same name is not the application's.
   int other = 0;
-  platform->notifications.post({std::string(platform::kWillEnterForegroundNotification), &other, {}});
+  platform->notifications.post(
+      {std::string(platform::kWillEnterForegroundNotification), &other, {}});
   EXPECT_EQ(log.size(), 4u);
 }
 

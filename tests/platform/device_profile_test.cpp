@@ -37,7 +37,8 @@ TEST(DeviceProfileTest, ConcurrentFirstLoadsAgreeOnOneVendorIdentifier) {
   std::vector<std::optional<Uuid>> seen(8);
   std::vector<std::thread> loaders;
   for (std::size_t i = 0; i < seen.size(); ++i) {
-    loaders.emplace_back([&, i] { seen[i] = loadDeviceProfile(root.path()).profile.identifierForVendor; });
+    loaders.emplace_back(
+        [&, i] { seen[i] = loadDeviceProfile(root.path()).profile.identifierForVendor; });
   }
   for (auto& loader : loaders) loader.join();
   for (const auto& id : seen) EXPECT_EQ(id, seen.front());
@@ -73,7 +74,8 @@ TEST(DeviceProfileTest, MissingVendorIdentifierIsAddedAndOtherEntriesSurvive) {
   ASSERT_TRUE(loaded.profile.identifierForVendor);
   auto stored = parsePlist(*readFile(path));
   EXPECT_EQ(*stored->find("Note"), Value("mine"));
-  EXPECT_EQ(*stored->find("IdentifierForVendor"), Value(loaded.profile.identifierForVendor->uuidString()));
+  EXPECT_EQ(*stored->find("IdentifierForVendor"),
+            Value(loaded.profile.identifierForVendor->uuidString()));
 }
 
 TEST(DeviceProfileTest, DamagedProfileIsReportedAndLeftUntouched) {

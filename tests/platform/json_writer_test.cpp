@@ -34,7 +34,8 @@ TEST(JsonWriterTest, RefusesWhatJsonCannotHold) {
 }
 
 TEST(Utf8Test, AcceptsWellFormedTextOnly) {
-  for (auto good : {"", "ascii", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF"})
+  for (auto good :
+       {"", "ascii", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF"})
     EXPECT_TRUE(isValidUtf8(good)) << good;
   for (auto bad : {"\x80", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
                    "\xF0\x9F\x98", "\xFF", "a\xC3"})

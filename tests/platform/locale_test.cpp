@@ -13,7 +13,8 @@ TEST(LocaleNameTest, ConvertsPosixNamesToLanguageTags) {
   EXPECT_EQ(languageTagFromLocaleName("es_419.UTF-8"), "es-419");
   EXPECT_EQ(regionFromLocaleName("en_US.UTF-8"), "US");
   EXPECT_EQ(regionFromLocaleName("fr"), std::nullopt);
-  for (auto none : {"", "C", "POSIX", "C.UTF-8", "e_US", "english_US", "en_USA", "en_U1", "\xFFx"}) {
+  for (auto none :
+       {"", "C", "POSIX", "C.UTF-8", "e_US", "english_US", "en_USA", "en_U1", "\xFFx"}) {
     EXPECT_EQ(languageTagFromLocaleName(none), std::nullopt) << none;
   }
 }

@@ -32,9 +32,8 @@ TEST_F(NotificationCenterTest, DeliversByNameAndSenderOnThePostingThread) {
 
   auto poster = std::this_thread::get_id();
   std::thread::id deliveredOn;
-  center.addObserver(this, "c", nullptr, [&](const Notification&) {
-    deliveredOn = std::this_thread::get_id();
-  });
+  center.addObserver(this, "c", nullptr,
+                     [&](const Notification&) { deliveredOn = std::this_thread::get_id(); });
   center.post({"c", nullptr, std::nullopt});
   EXPECT_EQ(deliveredOn, poster);
 }

@@ -44,7 +44,8 @@ TEST(XdgApplicationTest, AnswersFromConfigAndDataDirectories) {
   write(config / "mimeapps.list", "[Default Applications]\nx-scheme-handler/slack=slack.desktop\n");
   write(data / "applications" / "zoom.desktop",
         "[Desktop Entry]\nType=Application\nMimeType=x-scheme-handler/zoommtg;\n");
-  write(data / "applications" / "mimeinfo.cache", "[MIME Cache]\nx-scheme-handler/tg=tg.desktop;\n");
+  write(data / "applications" / "mimeinfo.cache",
+        "[MIME Cache]\nx-scheme-handler/tg=tg.desktop;\n");
 
   XdgApplication application({{"XDG_CONFIG_HOME", config.string()},
                               {"XDG_CONFIG_DIRS", (home.path() / "none").string()},

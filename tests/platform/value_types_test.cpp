@@ -14,8 +14,9 @@ TEST(UuidTest, TextFormRoundTripsAndRejectsNonCanonicalText) {
   EXPECT_EQ(uuid->bytes[15], 0x5F);
   EXPECT_EQ(uuid->uuidString(), "E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
   EXPECT_EQ(Uuid{}.uuidString(), "00000000-0000-0000-0000-000000000000");
-  for (auto bad : {"", "E621E1F8C36C495A93FC0C247A3E6E5F", "E621E1F8-C36C-495A-93FC-0C247A3E6E5",
-                   "G621E1F8-C36C-495A-93FC-0C247A3E6E5F", "E621E1F8-C36C-495A-93FC+0C247A3E6E5F"}) {
+  for (auto bad :
+       {"", "E621E1F8C36C495A93FC0C247A3E6E5F", "E621E1F8-C36C-495A-93FC-0C247A3E6E5",
+        "G621E1F8-C36C-495A-93FC-0C247A3E6E5F", "E621E1F8-C36C-495A-93FC+0C247A3E6E5F"}) {
     EXPECT_FALSE(Uuid::fromString(bad)) << bad;
   }
 }
@@ -48,8 +49,8 @@ TEST(UrlTest, KeepsTextAndFindsTheScheme) {
 }
 
 TEST(UrlTest, RejectsTextOutsideTheUrlAlphabet) {
-  for (auto bad : {"", "not a url", "fb://<x>", "fb://%4", "fb://%zz", "fb://a#b#c", "caf\xC3\xA9:",
-                   "a\"b", "fb://\\x", "x{y}"}) {
+  for (auto bad : {"", "not a url", "fb://<x>", "fb://%4", "fb://%zz", "fb://a#b#c",
+                   "caf\xC3\xA9:", "a\"b", "fb://\\x", "x{y}"}) {
     EXPECT_FALSE(Url::fromString(bad)) << bad;
   }
 }

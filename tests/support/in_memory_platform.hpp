@@ -37,7 +37,8 @@ struct FakeProcessInfo final : platform::ProcessInfo {
 };
 
 struct FakeAdSupport final : platform::AdSupport {
-  platform::TrackingAuthorizationStatus status = platform::TrackingAuthorizationStatus::notDetermined;
+  platform::TrackingAuthorizationStatus status =
+      platform::TrackingAuthorizationStatus::notDetermined;
   bool trackingEnabled = false;
   platform::Uuid identifier;
 

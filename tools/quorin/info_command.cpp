@@ -8,11 +8,14 @@ namespace {
 
 using platform::Value;
 
-Value orNull(const std::optional<std::string>& text) { return text ? Value(*text) : Value(); }
+Value orNull(const std::optional<std::string>& text) {
+  return text ? Value(*text) : Value();
+}
 
 platform::Dictionary facts(const QRNQuorinClient& client, const std::vector<std::string>& schemes) {
   platform::Dictionary installed;
-  for (const auto& scheme : schemes) installed[scheme] = client.isApplicationInstalledForScheme(scheme);
+  for (const auto& scheme : schemes)
+    installed[scheme] = client.isApplicationInstalledForScheme(scheme);
   return {
       {"deviceModel", client.deviceModel()},
       {"osVersion", client.osVersion()},
@@ -34,9 +37,10 @@ std::string text(const Value& value) {
 }
 
 // The facade's order, not the key order of the JSON document.
-constexpr std::string_view kOrder[] = {"deviceModel", "osVersion", "buildNumber", "isTablet",
-                                       "languageWithRegion", "idfa", "idfv",
-                                       "encodedDeviceIdentifier", "storeCountry"};
+constexpr std::string_view kOrder[] = {
+    "deviceModel",        "osVersion", "buildNumber", "isTablet",
+    "languageWithRegion", "idfa",      "idfv",        "encodedDeviceIdentifier",
+    "storeCountry"};
 
 }  // namespace
 

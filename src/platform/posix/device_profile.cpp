@@ -44,7 +44,8 @@ Uuid randomUuid() {
   Uuid uuid;
   for (std::size_t i = 0; i < uuid.bytes.size(); i += 4) {
     auto word = source();
-    for (std::size_t j = 0; j < 4; ++j) uuid.bytes[i + j] = static_cast<std::uint8_t>(word >> (8 * j));
+    for (std::size_t j = 0; j < 4; ++j)
+      uuid.bytes[i + j] = static_cast<std::uint8_t>(word >> (8 * j));
   }
   uuid.bytes[6] = static_cast<std::uint8_t>((uuid.bytes[6] & 0x0F) | 0x40);  // version 4
   uuid.bytes[8] = static_cast<std::uint8_t>((uuid.bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
@@ -53,7 +54,8 @@ Uuid randomUuid() {
 
 DeviceProfile profileFromValue(const Value& value) {
   DeviceProfile profile;
-  if (const auto* version = member<std::string>(value, "SystemVersion")) profile.systemVersion = *version;
+  if (const auto* version = member<std::string>(value, "SystemVersion"))
+    profile.systemVersion = *version;
   if (const auto* idiom = member<std::int64_t>(value, "UserInterfaceIdiom"))
     profile.idiom = static_cast<UserInterfaceIdiom>(*idiom);
   profile.identifierForVendor = uuidMember(value, "IdentifierForVendor");

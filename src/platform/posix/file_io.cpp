@@ -99,7 +99,8 @@ bool makeDirectories(const std::filesystem::path& path, mode_t mode) {
   if (path.has_parent_path() && path.parent_path() != path &&
       !makeDirectories(path.parent_path(), mode))
     return false;
-  return ::mkdir(path.c_str(), mode) == 0 || (errno == EEXIST && std::filesystem::is_directory(path, error));
+  return ::mkdir(path.c_str(), mode) == 0 ||
+         (errno == EEXIST && std::filesystem::is_directory(path, error));
 }
 
 }  // namespace quorin::platform::posix

@@ -55,9 +55,8 @@ void LocalNotificationCenter::post(const Notification& notification) {
     if (target.queue == nullptr) {
       target.handler(notification);
     } else {
-      target.queue->async([handler = std::move(target.handler), notification] {
-        handler(notification);
-      });
+      target.queue->async(
+          [handler = std::move(target.handler), notification] { handler(notification); });
     }
   }
 }

@@ -49,6 +49,8 @@ void SimulatedPaymentQueue::reportUpdatedTransactions(
   for (const auto& observer : liveObservers()) observer->paymentQueue(*this, transactions);
 }
 
-std::size_t SimulatedPaymentQueue::observerCount() const { return liveObservers().size(); }
+std::size_t SimulatedPaymentQueue::observerCount() const {
+  return liveObservers().size();
+}
 
 }  // namespace quorin::platform::posix

@@ -161,8 +161,7 @@ PlistPtr fromValue(const Value& value) {
     return PlistPtr(plist_new_string(s->c_str()));
   }
   if (const auto* data = value.get<Data>())
-    return PlistPtr(
-        plist_new_data(reinterpret_cast<const char*>(data->data()), data->size()));
+    return PlistPtr(plist_new_data(reinterpret_cast<const char*>(data->data()), data->size()));
   if (const auto* date = value.get<Date>()) return dateNode(*date);
   return nullptr;
 }

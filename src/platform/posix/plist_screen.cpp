@@ -12,7 +12,8 @@ constexpr std::size_t kTrailerSize = 32;
 std::optional<std::uint64_t> bigEndian(std::string_view bytes, std::size_t at, std::size_t size) {
   if (size == 0 || size > 8 || at > bytes.size() || bytes.size() - at < size) return std::nullopt;
   std::uint64_t value = 0;
-  for (std::size_t i = 0; i < size; ++i) value = value << 8 | static_cast<std::uint8_t>(bytes[at + i]);
+  for (std::size_t i = 0; i < size; ++i)
+    value = value << 8 | static_cast<std::uint8_t>(bytes[at + i]);
   return value;
 }
 
@@ -41,7 +42,9 @@ class BinaryPlist {
   }
 
  private:
-  std::uint8_t marker(std::uint64_t offset) const { return static_cast<std::uint8_t>(bytes_[offset]); }
+  std::uint8_t marker(std::uint64_t offset) const {
+    return static_cast<std::uint8_t>(bytes_[offset]);
+  }
 
   std::optional<std::uint64_t> objectOffset(std::uint64_t index) const {
     if (index >= objects_) return std::nullopt;
@@ -76,7 +79,8 @@ class BinaryPlist {
     std::uint8_t type = marker(offset) >> 4;
     std::size_t unit = type == 0x5 ? 1 : type == 0x6 ? 2 : 0;
     auto layout = countAndStart(offset);
-    if (unit == 0 || !layout || layout->first > (bytes_.size() - layout->second) / unit) return false;
+    if (unit == 0 || !layout || layout->first > (bytes_.size() - layout->second) / unit)
+      return false;
     for (std::uint64_t i = 0; i < layout->first; ++i) {
       if (bigEndian(bytes_, layout->second + i * unit, unit) == 0u) return false;
     }
@@ -106,7 +110,8 @@ bool xmlHoldsNul(std::string_view text) {
 }  // namespace
 
 bool plistKeysAreReadable(std::string_view bytes) {
-  if (bytes.substr(0, kBinaryMagic.size()) == kBinaryMagic) return BinaryPlist(bytes).keysAreReadable();
+  if (bytes.substr(0, kBinaryMagic.size()) == kBinaryMagic)
+    return BinaryPlist(bytes).keysAreReadable();
   return !xmlHoldsNul(bytes);
 }
 

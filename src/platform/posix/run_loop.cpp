@@ -61,7 +61,9 @@ void RunLoop::async(Task task) {
   wakeup_.notify_all();
 }
 
-std::unique_ptr<TimerSource> RunLoop::makeTimerSource() { return std::make_unique<Timer>(*this); }
+std::unique_ptr<TimerSource> RunLoop::makeTimerSource() {
+  return std::make_unique<Timer>(*this);
+}
 
 void RunLoop::arm(const std::shared_ptr<TimerState>& timer) {
   if (!timer->resumed || !timer->scheduled || timer->done) return;
@@ -131,7 +133,9 @@ bool RunLoop::runUntil(Clock::TimePoint deadline) {
   }
 }
 
-void RunLoop::run() { runUntil(Clock::TimePoint::max()); }
+void RunLoop::run() {
+  runUntil(Clock::TimePoint::max());
+}
 
 void RunLoop::stop() {
   {

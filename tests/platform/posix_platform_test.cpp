@@ -1,0 +1,73 @@
+#include "platform/posix/posix_platform.hpp"
+
+#include <gtest/gtest.h>
+
+#include "client/quorin_client.hpp"
+#include "platform/posix/file_io.hpp"
+#include "platform/posix/plist_codec.hpp"
+#include "support/temporary_directory.hpp"
+
+namespace quorin::platform::posix {
+namespace {
+
+void writePlist(const std::filesystem::path& path, Dictionary contents, PlistFormat format) {
+  std::filesystem::create_directories(path.parent_path());
+  ASSERT_TRUE(writeFileAtomically(path, *serializePlist(Value(std::move(contents)), format), 0600));
+}
+
+TEST(PosixPlatformTest, TheContainerProfileAndInfoPlistAnswerThroughTheClient) {
+  testing::TemporaryDirectory root;
+  auto container = root.path() / "device";
+  writePlist(container / "device.plist",
+             {{"SystemVersion", Value("13.4")},
+              {"UserInterfaceIdiom", Value(1)},
+              {"IdentifierForVendor", Value("E621E1F8-C36C-495A-93FC-0C247A3E6E5F")},
+              {"AdvertisingIdentifier", Value("6D92078A-8246-4BA4-AE5B-76104861E7DC")},
+              {"AdvertisingTrackingEnabled", Value(true)},
+              {"StorefrontCountryCode", Value("CAN")}},
+             PlistFormat::binary);
+  writePlist(root.path() / "App" / "Info.plist",
+             {{"CFBundleVersion", Value("311")}, {"CFBundleIdentifier", Value("com.example.app")}},
+             PlistFormat::xml);
+
+  auto platform = std::make_shared<PosixPlatform>(
+      PosixPlatformOptions{container, root.path() / "App" / "Info.plist"});
+  auto client = std::make_shared<QuorinClient>(platform);
+  client->setup();
+  EXPECT_EQ(client->osVersion(), "13.4");
+  EXPECT_TRUE(client->isTablet());
+  EXPECT_EQ(client->idfv(), "E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+  EXPECT_EQ(client->idfa(), "6D92078A-8246-4BA4-AE5B-76104861E7DC") << "13.4 uses the opt-out flag";
+  EXPECT_EQ(client->buildNumber(), "311");
+  EXPECT_EQ(platform->mainBundle().objectForInfoDictionaryKey("CFBundleIdentifier"),
+            Value("com.example.app"));
+  EXPECT_EQ(client->storeCountry(), "CAN");
+
+  platform->simulatedPaymentQueue().changeStorefront(Storefront{"MEX", "143468"});
+  EXPECT_EQ(client->storeCountry(), "MEX");
+  client->dispose();
+}
+
+TEST(PosixPlatformTest, SystemVersionComparisons) {
+  EXPECT_EQ(parseSystemVersion("17.2.1").minorVersion, 2);
+  EXPECT_EQ(parseSystemVersion("17.2.1").patchVersion, 1);
+  EXPECT_EQ(parseSystemVersion("14").majorVersion, 14);
+  EXPECT_EQ(parseSystemVersion("junk").majorVersion, 0);
+  DeviceProfile profile;
+  ProfileProcessInfo info(profile);
+  for (auto [version, atLeast14] :
+       {std::pair{"14.0", true}, {"13.7.9", false}, {"14", true}, {"26.1", true}, {"", false}}) {
+    profile.systemVersion = version;
+    EXPECT_EQ(info.isOperatingSystemAtLeast({14, 0, 0}), atLeast14) << version;
+  }
+}
+
+TEST(PosixPlatformTest, MissingInfoPlistGivesAnEmptyBuildNumber) {
+  testing::TemporaryDirectory root;
+  auto platform = std::make_shared<PosixPlatform>(
+      PosixPlatformOptions{root.path(), root.path() / "missing" / "Info.plist"});
+  EXPECT_EQ(QuorinClient(platform).buildNumber(), "");
+}
+
+}  // namespace
+}  // namespace quorin::platform::posix
