@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev libplist-dev libsimdjson-dev
+  libcli11-dev libplist-dev libsimdjson-dev libsqlite3-dev
 )
 
 missing=()

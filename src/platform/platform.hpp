@@ -7,6 +7,7 @@
 #include "platform/bundle.hpp"
 #include "platform/device.hpp"
 #include "platform/dispatch.hpp"
+#include "platform/keychain_services.hpp"
 #include "platform/locale.hpp"
 #include "platform/notification_center.hpp"
 #include "platform/process_info.hpp"
@@ -27,6 +28,7 @@ class Platform {
   virtual Locale& locale() = 0;
   virtual Application& application() = 0;
   virtual PaymentQueue& paymentQueue() = 0;
+  virtual KeychainServices& keychainServices() = 0;
 };
 
 // The process-wide platform that a client made without one uses: the operating system's,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 
 namespace quorin::platform {
 namespace {
@@ -50,11 +51,33 @@ std::string schemeOf(std::string_view text) {
   return scheme;
 }
 
+// The authority follows "//" after the scheme and ends at "/", "?" or "#".
+void parseAuthority(std::string_view text, std::size_t schemeLength, Url& url) {
+  std::string_view rest = text.substr(schemeLength == 0 ? 0 : schemeLength + 1);
+  if (rest.substr(0, 2) != "//") return;
+  std::string_view authority = rest.substr(2, rest.find_first_of("/?#", 2) - 2);
+  if (auto at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
+  std::string_view host = authority;
+  auto colon = authority.rfind(':');
+  if (colon != std::string_view::npos && authority.find(']', colon) == std::string_view::npos) {
+    host = authority.substr(0, colon);
+    std::string_view digits = authority.substr(colon + 1);
+    int port = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
+    if (!digits.empty() && error == std::errc{} && end == digits.data() + digits.size() &&
+        port >= 0)
+      url.port = port;
+  }
+  if (!host.empty()) url.host = std::string(host);
+}
+
 }  // namespace
 
 std::optional<Url> Url::fromString(std::string_view text) {
   if (text.empty() || !hasValidCharacters(text)) return std::nullopt;
-  return Url{std::string(text), schemeOf(text)};
+  Url url{std::string(text), schemeOf(text), std::nullopt, std::nullopt};
+  parseAuthority(text, url.scheme.size(), url);
+  return url;
 }
 
 }  // namespace quorin::platform

@@ -11,6 +11,9 @@ struct Url {
   std::string text;
   // Lower-cased; empty for a relative reference such as "fb" or "/path".
   std::string scheme;
+  // From the authority ("//user@host:port"), when the URL has one.
+  std::optional<std::string> host;
+  std::optional<int> port;
 
   // None for text that is not a URL reference: empty text, characters outside the URL
   // alphabet (space, quotes, angle brackets, non-ASCII, ...) or a broken percent escape.

@@ -48,6 +48,21 @@ TEST(UrlTest, KeepsTextAndFindsTheScheme) {
   EXPECT_EQ(Url::fromString("%41")->text, "%41");
 }
 
+TEST(UrlTest, HostAndPortComeFromTheAuthority) {
+  auto full = Url::fromString("https://user:pw@example.com:8443/path?q#f");
+  EXPECT_EQ(full->host, "example.com");
+  EXPECT_EQ(full->port, 8443);
+  auto plain = Url::fromString("https://example.com/a:b");
+  EXPECT_EQ(plain->host, "example.com");
+  EXPECT_EQ(plain->port, std::nullopt);
+  EXPECT_EQ(Url::fromString("http://[::1]:80/")->host, "[::1]");
+  EXPECT_EQ(Url::fromString("http://[::1]/")->port, std::nullopt);
+  EXPECT_EQ(Url::fromString("mailto:a@b.c")->host, std::nullopt);
+  EXPECT_EQ(Url::fromString("example.com")->host, std::nullopt);
+  EXPECT_EQ(Url::fromString("//example.com:21")->port, 21);
+  EXPECT_EQ(Url::fromString("http://h:99999999999/")->port, std::nullopt);
+}
+
 TEST(UrlTest, RejectsTextOutsideTheUrlAlphabet) {
   for (auto bad : {"", "not a url", "fb://<x>", "fb://%4", "fb://%zz", "fb://a#b#c",
                    "caf\xC3\xA9:", "a\"b", "fb://\\x", "x{y}"}) {

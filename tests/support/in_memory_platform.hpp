@@ -8,6 +8,7 @@
 #include "platform/posix/loop_dispatch.hpp"
 #include "platform/posix/notification_center.hpp"
 #include "platform/posix/payment_queue.hpp"
+#include "support/in_memory_keychain.hpp"
 #include "support/virtual_clock.hpp"
 
 namespace quorin::testing {
@@ -79,6 +80,7 @@ class InMemoryPlatform final : public platform::Platform {
   platform::Locale& locale() override { return fakeLocale; }
   platform::Application& application() override { return fakeApplication; }
   platform::PaymentQueue& paymentQueue() override { return *paymentQueueInUse; }
+  platform::KeychainServices& keychainServices() override { return *keychainInUse; }
 
   platform::posix::RunLoop& mainLoop() { return dispatch_.mainLoop(); }
   // Posts a lifecycle notification as the platform does: with the application as object.
@@ -94,6 +96,8 @@ class InMemoryPlatform final : public platform::Platform {
   FakeApplication fakeApplication;
   platform::posix::SimulatedPaymentQueue payments;
   platform::PaymentQueue* paymentQueueInUse = &payments;
+  InMemoryKeychain keychain;
+  platform::KeychainServices* keychainInUse = &keychain;
 
  private:
   platform::posix::LoopDispatch dispatch_{clock};

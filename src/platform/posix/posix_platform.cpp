@@ -22,7 +22,8 @@ PosixPlatform::PosixPlatform(PosixPlatformOptions options)
       bundle_(options_.infoPlist),
       locale_(processInfo_.environment()),
       application_(processInfo_.environment()),
-      paymentQueue_(loaded_.profile.storefront) {}
+      paymentQueue_(loaded_.profile.storefront),
+      keychain_(options_.container / "Library" / "Keychains" / "keychain.db") {}
 
 std::shared_ptr<Platform> makeDefaultPlatform() {
   return std::make_shared<PosixPlatform>(PosixPlatformOptions{defaultContainerPath(), {}});

@@ -13,6 +13,7 @@
 #include "platform/posix/payment_queue.hpp"
 #include "platform/posix/profile_services.hpp"
 #include "platform/posix/scheme_handlers.hpp"
+#include "platform/posix/sqlite_keychain.hpp"
 
 namespace quorin::platform::posix {
 
@@ -41,9 +42,11 @@ class PosixPlatform final : public Platform {
   Locale& locale() override { return locale_; }
   Application& application() override { return application_; }
   PaymentQueue& paymentQueue() override { return paymentQueue_; }
+  KeychainServices& keychainServices() override { return keychain_; }
 
   RunLoop& mainLoop() { return dispatch_.mainLoop(); }
   SimulatedPaymentQueue& simulatedPaymentQueue() { return paymentQueue_; }
+  SqliteKeychain& keychain() { return keychain_; }
   const std::filesystem::path& container() const { return options_.container; }
   // Why the container's device profile could not be used as it is, or none.
   const std::optional<std::string>& profileProblem() const { return loaded_.problem; }
@@ -61,6 +64,7 @@ class PosixPlatform final : public Platform {
   EnvironmentLocale locale_;
   XdgApplication application_;
   SimulatedPaymentQueue paymentQueue_;
+  SqliteKeychain keychain_;
 };
 
 }  // namespace quorin::platform::posix

@@ -1,0 +1,186 @@
+#include <cstdio>
+
+#include "keychain/keychain.hpp"
+#include "platform/utf8.hpp"
+
+namespace quorin::keychain {
+namespace {
+
+namespace sec = platform::sec;
+using platform::Dictionary;
+using platform::OSStatus;
+using platform::Value;
+
+void put(Dictionary& dictionary, std::string_view key, Value value) {
+  dictionary.insert_or_assign(std::string(key), std::move(value));
+}
+
+void writeLine(std::string_view line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+}
+
+// An access-control object the platform refused: its description is the one line written.
+[[noreturn]] void throwPlatformError(platform::Error error) {
+  writeLine(error.localizedDescription());
+  throw platform::ErrorException(std::move(error));
+}
+
+}  // namespace
+
+std::optional<platform::Data> Keychain::getData(const std::string& key,
+                                                bool ignoringAttributeSynchronizable) const {
+  Dictionary query = options_.baseQuery(ignoringAttributeSynchronizable);
+  put(query, sec::kSecMatchLimit, platform::kSecMatchLimitOne());
+  put(query, sec::kSecReturnData, true);
+  put(query, sec::kSecAttrAccount, key);
+  std::optional<Value> result;
+  OSStatus status = services().secItemCopyMatching(query, &result);
+  if (status == platform::errSecItemNotFound) return std::nullopt;
+  if (status != platform::errSecSuccess) throw statusError(status);
+  const auto* data = result ? result->get<platform::Data>() : nullptr;
+  if (data == nullptr) throw StatusError(Status::unexpectedError);
+  return std::move(*data);
+}
+
+std::optional<std::string> Keychain::getString(const std::string& key,
+                                               bool ignoringAttributeSynchronizable) const {
+  auto data = getData(key, ignoringAttributeSynchronizable);
+  if (!data) return std::nullopt;
+  std::string text(data->begin(), data->end());
+  if (!platform::isValidUtf8(text)) {
+    writeLine("failed to convert data to string");
+    throw StatusError(Status::conversionError);
+  }
+  return text;
+}
+
+std::optional<Attributes> Keychain::getAttributes(const std::string& key,
+                                                  bool ignoringAttributeSynchronizable) const {
+  Dictionary query = options_.baseQuery(ignoringAttributeSynchronizable);
+  put(query, sec::kSecMatchLimit, platform::kSecMatchLimitOne());
+  for (auto kind : {sec::kSecReturnData, sec::kSecReturnAttributes, sec::kSecReturnRef,
+                    sec::kSecReturnPersistentRef})
+    put(query, kind, true);
+  put(query, sec::kSecAttrAccount, key);
+  std::optional<Value> result;
+  OSStatus status = services().secItemCopyMatching(query, &result);
+  if (status == platform::errSecItemNotFound) return std::nullopt;
+  if (status != platform::errSecSuccess) throw statusError(status);
+  auto* attributes = result ? result->get<Dictionary>() : nullptr;
+  if (attributes == nullptr) throw StatusError(Status::unexpectedError);
+  return Attributes(std::move(*attributes));
+}
+
+void Keychain::set(const std::string& value, const std::string& key,
+                   bool ignoringAttributeSynchronizable) const {
+  if (!platform::isValidUtf8(value)) {
+    writeLine("failed to convert string to data");
+    throw StatusError(Status::conversionError);
+  }
+  set(platform::Data(value.begin(), value.end()), key, ignoringAttributeSynchronizable);
+}
+
+void Keychain::set(const platform::Data& value, const std::string& key,
+                   bool ignoringAttributeSynchronizable) const {
+  Dictionary probe = options_.baseQuery(ignoringAttributeSynchronizable);
+  put(probe, sec::kSecAttrAccount, key);
+  put(probe, sec::kSecUseAuthenticationUI, std::string(sec::kSecUseAuthenticationUIFail));
+  OSStatus status = services().secItemCopyMatching(probe, nullptr);
+  if (status == platform::errSecSuccess || status == platform::errSecInteractionNotAllowed) {
+    update(key, value);
+  } else if (status == platform::errSecItemNotFound) {
+    add(key, value);
+  } else {
+    throw statusError(status);
+  }
+}
+
+Dictionary Keychain::writeAttributes(const std::optional<std::string>& key,
+                                     const platform::Data& value) const {
+  auto [attributes, error] = options_.itemAttributes(key, value, services());
+  if (error) throwPlatformError(std::move(*error));
+  for (const auto& [name, extra] : options_.attributes) attributes.insert_or_assign(name, extra);
+  return std::move(attributes);
+}
+
+void Keychain::update(const std::string& key, const platform::Data& value) const {
+  Dictionary query = options_.baseQuery(true);
+  put(query, sec::kSecAttrAccount, key);
+  OSStatus status = services().secItemUpdate(query, writeAttributes(std::nullopt, value));
+  if (status != platform::errSecSuccess) throw statusError(status);
+}
+
+// Another writer may add the same item between the probe and the add; the caller asked to
+// store a value, so that race ends in one update rather than in duplicateItem.
+void Keychain::add(const std::string& key, const platform::Data& value) const {
+  OSStatus status = services().secItemAdd(writeAttributes(key, value));
+  if (status == platform::errSecDuplicateItem) return update(key, value);
+  if (status != platform::errSecSuccess) throw statusError(status);
+}
+
+void Keychain::remove(const std::string& key, bool ignoringAttributeSynchronizable) const {
+  Dictionary query = options_.baseQuery(ignoringAttributeSynchronizable);
+  put(query, sec::kSecAttrAccount, key);
+  OSStatus status = services().secItemDelete(query);
+  if (status != platform::errSecSuccess && status != platform::errSecItemNotFound)
+    throw statusError(status);
+}
+
+void Keychain::removeAll() const {
+  OSStatus status = services().secItemDelete(options_.baseQuery(true));
+  if (status != platform::errSecSuccess && status != platform::errSecItemNotFound)
+    throw statusError(status);
+}
+
+bool Keychain::contains(const std::string& key, bool withoutAuthenticationUI) const {
+  Dictionary query = options_.baseQuery(true);
+  put(query, sec::kSecAttrAccount, key);
+  if (withoutAuthenticationUI)
+    put(query, sec::kSecUseAuthenticationUI, std::string(sec::kSecUseAuthenticationUIFail));
+  OSStatus status = services().secItemCopyMatching(query, nullptr);
+  if (status == platform::errSecSuccess) return true;
+  if (status == platform::errSecItemNotFound) return false;
+  if (status == platform::errSecInteractionNotAllowed) return withoutAuthenticationUI;
+  throw statusError(status);
+}
+
+std::optional<std::string> Keychain::string(const std::string& key) const {
+  try {
+    return getString(key);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+void Keychain::setString(const std::string& key, const std::optional<std::string>& value) const {
+  try {
+    value ? set(*value, key) : remove(key);
+  } catch (const std::exception&) {
+  }
+}
+
+std::optional<platform::Data> Keychain::data(const std::string& key) const {
+  try {
+    return getData(key);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+void Keychain::setData(const std::string& key, const std::optional<platform::Data>& value) const {
+  try {
+    value ? set(*value, key) : remove(key);
+  } catch (const std::exception&) {
+  }
+}
+
+std::optional<Attributes> Keychain::attributes(const std::string& key) const {
+  try {
+    return getAttributes(key, true);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace quorin::keychain

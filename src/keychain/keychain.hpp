@@ -1,0 +1,136 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "keychain/attributes.hpp"
+#include "keychain/options.hpp"
+#include "keychain/status.hpp"
+#include "platform/platform.hpp"
+
+namespace quorin::keychain {
+
+// One slice of the platform keychain: a service, or a server with protocol and
+// authentication scheme, optionally in an access group. Immutable: each builder returns a
+// new keychain. Safe to share between threads.
+//
+// Operations that throw raise StatusError for a failed result code (after the diagnostic
+// line) or platform::ErrorException when an access-control object cannot be made.
+// Listings, descriptions and subscripts never throw.
+class Keychain {
+ public:
+  using Ptr = std::shared_ptr<const Keychain>;
+  using ItemSummary = platform::Dictionary;
+
+  Keychain(std::shared_ptr<platform::Platform> platform, Options options);
+
+  // init(): the main bundle's identifier as service.
+  static Ptr make(std::shared_ptr<platform::Platform> platform);
+  static Ptr withService(std::shared_ptr<platform::Platform> platform, std::string service);
+  static Ptr withAccessGroup(std::shared_ptr<platform::Platform> platform, std::string accessGroup);
+  static Ptr withService(std::shared_ptr<platform::Platform> platform, std::string service,
+                         std::string accessGroup);
+  static Ptr withServer(std::shared_ptr<platform::Platform> platform, platform::Url server,
+                        ProtocolType protocolType, std::optional<std::string> accessGroup = {},
+                        AuthenticationType authenticationType = AuthenticationType::default_);
+  // Throws std::invalid_argument when `server` is not a URL.
+  static Ptr withServer(std::shared_ptr<platform::Platform> platform, std::string_view server,
+                        ProtocolType protocolType, std::optional<std::string> accessGroup = {},
+                        AuthenticationType authenticationType = AuthenticationType::default_);
+
+  const Options& options() const { return options_; }
+  ItemClass itemClass() const { return options_.itemClass; }
+  const std::string& service() const { return options_.service; }
+  const std::optional<std::string>& accessGroup() const { return options_.accessGroup; }
+  // Only for keychains made with a server; std::logic_error otherwise.
+  const platform::Url& server() const;
+  ProtocolType protocolType() const;
+  AuthenticationType authenticationType() const { return options_.authenticationType; }
+  Accessibility accessibility() const { return options_.accessibility; }
+  const std::optional<AuthenticationPolicy>& authenticationPolicy() const {
+    return options_.authenticationPolicy;
+  }
+  bool synchronizable() const { return options_.synchronizable; }
+  const std::optional<std::string>& label() const { return options_.label; }
+  const std::optional<std::string>& comment() const { return options_.comment; }
+  const std::optional<std::string>& authenticationPrompt() const {
+    return options_.authenticationPrompt;
+  }
+  const std::shared_ptr<const platform::AuthenticationContext>& authenticationContext() const {
+    return options_.authenticationContext;
+  }
+
+  Ptr accessibility(Accessibility accessibility) const;
+  Ptr accessibility(Accessibility accessibility, AuthenticationPolicy authenticationPolicy) const;
+  Ptr synchronizable(bool synchronizable) const;
+  Ptr label(std::string label) const;
+  Ptr comment(std::string comment) const;
+  Ptr attributes(const platform::Dictionary& attributes) const;
+  Ptr authenticationPrompt(std::string authenticationPrompt) const;
+  Ptr authenticationContext(std::shared_ptr<const platform::AuthenticationContext> context) const;
+
+  std::optional<std::string> getString(const std::string& key,
+                                       bool ignoringAttributeSynchronizable = true) const;
+  std::optional<std::string> get(const std::string& key,
+                                 bool ignoringAttributeSynchronizable = true) const {
+    return getString(key, ignoringAttributeSynchronizable);
+  }
+  std::optional<platform::Data> getData(const std::string& key,
+                                        bool ignoringAttributeSynchronizable = true) const;
+  template <typename Result>
+  Result get(const std::string& key, bool ignoringAttributeSynchronizable,
+             const std::function<Result(const std::optional<Attributes>&)>& handler) const {
+    return handler(getAttributes(key, ignoringAttributeSynchronizable));
+  }
+  void set(const std::string& value, const std::string& key,
+           bool ignoringAttributeSynchronizable = true) const;
+  void set(const platform::Data& value, const std::string& key,
+           bool ignoringAttributeSynchronizable = true) const;
+  void remove(const std::string& key, bool ignoringAttributeSynchronizable = true) const;
+  void removeAll() const;
+  bool contains(const std::string& key, bool withoutAuthenticationUI = false) const;
+
+  static std::vector<std::pair<std::string, std::string>> allKeys(platform::Platform& platform,
+                                                                  ItemClass itemClass);
+  std::vector<std::string> allKeys() const;
+  static std::vector<ItemSummary> allItems(platform::Platform& platform, ItemClass itemClass);
+  std::vector<ItemSummary> allItems() const;
+
+  // The subscripts: reads give absent on any error, writes drop errors; absent removes.
+  std::optional<std::string> operator[](const std::string& key) const { return string(key); }
+  std::optional<std::string> string(const std::string& key) const;
+  void setString(const std::string& key, const std::optional<std::string>& value) const;
+  std::optional<platform::Data> data(const std::string& key) const;
+  void setData(const std::string& key, const std::optional<platform::Data>& value) const;
+  std::optional<Attributes> attributes(const std::string& key) const;
+
+  std::string description() const;
+  std::string debugDescription() const;
+
+ private:
+  Ptr derive(const std::function<void(Options&)>& change) const;
+  std::optional<Attributes> getAttributes(const std::string& key,
+                                          bool ignoringAttributeSynchronizable) const;
+  void update(const std::string& key, const platform::Data& value) const;
+  void add(const std::string& key, const platform::Data& value) const;
+  platform::Dictionary writeAttributes(const std::optional<std::string>& key,
+                                       const platform::Data& value) const;
+  std::vector<platform::Dictionary> rawItems() const;
+  platform::KeychainServices& services() const { return platform_->keychainServices(); }
+
+  std::shared_ptr<platform::Platform> platform_;
+  Options options_;
+};
+
+// The readable form of listed items, in the platform's order.
+std::vector<Keychain::ItemSummary> itemSummaries(ItemClass itemClass,
+                                                 const std::vector<platform::Dictionary>& items);
+
+// The textual form of a value, as descriptions print dictionaries and lists.
+std::string describe(const platform::Value& value);
+
+}  // namespace quorin::keychain

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "keychain/value_types.hpp"
+#include "platform/keychain_services.hpp"
+#include "platform/url.hpp"
+
+namespace quorin::keychain {
+
+// What a keychain selects and how it writes. itemClass is internetPassword exactly when
+// server and protocolType are present.
+struct Options {
+  ItemClass itemClass = ItemClass::genericPassword;
+  std::string service;
+  std::optional<std::string> accessGroup;
+  std::optional<platform::Url> server;
+  std::optional<ProtocolType> protocolType;
+  AuthenticationType authenticationType = AuthenticationType::default_;
+  Accessibility accessibility = Accessibility::afterFirstUnlock;
+  std::optional<AuthenticationPolicy> authenticationPolicy;
+  bool synchronizable = false;
+  std::optional<std::string> label;
+  std::optional<std::string> comment;
+  std::optional<std::string> authenticationPrompt;
+  std::shared_ptr<const platform::AuthenticationContext> authenticationContext;
+  // Extra attributes written with every item; never part of a query.
+  platform::Dictionary attributes;
+
+  // The query that selects the keychain's items.
+  platform::Dictionary baseQuery(bool ignoringAttributeSynchronizable) const;
+
+  // The attributes an item is added (with a key) or updated (without) with. When the
+  // access-control object cannot be made, the error comes with the dictionary built so far.
+  std::pair<platform::Dictionary, std::optional<platform::Error>> itemAttributes(
+      const std::optional<std::string>& key, const platform::Data& value,
+      platform::KeychainServices& services) const;
+};
+
+}  // namespace quorin::keychain

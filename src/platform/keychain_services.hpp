@@ -1,0 +1,162 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/error.hpp"
+#include "platform/value.hpp"
+
+namespace quorin::platform {
+
+using OSStatus = std::int32_t;
+
+inline constexpr OSStatus errSecSuccess = 0;
+inline constexpr OSStatus errSecParam = -50;
+inline constexpr OSStatus errSecDuplicateItem = -25299;
+inline constexpr OSStatus errSecItemNotFound = -25300;
+inline constexpr OSStatus errSecInteractionNotAllowed = -25308;
+inline constexpr OSStatus errSecDecode = -26275;
+inline constexpr OSStatus errSecInvalidKeychain = -25295;
+
+// The keys and string values of keychain dictionaries.
+namespace sec {
+inline constexpr std::string_view kSecClass = "class";
+inline constexpr std::string_view kSecClassGenericPassword = "genp";
+inline constexpr std::string_view kSecClassInternetPassword = "inet";
+
+inline constexpr std::string_view kSecAttrAccessGroup = "agrp";
+inline constexpr std::string_view kSecAttrAccessible = "pdmn";
+inline constexpr std::string_view kSecAttrAccessControl = "accc";
+inline constexpr std::string_view kSecAttrSynchronizable = "sync";
+inline constexpr std::string_view kSecAttrCreationDate = "cdat";
+inline constexpr std::string_view kSecAttrModificationDate = "mdat";
+inline constexpr std::string_view kSecAttrDescription = "desc";
+inline constexpr std::string_view kSecAttrComment = "icmt";
+inline constexpr std::string_view kSecAttrCreator = "crtr";
+inline constexpr std::string_view kSecAttrType = "type";
+inline constexpr std::string_view kSecAttrLabel = "labl";
+inline constexpr std::string_view kSecAttrIsInvisible = "invi";
+inline constexpr std::string_view kSecAttrIsNegative = "nega";
+inline constexpr std::string_view kSecAttrAccount = "acct";
+inline constexpr std::string_view kSecAttrService = "svce";
+inline constexpr std::string_view kSecAttrGeneric = "gena";
+inline constexpr std::string_view kSecAttrSecurityDomain = "sdmn";
+inline constexpr std::string_view kSecAttrServer = "srvr";
+inline constexpr std::string_view kSecAttrProtocol = "ptcl";
+inline constexpr std::string_view kSecAttrAuthenticationType = "atyp";
+inline constexpr std::string_view kSecAttrPort = "port";
+inline constexpr std::string_view kSecAttrPath = "path";
+
+inline constexpr std::string_view kSecValueData = "v_Data";
+inline constexpr std::string_view kSecValueRef = "v_Ref";
+inline constexpr std::string_view kSecValuePersistentRef = "v_PersistentRef";
+
+inline constexpr std::string_view kSecReturnData = "r_Data";
+inline constexpr std::string_view kSecReturnAttributes = "r_Attributes";
+inline constexpr std::string_view kSecReturnRef = "r_Ref";
+inline constexpr std::string_view kSecReturnPersistentRef = "r_PersistentRef";
+
+inline constexpr std::string_view kSecMatchLimit = "m_Limit";
+
+inline constexpr std::string_view kSecUseOperationPrompt = "u_OpPrompt";
+inline constexpr std::string_view kSecUseAuthenticationUI = "u_AuthUI";
+inline constexpr std::string_view kSecUseAuthenticationUIFail = "u_AuthUIF";
+inline constexpr std::string_view kSecUseAuthenticationContext = "u_AuthCtx";
+
+inline constexpr std::string_view kSecSharedPassword = "spwd";
+
+inline constexpr std::string_view kSecAttrAccessibleWhenUnlocked = "ak";
+inline constexpr std::string_view kSecAttrAccessibleAfterFirstUnlock = "ck";
+inline constexpr std::string_view kSecAttrAccessibleAlways = "dk";
+inline constexpr std::string_view kSecAttrAccessibleWhenPasscodeSetThisDeviceOnly = "akpu";
+inline constexpr std::string_view kSecAttrAccessibleWhenUnlockedThisDeviceOnly = "aku";
+inline constexpr std::string_view kSecAttrAccessibleAfterFirstUnlockThisDeviceOnly = "cku";
+inline constexpr std::string_view kSecAttrAccessibleAlwaysThisDeviceOnly = "dku";
+
+inline constexpr std::string_view kSecAttrProtocolFTP = "ftp ";
+inline constexpr std::string_view kSecAttrProtocolFTPAccount = "ftpa";
+inline constexpr std::string_view kSecAttrProtocolHTTP = "http";
+inline constexpr std::string_view kSecAttrProtocolIRC = "irc ";
+inline constexpr std::string_view kSecAttrProtocolNNTP = "nntp";
+inline constexpr std::string_view kSecAttrProtocolPOP3 = "pop3";
+inline constexpr std::string_view kSecAttrProtocolSMTP = "smtp";
+inline constexpr std::string_view kSecAttrProtocolSOCKS = "sox ";
+inline constexpr std::string_view kSecAttrProtocolIMAP = "imap";
+inline constexpr std::string_view kSecAttrProtocolLDAP = "ldap";
+inline constexpr std::string_view kSecAttrProtocolAppleTalk = "atlk";
+inline constexpr std::string_view kSecAttrProtocolAFP = "afp ";
+inline constexpr std::string_view kSecAttrProtocolTelnet = "teln";
+inline constexpr std::string_view kSecAttrProtocolSSH = "ssh ";
+inline constexpr std::string_view kSecAttrProtocolFTPS = "ftps";
+inline constexpr std::string_view kSecAttrProtocolHTTPS = "htps";
+inline constexpr std::string_view kSecAttrProtocolHTTPProxy = "htpx";
+inline constexpr std::string_view kSecAttrProtocolHTTPSProxy = "htsx";
+inline constexpr std::string_view kSecAttrProtocolFTPProxy = "ftpx";
+inline constexpr std::string_view kSecAttrProtocolSMB = "smb ";
+inline constexpr std::string_view kSecAttrProtocolRTSP = "rtsp";
+inline constexpr std::string_view kSecAttrProtocolRTSPProxy = "rtsx";
+inline constexpr std::string_view kSecAttrProtocolDAAP = "daap";
+inline constexpr std::string_view kSecAttrProtocolEPPC = "eppc";
+inline constexpr std::string_view kSecAttrProtocolIPP = "ipp ";
+inline constexpr std::string_view kSecAttrProtocolNNTPS = "ntps";
+inline constexpr std::string_view kSecAttrProtocolLDAPS = "ldps";
+inline constexpr std::string_view kSecAttrProtocolTelnetS = "tels";
+inline constexpr std::string_view kSecAttrProtocolIMAPS = "imps";
+inline constexpr std::string_view kSecAttrProtocolIRCS = "ircs";
+inline constexpr std::string_view kSecAttrProtocolPOP3S = "pops";
+
+inline constexpr std::string_view kSecAttrAuthenticationTypeNTLM = "ntlm";
+inline constexpr std::string_view kSecAttrAuthenticationTypeMSN = "msna";
+inline constexpr std::string_view kSecAttrAuthenticationTypeDPA = "dpaa";
+inline constexpr std::string_view kSecAttrAuthenticationTypeRPA = "rpaa";
+inline constexpr std::string_view kSecAttrAuthenticationTypeHTTPBasic = "http";
+inline constexpr std::string_view kSecAttrAuthenticationTypeHTTPDigest = "httd";
+inline constexpr std::string_view kSecAttrAuthenticationTypeHTMLForm = "form";
+inline constexpr std::string_view kSecAttrAuthenticationTypeDefault = "dflt";
+
+// Access-control flags the platform knows; any other bit is refused.
+inline constexpr std::uint64_t kKnownAccessControlFlags =
+    0x1 | 0x2 | 0x8 | 0x10 | 0x20 | 0x4000 | 0x8000 | 0x40000000 | 0x80000000;
+}  // namespace sec
+
+// A constant that dictionaries carry as a value and compare by identity.
+class Constant final : public Object {
+ public:
+  explicit Constant(std::string_view label) : name(label) {}
+  std::string_view name;
+};
+
+const ObjectRef& kSecAttrSynchronizableAny();
+const ObjectRef& kSecMatchLimitOne();
+const ObjectRef& kSecMatchLimitAll();
+
+// What SecAccessControlCreateWithFlags makes: a protection class and policy flags.
+class AccessControl final : public Object {
+ public:
+  AccessControl(std::string protectionClass, std::uint64_t policyFlags)
+      : protection(std::move(protectionClass)), flags(policyFlags) {}
+  std::string protection;
+  std::uint64_t flags;
+};
+
+// A local-authentication context handed through to queries.
+class AuthenticationContext final : public Object {};
+
+// The platform keychain. Each call is atomic; the store serialises concurrent callers.
+class KeychainServices {
+ public:
+  virtual ~KeychainServices() = default;
+  // `result` nullptr stands for no result out-parameter.
+  virtual OSStatus secItemCopyMatching(const Dictionary& query, std::optional<Value>* result) = 0;
+  virtual OSStatus secItemAdd(const Dictionary& attributes) = 0;
+  virtual OSStatus secItemUpdate(const Dictionary& query, const Dictionary& attributes) = 0;
+  virtual OSStatus secItemDelete(const Dictionary& query) = 0;
+  // None, with `error` set, for a protection class or flag set the platform refuses.
+  virtual std::shared_ptr<const AccessControl> secAccessControlCreateWithFlags(
+      std::string_view protection, std::uint64_t flags, std::optional<Error>* error) = 0;
+};
+
+}  // namespace quorin::platform

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/keychain_services.hpp"
+#include "platform/posix/keychain_query.hpp"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace quorin::platform::posix {
+
+// The keychain in one SQLite database (mode 0600, WAL, one transaction per call, a busy
+// timeout so that several processes share it). Opened on first use; a file that is not a
+// keychain database makes every call fail with errSecInvalidKeychain and is left as it is.
+class SqliteKeychain final : public KeychainServices {
+ public:
+  explicit SqliteKeychain(std::filesystem::path database);
+  ~SqliteKeychain() override;
+
+  OSStatus secItemCopyMatching(const Dictionary& query, std::optional<Value>* result) override;
+  OSStatus secItemAdd(const Dictionary& attributes) override;
+  OSStatus secItemUpdate(const Dictionary& query, const Dictionary& attributes) override;
+  OSStatus secItemDelete(const Dictionary& query) override;
+  std::shared_ptr<const AccessControl> secAccessControlCreateWithFlags(
+      std::string_view protection, std::uint64_t flags, std::optional<Error>* error) override;
+
+  // Why the database cannot be used, or none; opens it when it is not open yet.
+  std::optional<std::string> problem();
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  class Statement;
+  struct Selection;
+
+  OSStatus ensureOpen();
+  OSStatus openDatabase();
+  OSStatus createSchema();
+  Statement& prepare(const std::string& sql);
+  OSStatus select(const KeychainQuery& query, bool wholeItems, std::vector<StoredItem>& items);
+  OSStatus insert(const StoredItem& item);
+  OSStatus erase(std::int64_t id);
+  OSStatus transaction(const std::function<OSStatus()>& body);
+  OSStatus statusOf(int sqliteCode);
+
+  std::filesystem::path path_;
+  std::mutex mutex_;
+  sqlite3* db_ = nullptr;
+  std::optional<OSStatus> openFailure_;
+  std::string problem_;
+  std::unordered_map<std::string, std::unique_ptr<Statement>> statements_;
+};
+
+}  // namespace quorin::platform::posix

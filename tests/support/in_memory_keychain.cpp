@@ -1,0 +1,113 @@
+#include "support/in_memory_keychain.hpp"
+
+#include <algorithm>
+
+#include "platform/posix/access_control.hpp"
+
+namespace quorin::testing {
+
+using platform::OSStatus;
+using platform::posix::KeychainQuery;
+using platform::posix::StoredItem;
+
+std::vector<StoredItem*> InMemoryKeychain::matching(const KeychainQuery& query) {
+  std::vector<StoredItem*> found;
+  for (auto& item : items_) {
+    if (platform::posix::matches(query, item)) found.push_back(&item);
+  }
+  return found;
+}
+
+OSStatus InMemoryKeychain::secItemCopyMatching(const platform::Dictionary& query,
+                                               std::optional<platform::Value>* result) {
+  std::lock_guard lock(mutex_);
+  KeychainQuery parsed;
+  if (OSStatus status = parseQuery(query, parsed); status != platform::errSecSuccess) return status;
+  auto found = matching(parsed);
+  if (found.empty()) return platform::errSecItemNotFound;
+  if (!parsed.limitAll) found.resize(1);
+  if (parsed.authenticationUIFail && std::any_of(found.begin(), found.end(), [](auto* item) {
+        return needsAuthentication(*item);
+      }))
+    return platform::errSecInteractionNotAllowed;
+  if (result && parsed.returnsAnything()) {
+    std::vector<StoredItem> copies;
+    for (auto* item : found) copies.push_back(*item);
+    *result = resultFor(parsed, copies);
+  }
+  return platform::errSecSuccess;
+}
+
+OSStatus InMemoryKeychain::secItemAdd(const platform::Dictionary& attributes) {
+  std::function<void()> intrusion;
+  {
+    std::lock_guard lock(mutex_);
+    intrusion = std::exchange(beforeNextAdd_, nullptr);
+  }
+  if (intrusion) intrusion();
+  std::lock_guard lock(mutex_);
+  if (auto failure = std::exchange(nextAddFailure_, std::nullopt)) return *failure;
+  return add(attributes);
+}
+
+OSStatus InMemoryKeychain::add(const platform::Dictionary& attributes) {
+  StoredItem item;
+  item.id = nextId_;
+  if (OSStatus status = attributesForAdd(attributes, clock_++, item);
+      status != platform::errSecSuccess)
+    return status;
+  auto key = primaryKey(item);
+  for (const auto& existing : items_) {
+    if (primaryKey(existing) == key) return platform::errSecDuplicateItem;
+  }
+  ++nextId_;
+  items_.push_back(std::move(item));
+  return platform::errSecSuccess;
+}
+
+OSStatus InMemoryKeychain::secItemUpdate(const platform::Dictionary& query,
+                                         const platform::Dictionary& attributes) {
+  std::lock_guard lock(mutex_);
+  KeychainQuery parsed;
+  if (OSStatus status = parseQuery(query, parsed); status != platform::errSecSuccess) return status;
+  parsed.limitAll = true;
+  auto found = matching(parsed);
+  if (found.empty()) return platform::errSecItemNotFound;
+  std::vector<StoredItem> updated;
+  for (auto* item : found) {
+    StoredItem copy = *item;
+    if (OSStatus status = applyUpdate(attributes, clock_, copy); status != platform::errSecSuccess)
+      return status;
+    updated.push_back(std::move(copy));
+  }
+  for (const auto& candidate : updated) {
+    for (const auto& other : items_) {
+      if (other.id != candidate.id && primaryKey(other) == primaryKey(candidate))
+        return platform::errSecDuplicateItem;
+    }
+  }
+  ++clock_;
+  for (std::size_t i = 0; i < found.size(); ++i) *found[i] = std::move(updated[i]);
+  return platform::errSecSuccess;
+}
+
+OSStatus InMemoryKeychain::secItemDelete(const platform::Dictionary& query) {
+  std::lock_guard lock(mutex_);
+  KeychainQuery parsed;
+  if (OSStatus status = parseQuery(query, parsed); status != platform::errSecSuccess) return status;
+  auto removed =
+      std::erase_if(items_, [&](const StoredItem& item) { return matches(parsed, item); });
+  return removed == 0 ? platform::errSecItemNotFound : platform::errSecSuccess;
+}
+
+std::shared_ptr<const platform::AccessControl> InMemoryKeychain::secAccessControlCreateWithFlags(
+    std::string_view protection, std::uint64_t flags, std::optional<platform::Error>* error) {
+  return platform::posix::makeAccessControl(protection, flags, error);
+}
+
+std::size_t InMemoryKeychain::size() const {
+  std::lock_guard lock(mutex_);
+  return items_.size();
+}
+
+}  // namespace quorin::testing

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "platform/keychain_services.hpp"
+#include "platform/posix/keychain_query.hpp"
+
+namespace quorin::testing {
+
+// The keychain in memory, with the same query semantics as the one on disk. A test can
+// make the next call of a kind fail with a given code.
+class InMemoryKeychain final : public platform::KeychainServices {
+ public:
+  platform::OSStatus secItemCopyMatching(const platform::Dictionary& query,
+                                         std::optional<platform::Value>* result) override;
+  platform::OSStatus secItemAdd(const platform::Dictionary& attributes) override;
+  platform::OSStatus secItemUpdate(const platform::Dictionary& query,
+                                   const platform::Dictionary& attributes) override;
+  platform::OSStatus secItemDelete(const platform::Dictionary& query) override;
+  std::shared_ptr<const platform::AccessControl> secAccessControlCreateWithFlags(
+      std::string_view protection, std::uint64_t flags,
+      std::optional<platform::Error>* error) override;
+
+  // The next add answers `status` without storing anything (for races and faults).
+  void failNextAdd(platform::OSStatus status) { nextAddFailure_ = status; }
+  // Runs before the next add, as another writer would between the probe and the add.
+  void beforeNextAdd(std::function<void()> intrusion) { beforeNextAdd_ = std::move(intrusion); }
+  std::size_t size() const;
+
+ private:
+  std::vector<platform::posix::StoredItem*> matching(const platform::posix::KeychainQuery& query);
+  platform::OSStatus add(const platform::Dictionary& attributes);
+
+  mutable std::recursive_mutex mutex_;
+  std::vector<platform::posix::StoredItem> items_;
+  std::int64_t nextId_ = 1;
+  double clock_ = 1'700'000'000;
+  std::optional<platform::OSStatus> nextAddFailure_;
+  std::function<void()> beforeNextAdd_;
+};
+
+}  // namespace quorin::testing
