@@ -24,7 +24,15 @@ struct Host {
   std::unique_ptr<QRNQuorinClient> client;
 };
 
+struct KeychainRequest {
+  std::string action;  // get, set, remove, clear or list
+  std::string service;
+  std::string key;
+  std::string value;
+};
+
 int runInfo(const GlobalOptions& options, const std::vector<std::string>& schemes);
 int runEvents(const GlobalOptions& options);
+int runKeychain(const GlobalOptions& options, const KeychainRequest& request);
 
 }  // namespace quorin::cli

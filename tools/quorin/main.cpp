@@ -28,11 +28,34 @@ int main(int argc, char** argv) {
       "  storefront CODE [ID] | storefront none      a storefront change report\n"
       "  quit                                        stop (so do end of input, SIGINT, SIGTERM)");
 
+  KeychainRequest keychain{"", "com.vendexa.iossdk", "", ""};
+  auto* keychainCommand = app.add_subcommand("keychain", "Read and write the device's keychain");
+  keychainCommand->require_subcommand(1);
+  keychainCommand->add_option("--service", keychain.service, "The keychain service")
+      ->capture_default_str();
+  auto action = [&](const char* name, const char* help) {
+    auto* command = keychainCommand->add_subcommand(name, help);
+    command->callback([&keychain, name] { keychain.action = name; });
+    return command;
+  };
+  action("get", "Print the value of KEY (exit status 1 when there is none)")
+      ->add_option("KEY", keychain.key, "The key")
+      ->required();
+  auto* set = action("set", "Store VALUE under KEY");
+  set->add_option("KEY", keychain.key, "The key")->required();
+  set->add_option("VALUE", keychain.value, "The value")->required();
+  action("remove", "Remove KEY (no error when it is missing)")
+      ->add_option("KEY", keychain.key, "The key")
+      ->required();
+  action("clear", "Remove every item of the service");
+  action("list", "Print every key and value of the service");
+
   CLI11_PARSE(app, argc, argv);
   options.container = container;
   if (!infoPlist.empty()) options.infoPlist = infoPlist;
 
   if (info->parsed()) return runInfo(options, schemes);
   if (events->parsed()) return runEvents(options);
+  if (keychainCommand->parsed()) return runKeychain(options, keychain);
   return 1;
 }

@@ -1,0 +1,78 @@
+#include <iostream>
+
+#include "host.hpp"
+#include "keychain/keychain.hpp"
+#include "platform/posix/json_writer.hpp"
+
+namespace quorin::cli {
+namespace {
+
+using platform::Value;
+
+void printJson(const Value& value) {
+  std::cout << platform::posix::writeJson(value).value_or("null") << "\n";
+}
+
+int get(const keychain::Keychain& keychain, const KeychainRequest& request, bool json) {
+  auto value = keychain.getString(request.key);
+  if (json) {
+    printJson(
+        platform::Dictionary{{"key", request.key}, {"value", value ? Value(*value) : Value()}});
+  } else if (value) {
+    std::cout << *value << "\n";
+  } else {
+    std::cerr << "quorin: no value for '" << request.key << "' in " << keychain.service() << "\n";
+  }
+  return value ? 0 : 1;
+}
+
+int list(const keychain::Keychain& keychain, bool json) {
+  auto items = keychain.allItems();
+  if (json) {
+    platform::Array all;
+    for (auto& item : items) {
+      if (item.count("value") && !item.at("value").is<std::string>()) item["value"] = Value();
+      all.emplace_back(std::move(item));
+    }
+    printJson(Value(std::move(all)));
+    return 0;
+  }
+  for (const auto& item : items) {
+    auto text = [&](const char* name) {
+      auto it = item.find(name);
+      const auto* s = it == item.end() ? nullptr : it->second.get<std::string>();
+      return s ? *s : std::string("(not text)");
+    };
+    std::cout << text("key") << "\t" << text("value") << "\n";
+  }
+  return 0;
+}
+
+int run(const keychain::Keychain& keychain, const KeychainRequest& request, bool json) {
+  if (request.action == "get") return get(keychain, request, json);
+  if (request.action == "list") return list(keychain, json);
+  if (request.action == "set") keychain.set(request.value, request.key);
+  if (request.action == "remove") keychain.remove(request.key);
+  if (request.action == "clear") keychain.removeAll();
+  if (json) printJson(platform::Dictionary{{"ok", true}});
+  return 0;
+}
+
+}  // namespace
+
+int runKeychain(const GlobalOptions& options, const KeychainRequest& request) {
+  Host host(options);
+  if (auto problem = host.platform->keychain().problem()) {
+    std::cerr << "quorin: keychain unusable: " << *problem << "\n";
+    return 2;
+  }
+  auto keychain = keychain::Keychain::withService(host.platform, request.service);
+  try {
+    return run(*keychain, request, options.json);
+  } catch (const std::exception& error) {
+    std::cerr << "quorin: " << error.what() << "\n";
+    return 2;
+  }
+}
+
+}  // namespace quorin::cli
