@@ -63,6 +63,17 @@ constexpr std::string_view kItemColumns =
     "id, class, sync, agrp, acct, svce, srvr, ptcl, atyp, port, path, sdmn, pdmn, labl, "
     "accc_protection, accc_flags, cdat, mdat, data, extra";
 
+// Switching a new file to WAL needs it alone, and SQLite answers BUSY there without waiting
+// on the busy handler, so a process that opens it while another creates it tries again.
+int enableWriteAheadLog(sqlite3* db) {
+  int code = SQLITE_BUSY;
+  for (int attempt = 0; attempt < 500 && (code & 0xFF) == SQLITE_BUSY; ++attempt) {
+    if (attempt > 0) ::usleep(10'000);
+    code = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  }
+  return code;
+}
+
 double now() {
   using namespace std::chrono;
   return duration<double>(system_clock::now().time_since_epoch()).count();
@@ -237,8 +248,10 @@ OSStatus SqliteKeychain::ensureOpen() {
   if (openFailure_) return *openFailure_;
   OSStatus status = openDatabase();
   if (status != errSecSuccess) {
+    statements_.clear();
     if (db_) sqlite3_close(std::exchange(db_, nullptr));
-    openFailure_ = status;
+    // A database another process holds is tried again on the next call.
+    if (status != errSecDatabaseLocked) openFailure_ = status;
   }
   return status;
 }
@@ -257,9 +270,9 @@ OSStatus SqliteKeychain::openDatabase() {
   ::close(fd);
   int code = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
   if (code == SQLITE_OK) code = sqlite3_busy_timeout(db_, 5000);
+  if (code == SQLITE_OK) code = enableWriteAheadLog(db_);
   if (code == SQLITE_OK)
-    code = sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr, nullptr,
-                        nullptr);
+    code = sqlite3_exec(db_, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
   if (code != SQLITE_OK) {
     problem_ = path_.string() + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(code));
     return statusOf(code);
