@@ -485,7 +485,9 @@ OSStatus SqliteKeychain::secItemAdd(const Dictionary& attributes) {
   return insert(item);
 }
 
-OSStatus SqliteKeychain::secItemUpdate(const Dictionary& query, const Dictionary& attributes) {
+OSStatus SqliteKeychain::changeMatching(
+    const Dictionary& query, bool wholeItems,
+    const std::function<OSStatus(std::vector<StoredItem>&)>& change) {
   KeychainQuery parsed;
   if (OSStatus status = parseQuery(query, parsed); status != errSecSuccess) return status;
   parsed.limitAll = true;
@@ -493,8 +495,14 @@ OSStatus SqliteKeychain::secItemUpdate(const Dictionary& query, const Dictionary
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
   return transaction([&]() -> OSStatus {
     std::vector<StoredItem> items;
-    if (OSStatus status = select(parsed, true, items); status != errSecSuccess) return status;
+    if (OSStatus status = select(parsed, wholeItems, items); status != errSecSuccess) return status;
     if (items.empty()) return errSecItemNotFound;
+    return change(items);
+  });
+}
+
+OSStatus SqliteKeychain::secItemUpdate(const Dictionary& query, const Dictionary& attributes) {
+  return changeMatching(query, true, [&](std::vector<StoredItem>& items) -> OSStatus {
     double time = now();
     for (auto& item : items) {
       if (OSStatus status = applyUpdate(attributes, time, item); status != errSecSuccess)
@@ -509,15 +517,7 @@ OSStatus SqliteKeychain::secItemUpdate(const Dictionary& query, const Dictionary
 }
 
 OSStatus SqliteKeychain::secItemDelete(const Dictionary& query) {
-  KeychainQuery parsed;
-  if (OSStatus status = parseQuery(query, parsed); status != errSecSuccess) return status;
-  parsed.limitAll = true;
-  std::lock_guard lock(mutex_);
-  if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
-  return transaction([&]() -> OSStatus {
-    std::vector<StoredItem> items;
-    if (OSStatus status = select(parsed, false, items); status != errSecSuccess) return status;
-    if (items.empty()) return errSecItemNotFound;
+  return changeMatching(query, false, [&](std::vector<StoredItem>& items) -> OSStatus {
     for (const auto& item : items) {
       if (OSStatus status = erase(item.id); status != errSecSuccess) return status;
     }

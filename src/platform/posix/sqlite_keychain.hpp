@@ -48,6 +48,9 @@ class SqliteKeychain final : public KeychainServices {
   OSStatus insert(const StoredItem& item);
   OSStatus erase(std::int64_t id);
   OSStatus transaction(const std::function<OSStatus()>& body);
+  // Runs `change` on the items `query` selects, in one transaction; none is errSecItemNotFound.
+  OSStatus changeMatching(const Dictionary& query, bool wholeItems,
+                          const std::function<OSStatus(std::vector<StoredItem>&)>& change);
   OSStatus statusOf(int sqliteCode);
 
   std::filesystem::path path_;
