@@ -26,6 +26,25 @@ void writeLine(std::string_view line) {
   throw platform::ErrorException(std::move(error));
 }
 
+// Subscripts never throw: a failed read gives absent, a failed write does nothing. The
+// operations have already written their diagnostic lines.
+template <typename Read>
+auto absentOnError(Read read) -> decltype(read()) {
+  try {
+    return read();
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+template <typename Write>
+void ignoringErrors(Write write) {
+  try {
+    write();
+  } catch (const std::exception&) {
+  }
+}
+
 }  // namespace
 
 std::optional<platform::Data> Keychain::getData(const std::string& key,
@@ -146,41 +165,23 @@ bool Keychain::contains(const std::string& key, bool withoutAuthenticationUI) co
 }
 
 std::optional<std::string> Keychain::string(const std::string& key) const {
-  try {
-    return getString(key);
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
+  return absentOnError([&] { return getString(key); });
 }
 
 void Keychain::setString(const std::string& key, const std::optional<std::string>& value) const {
-  try {
-    value ? set(*value, key) : remove(key);
-  } catch (const std::exception&) {
-  }
+  ignoringErrors([&] { value ? set(*value, key) : remove(key); });
 }
 
 std::optional<platform::Data> Keychain::data(const std::string& key) const {
-  try {
-    return getData(key);
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
+  return absentOnError([&] { return getData(key); });
 }
 
 void Keychain::setData(const std::string& key, const std::optional<platform::Data>& value) const {
-  try {
-    value ? set(*value, key) : remove(key);
-  } catch (const std::exception&) {
-  }
+  ignoringErrors([&] { value ? set(*value, key) : remove(key); });
 }
 
 std::optional<Attributes> Keychain::attributes(const std::string& key) const {
-  try {
-    return getAttributes(key, true);
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
+  return absentOnError([&] { return getAttributes(key, true); });
 }
 
 }  // namespace quorin::keychain

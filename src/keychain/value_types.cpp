@@ -133,15 +133,15 @@ std::string_view description(Accessibility value) {
   return rowOf(value).description;
 }
 
-// The tables must stay in declaration order.
-static_assert([] {
-  for (std::size_t i = 0; i < std::size(kProtocols); ++i)
-    if (static_cast<std::size_t>(kProtocols[i].value) != i) return false;
-  for (std::size_t i = 0; i < std::size(kAuthenticationTypes); ++i)
-    if (static_cast<std::size_t>(kAuthenticationTypes[i].value) != i) return false;
-  for (std::size_t i = 0; i < std::size(kAccessibilities); ++i)
-    if (static_cast<std::size_t>(kAccessibilities[i].value) != i) return false;
+template <typename Enum, std::size_t N>
+constexpr bool inDeclarationOrder(const Row<Enum> (&table)[N]) {
+  for (std::size_t i = 0; i < N; ++i)
+    if (static_cast<std::size_t>(table[i].value) != i) return false;
   return true;
-}());
+}
+
+// rowOf() indexes the tables by case.
+static_assert(inDeclarationOrder(kItemClasses) && inDeclarationOrder(kProtocols) &&
+              inDeclarationOrder(kAuthenticationTypes) && inDeclarationOrder(kAccessibilities));
 
 }  // namespace quorin::keychain

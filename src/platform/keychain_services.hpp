@@ -18,7 +18,6 @@ inline constexpr OSStatus errSecParam = -50;
 inline constexpr OSStatus errSecDuplicateItem = -25299;
 inline constexpr OSStatus errSecItemNotFound = -25300;
 inline constexpr OSStatus errSecInteractionNotAllowed = -25308;
-inline constexpr OSStatus errSecDecode = -26275;
 inline constexpr OSStatus errSecInvalidKeychain = -25295;
 
 // The keys and string values of keychain dictionaries.
@@ -66,7 +65,6 @@ inline constexpr std::string_view kSecUseAuthenticationUI = "u_AuthUI";
 inline constexpr std::string_view kSecUseAuthenticationUIFail = "u_AuthUIF";
 inline constexpr std::string_view kSecUseAuthenticationContext = "u_AuthCtx";
 
-inline constexpr std::string_view kSecSharedPassword = "spwd";
 
 inline constexpr std::string_view kSecAttrAccessibleWhenUnlocked = "ak";
 inline constexpr std::string_view kSecAttrAccessibleAfterFirstUnlock = "ck";

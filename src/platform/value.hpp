@@ -68,7 +68,6 @@ class Value {
   }
 
   bool isNull() const { return is<Null>(); }
-  bool isNumber() const { return is<std::int64_t>() || is<double>(); }
 
   // The member of a dictionary value, or nullptr (also when this is no dictionary).
   const Value* find(std::string_view key) const;

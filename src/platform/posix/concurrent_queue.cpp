@@ -52,8 +52,7 @@ struct BarrierQueue::State {
   bool draining = false;
 };
 
-BarrierQueue::BarrierQueue(std::string label)
-    : label_(std::move(label)), state_(std::make_shared<State>()) {}
+BarrierQueue::BarrierQueue() : state_(std::make_shared<State>()) {}
 
 // Barriers still in line keep the state alive and run as submitted.
 BarrierQueue::~BarrierQueue() = default;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <memory>
-#include <string>
 
 #include "platform/dispatch.hpp"
 
@@ -11,17 +10,14 @@ namespace quorin::platform::posix {
 // barrier may drop the last reference to the queue's owner (and the queue) while it runs.
 class BarrierQueue final : public ConcurrentQueue {
  public:
-  explicit BarrierQueue(std::string label);
+  BarrierQueue();
   ~BarrierQueue() override;
 
   void asyncBarrier(Task task) override;
   void sync(const std::function<void()>& task) override;
 
-  const std::string& label() const { return label_; }
-
  private:
   struct State;
-  std::string label_;
   std::shared_ptr<State> state_;
 };
 

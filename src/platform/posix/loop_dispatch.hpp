@@ -12,9 +12,9 @@ class LoopDispatch final : public Dispatch {
   explicit LoopDispatch(Clock& clock) : clock_(clock), mainLoop_(clock) {}
 
   SerialQueue& mainQueue() override { return mainLoop_; }
-  std::unique_ptr<ConcurrentQueue> makeConcurrentQueue(std::string label,
-                                                       QualityOfService) override {
-    return std::make_unique<BarrierQueue>(std::move(label));
+  // Labels and qualities of service name and rank threads; the worker pool has neither.
+  std::unique_ptr<ConcurrentQueue> makeConcurrentQueue(std::string, QualityOfService) override {
+    return std::make_unique<BarrierQueue>();
   }
   Clock& clock() override { return clock_; }
 

@@ -34,7 +34,6 @@ class SqliteKeychain final : public KeychainServices {
 
   // Why the database cannot be used, or none; opens it when it is not open yet.
   std::optional<std::string> problem();
-  const std::filesystem::path& path() const { return path_; }
 
  private:
   class Statement;
