@@ -1,16 +1,14 @@
 #include "platform/posix/sqlite_keychain.hpp"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <chrono>
 
 #include "platform/posix/access_control.hpp"
-#include "platform/posix/file_io.hpp"
 #include "platform/posix/plist_codec.hpp"
+#include "platform/posix/sqlite_database.hpp"
 
 namespace quorin::platform::posix {
 namespace {
@@ -96,53 +94,6 @@ bool isKeptApart(std::string_view key) {
 
 }  // namespace
 
-class SqliteKeychain::Statement {
- public:
-  Statement(sqlite3* db, const std::string& sql) {
-    code_ = sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()),
-                               SQLITE_PREPARE_PERSISTENT, &statement_, nullptr);
-  }
-  ~Statement() { sqlite3_finalize(statement_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  int prepareCode() const { return code_; }
-  sqlite3_stmt* get() const { return statement_; }
-
-  void bind(int index, const Value& value) {
-    if (const auto* text = value.get<std::string>()) {
-      sqlite3_bind_text(statement_, index, text->data(), static_cast<int>(text->size()),
-                        SQLITE_TRANSIENT);
-    } else if (const auto* number = value.get<std::int64_t>()) {
-      sqlite3_bind_int64(statement_, index, *number);
-    } else if (const auto* real = value.get<double>()) {
-      sqlite3_bind_double(statement_, index, *real);
-    } else if (const auto* data = value.get<Data>()) {
-      sqlite3_bind_blob(statement_, index, data->data(), static_cast<int>(data->size()),
-                        SQLITE_TRANSIENT);
-    } else if (const auto* flag = value.get<bool>()) {
-      sqlite3_bind_int64(statement_, index, *flag);
-    } else {
-      sqlite3_bind_null(statement_, index);
-    }
-  }
-
-  // Resets on leaving, so a cached statement holds no read lock between calls.
-  struct Run {
-    explicit Run(Statement& s) : statement(s) {}
-    ~Run() {
-      sqlite3_reset(statement.get());
-      sqlite3_clear_bindings(statement.get());
-    }
-    int step() { return sqlite3_step(statement.get()); }
-    Statement& statement;
-  };
-
- private:
-  sqlite3_stmt* statement_ = nullptr;
-  int code_ = SQLITE_OK;
-};
-
 struct SqliteKeychain::Selection {
   std::string sql;
   std::vector<Value> parameters;
@@ -151,44 +102,19 @@ struct SqliteKeychain::Selection {
 
 namespace {
 
-Value columnValue(sqlite3_stmt* statement, int index) {
-  switch (sqlite3_column_type(statement, index)) {
-    case SQLITE_INTEGER:
-      return Value(static_cast<std::int64_t>(sqlite3_column_int64(statement, index)));
-    case SQLITE_FLOAT:
-      return Value(sqlite3_column_double(statement, index));
-    case SQLITE_TEXT: {
-      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, index));
-      return Value(
-          std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(statement, index))));
-    }
-    case SQLITE_BLOB: {
-      const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, index));
-      return Value(Data(bytes, bytes + sqlite3_column_bytes(statement, index)));
-    }
-    default:
-      return Value();
-  }
-}
-
-Data blobAt(sqlite3_stmt* statement, int index) {
-  const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, index));
-  return Data(bytes, bytes + sqlite3_column_bytes(statement, index));
-}
-
 // Columns in the order of kItemColumns.
 bool readItem(sqlite3_stmt* statement, StoredItem& item) {
   item.id = sqlite3_column_int64(statement, 0);
   item.attributes.clear();
-  item.attributes[std::string(sec::kSecClass)] = columnValue(statement, 1);
+  item.attributes[std::string(sec::kSecClass)] = sqliteColumnValue(statement, 1);
   item.attributes[std::string(sec::kSecAttrSynchronizable)] =
       sqlite3_column_int64(statement, 2) != 0;
   for (std::size_t i = 0; i < kColumns.size(); ++i) {
-    Value value = columnValue(statement, static_cast<int>(3 + i));
+    Value value = sqliteColumnValue(statement, static_cast<int>(3 + i));
     if (!value.isNull()) item.attributes[std::string(kColumns[i].attribute)] = std::move(value);
   }
   if (sqlite3_column_type(statement, 14) != SQLITE_NULL) {
-    auto protection = *columnValue(statement, 14).get<std::string>();
+    auto protection = *sqliteColumnValue(statement, 14).get<std::string>();
     auto flags = static_cast<std::uint64_t>(sqlite3_column_int64(statement, 15));
     item.attributes[std::string(sec::kSecAttrAccessControl)] =
         ObjectRef(std::make_shared<AccessControl>(std::move(protection), flags));
@@ -197,9 +123,9 @@ bool readItem(sqlite3_stmt* statement, StoredItem& item) {
       Date{sqlite3_column_double(statement, 16)};
   item.attributes[std::string(sec::kSecAttrModificationDate)] =
       Date{sqlite3_column_double(statement, 17)};
-  item.data = blobAt(statement, 18);
+  item.data = sqliteColumnBlob(statement, 18);
   if (sqlite3_column_type(statement, 19) == SQLITE_BLOB) {
-    auto extra = blobAt(statement, 19);
+    auto extra = sqliteColumnBlob(statement, 19);
     auto parsed =
         parsePlist(std::string_view(reinterpret_cast<const char*>(extra.data()), extra.size()));
     if (!parsed || !parsed->is<Dictionary>()) return false;
@@ -257,49 +183,23 @@ OSStatus SqliteKeychain::ensureOpen() {
 }
 
 OSStatus SqliteKeychain::openDatabase() {
-  if (!makeDirectories(path_.parent_path(), 0700)) {
-    problem_ = "cannot create " + path_.parent_path().string();
-    return errSecNotAvailable;
+  int code = openPrivateDatabase(path_, db_, problem_);
+  if (code == SQLITE_OK) {
+    code = enableWriteAheadLog(db_);
+    if (code != SQLITE_OK) problem_ = path_.string() + ": " + sqlite3_errmsg(db_);
   }
-  // Created here so that it (and the journal files SQLite derives from it) is private.
-  int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    problem_ = "cannot open " + path_.string();
-    return errSecNotAvailable;
-  }
-  ::close(fd);
-  int code = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
-  if (code == SQLITE_OK) code = sqlite3_busy_timeout(db_, 5000);
-  if (code == SQLITE_OK) code = enableWriteAheadLog(db_);
-  if (code == SQLITE_OK)
-    code = sqlite3_exec(db_, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
-  if (code != SQLITE_OK) {
-    problem_ = path_.string() + ": " + (db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(code));
-    return statusOf(code);
-  }
+  if (code != SQLITE_OK) return statusOf(code);
   return createSchema();
 }
 
 OSStatus SqliteKeychain::createSchema() {
   return transaction([&]() -> OSStatus {
-    sqlite3_stmt* raw = nullptr;
-    int code = sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &raw, nullptr);
-    int version = -1;
-    if (code == SQLITE_OK && sqlite3_step(raw) == SQLITE_ROW) version = sqlite3_column_int(raw, 0);
-    code = sqlite3_finalize(raw);
-    if (version == kSchemaVersion) return errSecSuccess;
-    int tables = -1;
-    sqlite3_prepare_v2(db_, "SELECT count(*) FROM sqlite_master", -1, &raw, nullptr);
-    if (sqlite3_step(raw) == SQLITE_ROW) tables = sqlite3_column_int(raw, 0);
-    sqlite3_finalize(raw);
-    if (version != 0 || tables != 0) {
+    bool foreign = false;
+    int code = prepareSchema(db_, kSchema, kSchemaVersion, foreign);
+    if (foreign) {
       problem_ = path_.string() + " is a database of another kind or version; it is left as it is";
       return errSecInvalidKeychain;
     }
-    code = sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr);
-    if (code == SQLITE_OK)
-      code = sqlite3_exec(db_, ("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str(),
-                          nullptr, nullptr, nullptr);
     return statusOf(code);
   });
 }
@@ -323,9 +223,9 @@ OSStatus SqliteKeychain::transaction(const std::function<OSStatus()>& body) {
   return status;
 }
 
-SqliteKeychain::Statement& SqliteKeychain::prepare(const std::string& sql) {
+SqliteStatement& SqliteKeychain::prepare(const std::string& sql) {
   auto& slot = statements_[sql];
-  if (!slot) slot = std::make_unique<Statement>(db_, sql);
+  if (!slot) slot = std::make_unique<SqliteStatement>(db_, sql);
   return *slot;
 }
 
@@ -353,11 +253,11 @@ OSStatus SqliteKeychain::select(const KeychainQuery& query, bool wholeItems,
                   " FROM items" + where + " ORDER BY id" +
                   (query.limitAll || selection.needsFilter ? "" : " LIMIT 1");
 
-  Statement& statement = prepare(selection.sql);
+  SqliteStatement& statement = prepare(selection.sql);
   if (statement.prepareCode() != SQLITE_OK) return statusOf(statement.prepareCode());
   for (std::size_t i = 0; i < selection.parameters.size(); ++i)
     statement.bind(static_cast<int>(i + 1), selection.parameters[i]);
-  Statement::Run run(statement);
+  SqliteStatement::Run run(statement);
   int code;
   while ((code = run.step()) == SQLITE_ROW) {
     StoredItem item;
@@ -366,8 +266,8 @@ OSStatus SqliteKeychain::select(const KeychainQuery& query, bool wholeItems,
       if (selection.needsFilter && !matches(query, item)) continue;
     } else {
       item.id = sqlite3_column_int64(statement.get(), 0);
-      item.attributes[std::string(sec::kSecClass)] = columnValue(statement.get(), 1);
-      item.data = blobAt(statement.get(), 2);
+      item.attributes[std::string(sec::kSecClass)] = sqliteColumnValue(statement.get(), 1);
+      item.data = sqliteColumnBlob(statement.get(), 2);
       if (sqlite3_column_type(statement.get(), 3) != SQLITE_NULL)
         item.attributes[std::string(sec::kSecAttrAccessControl)] = Value(true);
     }
@@ -427,7 +327,7 @@ bool isSynchronized(const StoredItem& item) {
 OSStatus SqliteKeychain::insert(const StoredItem& item) {
   auto row = rowOf(item);
   if (!row) return errSecParam;
-  Statement& statement = prepare(
+  SqliteStatement& statement = prepare(
       "INSERT INTO items (identity, class, sync, agrp, acct, svce, srvr, ptcl, atyp, port, path, "
       "sdmn, pdmn, labl, accc_protection, accc_flags, cdat, mdat, data, extra, id) VALUES "
       "(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, "
@@ -447,15 +347,15 @@ OSStatus SqliteKeychain::insert(const StoredItem& item) {
   statement.bind(20, row->extra);
   // A new item gets the next id; an updated one keeps its own, so listings keep their order.
   statement.bind(21, item.id > 0 ? Value(item.id) : Value());
-  Statement::Run run(statement);
+  SqliteStatement::Run run(statement);
   int code = run.step();
   return code == SQLITE_DONE ? errSecSuccess : statusOf(sqlite3_extended_errcode(db_));
 }
 
 OSStatus SqliteKeychain::erase(std::int64_t id) {
-  Statement& statement = prepare("DELETE FROM items WHERE id = ?1");
+  SqliteStatement& statement = prepare("DELETE FROM items WHERE id = ?1");
   statement.bind(1, Value(id));
-  Statement::Run run(statement);
+  SqliteStatement::Run run(statement);
   return run.step() == SQLITE_DONE ? errSecSuccess : statusOf(sqlite3_extended_errcode(db_));
 }
 

@@ -11,9 +11,7 @@
 
 #include "platform/keychain_services.hpp"
 #include "platform/posix/keychain_query.hpp"
-
-struct sqlite3;
-struct sqlite3_stmt;
+#include "platform/posix/sqlite_database.hpp"
 
 namespace quorin::platform::posix {
 
@@ -36,13 +34,12 @@ class SqliteKeychain final : public KeychainServices {
   std::optional<std::string> problem();
 
  private:
-  class Statement;
   struct Selection;
 
   OSStatus ensureOpen();
   OSStatus openDatabase();
   OSStatus createSchema();
-  Statement& prepare(const std::string& sql);
+  SqliteStatement& prepare(const std::string& sql);
   OSStatus select(const KeychainQuery& query, bool wholeItems, std::vector<StoredItem>& items);
   OSStatus insert(const StoredItem& item);
   OSStatus erase(std::int64_t id);
@@ -57,7 +54,7 @@ class SqliteKeychain final : public KeychainServices {
   sqlite3* db_ = nullptr;
   std::optional<OSStatus> openFailure_;
   std::string problem_;
-  std::unordered_map<std::string, std::unique_ptr<Statement>> statements_;
+  std::unordered_map<std::string, std::unique_ptr<SqliteStatement>> statements_;
 };
 
 }  // namespace quorin::platform::posix

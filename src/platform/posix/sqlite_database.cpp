@@ -1,0 +1,123 @@
+#include "platform/posix/sqlite_database.hpp"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include "platform/posix/file_io.hpp"
+
+namespace quorin::platform::posix {
+
+SqliteStatement::SqliteStatement(sqlite3* db, const std::string& sql) {
+  code_ = sqlite3_prepare_v3(db, sql.c_str(), static_cast<int>(sql.size()),
+                             SQLITE_PREPARE_PERSISTENT, &statement_, nullptr);
+}
+
+SqliteStatement::~SqliteStatement() {
+  sqlite3_finalize(statement_);
+}
+
+void SqliteStatement::bind(int index, const Value& value) {
+  if (const auto* text = value.get<std::string>()) {
+    sqlite3_bind_text(statement_, index, text->data(), static_cast<int>(text->size()),
+                      SQLITE_TRANSIENT);
+  } else if (const auto* number = value.get<std::int64_t>()) {
+    sqlite3_bind_int64(statement_, index, *number);
+  } else if (const auto* real = value.get<double>()) {
+    sqlite3_bind_double(statement_, index, *real);
+  } else if (const auto* data = value.get<Data>()) {
+    sqlite3_bind_blob(statement_, index, data->data(), static_cast<int>(data->size()),
+                      SQLITE_TRANSIENT);
+  } else if (const auto* flag = value.get<bool>()) {
+    sqlite3_bind_int64(statement_, index, *flag);
+  } else {
+    sqlite3_bind_null(statement_, index);
+  }
+}
+
+SqliteStatement::Run::~Run() {
+  sqlite3_reset(statement.get());
+  sqlite3_clear_bindings(statement.get());
+}
+
+int SqliteStatement::Run::step() {
+  return sqlite3_step(statement.get());
+}
+
+Value sqliteColumnValue(sqlite3_stmt* statement, int index) {
+  switch (sqlite3_column_type(statement, index)) {
+    case SQLITE_INTEGER:
+      return Value(static_cast<std::int64_t>(sqlite3_column_int64(statement, index)));
+    case SQLITE_FLOAT:
+      return Value(sqlite3_column_double(statement, index));
+    case SQLITE_TEXT: {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, index));
+      return Value(
+          std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(statement, index))));
+    }
+    case SQLITE_BLOB:
+      return Value(sqliteColumnBlob(statement, index));
+    default:
+      return Value();
+  }
+}
+
+Data sqliteColumnBlob(sqlite3_stmt* statement, int index) {
+  const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, index));
+  return Data(bytes, bytes + sqlite3_column_bytes(statement, index));
+}
+
+int openPrivateDatabase(const std::filesystem::path& path, sqlite3*& db, std::string& problem) {
+  if (!makeDirectories(path.parent_path(), 0700)) {
+    problem = "cannot create " + path.parent_path().string();
+    return SQLITE_CANTOPEN;
+  }
+  // Created here so that it (and the journal files SQLite derives from it) is private.
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    problem = "cannot open " + path.string();
+    return SQLITE_CANTOPEN;
+  }
+  ::close(fd);
+  int code = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  if (code == SQLITE_OK) code = sqlite3_busy_timeout(db, 5000);
+  if (code == SQLITE_OK) code = sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+  if (code != SQLITE_OK)
+    problem = path.string() + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(code));
+  return code;
+}
+
+namespace {
+
+int singleInteger(sqlite3* db, const char* sql, int& result) {
+  sqlite3_stmt* raw = nullptr;
+  int code = sqlite3_prepare_v2(db, sql, -1, &raw, nullptr);
+  if (code == SQLITE_OK) {
+    code = sqlite3_step(raw);
+    if (code == SQLITE_ROW) result = sqlite3_column_int(raw, 0);
+  }
+  int finalized = sqlite3_finalize(raw);
+  return code == SQLITE_ROW || code == SQLITE_DONE ? finalized : code;
+}
+
+}  // namespace
+
+int prepareSchema(sqlite3* db, const char* schema, int version, bool& foreign) {
+  foreign = false;
+  int existing = -1;
+  int code = singleInteger(db, "PRAGMA user_version", existing);
+  if (code != SQLITE_OK || existing == version) return code;
+  int tables = -1;
+  code = singleInteger(db, "SELECT count(*) FROM sqlite_master", tables);
+  if (code != SQLITE_OK) return code;
+  if (existing != 0 || tables != 0) {
+    foreign = true;
+    return SQLITE_OK;
+  }
+  code = sqlite3_exec(db, schema, nullptr, nullptr, nullptr);
+  if (code != SQLITE_OK) return code;
+  return sqlite3_exec(db, ("PRAGMA user_version=" + std::to_string(version)).c_str(), nullptr,
+                      nullptr, nullptr);
+}
+
+}  // namespace quorin::platform::posix
