@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "keychain/keychain.hpp"
+#include "keychain/no_throw.hpp"
 #include "platform/utf8.hpp"
 
 namespace quorin::keychain {
@@ -24,25 +25,6 @@ void writeLine(std::string_view line) {
 [[noreturn]] void throwPlatformError(platform::Error error) {
   writeLine(error.localizedDescription());
   throw platform::ErrorException(std::move(error));
-}
-
-// Subscripts never throw: a failed read gives absent, a failed write does nothing. The
-// operations have already written their diagnostic lines.
-template <typename Read>
-auto absentOnError(Read read) -> decltype(read()) {
-  try {
-    return read();
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
-}
-
-template <typename Write>
-void ignoringErrors(Write write) {
-  try {
-    write();
-  } catch (const std::exception&) {
-  }
 }
 
 }  // namespace
