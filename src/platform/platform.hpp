@@ -12,6 +12,7 @@
 #include "platform/notification_center.hpp"
 #include "platform/process_info.hpp"
 #include "platform/store_kit.hpp"
+#include "platform/ubiquitous_store.hpp"
 
 namespace quorin::platform {
 
@@ -29,6 +30,8 @@ class Platform {
   virtual Application& application() = 0;
   virtual PaymentQueue& paymentQueue() = 0;
   virtual KeychainServices& keychainServices() = 0;
+  // A new replica of the user's cloud key-value store, not shared with earlier ones.
+  virtual std::unique_ptr<UbiquitousStore> makeUbiquitousStore() = 0;
 };
 
 // The process-wide platform that a client made without one uses: the operating system's,

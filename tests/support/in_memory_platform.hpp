@@ -8,6 +8,7 @@
 #include "platform/posix/loop_dispatch.hpp"
 #include "platform/posix/notification_center.hpp"
 #include "platform/posix/payment_queue.hpp"
+#include "support/in_memory_cloud.hpp"
 #include "support/in_memory_keychain.hpp"
 #include "support/virtual_clock.hpp"
 
@@ -81,6 +82,9 @@ class InMemoryPlatform final : public platform::Platform {
   platform::Application& application() override { return fakeApplication; }
   platform::PaymentQueue& paymentQueue() override { return *paymentQueueInUse; }
   platform::KeychainServices& keychainServices() override { return *keychainInUse; }
+  std::unique_ptr<platform::UbiquitousStore> makeUbiquitousStore() override {
+    return cloud.makeStore();
+  }
 
   platform::posix::RunLoop& mainLoop() { return dispatch_.mainLoop(); }
   // Posts a lifecycle notification as the platform does: with the application as object.
@@ -98,6 +102,7 @@ class InMemoryPlatform final : public platform::Platform {
   platform::PaymentQueue* paymentQueueInUse = &payments;
   InMemoryKeychain keychain;
   platform::KeychainServices* keychainInUse = &keychain;
+  InMemoryCloud cloud{notifications};
 
  private:
   platform::posix::LoopDispatch dispatch_{clock};

@@ -1,0 +1,127 @@
+#include "cloud/cloud_key_value_store.hpp"
+
+#include "cloud/dispatch_timer.hpp"
+
+namespace quorin {
+namespace {
+
+std::optional<std::string> stringValue(const std::optional<platform::Value>& value) {
+  const std::string* text = value ? value->get<std::string>() : nullptr;
+  return text ? std::optional<std::string>(*text) : std::nullopt;
+}
+
+// The changed keys of a server change or a first sync; none for any other notification.
+std::optional<std::vector<std::string>> keysToAnswer(const platform::Notification& notification) {
+  if (!notification.userInfo) return std::nullopt;
+  const auto& info = *notification.userInfo;
+  auto reason = info.find(platform::kUbiquitousKeyValueStoreChangeReasonKey);
+  const auto* code = reason == info.end() ? nullptr : reason->second.get<std::int64_t>();
+  using enum platform::UbiquitousChangeReason;
+  if (!code || (*code != static_cast<std::int64_t>(serverChange) &&
+                *code != static_cast<std::int64_t>(initialSyncChange)))
+    return std::nullopt;
+  auto changed = info.find(platform::kUbiquitousKeyValueStoreChangedKeysKey);
+  const auto* list = changed == info.end() ? nullptr : changed->second.get<platform::Array>();
+  if (!list || list->empty()) return std::nullopt;
+  std::vector<std::string> keys;
+  keys.reserve(list->size());
+  for (const auto& item : *list) {
+    const auto* key = item.get<std::string>();
+    if (!key) return std::nullopt;
+    keys.push_back(*key);
+  }
+  return keys;
+}
+
+}  // namespace
+
+std::shared_ptr<CloudKeyValueStore> CloudKeyValueStore::make(platform::Platform& platform) {
+  std::shared_ptr<CloudKeyValueStore> store(new CloudKeyValueStore(platform));
+  store->observeExternalChanges();
+  store->store_->synchronize();
+  return store;
+}
+
+CloudKeyValueStore::CloudKeyValueStore(platform::Platform& platform)
+    : platform_(platform), store_(platform.makeUbiquitousStore()) {}
+
+CloudKeyValueStore::~CloudKeyValueStore() {
+  platform_.notificationCenter().removeObserver(observation_);
+}
+
+void CloudKeyValueStore::observeExternalChanges() {
+  observation_ = platform_.notificationCenter().addObserverForName(
+      std::string(platform::kUbiquitousKeyValueStoreDidChangeExternallyNotification),
+      store_.get(), platform_.dispatch().mainQueue(),
+      [weak = weak_from_this()](const platform::Notification& notification) {
+        if (auto self = weak.lock()) self->storeDidChangeExternally(notification);
+      });
+}
+
+void CloudKeyValueStore::fetchValue(const std::string& key, Completion completion) {
+  std::unique_lock lock(mutex_);
+  if (auto value = stringValue(store_->objectForKey(key))) {
+    lock.unlock();
+    completion(value);
+    return;
+  }
+  if (auto it = entries_.find(key); it != entries_.end()) {
+    it->second.blocks.push_back(std::move(completion));
+    return;
+  }
+  auto timer = DispatchTimer::make(platform_.dispatch(), waitTimeout, false,
+                                   [weak = weak_from_this(), key] {
+                                     if (auto self = weak.lock()) self->timeOut(key);
+                                   });
+  KeyEntry& entry = entries_[key];
+  entry.key = key;
+  entry.timeoutTimer = std::move(timer);
+  entry.blocks.push_back(std::move(completion));
+  entry.timeoutTimer->resume();
+}
+
+void CloudKeyValueStore::setValue(const std::string& value, const std::string& key) {
+  store_->setObject(platform::Value(value), key);
+  store_->synchronize();
+}
+
+void CloudKeyValueStore::removeValue(const std::string& key) {
+  store_->removeObject(key);
+  store_->synchronize();
+}
+
+std::size_t CloudKeyValueStore::waitingKeyCount() const {
+  std::lock_guard lock(mutex_);
+  return entries_.size();
+}
+
+std::optional<CloudKeyValueStore::KeyEntry> CloudKeyValueStore::takeEntry(const std::string& key) {
+  std::lock_guard lock(mutex_);
+  auto node = entries_.extract(key);
+  if (node.empty()) return std::nullopt;
+  return std::move(node.mapped());
+}
+
+// Every read of the key is answered, in the order of the reads: a caller waiting on each
+// read would otherwise wait for ever.
+void CloudKeyValueStore::timeOut(const std::string& key) {
+  auto entry = takeEntry(key);
+  if (!entry) return;
+  for (const auto& block : entry->blocks) block(std::nullopt);
+}
+
+void CloudKeyValueStore::storeDidChangeExternally(const platform::Notification& notification) {
+  auto keys = keysToAnswer(notification);
+  if (!keys) return;
+  for (const auto& key : *keys) {
+    auto value = store_->objectForKey(key);
+    if (!value) continue;
+    // Out of the map before any reader runs, so a reader that reads again waits anew.
+    auto entry = takeEntry(key);
+    if (!entry) continue;
+    auto text = stringValue(value);
+    for (const auto& block : entry->blocks) block(text);
+  }
+}
+
+}  // namespace quorin

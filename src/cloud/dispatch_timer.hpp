@@ -1,0 +1,44 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "platform/dispatch.hpp"
+
+namespace quorin {
+
+// A one-shot timer on the main queue. The deadline counts from the first resume(); a timer
+// that goes away before it fires never runs its block. Made with make(), since the timer
+// source's handler holds it weakly.
+class DispatchTimer final : public std::enable_shared_from_this<DispatchTimer> {
+ public:
+  using Block = std::function<void()>;
+
+  // `shouldRepeat` is kept for callers' sake; every timer fires at most once.
+  static std::shared_ptr<DispatchTimer> make(platform::Dispatch& dispatch,
+                                             platform::Clock::Duration interval,
+                                             bool shouldRepeat, Block block);
+  ~DispatchTimer();
+
+  DispatchTimer(const DispatchTimer&) = delete;
+  DispatchTimer& operator=(const DispatchTimer&) = delete;
+
+  // Starts the countdown; later calls do nothing.
+  void resume();
+
+ private:
+  enum class State { suspended, resumed };
+
+  DispatchTimer(platform::Dispatch& dispatch, platform::Clock::Duration interval,
+                bool shouldRepeat, Block block);
+  platform::TimerSource& timer();
+
+  platform::Dispatch& dispatch_;
+  platform::Clock::Duration interval_;
+  [[maybe_unused]] bool shouldRepeat_;
+  Block block_;
+  State state_ = State::suspended;
+  std::unique_ptr<platform::TimerSource> timer_;
+};
+
+}  // namespace quorin
