@@ -6,7 +6,7 @@
 //
 // Threads: every call runs synchronously on the calling thread. Lifecycle callbacks run on
 // the thread that posts the lifecycle notification, which is the main thread (the thread
-// that drives the main run loop). Callback slots are plain fields: set them before the
+// that drives the main run loop), and so do cloud values that arrive later. Callback slots are plain fields: set them before the
 // events they are for, not while those events are being delivered. Nothing here throws.
 
 #include <functional>
@@ -90,6 +90,19 @@ class QRN_EXPORT QRNQuorinClient {
   // Waits for any storefront refresh already queued, then answers from the copy it made.
   std::optional<std::string> storeCountry() const;
   bool isApplicationInstalledForScheme(const std::string& scheme) const;
+
+  // Strings in the keychain, under this SDK's service. They work also after dispose().
+  std::optional<std::string> getStringValueInKeychainForKey(const std::string& key);
+  void setStringValueInKeychain(const std::string& value, const std::string& key);
+  void removeValueInKeychainForKey(const std::string& key);
+  // Erases this SDK's keychain items and those of the SDK before it.
+  void clearKeychains();
+  // Answers through onCloudStoreValueFetched: before returning when the value is there,
+  // otherwise on the main thread when another device brings it, or with nil after 30 s.
+  // The three cloud calls do nothing after dispose().
+  void fetchValueFromCloudStoreForKey(const std::string& key);
+  void setValueToCloudStore(const std::string& value, const std::string& key);
+  void removeValueFromCloudStoreForKey(const std::string& key);
 
   std::shared_ptr<quorin::QuorinClient> swiftClient() const;
   void setSwiftClient(std::shared_ptr<quorin::QuorinClient> client);

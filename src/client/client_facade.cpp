@@ -101,6 +101,29 @@ bool QRNQuorinClient::isApplicationInstalledForScheme(const std::string& scheme)
   return forward(client_, false, &QuorinClient::isApplicationInstalled, scheme);
 }
 
+std::optional<std::string> QRNQuorinClient::getStringValueInKeychainForKey(const std::string& key) {
+  return forward(client_, std::optional<std::string>(), &QuorinClient::getStringValueInKeychain,
+                 key);
+}
+void QRNQuorinClient::setStringValueInKeychain(const std::string& value, const std::string& key) {
+  if (client_) client_->setStringValueInKeychain(value, key);
+}
+void QRNQuorinClient::removeValueInKeychainForKey(const std::string& key) {
+  if (client_) client_->removeValueInKeychain(key);
+}
+void QRNQuorinClient::clearKeychains() {
+  if (client_) client_->clearKeychains();
+}
+void QRNQuorinClient::fetchValueFromCloudStoreForKey(const std::string& key) {
+  if (client_) client_->fetchValueFromCloudStore(key);
+}
+void QRNQuorinClient::setValueToCloudStore(const std::string& value, const std::string& key) {
+  if (client_) client_->setValueToCloudStore(value, key);
+}
+void QRNQuorinClient::removeValueFromCloudStoreForKey(const std::string& key) {
+  if (client_) client_->removeValueFromCloudStore(key);
+}
+
 std::shared_ptr<QuorinClient> QRNQuorinClient::swiftClient() const {
   return client_;
 }

@@ -9,12 +9,14 @@ QuorinClient::QuorinClient(std::shared_ptr<platform::Platform> platform)
           std::string(storefrontQueueLabel), platform::QualityOfService::userInteractive)) {}
 
 void QuorinClient::setup() {
+  cloudStore_ = CloudKeyValueStore::make(*platform_);
   refreshStorefront();
   paymentQueue_.addTransactionObserver(weak_from_this());
   observeLifecycle();
 }
 
 void QuorinClient::dispose() {
+  cloudStore_.reset();
   onCloudStoreValueFetched_ = nullptr;
   onApplicationEnterForeground_ = nullptr;
   onApplicationEnterBackground_ = nullptr;

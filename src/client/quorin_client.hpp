@@ -5,14 +5,17 @@
 #include <string>
 #include <string_view>
 
+#include "cloud/cloud_key_value_store.hpp"
+#include "keychain/keychain.hpp"
 #include "platform/platform.hpp"
 #include "quorin/quorin_client.hpp"
 
 namespace quorin {
 
 // The client behind the facade: answers device facts, relays lifecycle notifications and
-// storefront changes. Made with std::make_shared, since its observers hold it weakly.
-// Every operation runs on the calling thread; only the storefront copy is guarded.
+// storefront changes, and keeps strings in the keychain and the cloud store. Made with
+// std::make_shared, since its observers hold it weakly. Every operation runs on the calling
+// thread; only the storefront copy is guarded.
 class QuorinClient final : public platform::PaymentTransactionObserver,
                            public std::enable_shared_from_this<QuorinClient> {
  public:
@@ -58,6 +61,17 @@ class QuorinClient final : public platform::PaymentTransactionObserver,
   std::optional<std::string> storeCountry() const;
   bool isApplicationInstalled(const std::string& scheme) const;
 
+  // Keychain operations work in every state; failures read as nil or have no effect.
+  std::optional<std::string> getStringValueInKeychain(const std::string& key);
+  void setStringValueInKeychain(const std::string& value, const std::string& key);
+  void removeValueInKeychain(const std::string& key);
+  // Erases this SDK's items and the legacy SDK's.
+  void clearKeychains();
+  // Cloud operations work only between setup() and dispose(); otherwise nothing happens.
+  void fetchValueFromCloudStore(const std::string& key);
+  void setValueToCloudStore(const std::string& value, const std::string& key);
+  void removeValueFromCloudStore(const std::string& key);
+
   // Notification handlers.
   void onEnterForeground() const;
   void onEnterBackground() const;
@@ -73,11 +87,14 @@ class QuorinClient final : public platform::PaymentTransactionObserver,
   void observeLifecycle();
   void stopObservingLifecycle();
   static void relay(const QRNLifecycleCallback& slot);
+  const keychain::Keychain& keychain();
 
   std::shared_ptr<platform::Platform> platform_;
   std::optional<platform::Storefront> storefront_;  // only inside storefrontQueue_ tasks
   platform::PaymentQueue& paymentQueue_;
   std::unique_ptr<platform::ConcurrentQueue> storefrontQueue_;
+  std::shared_ptr<CloudKeyValueStore> cloudStore_;
+  keychain::Keychain::Ptr keychain_;
   QRNCloudValueCallback onCloudStoreValueFetched_;
   QRNLifecycleCallback onApplicationEnterForeground_;
   QRNLifecycleCallback onApplicationEnterBackground_;

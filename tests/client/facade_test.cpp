@@ -76,6 +76,10 @@ TEST_F(FacadeTest, WithoutAClientEveryCallAnswersNil) {
   EXPECT_EQ(facade.storeCountry(), std::nullopt);
   EXPECT_FALSE(facade.isApplicationInstalledForScheme("fb://"));
   EXPECT_FALSE(facade.onApplicationEnterForeground());
+  facade.setStringValueInKeychain("v", "k");
+  EXPECT_EQ(facade.getStringValueInKeychainForKey("k"), std::nullopt);
+  facade.fetchValueFromCloudStoreForKey("k");
+  facade.clearKeychains();
 }
 
 TEST_F(FacadeTest, PerformAnswersEverySelectorLikeTheDirectCall) {
@@ -131,6 +135,33 @@ TEST_F(FacadeTest, PerformAnswersEverySelectorLikeTheDirectCall) {
   ASSERT_TRUE(perform("dispose").ok());
 }
 
+TEST_F(FacadeTest, PerformReachesTheStorageOperations) {
+  auto valueOf = [&](const std::string& key) {
+    return perform("getStringValueInKeychainForKey:", {key}).value;
+  };
+  ASSERT_TRUE(perform("setStringValueInKeychain:forKey:", {"secret", "token"}).ok());
+  EXPECT_EQ(std::get<std::string>(valueOf("token")), "secret");
+  ASSERT_TRUE(perform("removeValueInKeychainForKey:", {"token"}).ok());
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(valueOf("token")));
+  facade.setStringValueInKeychain("again", "token");
+  ASSERT_TRUE(perform("clearKeychains").ok());
+  EXPECT_EQ(facade.getStringValueInKeychainForKey("token"), std::nullopt);
+
+  std::vector<std::string> fetched;
+  facade.setOnCloudStoreValueFetched([&](const std::string& key, const auto& value) {
+    fetched.push_back(key + "=" + value.value_or("nil"));
+  });
+  ASSERT_TRUE(perform("setValueToCloudStore:forKey:", {"v", "k"}).ok());
+  ASSERT_TRUE(perform("fetchValueFromCloudStoreForKey:", {"k"}).ok());
+  ASSERT_TRUE(perform("removeValueFromCloudStoreForKey:", {"k"}).ok());
+  facade.fetchValueFromCloudStoreForKey("k");
+  platform->clock.advance(std::chrono::seconds(30));
+  platform->mainLoop().drainPending();
+  EXPECT_EQ(fetched, (std::vector<std::string>{"k=v", "k=nil"}));
+  EXPECT_EQ(perform("setValueToCloudStore:forKey:", {"v"}).status,
+            QRNPerformStatus::wrongArguments);
+}
+
 TEST_F(FacadeTest, PerformRefusesUnknownSelectorsAndWrongArguments) {
   auto unknown = perform("deviceModelX");
   EXPECT_EQ(unknown.status, QRNPerformStatus::unknownSelector);
@@ -164,7 +195,7 @@ TEST_F(FacadeTest, SelectorArityFollowsTheColons) {
     EXPECT_EQ(result.message, std::string(selector) + " takes " + std::to_string(colons) +
                                   " argument(s), not " + std::to_string(colons + 1));
   }
-  EXPECT_EQ(unique.size(), 24u);
+  EXPECT_EQ(unique.size(), 31u);
 }
 
 }  // namespace

@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include "client/quorin_client.hpp"
+#include "support/in_memory_platform.hpp"
+
+namespace quorin {
+namespace {
+
+using namespace std::chrono_literals;
+using keychain::Keychain;
+using platform::Value;
+
+class StorageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    client->setOnCloudStoreValueFetched([this](const std::string& key, const auto& value) {
+      fetched.emplace_back(key, value);
+    });
+  }
+  void advance(platform::Clock::Duration by) {
+    platform->clock.advance(by);
+    platform->mainLoop().drainPending();
+  }
+  Keychain::Ptr legacyKeychain() {
+    return Keychain::withService(platform, std::string(QuorinClient::morventDomain));
+  }
+
+  std::shared_ptr<testing::InMemoryPlatform> platform =
+      std::make_shared<testing::InMemoryPlatform>();
+  std::shared_ptr<QuorinClient> client = std::make_shared<QuorinClient>(platform);
+  std::vector<std::pair<std::string, std::optional<std::string>>> fetched;
+};
+
+TEST_F(StorageTest, KeychainOperationsWorkBeforeSetupAndAfterDispose) {
+  EXPECT_EQ(client->getStringValueInKeychain("token"), std::nullopt);
+  client->setStringValueInKeychain("before", "token");
+  EXPECT_EQ(client->getStringValueInKeychain("token"), "before");
+  client->setup();
+  client->setStringValueInKeychain("during", "token");
+  EXPECT_EQ(client->getStringValueInKeychain("token"), "during");
+  client->dispose();
+  EXPECT_EQ(client->getStringValueInKeychain("token"), "during");
+  client->removeValueInKeychain("token");
+  EXPECT_EQ(client->getStringValueInKeychain("token"), std::nullopt);
+  client->removeValueInKeychain("never written");
+  // The items are this SDK's: generic passwords of its service.
+  client->setStringValueInKeychain("v", "k");
+  auto own = Keychain::withService(platform, std::string(QuorinClient::quorinDomain));
+  EXPECT_EQ(own->getString("k"), "v");
+  EXPECT_EQ(legacyKeychain()->getString("k"), std::nullopt);
+}
+
+TEST_F(StorageTest, AFailedKeychainCallReadsAsNilAndChangesNothing) {
+  client->setStringValueInKeychain("kept", "k");
+  platform->keychain.failNextAdd(platform::errSecInteractionNotAllowed);
+  ::testing::internal::CaptureStdout();
+  client->setStringValueInKeychain("lost", "new");
+  std::string output = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(output.find("OSStatus error:[-25308]"), std::string::npos) << output;
+  EXPECT_EQ(client->getStringValueInKeychain("new"), std::nullopt);
+  EXPECT_EQ(client->getStringValueInKeychain("k"), "kept");
+}
+
+TEST_F(StorageTest, ClearKeychainsErasesBothServicesOnly) {
+  client->clearKeychains();  // both empty: silent
+  client->setStringValueInKeychain("current", "a");
+  legacyKeychain()->set("legacy", "SharedIdentifier");
+  auto other = Keychain::withService(platform, "com.example.other");
+  other->set("stays", "a");
+  client->clearKeychains();
+  EXPECT_EQ(client->getStringValueInKeychain("a"), std::nullopt);
+  EXPECT_EQ(legacyKeychain()->getString("SharedIdentifier"), std::nullopt);
+  EXPECT_EQ(other->getString("a"), "stays");
+}
+
+TEST_F(StorageTest, CloudOperationsWorkOnlyBetweenSetupAndDispose) {
+  client->setValueToCloudStore("early", "k");
+  client->fetchValueFromCloudStore("k");
+  EXPECT_EQ(platform->cloud.value("k"), std::nullopt);
+  EXPECT_EQ(platform->cloud.liveStores(), 0u);
+
+  client->setup();
+  client->setValueToCloudStore("v", "k");
+  client->fetchValueFromCloudStore("k");
+  EXPECT_EQ(fetched, (decltype(fetched){{"k", "v"}}));
+  client->removeValueFromCloudStore("k");
+  EXPECT_EQ(platform->cloud.value("k"), std::nullopt);
+
+  client->dispose();
+  EXPECT_EQ(platform->cloud.liveStores(), 0u);
+  client->setValueToCloudStore("late", "k");
+  EXPECT_EQ(platform->cloud.value("k"), std::nullopt);
+  client->setOnCloudStoreValueFetched([this](const std::string& key, const auto& value) {
+    fetched.emplace_back(key, value);
+  });
+  platform->cloud.setObjectDirectly("k", Value("there"));
+  client->fetchValueFromCloudStore("k");
+  EXPECT_EQ(fetched.size(), 1u);
+}
+
+TEST_F(StorageTest, AWaitingFetchIsAnsweredThroughTheCallbackSetAtThatMoment) {
+  client->setup();
+  client->fetchValueFromCloudStore("k");
+  client->fetchValueFromCloudStore("k");
+  std::vector<std::string> late;
+  client->setOnCloudStoreValueFetched(
+      [&](const std::string& key, const auto& value) { late.push_back(key + "=" + *value); });
+  platform->cloud.writeFromOtherDevice("k", Value("v"));
+  platform->mainLoop().drainPending();
+  EXPECT_EQ(late, (std::vector<std::string>{"k=v", "k=v"}));
+  EXPECT_TRUE(fetched.empty());
+
+  client->setOnCloudStoreValueFetched(nullptr);
+  client->fetchValueFromCloudStore("absent");
+  advance(30s);  // no callback: no effect
+}
+
+TEST_F(StorageTest, ANeverArrivingValueIsAnsweredWithNilAfterThirtySeconds) {
+  client->setup();
+  client->fetchValueFromCloudStore("k");
+  advance(30s - 1ms);
+  EXPECT_TRUE(fetched.empty());
+  advance(1ms);
+  EXPECT_EQ(fetched, (decltype(fetched){{"k", std::nullopt}}));
+}
+
+TEST_F(StorageTest, DisposeOrASecondSetupDropsWaitingFetches) {
+  client->setup();
+  client->fetchValueFromCloudStore("first");
+  client->setup();
+  EXPECT_EQ(platform->cloud.liveStores(), 1u);
+  client->fetchValueFromCloudStore("second");
+  client->dispose();
+  platform->cloud.writeFromOtherDevice("first", Value("v"));
+  platform->cloud.writeFromOtherDevice("second", Value("v"));
+  advance(1min);
+  EXPECT_TRUE(fetched.empty());
+  EXPECT_EQ(platform->mainLoop().pendingCount(), 0u);
+}
+
+TEST_F(StorageTest, AClientThatGoesAwayHearsNothingMore) {
+  client->setup();
+  client->fetchValueFromCloudStore("k");
+  std::weak_ptr<QuorinClient> watched = client;
+  client.reset();
+  EXPECT_TRUE(watched.expired());
+  platform->cloud.writeFromOtherDevice("k", Value("v"));
+  advance(1min);
+  EXPECT_TRUE(fetched.empty());
+}
+
+}  // namespace
+}  // namespace quorin
