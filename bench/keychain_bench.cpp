@@ -42,7 +42,8 @@ struct Fixture {
   quorin::testing::TemporaryDirectory directory;
   std::shared_ptr<quorin::platform::posix::PosixPlatform> platform =
       std::make_shared<quorin::platform::posix::PosixPlatform>(
-          quorin::platform::posix::PosixPlatformOptions{directory.path(), {}});
+          quorin::platform::posix::PosixPlatformOptions{
+              .container = directory.path(), .cloudAccount = directory.path() / "cloud"});
   quorin::keychain::Keychain::Ptr keychain;
   sqlite3* raw = nullptr;
   sqlite3_stmt* select = nullptr;

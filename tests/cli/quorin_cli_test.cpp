@@ -2,7 +2,11 @@
 #include <simdjson.h>
 
 #include <array>
+#include <chrono>
+#include <filesystem>
+#include <thread>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -26,9 +30,21 @@ Run run(const std::string& command) {
   return {status, output};
 }
 
-std::string quorin(const quorin::testing::TemporaryDirectory& container) {
-  return std::string(QUORIN_CLI_PATH) + " --container '" + (container.path() / "device").string() +
-         "' ";
+// A device in `root`: its own container, and the cloud account that every device there shares.
+std::string quorin(const quorin::testing::TemporaryDirectory& root,
+                   const std::string& device = "device") {
+  return std::string(QUORIN_CLI_PATH) + " --container '" + (root.path() / device).string() +
+         "' --cloud-account '" + (root.path() / "account").string() + "' ";
+}
+
+// Whether process `pid` holds the account database open.
+bool hasOpen(const std::string& pid, const std::string& name) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/" + pid + "/fd", error)) {
+    auto target = std::filesystem::read_symlink(entry.path(), error);
+    if (!error && target.filename() == name) return true;
+  }
+  return false;
 }
 
 TEST(QuorinCliTest, InfoJsonOnAFreshContainerHasEveryFact) {
@@ -76,6 +92,51 @@ TEST(QuorinCliTest, UnknownCommandFailsWithHelp) {
   auto result = run(quorin(container) + "frobnicate 2>&1");
   EXPECT_NE(result.status, 0);
   EXPECT_NE(result.output.find("info"), std::string::npos) << result.output;
+}
+
+TEST(QuorinCliTest, CloudValuesTravelBetweenDevicesOfOneAccount) {
+  quorin::testing::TemporaryDirectory root;
+  ASSERT_EQ(run(quorin(root, "phone") + "cloud set greeting 'hello there'").status, 0);
+  auto read = run(quorin(root, "tablet") + "cloud get greeting --timeout 0");
+  EXPECT_EQ(read.status, 0);
+  EXPECT_EQ(read.output, "hello there\n");
+  auto json = run(quorin(root, "tablet") + "--json cloud get greeting");
+  EXPECT_EQ(json.output, "{\"key\":\"greeting\",\"value\":\"hello there\"}\n");
+
+  ASSERT_EQ(run(quorin(root, "tablet") + "cloud remove greeting").status, 0);
+  auto gone = run(quorin(root, "phone") + "cloud get greeting --timeout 0 2>&1");
+  EXPECT_NE(gone.status, 0);
+  EXPECT_EQ(gone.output, "quorin: no value for 'greeting' in the cloud account\n");
+
+  auto refused = run(quorin(root, "phone") + "cloud set " + std::string(65, 'k') + " v 2>&1");
+  EXPECT_NE(refused.status, 0);
+  EXPECT_NE(refused.output.find("refused"), std::string::npos) << refused.output;
+  EXPECT_NE(run(quorin(root, "phone") + "cloud get k --timeout -1 2>&1").status, 0);
+}
+
+TEST(QuorinCliTest, AWaitingCloudGetAnswersSoonAfterAnotherProcessSets) {
+  quorin::testing::TemporaryDirectory root;
+  std::unique_ptr<FILE, int (*)(FILE*)> reader(
+      ::popen(("echo $$; exec " + quorin(root, "tablet") + "cloud get k --timeout 10").c_str(),
+              "r"),
+      ::pclose);
+  std::array<char, 64> line{};
+  ASSERT_TRUE(std::fgets(line.data(), line.size(), reader.get()));
+  std::string pid(line.data(), std::strcspn(line.data(), "\n"));
+  // The reader has made its first exchange with the account once it holds the database.
+  auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!hasOpen(pid, "cloud.db") && std::chrono::steady_clock::now() < limit)
+    std::this_thread::yield();
+  ASSERT_TRUE(hasOpen(pid, "cloud.db"));
+
+  ASSERT_EQ(run(quorin(root, "phone") + "cloud set k v").status, 0);
+  auto written = std::chrono::steady_clock::now();
+  std::string output;
+  while (std::fgets(line.data(), line.size(), reader.get())) output += line.data();
+  auto latency = std::chrono::steady_clock::now() - written;
+  EXPECT_EQ(::pclose(reader.release()), 0);
+  EXPECT_EQ(output, "v\n");
+  EXPECT_LT(latency, std::chrono::seconds(2));
 }
 
 }  // namespace

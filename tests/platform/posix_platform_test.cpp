@@ -31,7 +31,9 @@ TEST(PosixPlatformTest, TheContainerProfileAndInfoPlistAnswerThroughTheClient) {
              PlistFormat::xml);
 
   auto platform = std::make_shared<PosixPlatform>(
-      PosixPlatformOptions{container, root.path() / "App" / "Info.plist"});
+      PosixPlatformOptions{.container = container,
+                           .infoPlist = root.path() / "App" / "Info.plist",
+                           .cloudAccount = root.path() / "cloud"});
   auto client = std::make_shared<QuorinClient>(platform);
   client->setup();
   EXPECT_EQ(client->osVersion(), "13.4");
@@ -65,7 +67,9 @@ TEST(PosixPlatformTest, SystemVersionComparisons) {
 TEST(PosixPlatformTest, MissingInfoPlistGivesAnEmptyBuildNumber) {
   testing::TemporaryDirectory root;
   auto platform = std::make_shared<PosixPlatform>(
-      PosixPlatformOptions{root.path(), root.path() / "missing" / "Info.plist"});
+      PosixPlatformOptions{.container = root.path(),
+                           .infoPlist = root.path() / "missing" / "Info.plist",
+                           .cloudAccount = root.path() / "cloud"});
   EXPECT_EQ(QuorinClient(platform).buildNumber(), "");
 }
 

@@ -12,6 +12,7 @@ namespace quorin::cli {
 struct GlobalOptions {
   std::filesystem::path container;
   std::optional<std::filesystem::path> infoPlist;
+  std::optional<std::filesystem::path> cloudAccount;
   bool json = false;
 };
 
@@ -24,6 +25,9 @@ struct Host {
   std::unique_ptr<QRNQuorinClient> client;
 };
 
+// Prints `value` as one line of JSON.
+void printJson(const platform::Value& value);
+
 struct KeychainRequest {
   std::string action;  // get, set, remove, clear or list
   std::string service;
@@ -31,8 +35,16 @@ struct KeychainRequest {
   std::string value;
 };
 
+struct CloudRequest {
+  std::string action;  // get, set or remove
+  std::string key;
+  std::string value;
+  double timeoutSeconds = 30;
+};
+
 int runInfo(const GlobalOptions& options, const std::vector<std::string>& schemes);
 int runEvents(const GlobalOptions& options);
 int runKeychain(const GlobalOptions& options, const KeychainRequest& request);
+int runCloud(const GlobalOptions& options, const CloudRequest& request);
 
 }  // namespace quorin::cli

@@ -2,16 +2,11 @@
 
 #include "host.hpp"
 #include "keychain/keychain.hpp"
-#include "platform/posix/json_writer.hpp"
 
 namespace quorin::cli {
 namespace {
 
 using platform::Value;
-
-void printJson(const Value& value) {
-  std::cout << platform::posix::writeJson(value).value_or("null") << "\n";
-}
 
 int get(const keychain::Keychain& keychain, const KeychainRequest& request, bool json) {
   auto value = keychain.getString(request.key);

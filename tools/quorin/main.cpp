@@ -14,6 +14,10 @@ int main(int argc, char** argv) {
   app.add_option("--container", container, "The device's container directory")
       ->capture_default_str();
   app.add_option("--info-plist", infoPlist, "The application's Info.plist (for buildNumber)");
+  std::string cloudAccount = quorin::platform::posix::defaultCloudAccountPath().string();
+  app.add_option("--cloud-account", cloudAccount,
+                 "The cloud account directory that devices share")
+      ->capture_default_str();
   app.add_flag("--json", options.json, "Print JSON instead of text");
 
   std::vector<std::string> schemes;
@@ -50,12 +54,35 @@ int main(int argc, char** argv) {
   action("clear", "Remove every item of the service");
   action("list", "Print every key and value of the service");
 
+  CloudRequest cloud;
+  auto* cloudCommand = app.add_subcommand(
+      "cloud", "Read and write the cloud key-value store shared by the account's devices");
+  cloudCommand->require_subcommand(1);
+  auto cloudAction = [&](const char* name, const char* help) {
+    auto* command = cloudCommand->add_subcommand(name, help);
+    command->callback([&cloud, name] { cloud.action = name; });
+    command->add_option("KEY", cloud.key, "The key")->required();
+    return command;
+  };
+  cloudAction("get",
+              "Print the value of KEY, waiting for another device to write it "
+              "(exit status 1 when none came)")
+      ->add_option("--timeout", cloud.timeoutSeconds, "How long to wait, in seconds")
+      ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
+  cloudAction("set", "Store VALUE under KEY and push it to the account")
+      ->add_option("VALUE", cloud.value, "The value")
+      ->required();
+  cloudAction("remove", "Remove KEY from the account (no error when it is missing)");
+
   CLI11_PARSE(app, argc, argv);
   options.container = container;
+  options.cloudAccount = cloudAccount;
   if (!infoPlist.empty()) options.infoPlist = infoPlist;
 
   if (info->parsed()) return runInfo(options, schemes);
   if (events->parsed()) return runEvents(options);
   if (keychainCommand->parsed()) return runKeychain(options, keychain);
+  if (cloudCommand->parsed()) return runCloud(options, cloud);
   return 1;
 }

@@ -3,17 +3,27 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/posix/directory_ubiquitous_store.hpp"
+#include "platform/posix/file_io.hpp"
+
 namespace quorin::platform::posix {
-std::filesystem::path defaultContainerPath() {
+namespace {
+
+std::filesystem::path userDataDirectory() {
   const char* dataHome = std::getenv("XDG_DATA_HOME");
-  std::filesystem::path base;
-  if (dataHome && dataHome[0] == '/') {
-    base = dataHome;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::filesystem::path(home && home[0] ? home : ".") / ".local" / "share";
-  }
-  return base / "quorin" / "containers" / "default";
+  if (dataHome && dataHome[0] == '/') return std::filesystem::path(dataHome) / "quorin";
+  const char* home = std::getenv("HOME");
+  return std::filesystem::path(home && home[0] ? home : ".") / ".local" / "share" / "quorin";
+}
+
+}  // namespace
+
+std::filesystem::path defaultContainerPath() {
+  return userDataDirectory() / "containers" / "default";
+}
+
+std::filesystem::path defaultCloudAccountPath() {
+  return userDataDirectory() / "cloud" / "default";
 }
 
 PosixPlatform::PosixPlatform(PosixPlatformOptions options)
@@ -23,10 +33,26 @@ PosixPlatform::PosixPlatform(PosixPlatformOptions options)
       locale_(processInfo_.environment()),
       application_(processInfo_.environment()),
       paymentQueue_(loaded_.profile.storefront),
-      keychain_(options_.container / "Library" / "Keychains" / "keychain.db") {}
+      keychain_(options_.container / "Library" / "Keychains" / "keychain.db"),
+      cloudAccount_(std::make_shared<CloudAccountSelection>(
+          options_.cloudAccount.value_or(defaultCloudAccountPath()))) {}
+
+std::unique_ptr<UbiquitousStore> PosixPlatform::makeUbiquitousStore() {
+  return std::make_unique<DirectoryUbiquitousStore>(cloudAccount_, notificationCenter_);
+}
+
+void PosixPlatform::switchCloudAccount(std::filesystem::path directory) {
+  cloudAccount_->switchTo(std::move(directory));
+}
+
+std::optional<std::string> PosixPlatform::cloudProblem() const {
+  auto directory = cloudAccount_->directory();
+  if (!makeDirectories(directory, 0700)) return "cannot create " + directory.string();
+  return CloudAccountDatabase(directory).problem();
+}
 
 std::shared_ptr<Platform> makeDefaultPlatform() {
-  return std::make_shared<PosixPlatform>(PosixPlatformOptions{defaultContainerPath(), {}});
+  return std::make_shared<PosixPlatform>(PosixPlatformOptions{.container = defaultContainerPath()});
 }
 
 }  // namespace quorin::platform::posix

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/platform.hpp"
+#include "platform/posix/cloud_account_selection.hpp"
 #include "platform/posix/device_profile.hpp"
 #include "platform/posix/info_plist_bundle.hpp"
 #include "platform/posix/locale.hpp"
@@ -21,11 +22,16 @@ struct PosixPlatformOptions {
   // The device's sandbox; created on first use.
   std::filesystem::path container;
   // The application's Info.plist, if it has one.
-  std::optional<std::filesystem::path> infoPlist;
+  std::optional<std::filesystem::path> infoPlist = std::nullopt;
+  // The directory the device's cloud key-value store syncs through; the default is shared
+  // by every container of the user.
+  std::optional<std::filesystem::path> cloudAccount = std::nullopt;
 };
 
 // `$XDG_DATA_HOME/quorin/containers/default`, or under `~/.local/share` without it.
 std::filesystem::path defaultContainerPath();
+// `$XDG_DATA_HOME/quorin/cloud/default`, or under `~/.local/share` without it.
+std::filesystem::path defaultCloudAccountPath();
 
 // A device on this machine: a container directory, the process's environment and the
 // machine's own uname. The host drives the main run loop.
@@ -43,11 +49,17 @@ class PosixPlatform final : public Platform {
   Application& application() override { return application_; }
   PaymentQueue& paymentQueue() override { return paymentQueue_; }
   KeychainServices& keychainServices() override { return keychain_; }
+  std::unique_ptr<UbiquitousStore> makeUbiquitousStore() override;
 
   RunLoop& mainLoop() { return dispatch_.mainLoop(); }
   SimulatedPaymentQueue& simulatedPaymentQueue() { return paymentQueue_; }
   SqliteKeychain& keychain() { return keychain_; }
   const std::filesystem::path& container() const { return options_.container; }
+  std::filesystem::path cloudAccount() const { return cloudAccount_->directory(); }
+  // Open cloud stores move to `directory` and report the switch as an account change.
+  void switchCloudAccount(std::filesystem::path directory);
+  // Why the cloud account cannot be used, or none.
+  std::optional<std::string> cloudProblem() const;
   // Why the container's device profile could not be used as it is, or none.
   const std::optional<std::string>& profileProblem() const { return loaded_.problem; }
 
@@ -65,6 +77,7 @@ class PosixPlatform final : public Platform {
   XdgApplication application_;
   SimulatedPaymentQueue paymentQueue_;
   SqliteKeychain keychain_;
+  std::shared_ptr<CloudAccountSelection> cloudAccount_;
 };
 
 }  // namespace quorin::platform::posix

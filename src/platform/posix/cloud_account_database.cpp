@@ -1,0 +1,235 @@
+#include "platform/posix/cloud_account_database.hpp"
+
+#include <sqlite3.h>
+
+#include <tuple>
+#include <utility>
+
+namespace quorin::platform::posix {
+namespace {
+
+constexpr int kSchemaVersion = 1;
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE entries (
+  key TEXT PRIMARY KEY NOT NULL,
+  value BLOB,
+  size INTEGER NOT NULL,
+  written_at INTEGER NOT NULL,
+  device TEXT NOT NULL,
+  version INTEGER NOT NULL UNIQUE
+) WITHOUT ROWID;
+)sql";
+
+std::optional<std::string> blobColumn(sqlite3_stmt* statement, int index) {
+  if (sqlite3_column_type(statement, index) == SQLITE_NULL) return std::nullopt;
+  const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, index));
+  return std::string(bytes ? bytes : "", static_cast<std::size_t>(sqlite3_column_bytes(statement, index)));
+}
+
+std::string textColumn(sqlite3_stmt* statement, int index) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, index));
+  return std::string(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(statement, index)));
+}
+
+void bindBlob(SqliteStatement& statement, int index, const std::optional<std::string>& bytes) {
+  if (bytes) {
+    sqlite3_bind_blob(statement.get(), index, bytes->data(), static_cast<int>(bytes->size()),
+                      SQLITE_TRANSIENT);
+  } else {
+    sqlite3_bind_null(statement.get(), index);
+  }
+}
+
+// A write transaction, rolled back unless committed. BEGIN IMMEDIATE takes the write lock
+// at once, waiting on the busy handler while another process holds it.
+class Transaction {
+ public:
+  explicit Transaction(sqlite3* db) : db_(db) {
+    began_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  ~Transaction() {
+    if (began_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  bool began() const { return began_; }
+  bool commit() {
+    began_ = false;
+    if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return false;
+  }
+
+ private:
+  sqlite3* db_;
+  bool began_ = false;
+};
+
+}  // namespace
+
+CloudAccountDatabase::CloudAccountDatabase(std::filesystem::path directory)
+    : directory_(std::move(directory)) {}
+
+CloudAccountDatabase::~CloudAccountDatabase() {
+  statements_.clear();
+  if (db_) sqlite3_close(db_);
+}
+
+bool CloudAccountDatabase::close(std::string why) {
+  problem_ = std::move(why);
+  statements_.clear();
+  if (db_) sqlite3_close(std::exchange(db_, nullptr));
+  return false;
+}
+
+// Tried again on every call: a locked or missing account may be usable a moment later.
+bool CloudAccountDatabase::ensureOpen() {
+  if (db_ && !stale_) return true;
+  if (db_) close(problem_);
+  stale_ = false;
+  auto path = directory_ / fileName;
+  std::string why;
+  if (openPrivateDatabase(path, db_, why) != SQLITE_OK) return close(why);
+  Transaction transaction(db_);
+  if (!transaction.began()) return close(path.string() + ": " + sqlite3_errmsg(db_));
+  bool foreign = false;
+  int code = prepareSchema(db_, kSchema, kSchemaVersion, foreign);
+  if (foreign)
+    return close(path.string() + " is a database of another kind or version; it is left as it is");
+  if (code != SQLITE_OK || !transaction.commit())
+    return close(path.string() + ": " + sqlite3_errmsg(db_));
+  problem_.clear();
+  return true;
+}
+
+// The connection is dropped on the next call, after the failed transaction has unwound, so
+// that a database replaced or repaired underneath is opened afresh.
+bool CloudAccountDatabase::fail() {
+  problem_ = (directory_ / fileName).string() + ": " + sqlite3_errmsg(db_);
+  stale_ = true;
+  return false;
+}
+
+std::optional<std::string> CloudAccountDatabase::problem() {
+  if (ensureOpen()) return std::nullopt;
+  return problem_;
+}
+
+SqliteStatement& CloudAccountDatabase::prepare(const std::string& sql) {
+  auto& slot = statements_[sql];
+  if (!slot) slot = std::make_unique<SqliteStatement>(db_, sql);
+  return *slot;
+}
+
+bool CloudAccountDatabase::readUsage(Usage& usage) {
+  auto& statement = prepare(
+      "SELECT count(value), coalesce(sum(size), 0), coalesce(max(version), 0) FROM entries");
+  SqliteStatement::Run run(statement);
+  if (statement.prepareCode() != SQLITE_OK || run.step() != SQLITE_ROW) return false;
+  usage.keys = static_cast<std::size_t>(sqlite3_column_int64(statement.get(), 0));
+  usage.bytes = static_cast<std::size_t>(sqlite3_column_int64(statement.get(), 1));
+  usage.version = sqlite3_column_int64(statement.get(), 2);
+  return true;
+}
+
+bool CloudAccountDatabase::readExisting(const std::string& key, std::optional<Existing>& existing) {
+  auto& statement = prepare(
+      "SELECT value IS NOT NULL, size, written_at, device FROM entries WHERE key = ?1");
+  if (statement.prepareCode() != SQLITE_OK) return false;
+  SqliteStatement::Run run(statement);
+  statement.bind(1, Value(key));
+  int code = run.step();
+  if (code == SQLITE_DONE) {
+    existing.reset();
+    return true;
+  }
+  if (code != SQLITE_ROW) return false;
+  existing = Existing{sqlite3_column_int(statement.get(), 0) != 0,
+                      static_cast<std::size_t>(sqlite3_column_int64(statement.get(), 1)),
+                      sqlite3_column_int64(statement.get(), 2), textColumn(statement.get(), 3)};
+  return true;
+}
+
+CloudWriteOutcome CloudAccountDatabase::apply(const CloudWrite& write, std::string_view device,
+                                              Usage& usage, bool& failed) {
+  std::optional<Existing> existing;
+  if (!readExisting(write.key, existing)) {
+    failed = true;
+    return CloudWriteOutcome::refused;
+  }
+  if (existing && std::tie(existing->writtenAt, existing->device) >
+                      std::forward_as_tuple(write.writtenAt, device))
+    return CloudWriteOutcome::superseded;
+  std::size_t oldSize = existing && existing->live ? existing->size : 0;
+  std::size_t keys = usage.keys - (existing && existing->live ? 1 : 0);
+  std::size_t size = write.encoded ? write.key.size() + write.encoded->size() : 0;
+  if (write.encoded) {
+    ++keys;
+    if (write.key.size() > kCloudMaxKeyBytes || keys > kCloudMaxKeys ||
+        usage.bytes - oldSize + size > kCloudMaxTotalBytes)
+      return CloudWriteOutcome::refused;
+  }
+  auto& statement = prepare(
+      "INSERT OR REPLACE INTO entries (key, value, size, written_at, device, version) "
+      "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+  SqliteStatement::Run run(statement);
+  statement.bind(1, Value(write.key));
+  bindBlob(statement, 2, write.encoded);
+  statement.bind(3, Value(static_cast<std::int64_t>(size)));
+  statement.bind(4, Value(write.writtenAt));
+  statement.bind(5, Value(std::string(device)));
+  statement.bind(6, Value(usage.version + 1));
+  if (statement.prepareCode() != SQLITE_OK || run.step() != SQLITE_DONE) {
+    failed = true;
+    return CloudWriteOutcome::refused;
+  }
+  usage.keys = keys;
+  usage.bytes = usage.bytes - oldSize + size;
+  ++usage.version;
+  return CloudWriteOutcome::applied;
+}
+
+bool CloudAccountDatabase::push(const std::vector<CloudWrite>& writes, std::string_view device,
+                                std::vector<CloudWriteOutcome>& outcomes) {
+  outcomes.clear();
+  if (writes.empty()) return true;
+  if (!ensureOpen()) return false;
+  Transaction transaction(db_);
+  Usage usage;
+  if (!transaction.began() || !readUsage(usage)) return fail();
+  bool failed = false;
+  for (const auto& write : writes) {
+    outcomes.push_back(apply(write, device, usage, failed));
+    if (failed) return fail();
+  }
+  if (!transaction.commit()) return fail();
+  return true;
+}
+
+bool CloudAccountDatabase::changesSince(std::int64_t version, std::vector<CloudRow>& rows) {
+  rows.clear();
+  if (!ensureOpen()) return false;
+  auto& statement =
+      prepare("SELECT key, value, version FROM entries WHERE version > ?1 ORDER BY version");
+  if (statement.prepareCode() != SQLITE_OK) return fail();
+  SqliteStatement::Run run(statement);
+  statement.bind(1, Value(version));
+  int code;
+  while ((code = run.step()) == SQLITE_ROW) {
+    rows.push_back({textColumn(statement.get(), 0), blobColumn(statement.get(), 1),
+                    sqlite3_column_int64(statement.get(), 2)});
+  }
+  return code == SQLITE_DONE || fail();
+}
+
+bool CloudAccountDatabase::current(std::string_view key, std::optional<std::string>& encoded) {
+  if (!ensureOpen()) return false;
+  auto& statement = prepare("SELECT value FROM entries WHERE key = ?1");
+  if (statement.prepareCode() != SQLITE_OK) return fail();
+  SqliteStatement::Run run(statement);
+  statement.bind(1, Value(std::string(key)));
+  int code = run.step();
+  encoded = code == SQLITE_ROW ? blobColumn(statement.get(), 0) : std::nullopt;
+  return code == SQLITE_ROW || code == SQLITE_DONE || fail();
+}
+
+}  // namespace quorin::platform::posix

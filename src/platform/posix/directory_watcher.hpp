@@ -1,0 +1,42 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace quorin::platform::posix {
+
+// Calls `onChange` on a thread of its own whenever a file named `fileName` in the watched
+// directory is written or replaced, and whenever kick() asks. Events that arrive together
+// give one call. Where the directory cannot be watched, it calls every second instead.
+class DirectoryWatcher {
+ public:
+  DirectoryWatcher(std::filesystem::path directory, std::string fileName,
+                   std::function<void()> onChange);
+  // Waits for a call in progress to end; none starts afterwards.
+  ~DirectoryWatcher();
+  DirectoryWatcher(const DirectoryWatcher&) = delete;
+  DirectoryWatcher& operator=(const DirectoryWatcher&) = delete;
+
+  // Watches another directory from now on; safe from any thread, also from `onChange`.
+  void retarget(const std::filesystem::path& directory);
+  // Asks for a call soon; safe from any thread and never blocks.
+  void kick();
+
+ private:
+  void run();
+  bool drainEvents();
+
+  std::string fileName_;
+  std::function<void()> onChange_;
+  int inotify_ = -1;
+  int wakeup_ = -1;  // an eventfd written by kick()
+  std::mutex mutex_;
+  int watch_ = -1;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+}  // namespace quorin::platform::posix

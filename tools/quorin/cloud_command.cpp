@@ -1,0 +1,114 @@
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <iostream>
+
+#include "host.hpp"
+
+namespace quorin::cli {
+namespace {
+
+using platform::Value;
+
+// Whether the account refused a write of `key`: the store reports it as a quota change,
+// on the thread that exchanged the write, before the exchange ends.
+class QuotaWatch {
+ public:
+  QuotaWatch(platform::NotificationCenter& center, std::string key)
+      : center_(center), key_(std::move(key)) {
+    center_.addObserver(this, std::string(kName), nullptr, [this](const auto& notification) {
+      if (lists(notification)) refused_ = true;
+    });
+  }
+  ~QuotaWatch() { center_.removeObserver(this, kName, nullptr); }
+
+  bool refused() const { return refused_; }
+
+ private:
+  static constexpr auto kName = platform::kUbiquitousKeyValueStoreDidChangeExternallyNotification;
+
+  bool lists(const platform::Notification& notification) const {
+    if (!notification.userInfo) return false;
+    Value info(*notification.userInfo);
+    const auto* reason = info.find(platform::kUbiquitousKeyValueStoreChangeReasonKey);
+    const auto* keys = info.find(platform::kUbiquitousKeyValueStoreChangedKeysKey);
+    if (!reason || !keys || !keys->is<platform::Array>() ||
+        *reason != Value(static_cast<std::int64_t>(
+                       platform::UbiquitousChangeReason::quotaViolationChange)))
+      return false;
+    const auto& list = *keys->get<platform::Array>();
+    return std::find(list.begin(), list.end(), Value(key_)) != list.end();
+  }
+
+  platform::NotificationCenter& center_;
+  std::string key_;
+  std::atomic<bool> refused_{false};
+};
+
+// Waits on the main loop until a value arrives or the time is up. The store answers nil
+// after its own 30-second wait; a longer time-out asks again.
+std::optional<std::string> waitForValue(Host& host, const CloudRequest& request) {
+  auto& loop = host.platform->mainLoop();
+  auto& clock = host.platform->dispatch().clock();
+  auto deadline = clock.now() + std::chrono::duration_cast<platform::Clock::Duration>(
+                                    std::chrono::duration<double>(request.timeoutSeconds));
+  std::optional<std::optional<std::string>> answer;
+  host.client->setOnCloudStoreValueFetched([&](const auto&, const auto& value) {
+    answer = value;
+    loop.stop();
+  });
+  do {
+    answer.reset();
+    host.client->fetchValueFromCloudStoreForKey(request.key);
+    if (!answer) loop.runUntil(deadline);
+  } while (!(answer && *answer) && clock.now() < deadline);
+  host.client->setOnCloudStoreValueFetched(nullptr);
+  return answer ? *answer : std::nullopt;
+}
+
+int get(Host& host, const CloudRequest& request, bool json) {
+  auto value = waitForValue(host, request);
+  if (json) {
+    printJson(
+        platform::Dictionary{{"key", request.key}, {"value", value ? Value(*value) : Value()}});
+  } else if (value) {
+    std::cout << *value << "\n";
+  } else {
+    std::cerr << "quorin: no value for '" << request.key << "' in the cloud account\n";
+  }
+  return value ? 0 : 1;
+}
+
+int write(Host& host, const CloudRequest& request, bool json) {
+  QuotaWatch quota(host.platform->notificationCenter(), request.key);
+  if (request.action == "set") {
+    host.client->setValueToCloudStore(request.value, request.key);
+  } else {
+    host.client->removeValueFromCloudStoreForKey(request.key);
+  }
+  if (quota.refused()) {
+    std::cerr << "quorin: the cloud account refused '" << request.key
+              << "': it allows 1024 keys of at most 64 bytes and 1 MB in all\n";
+    return 1;
+  }
+  if (auto problem = host.platform->cloudProblem()) {
+    std::cerr << "quorin: not saved, the cloud account is unusable: " << *problem << "\n";
+    return 2;
+  }
+  if (json) printJson(platform::Dictionary{{"ok", true}});
+  return 0;
+}
+
+}  // namespace
+
+int runCloud(const GlobalOptions& options, const CloudRequest& request) {
+  Host host(options);
+  if (auto problem = host.platform->cloudProblem()) {
+    std::cerr << "quorin: cloud account unusable: " << *problem << "\n";
+    return 2;
+  }
+  if (request.action == "get") return get(host, request, options.json);
+  return write(host, request, options.json);
+}
+
+}  // namespace quorin::cli
