@@ -2,6 +2,8 @@
 
 #include "cloud/dispatch_timer.hpp"
 
+#include <algorithm>
+
 namespace quorin {
 namespace {
 
@@ -10,26 +12,22 @@ std::optional<std::string> stringValue(const std::optional<platform::Value>& val
   return text ? std::optional<std::string>(*text) : std::nullopt;
 }
 
-// The changed keys of a server change or a first sync; none for any other notification.
-std::optional<std::vector<std::string>> keysToAnswer(const platform::Notification& notification) {
-  if (!notification.userInfo) return std::nullopt;
+// The changed keys of a server change or a first sync, all strings; none for any other
+// notification.
+const platform::Array* keysToAnswer(const platform::Notification& notification) {
+  if (!notification.userInfo) return nullptr;
   const auto& info = *notification.userInfo;
   auto reason = info.find(platform::kUbiquitousKeyValueStoreChangeReasonKey);
   const auto* code = reason == info.end() ? nullptr : reason->second.get<std::int64_t>();
   using enum platform::UbiquitousChangeReason;
   if (!code || (*code != static_cast<std::int64_t>(serverChange) &&
                 *code != static_cast<std::int64_t>(initialSyncChange)))
-    return std::nullopt;
+    return nullptr;
   auto changed = info.find(platform::kUbiquitousKeyValueStoreChangedKeysKey);
-  const auto* list = changed == info.end() ? nullptr : changed->second.get<platform::Array>();
-  if (!list || list->empty()) return std::nullopt;
-  std::vector<std::string> keys;
-  keys.reserve(list->size());
-  for (const auto& item : *list) {
-    const auto* key = item.get<std::string>();
-    if (!key) return std::nullopt;
-    keys.push_back(*key);
-  }
+  const auto* keys = changed == info.end() ? nullptr : changed->second.get<platform::Array>();
+  if (!keys || keys->empty() ||
+      !std::all_of(keys->begin(), keys->end(), [](const auto& key) { return key.template is<std::string>(); }))
+    return nullptr;
   return keys;
 }
 
@@ -111,9 +109,10 @@ void CloudKeyValueStore::timeOut(const std::string& key) {
 }
 
 void CloudKeyValueStore::storeDidChangeExternally(const platform::Notification& notification) {
-  auto keys = keysToAnswer(notification);
+  const auto* keys = keysToAnswer(notification);
   if (!keys) return;
-  for (const auto& key : *keys) {
+  for (const auto& item : *keys) {
+    const auto& key = *item.get<std::string>();
     auto value = store_->objectForKey(key);
     if (!value) continue;
     // Out of the map before any reader runs, so a reader that reads again waits anew.

@@ -5,11 +5,11 @@ namespace quorin {
 std::shared_ptr<DispatchTimer> DispatchTimer::make(platform::Dispatch& dispatch,
                                                    platform::Clock::Duration interval,
                                                    bool shouldRepeat, Block block) {
-  return std::shared_ptr<DispatchTimer>(
-      new DispatchTimer(dispatch, interval, shouldRepeat, std::move(block)));
+  return std::make_shared<DispatchTimer>(Key(), dispatch, interval, shouldRepeat,
+                                         std::move(block));
 }
 
-DispatchTimer::DispatchTimer(platform::Dispatch& dispatch, platform::Clock::Duration interval,
+DispatchTimer::DispatchTimer(Key, platform::Dispatch& dispatch, platform::Clock::Duration interval,
                              bool shouldRepeat, Block block)
     : dispatch_(dispatch), interval_(interval), shouldRepeat_(shouldRepeat),
       block_(std::move(block)) {}

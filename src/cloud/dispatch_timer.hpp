@@ -11,6 +11,11 @@ namespace quorin {
 // that goes away before it fires never runs its block. Made with make(), since the timer
 // source's handler holds it weakly.
 class DispatchTimer final : public std::enable_shared_from_this<DispatchTimer> {
+  // Lets make() use one allocation while nobody else constructs a timer.
+  struct Key {
+    explicit Key() = default;
+  };
+
  public:
   using Block = std::function<void()>;
 
@@ -18,6 +23,8 @@ class DispatchTimer final : public std::enable_shared_from_this<DispatchTimer> {
   static std::shared_ptr<DispatchTimer> make(platform::Dispatch& dispatch,
                                              platform::Clock::Duration interval,
                                              bool shouldRepeat, Block block);
+  DispatchTimer(Key, platform::Dispatch& dispatch, platform::Clock::Duration interval,
+                bool shouldRepeat, Block block);
   ~DispatchTimer();
 
   DispatchTimer(const DispatchTimer&) = delete;
@@ -29,8 +36,6 @@ class DispatchTimer final : public std::enable_shared_from_this<DispatchTimer> {
  private:
   enum class State { suspended, resumed };
 
-  DispatchTimer(platform::Dispatch& dispatch, platform::Clock::Duration interval,
-                bool shouldRepeat, Block block);
   platform::TimerSource& timer();
 
   platform::Dispatch& dispatch_;

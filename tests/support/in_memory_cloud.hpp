@@ -1,6 +1,6 @@
 #pragma once
 
-#include <map>
+#include <unordered_map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -38,7 +38,11 @@ class InMemoryCloud {
 
   platform::NotificationCenter& center_;
   mutable std::mutex mutex_;
-  std::map<std::string, platform::Value, std::less<>> values_;
+  struct KeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>()(key); }
+  };
+  std::unordered_map<std::string, platform::Value, KeyHash, std::equal_to<>> values_;
   std::vector<const InMemoryUbiquitousStore*> stores_;
   int synchronizations_ = 0;
 };

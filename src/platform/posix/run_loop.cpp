@@ -1,5 +1,7 @@
 #include "platform/posix/run_loop.hpp"
 
+#include <algorithm>
+
 namespace quorin::platform::posix {
 
 // Guarded by the loop's mutex. `generation` tells a live heap entry from one left behind by a
@@ -11,6 +13,7 @@ struct RunLoop::TimerState {
   bool scheduled = false;
   bool resumed = false;
   bool done = false;
+  bool armed = false;  // has a live entry in the heap
 };
 
 class RunLoop::Timer final : public TimerSource {
@@ -37,8 +40,8 @@ class RunLoop::Timer final : public TimerSource {
     Task released;
     {
       std::lock_guard lock(loop_.mutex_);
+      loop_.disarm(*state_);
       state_->done = true;
-      ++state_->generation;
       released = std::move(state_->handler);
     }
     // The handler may own objects whose teardown takes the loop's lock.
@@ -65,22 +68,43 @@ std::unique_ptr<TimerSource> RunLoop::makeTimerSource() {
   return std::make_unique<Timer>(*this);
 }
 
+bool RunLoop::isLive(const Armed& entry) {
+  return !entry.timer->done && entry.generation == entry.timer->generation;
+}
+
 void RunLoop::arm(const std::shared_ptr<TimerState>& timer) {
   if (!timer->resumed || !timer->scheduled || timer->done) return;
-  timers_.push(Armed{timer->deadline, sequence_++, timer, ++timer->generation});
+  disarm(*timer);
+  timers_.push_back(Armed{timer->deadline, sequence_++, timer, timer->generation});
+  std::push_heap(timers_.begin(), timers_.end(), std::greater<>());
+  timer->armed = true;
   wakeup_.notify_all();
 }
 
+void RunLoop::disarm(TimerState& timer) {
+  ++timer.generation;
+  if (!timer.armed) return;
+  timer.armed = false;
+  if (++stale_ < 64 || stale_ * 2 < timers_.size()) return;
+  std::erase_if(timers_, [](const Armed& entry) { return !isLive(entry); });
+  std::make_heap(timers_.begin(), timers_.end(), std::greater<>());
+  stale_ = 0;
+}
+
+void RunLoop::popTimer() {
+  std::pop_heap(timers_.begin(), timers_.end(), std::greater<>());
+  timers_.pop_back();
+}
+
 void RunLoop::dropDeadTimers() {
-  while (!timers_.empty()) {
-    const Armed& top = timers_.top();
-    if (!top.timer->done && top.generation == top.timer->generation) return;
-    timers_.pop();
+  while (!timers_.empty() && !isLive(timers_.front())) {
+    popTimer();
+    --stale_;
   }
 }
 
 Clock::TimePoint RunLoop::nextDeadline() const {
-  return timers_.empty() ? Clock::TimePoint::max() : timers_.top().deadline;
+  return timers_.empty() ? Clock::TimePoint::max() : timers_.front().deadline;
 }
 
 bool RunLoop::takeReady(Task& task) {
@@ -90,10 +114,11 @@ bool RunLoop::takeReady(Task& task) {
     return true;
   }
   dropDeadTimers();
-  if (timers_.empty() || timers_.top().deadline > clock_.now()) return false;
-  auto timer = timers_.top().timer;
-  timers_.pop();
+  if (timers_.empty() || timers_.front().deadline > clock_.now()) return false;
+  auto timer = timers_.front().timer;
+  popTimer();
   timer->done = true;
+  timer->armed = false;
   // A copy: a fired source keeps its handler until it is cancelled or goes away.
   task = timer->handler ? timer->handler : Task([] {});
   return true;
@@ -147,13 +172,7 @@ void RunLoop::stop() {
 
 std::size_t RunLoop::pendingCount() const {
   std::lock_guard lock(mutex_);
-  std::size_t armed = 0;
-  auto copy = timers_;
-  for (; !copy.empty(); copy.pop()) {
-    const Armed& entry = copy.top();
-    if (!entry.timer->done && entry.generation == entry.timer->generation) ++armed;
-  }
-  return tasks_.size() + armed;
+  return tasks_.size() + timers_.size() - stale_;
 }
 
 }  // namespace quorin::platform::posix

@@ -5,7 +5,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <queue>
 #include <vector>
 
 #include "platform/dispatch.hpp"
@@ -50,16 +49,23 @@ class RunLoop final : public SerialQueue {
   };
 
   void arm(const std::shared_ptr<TimerState>& timer);
+  // Leaves the timer's heap entry, if it has one, behind as stale.
+  void disarm(TimerState& timer);
   // Takes the next runnable task or due timer handler, if any.
   bool takeReady(Task& task);
   Clock::TimePoint nextDeadline() const;
   void dropDeadTimers();
+  void popTimer();
+  static bool isLive(const Armed& entry);
 
   Clock& clock_;
   mutable std::mutex mutex_;
   std::condition_variable wakeup_;
   std::deque<Task> tasks_;
-  std::priority_queue<Armed, std::vector<Armed>, std::greater<>> timers_;
+  // A min-heap on deadline. Entries of cancelled or re-scheduled timers stay until they reach
+  // the top or until they are the majority, when the heap is rebuilt without them.
+  std::vector<Armed> timers_;
+  std::size_t stale_ = 0;
   std::uint64_t sequence_ = 0;
   bool stopRequested_ = false;
 };
