@@ -3,14 +3,13 @@
 #include "platform/posix/directory_ubiquitous_store.hpp"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <condition_variable>
 #include <thread>
 
 #include "platform/posix/file_io.hpp"
 #include "platform/posix/notification_center.hpp"
+#include "platform/posix/plist_codec.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace quorin::platform::posix {
@@ -269,17 +268,23 @@ TEST_F(DirectoryUbiquitousStoreTest, AnotherProcesssWriteIsNoticedWithoutALocalC
   auto phone = device();
   ASSERT_TRUE(phone->store.synchronize());
   phone->takeChanges();
-  pid_t child = ::fork();
-  if (child == 0) {
-    LocalNotificationCenter childCenter;
-    DirectoryUbiquitousStore writer(std::make_shared<CloudAccountSelection>(root.path() / "account"),
-                                    childCenter);
-    writer.setObject(Value("from the other process"), "k");
-    ::_exit(writer.synchronize() ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  // The other process starts afresh (a forked copy of this one could inherit held locks) and
+  // runs this test up to the statement below; it learns this run's account from the
+  // environment, which it must not overwrite with its own.
+  ::setenv("QRN_TEST_CLOUD_ACCOUNT", (root.path() / "account").c_str(), 0);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        CloudAccountDatabase other(std::getenv("QRN_TEST_CLOUD_ACCOUNT"));
+        std::vector<CloudWriteOutcome> outcomes;
+        bool pushed = other.push(
+            {{"k", serializePlist(Value("from the other process"), PlistFormat::binary), 1}},
+            "other", outcomes);
+        std::filesystem::remove_all(root.path());  // its own run's, which exit() leaves
+        std::exit(pushed && outcomes == std::vector{CloudWriteOutcome::applied} ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  ::unsetenv("QRN_TEST_CLOUD_ACCOUNT");
   ASSERT_TRUE(phone->waitForChange());
   EXPECT_EQ(phone->takeChanges(),
             (std::vector<Change>{change(UbiquitousChangeReason::serverChange, {"k"})}));
