@@ -2,7 +2,6 @@
 
 #include <sqlite3.h>
 
-#include <tuple>
 #include <utility>
 
 namespace quorin::platform::posix {
@@ -156,8 +155,10 @@ CloudWriteOutcome CloudAccountDatabase::apply(const CloudWrite& write, std::stri
     failed = true;
     return CloudWriteOutcome::refused;
   }
-  if (existing && std::tie(existing->writtenAt, existing->device) >
-                      std::forward_as_tuple(write.writtenAt, device))
+  // Equal times, from devices with skewed clocks, go to the greater device name.
+  if (existing && (existing->writtenAt != write.writtenAt
+                       ? existing->writtenAt > write.writtenAt
+                       : std::string_view(existing->device) > device))
     return CloudWriteOutcome::superseded;
   std::size_t oldSize = existing && existing->live ? existing->size : 0;
   std::size_t keys = usage.keys - (existing && existing->live ? 1 : 0);
