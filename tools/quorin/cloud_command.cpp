@@ -67,16 +67,7 @@ std::optional<std::string> waitForValue(Host& host, const CloudRequest& request)
 }
 
 int get(Host& host, const CloudRequest& request, bool json) {
-  auto value = waitForValue(host, request);
-  if (json) {
-    printJson(
-        platform::Dictionary{{"key", request.key}, {"value", value ? Value(*value) : Value()}});
-  } else if (value) {
-    std::cout << *value << "\n";
-  } else {
-    std::cerr << "quorin: no value for '" << request.key << "' in the cloud account\n";
-  }
-  return value ? 0 : 1;
+  return printLookup(request.key, waitForValue(host, request), json, "the cloud account");
 }
 
 int write(Host& host, const CloudRequest& request, bool json) {

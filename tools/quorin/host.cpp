@@ -20,4 +20,17 @@ void printJson(const platform::Value& value) {
   std::cout << platform::posix::writeJson(value).value_or("null") << "\n";
 }
 
+int printLookup(const std::string& key, const std::optional<std::string>& value, bool json,
+                std::string_view place) {
+  if (json) {
+    printJson(platform::Dictionary{
+        {"key", key}, {"value", value ? platform::Value(*value) : platform::Value()}});
+  } else if (value) {
+    std::cout << *value << "\n";
+  } else {
+    std::cerr << "quorin: no value for '" << key << "' in " << place << "\n";
+  }
+  return value ? 0 : 1;
+}
+
 }  // namespace quorin::cli

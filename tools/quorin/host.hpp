@@ -27,6 +27,9 @@ struct Host {
 
 // Prints `value` as one line of JSON.
 void printJson(const platform::Value& value);
+// Prints what a read of `key` in `place` found; the exit status: 0, or 1 for nothing.
+int printLookup(const std::string& key, const std::optional<std::string>& value, bool json,
+                std::string_view place);
 
 struct KeychainRequest {
   std::string action;  // get, set, remove, clear or list

@@ -9,16 +9,7 @@ namespace {
 using platform::Value;
 
 int get(const keychain::Keychain& keychain, const KeychainRequest& request, bool json) {
-  auto value = keychain.getString(request.key);
-  if (json) {
-    printJson(
-        platform::Dictionary{{"key", request.key}, {"value", value ? Value(*value) : Value()}});
-  } else if (value) {
-    std::cout << *value << "\n";
-  } else {
-    std::cerr << "quorin: no value for '" << request.key << "' in " << keychain.service() << "\n";
-  }
-  return value ? 0 : 1;
+  return printLookup(request.key, keychain.getString(request.key), json, keychain.service());
 }
 
 int list(const keychain::Keychain& keychain, bool json) {
