@@ -13,6 +13,7 @@
 #include "platform/process_info.hpp"
 #include "platform/store_kit.hpp"
 #include "platform/ubiquitous_store.hpp"
+#include "platform/user_defaults.hpp"
 
 namespace quorin::platform {
 
@@ -32,6 +33,10 @@ class Platform {
   virtual KeychainServices& keychainServices() = 0;
   // A new replica of the user's cloud key-value store, not shared with earlier ones.
   virtual std::unique_ptr<UbiquitousStore> makeUbiquitousStore() = 0;
+  // The suite named `suiteName`; none when the name cannot name a suite.
+  virtual std::unique_ptr<UserDefaults> makeUserDefaults(std::string_view suiteName) = 0;
+  // The application's own suite.
+  virtual UserDefaults& standardUserDefaults() = 0;
 };
 
 // The process-wide platform that a client made without one uses: the operating system's,

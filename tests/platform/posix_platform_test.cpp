@@ -43,6 +43,12 @@ TEST(PosixPlatformTest, TheContainerProfileAndInfoPlistAnswerThroughTheClient) {
   EXPECT_EQ(client->buildNumber(), "311");
   EXPECT_EQ(platform->mainBundle().objectForInfoDictionaryKey("CFBundleIdentifier"),
             Value("com.example.app"));
+  // The application's own suite is named after its bundle identifier.
+  writePlist(container / "Library" / "Preferences" / "com.example.app.plist",
+             {{"launches", Value(3)}}, PlistFormat::binary);
+  platform->standardUserDefaults().removePersistentDomainForName("com.example.app");
+  EXPECT_FALSE(std::filesystem::exists(container / "Library" / "Preferences" / "com.example.app.plist"));
+  EXPECT_FALSE(platform->makeUserDefaults("../escape"));
   EXPECT_EQ(client->storeCountry(), "CAN");
 
   platform->simulatedPaymentQueue().changeStorefront(Storefront{"MEX", "143468"});

@@ -9,6 +9,7 @@
 #include "platform/posix/notification_center.hpp"
 #include "platform/posix/payment_queue.hpp"
 #include "support/in_memory_cloud.hpp"
+#include "support/in_memory_defaults.hpp"
 #include "support/in_memory_keychain.hpp"
 #include "support/virtual_clock.hpp"
 
@@ -85,6 +86,10 @@ class InMemoryPlatform final : public platform::Platform {
   std::unique_ptr<platform::UbiquitousStore> makeUbiquitousStore() override {
     return cloud.makeStore();
   }
+  std::unique_ptr<platform::UserDefaults> makeUserDefaults(std::string_view suiteName) override {
+    return defaults.open(suiteName);
+  }
+  platform::UserDefaults& standardUserDefaults() override { return *standard_; }
 
   platform::posix::RunLoop& mainLoop() { return dispatch_.mainLoop(); }
   // Posts a lifecycle notification as the platform does: with the application as object.
@@ -103,9 +108,11 @@ class InMemoryPlatform final : public platform::Platform {
   InMemoryKeychain keychain;
   platform::KeychainServices* keychainInUse = &keychain;
   InMemoryCloud cloud{notifications};
+  InMemoryDefaults defaults;
 
  private:
   platform::posix::LoopDispatch dispatch_{clock};
+  std::unique_ptr<platform::UserDefaults> standard_ = defaults.open("com.example.app");
 };
 
 }  // namespace quorin::testing

@@ -16,6 +16,13 @@ std::filesystem::path userDataDirectory() {
   return std::filesystem::path(home && home[0] ? home : ".") / ".local" / "share" / "quorin";
 }
 
+// The application's own suite is named after its bundle identifier, as on iOS.
+std::string standardSuiteName(const Bundle& bundle) {
+  auto identifier = bundle.objectForInfoDictionaryKey("CFBundleIdentifier");
+  const auto* name = identifier ? identifier->get<std::string>() : nullptr;
+  return name && isSuiteName(*name) ? *name : "quorin";
+}
+
 }  // namespace
 
 std::filesystem::path defaultContainerPath() {
@@ -35,7 +42,12 @@ PosixPlatform::PosixPlatform(PosixPlatformOptions options)
       paymentQueue_(loaded_.profile.storefront),
       keychain_(options_.container / "Library" / "Keychains" / "keychain.db"),
       cloudAccount_(std::make_shared<CloudAccountSelection>(
-          options_.cloudAccount.value_or(defaultCloudAccountPath()))) {}
+          options_.cloudAccount.value_or(defaultCloudAccountPath()))),
+      standardDefaults_(PlistUserDefaults::open(preferences(), standardSuiteName(bundle_))) {}
+
+std::unique_ptr<UserDefaults> PosixPlatform::makeUserDefaults(std::string_view suiteName) {
+  return PlistUserDefaults::open(preferences(), suiteName);
+}
 
 std::unique_ptr<UbiquitousStore> PosixPlatform::makeUbiquitousStore() {
   return std::make_unique<DirectoryUbiquitousStore>(cloudAccount_, notificationCenter_);

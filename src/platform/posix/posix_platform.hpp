@@ -12,6 +12,7 @@
 #include "platform/posix/loop_dispatch.hpp"
 #include "platform/posix/notification_center.hpp"
 #include "platform/posix/payment_queue.hpp"
+#include "platform/posix/plist_user_defaults.hpp"
 #include "platform/posix/profile_services.hpp"
 #include "platform/posix/scheme_handlers.hpp"
 #include "platform/posix/sqlite_keychain.hpp"
@@ -50,11 +51,14 @@ class PosixPlatform final : public Platform {
   PaymentQueue& paymentQueue() override { return paymentQueue_; }
   KeychainServices& keychainServices() override { return keychain_; }
   std::unique_ptr<UbiquitousStore> makeUbiquitousStore() override;
+  std::unique_ptr<UserDefaults> makeUserDefaults(std::string_view suiteName) override;
+  UserDefaults& standardUserDefaults() override { return *standardDefaults_; }
 
   RunLoop& mainLoop() { return dispatch_.mainLoop(); }
   SimulatedPaymentQueue& simulatedPaymentQueue() { return paymentQueue_; }
   SqliteKeychain& keychain() { return keychain_; }
   const std::filesystem::path& container() const { return options_.container; }
+  std::filesystem::path preferences() const { return options_.container / "Library" / "Preferences"; }
   std::filesystem::path cloudAccount() const { return cloudAccount_->directory(); }
   // Open cloud stores move to `directory` and report the switch as an account change.
   void switchCloudAccount(std::filesystem::path directory);
@@ -78,6 +82,7 @@ class PosixPlatform final : public Platform {
   SimulatedPaymentQueue paymentQueue_;
   SqliteKeychain keychain_;
   std::shared_ptr<CloudAccountSelection> cloudAccount_;
+  std::unique_ptr<PlistUserDefaults> standardDefaults_;
 };
 
 }  // namespace quorin::platform::posix
