@@ -21,6 +21,9 @@ TEST(JsonWriterTest, WritesCompactDocumentsInKeyOrder) {
             "{\"a\":\"quote \\\" backslash \\\\ newline \\n tab \\t bell \\u0007 caf\xC3\xA9 /\","
             "\"b\":[1,-2.5,true,null],\"d\":0.1,\"e\":1e+300,\"n\":-9007199254740993}");
   EXPECT_EQ(*writeJson(Value(Dictionary{})), "{}");
+  // Whole doubles past 64 bits keep an exponent, so that they read back as numbers.
+  EXPECT_EQ(*writeJson(Value(Array{Value(18446744073709551615.0), Value(-0x1p63), Value(1e18)})),
+            "[1.8446744073709552e+19,-9.223372036854776e+18,1e+18]");
   EXPECT_EQ(*writeJson(Value(Array{})), "[]");
 }
 

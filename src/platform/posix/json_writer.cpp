@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <string_view>
 
 #include "platform/utf8.hpp"
 
@@ -44,6 +45,12 @@ bool writeNumber(Number number, std::string& out) {
   }
   char buffer[32];
   auto result = std::to_chars(buffer, buffer + sizeof buffer, number);
+  if constexpr (std::is_floating_point_v<Number>) {
+    // A whole number past 64 bits spelled as digits alone would read back as no number.
+    if (std::fabs(number) >= 0x1p63 &&
+        std::string_view(buffer, result.ptr).find_first_of(".e") == std::string_view::npos)
+      result = std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::scientific);
+  }
   out.append(buffer, result.ptr);
   return true;
 }

@@ -1,0 +1,53 @@
+#include "platform/posix/json_reader.hpp"
+
+#include <gtest/gtest.h>
+
+#include "platform/posix/json_writer.hpp"
+
+namespace quorin::platform::posix {
+namespace {
+
+TEST(JsonReaderTest, NumbersKeepTheirKind) {
+  auto value = parseJson(
+      R"({"int":42,"negative":-7,"real":1.5,"exp":1e3,"big":18446744073709551615})");
+  ASSERT_TRUE(value);
+  EXPECT_EQ(*value->find("int"), Value(std::int64_t{42}));
+  EXPECT_EQ(*value->find("negative"), Value(std::int64_t{-7}));
+  EXPECT_EQ(*value->find("real"), Value(1.5));
+  EXPECT_EQ(*value->find("exp"), Value(1000.0));
+  EXPECT_EQ(*value->find("big"), Value(18446744073709551615.0));
+}
+
+TEST(JsonReaderTest, ReadsEveryKindOfValue) {
+  auto value = parseJson(R"([null,true,false,"t\u00e9xt\u0000",{"b":[],"a":{}},[1,[2]]])");
+  ASSERT_TRUE(value);
+  EXPECT_EQ(*value, Value(Array{Value(Null{}), Value(true), Value(false),
+                                Value(std::string("t\xc3\xa9xt\0", 6)),
+                                Value(Dictionary{{"a", Value(Dictionary{})}, {"b", Value(Array{})}}),
+                                Value(Array{Value(1), Value(Array{Value(2)})})}));
+  EXPECT_EQ(parseJson(R"({"k":1,"k":2})"), Value(Dictionary{{"k", Value(2)}}));
+}
+
+TEST(JsonReaderTest, RefusesWhatIsNoDocument) {
+  for (std::string_view text :
+       {"", " ", "42", "\"text\"", "null", "[1,]", "{\"a\":}", "[1] [2]", "{'a':1}", "[1e999]",
+        "[123456789012345678901234567890]", "[\"\xff\"]", "[NaN]", "/* */ []"})
+    EXPECT_FALSE(parseJson(text)) << text;
+  EXPECT_FALSE(parseJson(std::string(2000, '[') + std::string(2000, ']')));
+  EXPECT_TRUE(parseJson(std::string(500, '[') + std::string(500, ']')));
+}
+
+TEST(JsonReaderTest, WritingWhatWasReadReadsTheSame) {
+  std::string text = R"({"a":[1,2.25,-3e-7,"x\"y\n"],"b":{"c":null,"d":true},"e":1.0})";
+  auto first = parseJson(text);
+  ASSERT_TRUE(first);
+  auto written = writeJson(*first);
+  ASSERT_TRUE(written);
+  EXPECT_EQ(*written, R"({"a":[1,2.25,-3e-07,"x\"y\n"],"b":{"c":null,"d":true},"e":1})");
+  auto again = parseJson(*written);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(writeJson(*again), written);
+}
+
+}  // namespace
+}  // namespace quorin::platform::posix
