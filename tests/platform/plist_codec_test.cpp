@@ -33,6 +33,13 @@ TEST(PlistCodecTest, BinaryDatesKeepFractionsXmlDatesWholeSeconds) {
   Value date(Date{1700000000.25});
   EXPECT_EQ(*parsePlist(*serializePlist(date, PlistFormat::binary)), date);
   EXPECT_EQ(*parsePlist(*serializePlist(date, PlistFormat::xml)), Value(Date{1700000000}));
+
+  // Before 2001 the fraction counts down from the second.
+  for (double seconds : {631152000.5, 978307198.25, 978307200.0 - 188672.857789, 0.0}) {
+    auto back = parsePlist(*serializePlist(Value(Date{seconds}), PlistFormat::binary));
+    ASSERT_TRUE(back && back->is<Date>());
+    EXPECT_NEAR(back->get<Date>()->secondsSince1970, seconds, 2e-6) << std::fixed << seconds;
+  }
 }
 
 TEST(PlistCodecTest, RefusesWhatAPropertyListCannotHold) {

@@ -93,9 +93,12 @@ std::optional<Value> scalarToValue(plist_t node) {
       return Value(bytes ? Data(bytes, bytes + length) : Data{});
     }
     case PLIST_DATE: {
+      // libplist gives the seconds truncated toward zero and the fraction without its sign,
+      // so only within the last second of 2000 can it not tell which side of 2001 it is.
       int32_t sec = 0, usec = 0;
       plist_get_date_val(node, &sec, &usec);
-      return Value(Date{kAppleEpochOffset + sec + usec / 1e6});
+      double fraction = std::abs(usec) / 1e6;
+      return Value(Date{kAppleEpochOffset + sec + (sec < 0 ? -fraction : fraction)});
     }
     default:
       return std::nullopt;
@@ -121,14 +124,15 @@ bool isWritableText(std::string_view text) {
   return text.find('\0') == std::string_view::npos && isValidUtf8(text);
 }
 
+// Rounded to whole microseconds, carrying into the seconds.
 PlistPtr dateNode(Date date) {
-  double since2001 = date.secondsSince1970 - kAppleEpochOffset;
-  double whole = std::floor(since2001);
+  double micros = std::round((date.secondsSince1970 - kAppleEpochOffset) * 1e6);
+  double whole = std::floor(micros / 1e6);
   if (!std::isfinite(whole) || whole < std::numeric_limits<int32_t>::min() ||
       whole > std::numeric_limits<int32_t>::max())
     return nullptr;
-  auto usec = static_cast<int32_t>(std::lround((since2001 - whole) * 1e6));
-  return PlistPtr(plist_new_date(static_cast<int32_t>(whole), std::min(usec, 999999)));
+  auto usec = static_cast<int32_t>(micros - whole * 1e6);
+  return PlistPtr(plist_new_date(static_cast<int32_t>(whole), usec));
 }
 
 PlistPtr containerNode(const Value& value) {
