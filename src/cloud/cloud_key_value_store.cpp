@@ -72,7 +72,6 @@ void CloudKeyValueStore::fetchValue(const std::string& key, Completion completio
                                      if (auto self = weak.lock()) self->timeOut(key);
                                    });
   KeyEntry& entry = entries_[key];
-  entry.key = key;
   entry.timeoutTimer = std::move(timer);
   entry.blocks.push_back(std::move(completion));
   entry.timeoutTimer->resume();

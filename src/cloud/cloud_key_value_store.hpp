@@ -44,8 +44,8 @@ class CloudKeyValueStore final : public std::enable_shared_from_this<CloudKeyVal
   std::size_t waitingKeyCount() const;
 
  private:
+  // Filed under its key in `entries_`.
   struct KeyEntry {
-    std::string key;
     std::shared_ptr<DispatchTimer> timeoutTimer;
     std::vector<Completion> blocks;
   };

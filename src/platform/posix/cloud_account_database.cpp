@@ -26,11 +26,6 @@ std::optional<std::string> blobColumn(sqlite3_stmt* statement, int index) {
   return std::string(bytes ? bytes : "", static_cast<std::size_t>(sqlite3_column_bytes(statement, index)));
 }
 
-std::string textColumn(sqlite3_stmt* statement, int index) {
-  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, index));
-  return std::string(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(statement, index)));
-}
-
 void bindBlob(SqliteStatement& statement, int index, const std::optional<std::string>& bytes) {
   if (bytes) {
     sqlite3_bind_blob(statement.get(), index, bytes->data(), static_cast<int>(bytes->size()),
@@ -144,7 +139,7 @@ bool CloudAccountDatabase::readExisting(const std::string& key, std::optional<Ex
   if (code != SQLITE_ROW) return false;
   existing = Existing{sqlite3_column_int(statement.get(), 0) != 0,
                       static_cast<std::size_t>(sqlite3_column_int64(statement.get(), 1)),
-                      sqlite3_column_int64(statement.get(), 2), textColumn(statement.get(), 3)};
+                      sqlite3_column_int64(statement.get(), 2), sqliteColumnText(statement.get(), 3)};
   return true;
 }
 
@@ -216,7 +211,7 @@ bool CloudAccountDatabase::changesSince(std::int64_t version, std::vector<CloudR
   statement.bind(1, Value(version));
   int code;
   while ((code = run.step()) == SQLITE_ROW) {
-    rows.push_back({textColumn(statement.get(), 0), blobColumn(statement.get(), 1),
+    rows.push_back({sqliteColumnText(statement.get(), 0), blobColumn(statement.get(), 1),
                     sqlite3_column_int64(statement.get(), 2)});
   }
   return code == SQLITE_DONE || fail();

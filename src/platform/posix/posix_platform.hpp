@@ -59,7 +59,6 @@ class PosixPlatform final : public Platform {
   SqliteKeychain& keychain() { return keychain_; }
   const std::filesystem::path& container() const { return options_.container; }
   std::filesystem::path preferences() const { return options_.container / "Library" / "Preferences"; }
-  std::filesystem::path cloudAccount() const { return cloudAccount_->directory(); }
   // Open cloud stores move to `directory` and report the switch as an account change.
   void switchCloudAccount(std::filesystem::path directory);
   // Why the cloud account cannot be used, or none.

@@ -50,11 +50,8 @@ Value sqliteColumnValue(sqlite3_stmt* statement, int index) {
       return Value(static_cast<std::int64_t>(sqlite3_column_int64(statement, index)));
     case SQLITE_FLOAT:
       return Value(sqlite3_column_double(statement, index));
-    case SQLITE_TEXT: {
-      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, index));
-      return Value(
-          std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(statement, index))));
-    }
+    case SQLITE_TEXT:
+      return Value(sqliteColumnText(statement, index));
     case SQLITE_BLOB:
       return Value(sqliteColumnBlob(statement, index));
     default:
@@ -65,6 +62,12 @@ Value sqliteColumnValue(sqlite3_stmt* statement, int index) {
 Data sqliteColumnBlob(sqlite3_stmt* statement, int index) {
   const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, index));
   return Data(bytes, bytes + sqlite3_column_bytes(statement, index));
+}
+
+std::string sqliteColumnText(sqlite3_stmt* statement, int index) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, index));
+  return std::string(text ? text : "",
+                     static_cast<std::size_t>(sqlite3_column_bytes(statement, index)));
 }
 
 int openPrivateDatabase(const std::filesystem::path& path, sqlite3*& db, std::string& problem) {

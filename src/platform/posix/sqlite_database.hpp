@@ -40,6 +40,7 @@ class SqliteStatement {
 // A column as a value: integers, reals, text and blobs as themselves, NULL as Null.
 Value sqliteColumnValue(sqlite3_stmt* statement, int index);
 Data sqliteColumnBlob(sqlite3_stmt* statement, int index);
+std::string sqliteColumnText(sqlite3_stmt* statement, int index);
 
 // Opens `path`, creating it and its directory so that only the user can read them, with
 // full syncs and a 5-second wait on other processes. On failure `db` may still need closing
