@@ -2,13 +2,12 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/posix/json_reader.hpp"
-#include "platform/posix/json_writer.hpp"
+#include "platform/json.hpp"
 
 // What reads must write, and what is written must read back and write the same again
 // (after one round, which settles how whole-numbered doubles are spelled).
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace quorin::platform::posix;
+  using namespace quorin::platform;
   auto value = parseJson(std::string_view(reinterpret_cast<const char*>(data), size));
   if (!value) return 0;
   auto first = writeJson(*value);

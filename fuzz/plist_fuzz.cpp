@@ -2,8 +2,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "platform/json.hpp"
 #include "platform/posix/device_profile.hpp"
-#include "platform/posix/json_writer.hpp"
 #include "platform/posix/plist_codec.hpp"
 
 // Whatever parses must survive every consumer: the device profile, the JSON writer and a

@@ -5,8 +5,10 @@
 #include "platform/ad_support.hpp"
 #include "platform/application.hpp"
 #include "platform/bundle.hpp"
+#include "platform/calendar.hpp"
 #include "platform/device.hpp"
 #include "platform/dispatch.hpp"
+#include "platform/file_manager.hpp"
 #include "platform/keychain_services.hpp"
 #include "platform/locale.hpp"
 #include "platform/notification_center.hpp"
@@ -37,6 +39,8 @@ class Platform {
   virtual std::unique_ptr<UserDefaults> makeUserDefaults(std::string_view suiteName) = 0;
   // The application's own suite.
   virtual UserDefaults& standardUserDefaults() = 0;
+  virtual FileManager& fileManager() = 0;
+  virtual Calendar& calendar() = 0;
 };
 
 // The process-wide platform that a client made without one uses: the operating system's,

@@ -1,10 +1,9 @@
-#include "platform/posix/json_reader.hpp"
+#include "platform/json.hpp"
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/json_writer.hpp"
 
-namespace quorin::platform::posix {
+namespace quorin::platform {
 namespace {
 
 TEST(JsonReaderTest, NumbersKeepTheirKind) {
@@ -50,4 +49,4 @@ TEST(JsonReaderTest, WritingWhatWasReadReadsTheSame) {
 }
 
 }  // namespace
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform

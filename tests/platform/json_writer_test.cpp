@@ -1,4 +1,4 @@
-#include "platform/posix/json_writer.hpp"
+#include "platform/json.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 
 #include "platform/utf8.hpp"
 
-namespace quorin::platform::posix {
+namespace quorin::platform {
 namespace {
 
 TEST(JsonWriterTest, WritesCompactDocumentsInKeyOrder) {
@@ -46,4 +46,4 @@ TEST(Utf8Test, AcceptsWellFormedTextOnly) {
 }
 
 }  // namespace
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform

@@ -1,6 +1,7 @@
 #include "support/in_memory_platform.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <tuple>
 
 namespace quorin::testing {
@@ -25,6 +26,16 @@ std::optional<platform::Value> FakeBundle::objectForInfoDictionaryKey(std::strin
 bool FakeApplication::canOpenURL(const platform::Url& url) const {
   askedUrls.push_back(url.text);
   return std::find(schemes.begin(), schemes.end(), url.scheme) != schemes.end();
+}
+
+std::optional<double> FakeCalendar::startOfWeek(double instant) const {
+  if (weekless) return std::nullopt;
+  constexpr double kDay = 86400;
+  double localDay = std::floor((instant + static_cast<double>(gmtOffset)) / kDay);
+  // 1970-01-01 was a Thursday, weekday 5 when Sunday is 1.
+  int weekday = static_cast<int>(std::fmod(std::fmod(localDay + 4, 7) + 7, 7)) + 1;
+  double back = (weekday - weekStart + 7) % 7;
+  return (localDay - back) * kDay - static_cast<double>(gmtOffset);
 }
 
 void InMemoryPlatform::postLifecycle(std::string_view name) {

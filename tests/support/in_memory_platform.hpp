@@ -10,6 +10,7 @@
 #include "platform/posix/payment_queue.hpp"
 #include "support/in_memory_cloud.hpp"
 #include "support/in_memory_defaults.hpp"
+#include "support/in_memory_files.hpp"
 #include "support/in_memory_keychain.hpp"
 #include "support/virtual_clock.hpp"
 
@@ -70,6 +71,19 @@ struct FakeApplication final : platform::Application {
   bool canOpenURL(const platform::Url& url) const override;
 };
 
+// A calendar on a fixed instant, in a time zone at a fixed offset from GMT.
+struct FakeCalendar final : platform::Calendar {
+  double time = 1'700'000'000;  // a Tuesday, 22:13:20 GMT
+  std::int64_t gmtOffset = 0;
+  int weekStart = 1;
+  bool weekless = false;  // startOfWeek finds nothing
+
+  double now() const override { return time; }
+  std::int64_t secondsFromGMT(double) const override { return gmtOffset; }
+  int firstWeekday() const override { return weekStart; }
+  std::optional<double> startOfWeek(double instant) const override;
+};
+
 // The whole platform in memory, on a virtual clock. Tests drive the main loop themselves.
 class InMemoryPlatform final : public platform::Platform {
  public:
@@ -90,6 +104,8 @@ class InMemoryPlatform final : public platform::Platform {
     return defaults.open(suiteName);
   }
   platform::UserDefaults& standardUserDefaults() override { return *standard_; }
+  platform::FileManager& fileManager() override { return files; }
+  platform::Calendar& calendar() override { return fakeCalendar; }
 
   platform::posix::RunLoop& mainLoop() { return dispatch_.mainLoop(); }
   // Posts a lifecycle notification as the platform does: with the application as object.
@@ -109,6 +125,8 @@ class InMemoryPlatform final : public platform::Platform {
   platform::KeychainServices* keychainInUse = &keychain;
   InMemoryCloud cloud{notifications};
   InMemoryDefaults defaults;
+  InMemoryFiles files;
+  FakeCalendar fakeCalendar;
 
  private:
   platform::posix::LoopDispatch dispatch_{clock};

@@ -9,8 +9,8 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/json.hpp"
 #include "host.hpp"
-#include "platform/posix/json_writer.hpp"
 
 namespace quorin::cli {
 namespace {
@@ -25,7 +25,7 @@ class EventPrinter {
     if (json_) {
       platform::Dictionary line{{"event", std::string(event)}};
       if (detail) line["country"] = *detail;
-      std::cout << platform::posix::writeJson(Value(line)).value_or("{}") << std::endl;
+      std::cout << platform::writeJson(Value(line)).value_or("{}") << std::endl;
     } else {
       std::cout << event << (detail ? " " + *detail : "") << std::endl;
     }

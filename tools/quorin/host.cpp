@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-#include "platform/posix/json_writer.hpp"
+#include "platform/json.hpp"
 
 namespace quorin::cli {
 
@@ -17,7 +17,7 @@ Host::Host(const GlobalOptions& options)
 }
 
 void printJson(const platform::Value& value) {
-  std::cout << platform::posix::writeJson(value).value_or("null") << "\n";
+  std::cout << platform::writeJson(value).value_or("null") << "\n";
 }
 
 int printLookup(const std::string& key, const std::optional<std::string>& value, bool json,

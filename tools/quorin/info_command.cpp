@@ -1,7 +1,7 @@
 #include <iostream>
 
 #include "host.hpp"
-#include "platform/posix/json_writer.hpp"
+#include "platform/json.hpp"
 
 namespace quorin::cli {
 namespace {
@@ -48,7 +48,7 @@ int runInfo(const GlobalOptions& options, const std::vector<std::string>& scheme
   Host host(options);
   auto all = facts(*host.client, schemes);
   if (options.json) {
-    auto json = platform::posix::writeJson(Value(all));
+    auto json = platform::writeJson(Value(all));
     if (!json) {
       std::cerr << "quorin: a device fact is not valid UTF-8\n";
       return 1;

@@ -20,7 +20,6 @@ class FileDescriptor {
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
   int get() const { return fd_; }
-  bool close() { return ::close(std::exchange(fd_, -1)) == 0; }
 
  private:
   int fd_;
@@ -62,7 +61,10 @@ std::optional<std::string> readFile(const std::filesystem::path& path, std::size
   struct stat info {};
   if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   if (static_cast<std::size_t>(info.st_size) > maxBytes) return std::nullopt;
+  // Room to find the end of the file, and for a parser's padding, without growing.
+  constexpr std::size_t kSlack = 4096 + 64;
   std::string bytes;
+  bytes.reserve(static_cast<std::size_t>(info.st_size) + kSlack);
   bytes.resize(static_cast<std::size_t>(info.st_size));
   std::size_t filled = 0;
   while (true) {
@@ -78,19 +80,41 @@ std::optional<std::string> readFile(const std::filesystem::path& path, std::size
   return bytes;
 }
 
-bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode,
-                         WriteMode writeMode) {
-  auto temporary = temporarySibling(path);
-  FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-  if (fd.get() < 0) return false;
-  bool ok = ::fchmod(fd.get(), mode) == 0 && writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
-  ok = fd.close() && ok;
-  if (!ok || !publish(temporary, path, writeMode)) {
-    ::unlink(temporary.c_str());
+AtomicFile::AtomicFile(std::filesystem::path path, mode_t mode, WriteMode writeMode)
+    : path_(std::move(path)), temporary_(temporarySibling(path_)), writeMode_(writeMode) {
+  fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd_ >= 0 && ::fchmod(fd_, mode) != 0) discard();
+}
+
+AtomicFile::~AtomicFile() { discard(); }
+
+void AtomicFile::discard() {
+  if (fd_ < 0) return;
+  ::close(std::exchange(fd_, -1));
+  ::unlink(temporary_.c_str());
+}
+
+bool AtomicFile::append(std::string_view bytes) {
+  failed_ = failed_ || fd_ < 0 || !writeAll(fd_, bytes);
+  return !failed_;
+}
+
+bool AtomicFile::commit() {
+  if (fd_ < 0) return false;
+  bool ok = !failed_ && ::fsync(fd_) == 0;
+  ok = ::close(std::exchange(fd_, -1)) == 0 && ok;
+  if (!ok || !publish(temporary_, path_, writeMode_)) {
+    ::unlink(temporary_.c_str());
     return false;
   }
-  syncDirectory(path.parent_path());
+  syncDirectory(path_.parent_path());
   return true;
+}
+
+bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode,
+                         WriteMode writeMode) {
+  AtomicFile file(path, mode, writeMode);
+  return file.append(bytes) && file.commit();
 }
 
 bool makeDirectories(const std::filesystem::path& path, mode_t mode) {

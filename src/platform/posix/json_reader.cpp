@@ -1,8 +1,8 @@
-#include "platform/posix/json_reader.hpp"
+#include "platform/json.hpp"
 
 #include <simdjson.h>
 
-namespace quorin::platform::posix {
+namespace quorin::platform {
 namespace {
 
 Value convert(simdjson::dom::element element);
@@ -55,4 +55,4 @@ std::optional<Value> parseJson(std::string_view text) {
   return convert(root);
 }
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform

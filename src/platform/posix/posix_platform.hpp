@@ -6,6 +6,7 @@
 
 #include "platform/platform.hpp"
 #include "platform/posix/cloud_account_selection.hpp"
+#include "platform/posix/container_file_manager.hpp"
 #include "platform/posix/device_profile.hpp"
 #include "platform/posix/info_plist_bundle.hpp"
 #include "platform/posix/locale.hpp"
@@ -15,6 +16,7 @@
 #include "platform/posix/plist_user_defaults.hpp"
 #include "platform/posix/profile_services.hpp"
 #include "platform/posix/scheme_handlers.hpp"
+#include "platform/posix/system_calendar.hpp"
 #include "platform/posix/sqlite_keychain.hpp"
 
 namespace quorin::platform::posix {
@@ -53,6 +55,8 @@ class PosixPlatform final : public Platform {
   std::unique_ptr<UbiquitousStore> makeUbiquitousStore() override;
   std::unique_ptr<UserDefaults> makeUserDefaults(std::string_view suiteName) override;
   UserDefaults& standardUserDefaults() override { return *standardDefaults_; }
+  FileManager& fileManager() override { return fileManager_; }
+  Calendar& calendar() override { return calendar_; }
 
   RunLoop& mainLoop() { return dispatch_.mainLoop(); }
   SimulatedPaymentQueue& simulatedPaymentQueue() { return paymentQueue_; }
@@ -82,6 +86,8 @@ class PosixPlatform final : public Platform {
   SqliteKeychain keychain_;
   std::shared_ptr<CloudAccountSelection> cloudAccount_;
   std::unique_ptr<PlistUserDefaults> standardDefaults_;
+  ContainerFileManager fileManager_{options_.container};
+  SystemCalendar calendar_;
 };
 
 }  // namespace quorin::platform::posix

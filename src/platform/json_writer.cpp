@@ -1,4 +1,4 @@
-#include "platform/posix/json_writer.hpp"
+#include "platform/json.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -6,7 +6,7 @@
 
 #include "platform/utf8.hpp"
 
-namespace quorin::platform::posix {
+namespace quorin::platform {
 namespace {
 
 bool writeString(std::string_view text, std::string& out) {
@@ -114,4 +114,8 @@ std::optional<std::string> writeJson(const Value& value) {
   return out;
 }
 
-}  // namespace quorin::platform::posix
+bool appendJson(const Value& value, std::string& out) { return write(value, out); }
+
+bool appendJsonString(std::string_view text, std::string& out) { return writeString(text, out); }
+
+}  // namespace quorin::platform

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorin::platform {
+
+// A file being written. Nothing shows at its path until commit(), which puts the whole file
+// there at once; a writer dropped uncommitted leaves the path as it was.
+class FileWriter {
+ public:
+  virtual ~FileWriter() = default;
+  virtual bool append(std::string_view bytes) = 0;
+  virtual bool commit() = 0;
+};
+
+// The application's files.
+class FileManager {
+ public:
+  virtual ~FileManager() = default;
+  // The user's Library directory; none when the platform reports none.
+  virtual std::optional<std::filesystem::path> libraryDirectory() const = 0;
+  // Whether anything (a file, a directory, ...) is at `path`.
+  virtual bool fileExists(const std::filesystem::path& path) const = 0;
+  // Creates the directory and any missing parents; true when it exists afterwards.
+  virtual bool createDirectory(const std::filesystem::path& path) = 0;
+  // Removes what is at `path`, with everything beneath it.
+  virtual bool removeItem(const std::filesystem::path& path) = 0;
+  // The bytes of the file at `path`; none when it cannot be read.
+  virtual std::optional<std::string> contents(const std::filesystem::path& path) const = 0;
+  // Starts replacing the file at `path`, whose directory must exist; none when it cannot.
+  virtual std::unique_ptr<FileWriter> createFile(const std::filesystem::path& path) = 0;
+};
+
+}  // namespace quorin::platform
