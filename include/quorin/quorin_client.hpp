@@ -91,6 +91,14 @@ class QRN_EXPORT QRNQuorinClient {
   std::optional<std::string> storeCountry() const;
   bool isApplicationInstalledForScheme(const std::string& scheme) const;
 
+  // Gathers the data the legacy SDK left on the device into JSON files ("context",
+  // "generalInfo", "cachedAnalytics", "counters", "ltoInfo") and answers the path of their
+  // directory; nil when the device has no Library directory or no defaults suite to read.
+  std::optional<std::string> collectMigrationData();
+  // After a collection on this client: erases the legacy files and defaults, and the
+  // collected files with them. Keychain items stay; clearKeychains erases those.
+  void clearDataAfterMigration();
+
   // Strings in the keychain, under this SDK's service. They work also after dispose().
   std::optional<std::string> getStringValueInKeychainForKey(const std::string& key);
   void setStringValueInKeychain(const std::string& value, const std::string& key);

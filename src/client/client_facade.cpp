@@ -111,6 +111,14 @@ void QRNQuorinClient::setStringValueInKeychain(const std::string& value, const s
 void QRNQuorinClient::removeValueInKeychainForKey(const std::string& key) {
   if (client_) client_->removeValueInKeychain(key);
 }
+std::optional<std::string> QRNQuorinClient::collectMigrationData() {
+  return forward(client_, std::optional<std::string>(), &QuorinClient::collectMigrationData);
+}
+
+void QRNQuorinClient::clearDataAfterMigration() {
+  if (client_) client_->clearDataAfterMigration();
+}
+
 void QRNQuorinClient::clearKeychains() {
   if (client_) client_->clearKeychains();
 }

@@ -7,6 +7,7 @@
 
 #include "cloud/cloud_key_value_store.hpp"
 #include "keychain/keychain.hpp"
+#include "migration/legacy_data_migrator.hpp"
 #include "platform/platform.hpp"
 #include "quorin/quorin_client.hpp"
 
@@ -71,6 +72,13 @@ class QuorinClient final : public platform::PaymentTransactionObserver,
   void fetchValueFromCloudStore(const std::string& key);
   void setValueToCloudStore(const std::string& value, const std::string& key);
   void removeValueFromCloudStore(const std::string& key);
+  // Gathers the legacy SDK's data into JSON files; the path of their directory, or none when
+  // the device has no Library directory or the defaults suite cannot be opened.
+  std::optional<std::string> collectMigrationData();
+  // Erases the legacy data and the migration's files, once a collection has run.
+  void clearDataAfterMigration();
+  // The domain whose keychain holds the shared identifier; this SDK's wins.
+  std::string_view resolveMigrationDomain() const;
 
   // Notification handlers.
   void onEnterForeground() const;
@@ -95,6 +103,7 @@ class QuorinClient final : public platform::PaymentTransactionObserver,
   std::unique_ptr<platform::ConcurrentQueue> storefrontQueue_;
   std::shared_ptr<CloudKeyValueStore> cloudStore_;
   keychain::Keychain::Ptr keychain_;
+  std::shared_ptr<migration::LegacyDataMigrator> dataMigrator_;
   QRNCloudValueCallback onCloudStoreValueFetched_;
   QRNLifecycleCallback onApplicationEnterForeground_;
   QRNLifecycleCallback onApplicationEnterBackground_;

@@ -129,6 +129,8 @@ constexpr std::array kSelectorTable{
     SelectorEntry{"storeCountry", call<&QRNQuorinClient::storeCountry>},
     SelectorEntry{"isApplicationInstalledForScheme:",
                   call<&QRNQuorinClient::isApplicationInstalledForScheme>},
+    SelectorEntry{"collectMigrationData", call<&QRNQuorinClient::collectMigrationData>},
+    SelectorEntry{"clearDataAfterMigration", call<&QRNQuorinClient::clearDataAfterMigration>},
     SelectorEntry{"getStringValueInKeychainForKey:",
                   call<&QRNQuorinClient::getStringValueInKeychainForKey>},
     SelectorEntry{"setStringValueInKeychain:forKey:",

@@ -46,6 +46,9 @@ bool writeNumber(Number number, std::string& out) {
   char buffer[32];
   auto result = std::to_chars(buffer, buffer + sizeof buffer, number);
   if constexpr (std::is_floating_point_v<Number>) {
+    // Whole seconds and counts read better as digits than as 1.6e+09.
+    if (std::trunc(number) == number && std::fabs(number) < 0x1p53)
+      result = std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::fixed);
     // A whole number past 64 bits spelled as digits alone would read back as no number.
     if (std::fabs(number) >= 0x1p63 &&
         std::string_view(buffer, result.ptr).find_first_of(".e") == std::string_view::npos)

@@ -49,5 +49,7 @@ int runInfo(const GlobalOptions& options, const std::vector<std::string>& scheme
 int runEvents(const GlobalOptions& options);
 int runKeychain(const GlobalOptions& options, const KeychainRequest& request);
 int runCloud(const GlobalOptions& options, const CloudRequest& request);
+// Collects the legacy data, prints what was written, and erases it all with `clear`.
+int runMigrate(const GlobalOptions& options, bool clear);
 
 }  // namespace quorin::cli

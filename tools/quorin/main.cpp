@@ -75,6 +75,12 @@ int main(int argc, char** argv) {
       ->required();
   cloudAction("remove", "Remove KEY from the account (no error when it is missing)");
 
+  bool clear = false;
+  auto* migrate = app.add_subcommand(
+      "migrate", "Collect the legacy SDK's data into JSON files and print what was written");
+  migrate->add_flag("--clear", clear,
+                    "Then erase the legacy data and the collected files (keychain items stay)");
+
   CLI11_PARSE(app, argc, argv);
   options.container = container;
   options.cloudAccount = cloudAccount;
@@ -84,5 +90,6 @@ int main(int argc, char** argv) {
   if (events->parsed()) return runEvents(options);
   if (keychainCommand->parsed()) return runKeychain(options, keychain);
   if (cloudCommand->parsed()) return runCloud(options, cloud);
+  if (migrate->parsed()) return runMigrate(options, clear);
   return 1;
 }

@@ -73,11 +73,16 @@ error_code outlineObject(ondemand::document& document, JsonOutline& outline) {
     ondemand::value value;
     if (auto error = field.unescaped_key().get(key)) return error;
     if (auto error = field.value().get(value)) return error;
-    std::string_view first = value.raw_json_token();
+    // A scalar's token is its text; a container's ends where the next token starts.
+    std::string_view token = value.raw_json_token();
+    ondemand::json_type type;
+    if (auto error = value.type().get(type)) return error;
     if (auto error = check(value)) return error;
-    const char* next = nullptr;
-    if (auto error = document.current_location().get(next)) return error;
-    outline.members.push_back({std::string(key), trimEnd(first.data(), next)});
+    const char* end = token.data() + token.size();
+    if (type == ondemand::json_type::array || type == ondemand::json_type::object) {
+      if (auto error = document.current_location().get(end)) return error;
+    }
+    outline.members.push_back({std::string(key), trimEnd(token.data(), end)});
   }
   outline.isObject = true;
   outline.count = outline.members.size();

@@ -1,0 +1,79 @@
+#include "migration/json_object_file.hpp"
+
+#include "platform/json.hpp"
+
+namespace quorin::migration {
+namespace {
+
+constexpr std::size_t kFlushBytes = 1 << 20;
+
+}  // namespace
+
+bool ensureDirectory(platform::FileManager& files, const std::filesystem::path& directory) {
+  return files.fileExists(directory) || files.createDirectory(directory);
+}
+
+bool writeOutputFile(platform::FileManager& files, const std::filesystem::path& directory,
+                     std::string_view name, std::string_view bytes) {
+  if (!ensureDirectory(files, directory)) return false;
+  auto writer = files.createFile(directory / name);
+  return writer && writer->append(bytes) && writer->commit();
+}
+
+JsonObjectFile::JsonObjectFile(platform::FileManager& files, std::filesystem::path directory,
+                               std::string name)
+    : files_(files), directory_(std::move(directory)), name_(std::move(name)) {}
+
+JsonObjectFile::~JsonObjectFile() = default;
+
+bool JsonObjectFile::open() {
+  if (writer_ || failed_) return !failed_;
+  if (ensureDirectory(files_, directory_)) writer_ = files_.createFile(directory_ / name_);
+  failed_ = !writer_;
+  buffer_.push_back('{');
+  return !failed_;
+}
+
+void JsonObjectFile::beginMember(std::string_view name) {
+  if (count_++ > 0) buffer_.push_back(',');
+  failed_ = failed_ || !platform::appendJsonString(name, buffer_);
+  buffer_.push_back(':');
+}
+
+void JsonObjectFile::flushIfFull() {
+  if (buffer_.size() < kFlushBytes) return;
+  failed_ = failed_ || !writer_->append(buffer_);
+  buffer_.clear();
+}
+
+bool JsonObjectFile::add(std::string_view name, const platform::Value& value) {
+  std::string text;
+  if (!platform::appendJson(value, text)) return false;
+  if (!open()) return true;
+  beginMember(name);
+  buffer_ += text;
+  flushIfFull();
+  return true;
+}
+
+void JsonObjectFile::addText(std::string_view name, std::string_view json) {
+  if (!open()) return;
+  beginMember(name);
+  if (json.size() >= kFlushBytes) {
+    // A large value goes out on its own rather than through the buffer.
+    failed_ = failed_ || !writer_->append(buffer_);
+    buffer_.clear();
+  }
+  platform::appendCompactJson(json, buffer_);
+  flushIfFull();
+}
+
+bool JsonObjectFile::commit() {
+  if (!writer_ || failed_ || count_ == 0) return false;
+  buffer_.push_back('}');
+  bool ok = writer_->append(buffer_) && writer_->commit();
+  writer_.reset();
+  return ok;
+}
+
+}  // namespace quorin::migration

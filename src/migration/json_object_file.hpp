@@ -1,0 +1,50 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/file_manager.hpp"
+#include "platform/value.hpp"
+
+namespace quorin::migration {
+
+// One compact JSON object written member by member into a file, never held whole. Nothing
+// is touched before the first member: that one ensures the directory and starts the file.
+// The file appears, complete, only on commit().
+class JsonObjectFile {
+ public:
+  JsonObjectFile(platform::FileManager& files, std::filesystem::path directory, std::string name);
+  ~JsonObjectFile();
+
+  // False, and nothing added, when the value has no JSON form.
+  bool add(std::string_view name, const platform::Value& value);
+  // `json` is a member's JSON text, as outlineJson hands it out.
+  void addText(std::string_view name, std::string_view json);
+  bool empty() const { return count_ == 0; }
+  // False when nothing was published: no member, or a failure on the way.
+  bool commit();
+
+ private:
+  bool open();
+  void beginMember(std::string_view name);
+  void flushIfFull();
+
+  platform::FileManager& files_;
+  std::filesystem::path directory_;
+  std::string name_;
+  std::unique_ptr<platform::FileWriter> writer_;
+  std::string buffer_;
+  std::size_t count_ = 0;
+  bool failed_ = false;
+};
+
+// Ensures the directory (when nothing is at its path), then writes `bytes` as its file
+// `name` in one piece. False when anything fails.
+bool writeOutputFile(platform::FileManager& files, const std::filesystem::path& directory,
+                     std::string_view name, std::string_view bytes);
+// Creates the directory and its parents when nothing is at its path.
+bool ensureDirectory(platform::FileManager& files, const std::filesystem::path& directory);
+
+}  // namespace quorin::migration

@@ -1,0 +1,118 @@
+#include "migration/legacy_data_migrator.hpp"
+
+#include <unordered_set>
+
+#include "migration/decoding_error.hpp"
+#include "migration/json_object_file.hpp"
+#include "migration/legacy_lto_info.hpp"
+#include "migration/legacy_names.hpp"
+#include "migration/migration_records.hpp"
+#include "platform/json.hpp"
+
+namespace quorin::migration {
+
+using platform::Value;
+
+LegacyDataMigrator::LegacyDataMigrator(std::shared_ptr<platform::Platform> platform,
+                                       std::unique_ptr<platform::UserDefaults> userDefaults,
+                                       keychain::Keychain::Ptr keychain,
+                                       std::filesystem::path targetDirectory,
+                                       bool usingLegacyDomain)
+    : platform_(std::move(platform)),
+      fileManager_(platform_->fileManager()),
+      userDefaults_(std::move(userDefaults)),
+      keychain_(std::move(keychain)),
+      targetDirectory_(std::move(targetDirectory)),
+      usingLegacyDomain_(usingLegacyDomain) {}
+
+std::optional<std::filesystem::path> LegacyDataMigrator::legacyDirectory(
+    const platform::FileManager& fileManager, std::string_view name) {
+  auto library = fileManager.libraryDirectory();
+  if (!library) return std::nullopt;
+  return *library / name;
+}
+
+std::optional<std::string> LegacyDataMigrator::read(std::string_view directory,
+                                                    std::string_view file) const {
+  auto path = legacyDirectory(fileManager_, directory);
+  if (!path) return std::nullopt;
+  return fileManager_.contents(*path / file);
+}
+
+std::optional<Value> LegacyDataMigrator::readJson(std::string_view directory,
+                                                  std::string_view file) const {
+  auto bytes = read(directory, file);
+  if (!bytes) return std::nullopt;
+  return platform::parseJson(*bytes);
+}
+
+void LegacyDataMigrator::addSyncTime(JsonObjectFile& context) const {
+  auto syncTime = readJson(LegacyDirectory::campaigns, kContextSyncTimeFile);
+  const auto* interval = syncTime ? syncTime->find("remoteTimeInterval") : nullptr;
+  if (interval == nullptr) return;
+  if (const auto* integer = interval->get<std::int64_t>())
+    context.add("context_built_at", Value(static_cast<double>(*integer)));
+  else if (const auto* real = interval->get<double>())
+    context.add("context_built_at", Value(*real));
+}
+
+void LegacyDataMigrator::migrateContext() const {
+  if (!legacyDirectory(fileManager_, LegacyDirectory::campaigns)) return;
+  JsonObjectFile context(fileManager_, targetDirectory_, std::string(OutputFile::context));
+  for (auto [file, member] : kContextFiles) {
+    auto bytes = read(LegacyDirectory::campaigns, file);
+    if (bytes && platform::outlineJson(*bytes)) context.addText(member, *bytes);
+  }
+  addSyncTime(context);
+  context.commit();
+}
+
+// Files are taken last first, and each file's members last first, so that the first value
+// written under a name is the one that wins, and the output is written as it is read.
+void LegacyDataMigrator::migrateCachedAnalytics() const {
+  if (!legacyDirectory(fileManager_, LegacyDirectory::campaigns)) return;
+  JsonObjectFile analytics(fileManager_, targetDirectory_,
+                           std::string(OutputFile::cachedAnalytics));
+  std::unordered_set<std::string> written;
+  for (auto file = kLegacyAnalyticsFiles.rbegin(); file != kLegacyAnalyticsFiles.rend(); ++file) {
+    auto bytes = read(LegacyDirectory::campaigns, *file);
+    auto outline = bytes ? platform::outlineJson(*bytes) : std::nullopt;
+    if (!outline || outline->count == 0) continue;
+    if (!outline->isObject) {
+      if (written.emplace(*file).second) analytics.addText(*file, *bytes);
+      continue;
+    }
+    for (auto member = outline->members.rbegin(); member != outline->members.rend(); ++member)
+      if (written.insert(member->name).second) analytics.addText(member->name, member->text);
+  }
+  analytics.commit();
+}
+
+void LegacyDataMigrator::migrateLtoInfo() const {
+  auto list = readJson(LegacyDirectory::campaigns, kLtoCampaignsFile);
+  if (!list) return;
+  std::vector<std::shared_ptr<const LegacyLtoInfo>> legacyInfos;
+  try {
+    legacyInfos = decodeLegacyLtoInfos(*list);
+  } catch (const DecodingError&) {
+    return;
+  }
+  const auto& calendar = platform_->calendar();
+  platform::Array infos;
+  infos.reserve(legacyInfos.size());
+  for (const auto& legacy : legacyInfos) {
+    MigrationLtoInfo info{legacy->isPriorityLaunch,
+                          legacy->launchedTrigger,
+                          legacy->defaultSpotImage,
+                          legacy->ltoContext->campaignName,
+                          legacy->spot,
+                          static_cast<double>(legacy->startTime),
+                          static_cast<double>(legacy->computedEndTime(calendar))};
+    infos.push_back(info.encode());
+  }
+  if (!ensureDirectory(fileManager_, targetDirectory_)) return;
+  auto json = platform::writeJson(Value(std::move(infos)));
+  if (json) writeOutputFile(fileManager_, targetDirectory_, OutputFile::ltoInfo, *json);
+}
+
+}  // namespace quorin::migration

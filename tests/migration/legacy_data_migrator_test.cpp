@@ -1,0 +1,276 @@
+#include "migration/legacy_data_migrator.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "platform/json.hpp"
+#include "support/in_memory_platform.hpp"
+#include "support/value_printer.hpp"
+
+namespace quorin::migration {
+namespace {
+
+using platform::Array;
+using platform::Date;
+using platform::Dictionary;
+using platform::Value;
+
+constexpr const char* kSuite = "com.vendexa.iossdk";
+
+class LegacyDataMigratorTest : public ::testing::Test {
+ protected:
+  void run(bool usingLegacyDomain = false) {
+    auto suite = usingLegacyDomain ? "com.corvasta.morvent" : kSuite;
+    LegacyDataMigrator migrator(platform, platform->defaults.open(suite),
+                                keychain::Keychain::withService(platform, suite),
+                                "/container/Library/campings_legacy", usingLegacyDomain);
+    migrator.migrateContext();
+    migrator.migrateGeneralInfo();
+    migrator.migrateCachedAnalytics();
+    migrator.migrateCounters();
+    migrator.migrateLtoInfo();
+  }
+  void put(const std::string& path, std::string json) { files().put(path, std::move(json)); }
+  void set(const std::string& key, Value value) { platform->defaults.set(kSuite, key, value); }
+  std::optional<Value> output(const std::string& name) {
+    auto bytes = files().read("campings_legacy/" + name);
+    if (!bytes) return std::nullopt;
+    auto value = platform::parseJson(*bytes);
+    EXPECT_TRUE(value) << name << ": " << *bytes;
+    return value;
+  }
+  testing::InMemoryFiles& files() { return platform->files; }
+
+  std::shared_ptr<testing::InMemoryPlatform> platform =
+      std::make_shared<testing::InMemoryPlatform>();
+};
+
+TEST_F(LegacyDataMigratorTest, ADeviceWithoutLegacyDataGetsNoFilesAndNoDirectory) {
+  run();
+  EXPECT_TRUE(files().paths().empty());
+  // Legacy directories that hold nothing useful change nothing either.
+  put("campaigns/limits", "not json");
+  put("campaigns/analytics", "{}");
+  put("campaigns/impressionAnalytics", "[]");
+  run();
+  EXPECT_FALSE(files().isDirectory("campings_legacy"));
+}
+
+TEST_F(LegacyDataMigratorTest, ContextTakesEachFileThatParses) {
+  put("campaigns/limits", R"({ "daily" : [1, 2] })");
+  run();
+  EXPECT_EQ(output("context"), platform::parseJson(R"({"limits":{"daily":[1,2]}})"));
+  // Written compact, white space and all.
+  EXPECT_EQ(files().read("campings_legacy/context"), R"({"limits":{"daily":[1,2]}})");
+
+  put("campaigns/campaigns", R"([{"id":"c1"}])");
+  put("campaigns/features", R"({"dark":true})");
+  put("campaigns/content", R"({"title":"caf\u00e9 \" ok"})");
+  put("campaigns/defaultProducts", R"(["p1","p2"])");
+  put("campaigns/context_sync_time", R"({"remoteTimeInterval":1650000000.5})");
+  run();
+  EXPECT_EQ(output("context"), platform::parseJson(
+                                   R"({"limits":{"daily":[1,2]},"campaigns":[{"id":"c1"}],)"
+                                   R"("app_features":{"dark":true},"content":{"title":"café \" ok"},)"
+                                   R"("product_ids":["p1","p2"],"context_built_at":1650000000.5})"));
+
+  // A sync time that is no number, and files that are no documents, add nothing.
+  put("campaigns/context_sync_time", R"({"remoteTimeInterval":"1650000000"})");
+  put("campaigns/campaigns", R"([{"id":"c1"},])");
+  put("campaigns/features", "42");
+  put("campaigns/content", "");
+  put("campaigns/defaultProducts", "[\"\xff\"]");
+  run();
+  EXPECT_EQ(output("context"), platform::parseJson(R"({"limits":{"daily":[1,2]}})"));
+  put("campaigns/context_sync_time", R"({"remoteTimeInterval":7})");
+  run();
+  EXPECT_EQ(*output("context")->find("context_built_at"), Value(7));
+}
+
+TEST_F(LegacyDataMigratorTest, GeneralInfoNeedsMoreThanTheClientIdentifier) {
+  keychain::Keychain::withService(platform, kSuite)->set("client-1", "SharedIdentifier");
+  set("AdjustId", Value(42));  // the wrong type reads as absent
+  run();
+  EXPECT_EQ(output("generalInfo"), std::nullopt);
+
+  set("PurchasedInAppIds", Value(Array{}));
+  run();
+  EXPECT_EQ(output("generalInfo"), platform::parseJson(
+                                       R"({"clientId":"client-1","purchasedInApps":[]})"));
+}
+
+TEST_F(LegacyDataMigratorTest, GeneralInfoReadsEachValueAsItsType) {
+  set("AppFirstInstalledVersion", "2.4.1");
+  set("AppFirstLaunchPOSIXTime", Value(std::int64_t{1600000000}));
+  set("AdjustId", "adj");
+  set("attAuthorizationStatus", Value(1));
+  set("UsedFromDefaultConfigCampaignTypes", Value(Array{"a", "b", "a"}));
+  set("temp-limits-products", Value(Dictionary{{"p1", Date{1650000000.25}}}));
+  set("PurchasedSubscriptionIds", Value(Array{"s1", Value(3)}));  // not all strings
+  set("ConsumedProductIds", Value(Array{"c1"}));
+  set("FirebaseInstanceId", "fb");
+  set("app_session", Value(12.0));
+  set("com.corvasta.morvent_session", Value(99));
+  set("StartEndSession.sessionId", "session");
+  set("StartEndSession.openingTimestamp", Value(1650000000.9));
+  set("StartEndSession.closingTimestamp", Value(-1.5));
+  put("installedApps/installedApps", R"(["maps","mail","maps"])");
+  put("mediaSource/mediaSource", R"({"network":"n","campaign":"c","adGroup":"g","extra":1})");
+  run();
+  EXPECT_EQ(output("generalInfo"),
+            platform::parseJson(R"({"firstInstalledVersion":"2.4.1","firstLaunchDate":1600000000,)"
+                                R"("adjustId":"adj","attAuthorizationStatus":true,)"
+                                R"("usedFromDefaultConfigCampaignTypes":["a","b"],)"
+                                R"("productsTimestamps":{"p1":1650000000.25},)"
+                                R"("consumedProductIds":["c1"],"installedApps":["mail","maps"],)"
+                                R"("firebaseInstanceId":"fb","sessionVersionAgnosticCounter":12,)"
+                                R"("sessionId":"session","sessionOpeningTimestamp":1650000000,)"
+                                R"("sessionClosingTimestamp":-1,)"
+                                R"("mediaSource":{"network":"n","campaign":"c","adGroup":"g"}})"));
+
+  // Inexact numbers and files of the wrong shape read as absent.
+  set("attAuthorizationStatus", Value(2));
+  set("app_session", Value(12.5));
+  set("AppFirstLaunchPOSIXTime", Value(std::int64_t{(1LL << 53) + 1}));
+  set("temp-limits-products", Value(Dictionary{{"p1", Date{1}}, {"p2", Value(5.0)}}));
+  set("StartEndSession.openingTimestamp", Value(1e300));
+  put("installedApps/installedApps", R"(["maps",1])");
+  put("mediaSource/mediaSource", R"({"network":"n","campaign":"c"})");
+  run();
+  auto info = output("generalInfo");
+  for (auto key : {"attAuthorizationStatus", "sessionVersionAgnosticCounter", "firstLaunchDate",
+                   "productsTimestamps", "sessionOpeningTimestamp", "installedApps",
+                   "mediaSource"})
+    EXPECT_EQ(info->find(key), nullptr) << key;
+}
+
+TEST_F(LegacyDataMigratorTest, TheSessionCounterComesFromTheDomainInUse) {
+  for (auto suite : {kSuite, "com.corvasta.morvent"}) {
+    platform->defaults.set(suite, "app_session", Value(1));
+    platform->defaults.set(suite, "com.corvasta.morvent_session", Value(2));
+  }
+  run(false);
+  EXPECT_EQ(*output("generalInfo")->find("sessionVersionAgnosticCounter"), Value(1));
+  run(true);
+  EXPECT_EQ(*output("generalInfo")->find("sessionVersionAgnosticCounter"), Value(2));
+}
+
+TEST_F(LegacyDataMigratorTest, ANonFiniteNumberFailsTheGeneralInfoAlone) {
+  set("AppFirstLaunchPOSIXTime", Value(std::nan("")));
+  set("GlobalClickCounter", Value(3));
+  run();
+  EXPECT_EQ(output("generalInfo"), std::nullopt);
+  EXPECT_EQ(output("counters"), platform::parseJson(R"({"GlobalClickCounter":3})"));
+}
+
+TEST_F(LegacyDataMigratorTest, CachedAnalyticsMergesObjectsAndNamesArrays) {
+  put("campaigns/analytics", R"({"events":[1],"shared":"first","dup":1,"dup":2})");
+  put("campaigns/impressionAnalytics", R"([{"id":1}])");
+  put("campaigns/adsImpressionAnalytics", R"({"shared":"later"})");
+  put("campaigns/sessionEventAnalytics", "[]");
+  put("campaigns/verifyReceiptAnalytics", "{}");
+  run();
+  EXPECT_EQ(output("cachedAnalytics"),
+            platform::parseJson(R"({"events":[1],"shared":"later","dup":2,)"
+                                R"("impressionAnalytics":[{"id":1}]})"));
+
+  // A later object may overwrite an earlier array's member, and a broken file adds nothing.
+  put("campaigns/sessionEventAnalytics", R"({"impressionAnalytics":"replaced"})");
+  put("campaigns/verifyReceiptAnalytics", R"({"receipts":[)");
+  run();
+  EXPECT_EQ(*output("cachedAnalytics")->find("impressionAnalytics"), Value("replaced"));
+  EXPECT_EQ(output("cachedAnalytics")->find("receipts"), nullptr);
+}
+
+TEST_F(LegacyDataMigratorTest, CountersKeepTheirValuesAndNestThePerTriggerOnes) {
+  set("GlobalClickCounter", Value(3));
+  set("GlobalRVCounter", Value(Dictionary{{"x", 1.5}}));
+  set("lto_actiovation_counter_open", Value(2));
+  set("lto_actiovation_counter_", Value(1));
+  set("lto_activation_counter_typo", Value(9));
+  run();
+  EXPECT_EQ(output("counters"),
+            platform::parseJson(R"({"GlobalClickCounter":3,"GlobalRVCounter":{"x":1.5},)"
+                                R"("LtoActivationPerTriggerGlobalCounter":)"
+                                R"({"lto_actiovation_counter_open":2,"lto_actiovation_counter_":1}})"));
+
+  set("LtoActivationPerTriggerGlobalCounter", Value(Dictionary{{"kept", 7}, {"lto_actiovation_counter_open", 0}}));
+  run();
+  EXPECT_EQ(*output("counters")->find("LtoActivationPerTriggerGlobalCounter"),
+            *platform::parseJson(R"({"kept":7,"lto_actiovation_counter_open":2,)"
+                                R"("lto_actiovation_counter_":1})"));
+
+  // A stored counter of another kind stays, and the per-trigger counters are left out.
+  set("LtoActivationPerTriggerGlobalCounter", Value(5));
+  run();
+  EXPECT_EQ(*output("counters")->find("LtoActivationPerTriggerGlobalCounter"), Value(5));
+}
+
+TEST_F(LegacyDataMigratorTest, CountersWithoutAJsonFormAreDropped) {
+  set("GlobalEventCounter", Value(Date{5}));
+  set("GlobalImpressionCounter", Value(platform::Data{1, 2}));
+  run();
+  EXPECT_EQ(output("counters"), std::nullopt);
+  set("GlobalRVCounter", Value(Array{Value(1), Value(Date{1}), Value(std::nan(""))}));
+  run();
+  EXPECT_EQ(output("counters"), platform::parseJson(R"({"GlobalRVCounter":[1]})"));
+}
+
+TEST_F(LegacyDataMigratorTest, OffersMigrateWholeOrNotAtAll) {
+  auto offer = R"({"spot":"home","startTime":1000,"durationMinutes":90,"isPriorityLaunch":false,)"
+               R"("source":{"c":{"name":"Spring","finished_at":5000,"timezone":"UTC"}}})";
+  put("campaigns/lto_campaigns", "[" + std::string(offer) + "]");
+  run();
+  EXPECT_EQ(files().read("campings_legacy/ltoInfo"),
+            R"([{"campaignName":"Spring","endTime":5000,"isPriorityLaunch":false,)"
+            R"("spot":"home","startTime":1000}])");
+
+  put("campaigns/lto_campaigns", "[" + std::string(offer) + R"(,{"spot":"broken"}])");
+  files().removeItem("/container/Library/campings_legacy/ltoInfo");
+  run();
+  EXPECT_EQ(output("ltoInfo"), std::nullopt);
+
+  put("campaigns/lto_campaigns", "[]");
+  run();
+  EXPECT_EQ(files().read("campings_legacy/ltoInfo"), "[]");
+}
+
+TEST_F(LegacyDataMigratorTest, AFailedWriteLeavesTheEarlierFileWhole) {
+  put("campaigns/limits", R"({"v":1})");
+  put("campaigns/analytics", R"({"a":1})");
+  run();
+  put("campaigns/limits", R"({"v":2})");
+  put("campaigns/analytics", R"({"a":2})");
+  files().failingWrites = {"context"};
+  run();
+  EXPECT_EQ(files().read("campings_legacy/context"), R"({"limits":{"v":1}})");
+  EXPECT_EQ(files().read("campings_legacy/cachedAnalytics"), R"({"a":2})");
+}
+
+TEST_F(LegacyDataMigratorTest, UnusableStoresEndOnlyTheirOwnStep) {
+  put("campaigns/limits", R"({"v":1})");
+  put("campaigns/analytics", R"({"a":1})");
+  files().unreadable = {"limits"};
+  run();
+  EXPECT_EQ(output("context"), std::nullopt);
+  EXPECT_TRUE(output("cachedAnalytics"));
+
+  // A plain file where the output directory belongs: nothing can be written, nothing breaks.
+  files().removeItem("/container/Library/campings_legacy");
+  put("campings_legacy", "a file");
+  set("GlobalClickCounter", Value(1));
+  run();
+  EXPECT_EQ(files().read("campings_legacy"), "a file");
+
+  files().removeItem("/container/Library/campings_legacy");
+  files().refuseDirectories = true;
+  run();
+  EXPECT_FALSE(files().fileExists("/container/Library/campings_legacy"));
+
+  files().library.reset();
+  run();
+}
+
+}  // namespace
+}  // namespace quorin::migration

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <ostream>
+
+#include "platform/json.hpp"
+
+namespace quorin::platform {
+
+// Values in test failures read as JSON, where they have a JSON form.
+inline void PrintTo(const Value& value, std::ostream* out) {
+  *out << writeJson(value).value_or("(a value without a JSON form)");
+}
+
+}  // namespace quorin::platform
