@@ -8,41 +8,46 @@ namespace {
 namespace ondemand = simdjson::ondemand;
 using simdjson::error_code;
 
-error_code check(ondemand::value value);
+// The DOM parser's limit: the top level is depth 1.
+constexpr int kMaxDepth = 1024;
 
-error_code checkArray(ondemand::array array, std::size_t* count = nullptr) {
+error_code check(ondemand::value value, int depth);
+
+error_code checkArray(ondemand::array array, int depth, std::size_t* count = nullptr) {
   for (auto element : array) {
     ondemand::value item;
     if (auto error = element.get(item)) return error;
-    if (auto error = check(item)) return error;
+    if (auto error = check(item, depth + 1)) return error;
     if (count) ++*count;
   }
   return simdjson::SUCCESS;
 }
 
-error_code checkObject(ondemand::object object) {
+error_code checkObject(ondemand::object object, int depth) {
   for (auto field : object) {
     std::string_view key;
     if (auto error = field.unescaped_key().get(key)) return error;
-    if (auto error = check(field.value())) return error;
+    if (auto error = check(field.value(), depth + 1)) return error;
   }
   return simdjson::SUCCESS;
 }
 
 // Reads every token as parseJson would, so that both accept the same documents.
-error_code check(ondemand::value value) {
+error_code check(ondemand::value value, int depth) {
   ondemand::json_type type;
   if (auto error = value.type().get(type)) return error;
   switch (type) {
     case ondemand::json_type::array: {
       ondemand::array array;
+      if (depth > kMaxDepth) return simdjson::DEPTH_ERROR;
       if (auto error = value.get_array().get(array)) return error;
-      return checkArray(array);
+      return checkArray(array, depth);
     }
     case ondemand::json_type::object: {
       ondemand::object object;
+      if (depth > kMaxDepth) return simdjson::DEPTH_ERROR;
       if (auto error = value.get_object().get(object)) return error;
-      return checkObject(object);
+      return checkObject(object, depth);
     }
     case ondemand::json_type::number:
       return value.get_number().error();
@@ -77,7 +82,7 @@ error_code outlineObject(ondemand::document& document, JsonOutline& outline) {
     std::string_view token = value.raw_json_token();
     ondemand::json_type type;
     if (auto error = value.type().get(type)) return error;
-    if (auto error = check(value)) return error;
+    if (auto error = check(value, 2)) return error;
     const char* end = token.data() + token.size();
     if (type == ondemand::json_type::array || type == ondemand::json_type::object) {
       if (auto error = document.current_location().get(end)) return error;
@@ -97,7 +102,7 @@ error_code outline(ondemand::document& document, JsonOutline& result) {
   } else if (type == ondemand::json_type::array) {
     ondemand::array array;
     if (auto error = document.get_array().get(array)) return error;
-    if (auto error = checkArray(array, &result.count)) return error;
+    if (auto error = checkArray(array, 1, &result.count)) return error;
   } else {
     return simdjson::INCORRECT_TYPE;
   }

@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include "platform/json.hpp"
+#include "support/value_printer.hpp"
+
+namespace quorin::platform {
+namespace {
+
+// Each member's text, made compact and parsed on its own, is the member parseJson gives.
+void expectAgreesWithParse(const std::string& text) {
+  auto outline = outlineJson(text);
+  auto parsed = parseJson(text);
+  ASSERT_EQ(outline.has_value(), parsed.has_value()) << text;
+  if (!outline || !outline->isObject) return;
+  Dictionary rebuilt;
+  for (const auto& member : outline->members) {
+    std::string compact;
+    appendCompactJson(member.text, compact);
+    auto value = parseJson("[" + compact + "]");
+    ASSERT_TRUE(value) << member.name << ": " << compact;
+    rebuilt.insert_or_assign(member.name, value->get<Array>()->front());
+  }
+  EXPECT_EQ(Value(std::move(rebuilt)), *parsed) << text;
+}
+
+TEST(JsonOutlineTest, MembersKeepTheirSourceText) {
+  std::string text = R"( { "a" : 1.50 , "b\u0021" : [ 1, {"c" : "x y"} ] , "d":null,"a":true } )";
+  auto outline = outlineJson(text);
+  ASSERT_TRUE(outline);
+  EXPECT_TRUE(outline->isObject);
+  EXPECT_EQ(outline->count, 4u);
+  ASSERT_EQ(outline->members.size(), 4u);
+  EXPECT_EQ(outline->members[0].name, "a");
+  EXPECT_EQ(outline->members[0].text, "1.50");
+  EXPECT_EQ(outline->members[1].name, "b!");
+  EXPECT_EQ(outline->members[1].text, R"([ 1, {"c" : "x y"} ])");
+  EXPECT_EQ(outline->members[2].text, "null");
+  EXPECT_EQ(outline->members[3].text, "true");
+  // The texts point into the caller's string.
+  EXPECT_GE(outline->members[1].text.data(), text.data());
+  EXPECT_LT(outline->members[1].text.data(), text.data() + text.size());
+
+  std::string compact;
+  appendCompactJson(outline->members[1].text, compact);
+  EXPECT_EQ(compact, R"([1,{"c":"x y"}])");
+
+  auto array = outlineJson("[1, [2], {}]");
+  ASSERT_TRUE(array);
+  EXPECT_FALSE(array->isObject);
+  EXPECT_EQ(array->count, 3u);
+  EXPECT_TRUE(array->members.empty());
+}
+
+TEST(JsonOutlineTest, AcceptsWhatParseAccepts) {
+  for (std::string text :
+       {R"({})", R"([])", R"({"k":1,"k":2})", R"({"n":-0.0,"e":1E+2,"big":18446744073709551615})",
+        R"({"s":"\ud83d\ude00 \u0000"})", "\t{\"a\":[]}\n", R"({"nested":{"a":[[[{}]]]}})",
+        // and refuses what parse refuses
+        "", " ", "1", "\"text\"", "null", "{", R"({"a":})", R"({"a":1,})", R"([1,])",
+        R"({"a":tru})", R"({"a":nul})", R"({"a":01})", R"({"a":1}x)", "[] []", R"({"a":"\x"})",
+        R"({"a":"\ud800"})", "{\"a\":\"\xff\"}", "{\"a\":\"\x01\"}",
+        R"({"a":100000000000000000000})", R"([1 2])", R"({"a" 1})"}) {
+    expectAgreesWithParse(text);
+  }
+  for (std::size_t depth : {1023u, 1024u, 1025u, 5000u}) {
+    expectAgreesWithParse(std::string(depth, '[') + std::string(depth, ']'));
+    expectAgreesWithParse("{\"a\":" + std::string(depth, '[') + std::string(depth, ']') + "}");
+    expectAgreesWithParse("[" + std::string(depth, '{') + "}]");
+  }
+}
+
+TEST(JsonOutlineTest, TextWithoutSpareCapacityIsCopiedNotMisread) {
+  std::string text = R"({"a":"value"})";
+  text.shrink_to_fit();
+  auto outline = outlineJson(text);
+  ASSERT_TRUE(outline);
+  EXPECT_EQ(outline->members[0].text, "\"value\"");
+  EXPECT_EQ(outline->members[0].text.data(), text.data() + 5);
+}
+
+}  // namespace
+}  // namespace quorin::platform
