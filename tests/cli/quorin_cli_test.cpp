@@ -87,6 +87,41 @@ TEST(QuorinCliTest, EventsRelaysHostLinesAsCallbacks) {
             "onApplicationWillResignActive\n");
 }
 
+TEST(QuorinCliTest, MigratesTheExampleLegacyDeviceThenClearsIt) {
+  quorin::testing::TemporaryDirectory root;
+  std::filesystem::copy(QUORIN_EXAMPLE_CONTAINER, root.path() / "device",
+                        std::filesystem::copy_options::recursive);
+  auto collected = run(quorin(root) + "--json migrate");
+  ASSERT_EQ(collected.status, 0) << collected.output;
+  simdjson::dom::parser parser;
+  simdjson::dom::element documents;
+  ASSERT_EQ(parser.parse(collected.output).get(documents), simdjson::SUCCESS) << collected.output;
+  auto general = documents["generalInfo"];
+  EXPECT_EQ(std::string_view(general["clientId"].get_string().value()),
+            "8C1F6E52-3B7A-4D0E-9F21-6A5D2C4B7E90");
+  EXPECT_EQ(general["sessionVersionAgnosticCounter"].get_int64().value(), 42)
+      << "the legacy domain's session counter";
+  EXPECT_EQ(documents["cachedAnalytics"]["pending_uploads"].get_int64().value(), 1);
+  EXPECT_EQ(documents["ltoInfo"].get_array().size(), 2u);
+  EXPECT_TRUE(documents["counters"]["LtoActivationPerTriggerGlobalCounter"].is_object());
+  EXPECT_EQ(documents["context"].get_object().size(), 6u);
+
+  auto cleared = run(quorin(root) + "migrate --clear");
+  ASSERT_EQ(cleared.status, 0) << cleared.output;
+  EXPECT_NE(cleared.output.find("ltoInfo: 311 bytes, 2 elements"), std::string::npos)
+      << cleared.output;
+  auto library = root.path() / "device" / "Library";
+  for (auto name : {"campaigns", "installedApps", "mediaSource", "campings_legacy",
+                    "Preferences/com.corvasta.morvent.plist"})
+    EXPECT_FALSE(std::filesystem::exists(library / name)) << name;
+  auto kept = run(quorin(root) + "keychain get SharedIdentifier --service com.corvasta.morvent");
+  EXPECT_EQ(kept.output, "8C1F6E52-3B7A-4D0E-9F21-6A5D2C4B7E90\n");
+
+  auto empty = run(quorin(root) + "migrate");
+  EXPECT_EQ(empty.status, 0);
+  EXPECT_NE(empty.output.find("context: not written"), std::string::npos) << empty.output;
+}
+
 TEST(QuorinCliTest, UnknownCommandFailsWithHelp) {
   quorin::testing::TemporaryDirectory container;
   auto result = run(quorin(container) + "frobnicate 2>&1");

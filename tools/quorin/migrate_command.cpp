@@ -34,7 +34,7 @@ void printDocuments(platform::FileManager& files, const std::filesystem::path& d
     out += ",\"" + std::string(name) + "\":";
     out += bytes && platform::outlineJson(*bytes) ? *bytes : "null";
   }
-  std::cout << out << "\n";
+  std::cout << out << "}\n";
 }
 
 }  // namespace
