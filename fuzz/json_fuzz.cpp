@@ -1,21 +1,48 @@
 #include <cstdint>
 #include <cstdlib>
-#include <string_view>
+#include <string>
 
 #include "platform/json.hpp"
 
+namespace {
+
+using namespace quorin::platform;
+
 // What reads must write, and what is written must read back and write the same again
 // (after one round, which settles how whole-numbered doubles are spelled).
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace quorin::platform;
-  auto value = parseJson(std::string_view(reinterpret_cast<const char*>(data), size));
-  if (!value) return 0;
-  auto first = writeJson(*value);
+void roundTrip(const Value& value) {
+  auto first = writeJson(value);
   if (!first) std::abort();
   auto settled = parseJson(*first);
   if (!settled) std::abort();
   auto second = writeJson(*settled);
   auto again = second ? parseJson(*second) : std::nullopt;
   if (!again || writeJson(*again) != second) std::abort();
+}
+
+// The outline accepts what the parser accepts, and its member texts, made compact, are the
+// parsed members.
+void outlineAgrees(const std::string& text, const std::optional<Value>& parsed) {
+  auto outline = outlineJson(text);
+  if (outline.has_value() != parsed.has_value()) std::abort();
+  if (!outline || !outline->isObject) return;
+  Dictionary rebuilt;
+  for (const auto& member : outline->members) {
+    std::string compact = "[";
+    appendCompactJson(member.text, compact);
+    auto value = parseJson(compact + "]");
+    if (!value) std::abort();
+    rebuilt.insert_or_assign(member.name, value->get<Array>()->front());
+  }
+  if (Value(std::move(rebuilt)) != *parsed) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string text(reinterpret_cast<const char*>(data), size);
+  auto value = parseJson(text);
+  outlineAgrees(text, value);
+  if (value) roundTrip(*value);
   return 0;
 }

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
-fuzz_seconds=${QRN_FUZZ_SECONDS:-20}
+fuzz_seconds=${QRN_FUZZ_SECONDS:-60}
 
 for preset in default asan tsan; do
   echo "== $preset"
