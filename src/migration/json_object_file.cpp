@@ -56,16 +56,18 @@ bool JsonObjectFile::add(std::string_view name, const platform::Value& value) {
   return true;
 }
 
-void JsonObjectFile::addText(std::string_view name, std::string_view json) {
+void JsonObjectFile::addText(std::string_view name, const std::vector<std::string_view>& pieces,
+                             bool compact) {
   if (!open()) return;
   beginMember(name);
-  if (json.size() >= kFlushBytes) {
-    // A large value goes out on its own rather than through the buffer.
-    failed_ = failed_ || !writer_->append(buffer_);
-    buffer_.clear();
+  for (auto piece : pieces) {
+    if (compact) {
+      buffer_.append(piece);
+    } else {
+      platform::appendCompactJson(piece, buffer_);
+    }
+    flushIfFull();
   }
-  platform::appendCompactJson(json, buffer_);
-  flushIfFull();
 }
 
 bool JsonObjectFile::commit() {

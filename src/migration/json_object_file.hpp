@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/file_manager.hpp"
 #include "platform/value.hpp"
@@ -20,8 +21,9 @@ class JsonObjectFile {
 
   // False, and nothing added, when the value has no JSON form.
   bool add(std::string_view name, const platform::Value& value);
-  // `json` is a member's JSON text, as outlineJson hands it out.
-  void addText(std::string_view name, std::string_view json);
+  // A value already known to be JSON, in the pieces an outline cut it into; `compact` when
+  // it has no white space to take out.
+  void addText(std::string_view name, const std::vector<std::string_view>& pieces, bool compact);
   bool empty() const { return count_ == 0; }
   // False when nothing was published: no member, or a failure on the way.
   bool commit();

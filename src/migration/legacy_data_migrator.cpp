@@ -61,7 +61,8 @@ void LegacyDataMigrator::migrateContext() const {
   JsonObjectFile context(fileManager_, targetDirectory_, std::string(OutputFile::context));
   for (auto [file, member] : kContextFiles) {
     auto bytes = read(LegacyDirectory::campaigns, file);
-    if (bytes && platform::outlineJson(*bytes)) context.addText(member, *bytes);
+    auto outline = bytes ? platform::outlineJson(*bytes) : std::nullopt;
+    if (outline) context.addText(member, outline->pieces(*bytes), outline->compact);
   }
   addSyncTime(context);
   context.commit();
@@ -79,11 +80,13 @@ void LegacyDataMigrator::migrateCachedAnalytics() const {
     auto outline = bytes ? platform::outlineJson(*bytes) : std::nullopt;
     if (!outline || outline->count == 0) continue;
     if (!outline->isObject) {
-      if (written.emplace(*file).second) analytics.addText(*file, *bytes);
+      if (written.emplace(*file).second)
+        analytics.addText(*file, outline->pieces(*bytes), outline->compact);
       continue;
     }
     for (auto member = outline->members.rbegin(); member != outline->members.rend(); ++member)
-      if (written.insert(member->name).second) analytics.addText(member->name, member->text);
+      if (written.insert(member->name).second)
+        analytics.addText(member->name, outline->pieces(member->text), member->compact);
   }
   analytics.commit();
 }

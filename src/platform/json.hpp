@@ -27,6 +27,7 @@ bool appendJsonString(std::string_view text, std::string& out);
 struct JsonMember {
   std::string name;
   std::string_view text;
+  bool compact = false;  // the text has no white space between its tokens
 };
 
 // The top level of a document that parseJson would accept, taken apart no further, so that
@@ -35,13 +36,32 @@ struct JsonOutline {
   bool isObject = false;
   std::size_t count = 0;            // members or elements
   std::vector<JsonMember> members;  // an object's, in document order, repeats included
+  bool compact = false;             // the whole text has no white space outside strings
+  // Where values start, about a megabyte apart, in document order.
+  std::vector<const char*> breaks;
+
+  // `part` of the outlined text (a member's text, or all of it) cut at the breaks, so that
+  // each piece can be made compact on its own.
+  std::vector<std::string_view> pieces(std::string_view part) const {
+    std::vector<std::string_view> result;
+    const char* from = part.data();
+    const char* end = part.data() + part.size();
+    for (const char* at : breaks) {
+      if (at <= from || at >= end) continue;
+      result.emplace_back(from, static_cast<std::size_t>(at - from));
+      from = at;
+    }
+    result.emplace_back(from, static_cast<std::size_t>(end - from));
+    return result;
+  }
 };
 
 // None where parseJson gives none. The members' texts point into `text`. Spare capacity of
 // 64 bytes past the end of `text` saves a copy.
 std::optional<JsonOutline> outlineJson(const std::string& text);
 
-// Appends `json`, a valid JSON text, without the white space between its tokens.
+// Appends `json`, a valid JSON text or a piece of one cut where a value starts, without the
+// white space between its tokens.
 void appendCompactJson(std::string_view json, std::string& out);
 
 }  // namespace quorin::platform
