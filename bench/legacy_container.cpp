@@ -42,11 +42,13 @@ std::string offer(int i) {
   return R"({"spot":"spot)" + n + R"(","spotImage":"https://cdn.example.com/)" + n +
          R"(.png","startTime":)" + std::to_string(1650000000 + i * 60) +
          R"(,"durationMinutes":10080,"isPriorityLaunch":)" + (i % 2 ? "true" : "false") +
-         R"(,"launchedTrigger":"trigger)" + n + R"(","source":{"c)" + n + R"(":{"name":"Campaign )" +
-         n + R"(","finished_at":1650400000,"timezone":")" + (i % 3 ? "UTC" : "CLIENT") +
+         R"(,"launchedTrigger":"trigger)" + n + R"(","source":{"c)" + n +
+         R"(":{"name":"Campaign )" + n + R"(","finished_at":1650400000,"timezone":")" +
+         (i % 3 ? "UTC" : "CLIENT") +
          R"(","activation_period":{"start_time":"18:00:00","end_time":"06:00:00",)"
          R"("start_weekday":"fri","end_weekday":"mon","activation_period_limit":2,)"
-         R"("is_force_stop":)" + (i % 4 ? "false" : "true") + "}}}}";
+         R"("is_force_stop":)" +
+         (i % 4 ? "false" : "true") + "}}}}";
 }
 
 Dictionary suite(int keys) {
@@ -82,7 +84,8 @@ std::vector<fs::path> writeLegacyContainer(const fs::path& container,
                                                        {"sessionEventAnalytics", 0.1},
                                                        {"verifyReceiptAnalytics", 0.05}};
   for (auto [name, share] : kAnalytics) {
-    auto list = events(random, static_cast<std::size_t>(share * static_cast<double>(size.analyticsBytes)));
+    auto list =
+        events(random, static_cast<std::size_t>(share * static_cast<double>(size.analyticsBytes)));
     bool isObject = std::string_view(name) != "impressionAnalytics";
     write(campaigns / name, isObject ? R"({"events":)" + list + R"(,"pending_uploads":3})" : list,
           written);
@@ -99,7 +102,8 @@ std::vector<fs::path> writeLegacyContainer(const fs::path& container,
   platform::posix::makeDirectories(preferences, 0755);
   platform::posix::writeFileAtomically(
       preferences / "com.corvasta.morvent.plist",
-      *platform::posix::serializePlist(Value(suite(size.suiteKeys)), platform::posix::PlistFormat::binary),
+      *platform::posix::serializePlist(Value(suite(size.suiteKeys)),
+                                       platform::posix::PlistFormat::binary),
       0600);
   auto platform = std::make_shared<platform::posix::PosixPlatform>(
       platform::posix::PosixPlatformOptions{.container = container});

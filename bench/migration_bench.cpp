@@ -53,8 +53,8 @@ void MigrationPeakMemory(benchmark::State& state) {
   for (auto _ : state) {
     pid_t child = ::fork();
     if (child == 0) {
-      ::execl("/proc/self/exe", "migration_bench", "--migrate-once",
-              container.path().c_str(), static_cast<char*>(nullptr));
+      ::execl("/proc/self/exe", "migration_bench", "--migrate-once", container.path().c_str(),
+              static_cast<char*>(nullptr));
       ::_exit(127);
     }
     int status = 0;
@@ -80,7 +80,8 @@ BENCHMARK(Migration)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime(
 void SimdjsonParse(benchmark::State& state) {
   auto& container = Container::get();
   std::vector<simdjson::padded_string> documents;
-  for (const auto& file : container.files) documents.push_back(simdjson::padded_string::load(file.string()).value());
+  for (const auto& file : container.files)
+    documents.push_back(simdjson::padded_string::load(file.string()).value());
   simdjson::dom::parser parser;
   for (auto _ : state) {
     for (const auto& document : documents) {

@@ -54,9 +54,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!__builtin_mul_overflow(info->durationMinutes, 60, &limit) &&
         !__builtin_add_overflow(info->startTime, limit, &limit) && end > limit)
       std::abort();
-    migration::MigrationLtoInfo record{info->isPriorityLaunch, info->launchedTrigger,
-                                       info->defaultSpotImage, info->ltoContext->campaignName,
-                                       info->spot, static_cast<double>(info->startTime),
+    migration::MigrationLtoInfo record{info->isPriorityLaunch,
+                                       info->launchedTrigger,
+                                       info->defaultSpotImage,
+                                       info->ltoContext->campaignName,
+                                       info->spot,
+                                       static_cast<double>(info->startTime),
                                        static_cast<double>(end)};
     if (!platform::writeJson(record.encode())) std::abort();
   }

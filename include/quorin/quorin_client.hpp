@@ -6,8 +6,9 @@
 //
 // Threads: every call runs synchronously on the calling thread. Lifecycle callbacks run on
 // the thread that posts the lifecycle notification, which is the main thread (the thread
-// that drives the main run loop), and so do cloud values that arrive later. Callback slots are plain fields: set them before the
-// events they are for, not while those events are being delivered. Nothing here throws.
+// that drives the main run loop), and so do cloud values that arrive later. Callback slots are
+// plain fields: set them before the events they are for, not while those events are being
+// delivered. Nothing here throws.
 
 #include <functional>
 #include <initializer_list>

@@ -25,8 +25,9 @@ const platform::Array* keysToAnswer(const platform::Notification& notification) 
     return nullptr;
   auto changed = info.find(platform::kUbiquitousKeyValueStoreChangedKeysKey);
   const auto* keys = changed == info.end() ? nullptr : changed->second.get<platform::Array>();
-  if (!keys || keys->empty() ||
-      !std::all_of(keys->begin(), keys->end(), [](const auto& key) { return key.template is<std::string>(); }))
+  if (!keys || keys->empty() || !std::all_of(keys->begin(), keys->end(), [](const auto& key) {
+        return key.template is<std::string>();
+      }))
     return nullptr;
   return keys;
 }
@@ -49,8 +50,8 @@ CloudKeyValueStore::~CloudKeyValueStore() {
 
 void CloudKeyValueStore::observeExternalChanges() {
   observation_ = platform_.notificationCenter().addObserverForName(
-      std::string(platform::kUbiquitousKeyValueStoreDidChangeExternallyNotification),
-      store_.get(), platform_.dispatch().mainQueue(),
+      std::string(platform::kUbiquitousKeyValueStoreDidChangeExternallyNotification), store_.get(),
+      platform_.dispatch().mainQueue(),
       [weak = weak_from_this()](const platform::Notification& notification) {
         if (auto self = weak.lock()) self->storeDidChangeExternally(notification);
       });
@@ -67,10 +68,10 @@ void CloudKeyValueStore::fetchValue(const std::string& key, Completion completio
     it->second.blocks.push_back(std::move(completion));
     return;
   }
-  auto timer = DispatchTimer::make(platform_.dispatch(), waitTimeout, false,
-                                   [weak = weak_from_this(), key] {
-                                     if (auto self = weak.lock()) self->timeOut(key);
-                                   });
+  auto timer =
+      DispatchTimer::make(platform_.dispatch(), waitTimeout, false, [weak = weak_from_this(), key] {
+        if (auto self = weak.lock()) self->timeOut(key);
+      });
   KeyEntry& entry = entries_[key];
   entry.timeoutTimer = std::move(timer);
   entry.blocks.push_back(std::move(completion));

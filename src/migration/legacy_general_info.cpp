@@ -64,7 +64,8 @@ void LegacyDataMigrator::fillFromDefaults(MigrationGeneralInfo& info) const {
   info.attAuthorizationStatus = boolForKey(defaults, Key::attAuthorizationStatus);
   info.usedFromDefaultConfigCampaignTypes =
       asSet(stringArrayForKey(defaults, Key::usedFromDefaultConfigCampaignTypes));
-  info.productsTimestamps = secondsSince1970(dateDictionaryForKey(defaults, Key::tempLimitsProducts));
+  info.productsTimestamps =
+      secondsSince1970(dateDictionaryForKey(defaults, Key::tempLimitsProducts));
   info.purchasedInApps = asSet(stringArrayForKey(defaults, Key::purchasedInAppIds));
   info.purchasedSubscriptionIds = asSet(stringArrayForKey(defaults, Key::purchasedSubscriptionIds));
   info.consumedProductIds = asSet(stringArrayForKey(defaults, Key::consumedProductIds));

@@ -79,14 +79,16 @@ std::optional<Weekday> weekdayFromString(std::string_view text) {
   return std::nullopt;
 }
 
-std::string_view toString(Weekday day) { return kWeekdayNames[static_cast<std::size_t>(day)]; }
+std::string_view toString(Weekday day) {
+  return kWeekdayNames[static_cast<std::size_t>(day)];
+}
 
 std::vector<std::shared_ptr<const LegacyLtoInfo>> decodeLegacyLtoInfos(const Value& list) {
   const auto* elements = list.get<platform::Array>();
   if (elements == nullptr)
-    throw DecodingError(DecodingError::Kind::typeMismatch, {},
-                        "Expected to decode Array<Any> but found " +
-                            std::string(jsonTypeName(list)) + " instead.");
+    throw DecodingError(
+        DecodingError::Kind::typeMismatch, {},
+        "Expected to decode Array<Any> but found " + std::string(jsonTypeName(list)) + " instead.");
   std::vector<std::shared_ptr<const LegacyLtoInfo>> infos;
   infos.reserve(elements->size());
   for (std::size_t i = 0; i < elements->size(); ++i)

@@ -28,8 +28,7 @@ std::optional<unsigned> field(std::string_view text, unsigned max) {
   unsigned number = 0;
   if (text.empty() || text.size() > 2) return std::nullopt;
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-  if (error != std::errc() || end != text.data() + text.size() || number > max)
-    return std::nullopt;
+  if (error != std::errc() || end != text.data() + text.size() || number > max) return std::nullopt;
   return number;
 }
 
@@ -77,7 +76,8 @@ std::int64_t LegacyLtoInfo::computedEndTime(const platform::Calendar& calendar) 
   if (period && period->forceStopped) {
     double periodEnd = period->periodEnd(calendar);
     // A window end past the 64-bit range cannot lower the end; NaN plays no part.
-    if (periodEnd < 0x1p63) end = std::min(end, static_cast<std::int64_t>(std::max(periodEnd, -0x1p63)));
+    if (periodEnd < 0x1p63)
+      end = std::min(end, static_cast<std::int64_t>(std::max(periodEnd, -0x1p63)));
   }
   return end;
 }

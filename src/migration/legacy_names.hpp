@@ -34,9 +34,12 @@ inline constexpr std::string_view legacySession = "com.corvasta.morvent_session"
 }  // namespace LegacyDefaultsKey
 
 inline constexpr std::array<std::string_view, 7> kLegacyCounterKeys = {
-    "GlobalClickCounter",           "GlobalImpressionCounter",
-    "GlobalEventCounter",           "GlobalRVCounter",
-    "PeriodTempLimitsCounter",      "GlobalNestedCampaignsCounter",
+    "GlobalClickCounter",
+    "GlobalImpressionCounter",
+    "GlobalEventCounter",
+    "GlobalRVCounter",
+    "PeriodTempLimitsCounter",
+    "GlobalNestedCampaignsCounter",
     "LtoActivationPerTriggerGlobalCounter"};
 inline constexpr std::string_view kPerTriggerCountersKey = "LtoActivationPerTriggerGlobalCounter";
 inline constexpr std::string_view kPerTriggerCounterPrefix = "lto_actiovation_counter_";

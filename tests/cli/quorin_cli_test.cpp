@@ -3,12 +3,12 @@
 
 #include <array>
 #include <chrono>
-#include <filesystem>
-#include <thread>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "support/temporary_directory.hpp"
 

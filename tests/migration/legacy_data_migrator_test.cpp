@@ -70,10 +70,10 @@ TEST_F(LegacyDataMigratorTest, ContextTakesEachFileThatParses) {
   put("campaigns/defaultProducts", R"(["p1","p2"])");
   put("campaigns/context_sync_time", R"({"remoteTimeInterval":1650000000.5})");
   run();
-  EXPECT_EQ(output("context"), platform::parseJson(
-                                   R"({"limits":{"daily":[1,2]},"campaigns":[{"id":"c1"}],)"
-                                   R"("app_features":{"dark":true},"content":{"title":"café \" ok"},)"
-                                   R"("product_ids":["p1","p2"],"context_built_at":1650000000.5})"));
+  EXPECT_EQ(output("context"),
+            platform::parseJson(R"({"limits":{"daily":[1,2]},"campaigns":[{"id":"c1"}],)"
+                                R"("app_features":{"dark":true},"content":{"title":"café \" ok"},)"
+                                R"("product_ids":["p1","p2"],"context_built_at":1650000000.5})"));
 
   // A sync time that is no number, and files that are no documents, add nothing.
   put("campaigns/context_sync_time", R"({"remoteTimeInterval":"1650000000"})");
@@ -96,8 +96,8 @@ TEST_F(LegacyDataMigratorTest, GeneralInfoNeedsMoreThanTheClientIdentifier) {
 
   set("PurchasedInAppIds", Value(Array{}));
   run();
-  EXPECT_EQ(output("generalInfo"), platform::parseJson(
-                                       R"({"clientId":"client-1","purchasedInApps":[]})"));
+  EXPECT_EQ(output("generalInfo"),
+            platform::parseJson(R"({"clientId":"client-1","purchasedInApps":[]})"));
 }
 
 TEST_F(LegacyDataMigratorTest, GeneralInfoReadsEachValueAsItsType) {
@@ -140,8 +140,7 @@ TEST_F(LegacyDataMigratorTest, GeneralInfoReadsEachValueAsItsType) {
   run();
   auto info = output("generalInfo");
   for (auto key : {"attAuthorizationStatus", "sessionVersionAgnosticCounter", "firstLaunchDate",
-                   "productsTimestamps", "sessionOpeningTimestamp", "installedApps",
-                   "mediaSource"})
+                   "productsTimestamps", "sessionOpeningTimestamp", "installedApps", "mediaSource"})
     EXPECT_EQ(info->find(key), nullptr) << key;
 }
 
@@ -190,16 +189,18 @@ TEST_F(LegacyDataMigratorTest, CountersKeepTheirValuesAndNestThePerTriggerOnes) 
   set("lto_actiovation_counter_", Value(1));
   set("lto_activation_counter_typo", Value(9));
   run();
-  EXPECT_EQ(output("counters"),
-            platform::parseJson(R"({"GlobalClickCounter":3,"GlobalRVCounter":{"x":1.5},)"
-                                R"("LtoActivationPerTriggerGlobalCounter":)"
-                                R"({"lto_actiovation_counter_open":2,"lto_actiovation_counter_":1}})"));
+  EXPECT_EQ(
+      output("counters"),
+      platform::parseJson(R"({"GlobalClickCounter":3,"GlobalRVCounter":{"x":1.5},)"
+                          R"("LtoActivationPerTriggerGlobalCounter":)"
+                          R"({"lto_actiovation_counter_open":2,"lto_actiovation_counter_":1}})"));
 
-  set("LtoActivationPerTriggerGlobalCounter", Value(Dictionary{{"kept", 7}, {"lto_actiovation_counter_open", 0}}));
+  set("LtoActivationPerTriggerGlobalCounter",
+      Value(Dictionary{{"kept", 7}, {"lto_actiovation_counter_open", 0}}));
   run();
   EXPECT_EQ(*output("counters")->find("LtoActivationPerTriggerGlobalCounter"),
             *platform::parseJson(R"({"kept":7,"lto_actiovation_counter_open":2,)"
-                                R"("lto_actiovation_counter_":1})"));
+                                 R"("lto_actiovation_counter_":1})"));
 
   // A stored counter of another kind stays, and the per-trigger counters are left out.
   set("LtoActivationPerTriggerGlobalCounter", Value(5));

@@ -55,13 +55,15 @@ TEST(LegacyLtoDecoding, AMinimalRecordAndItsOptionalMembers) {
   EXPECT_FALSE(info.ltoContext->activationPeriod);
 
   // The image is read from "spotImage"; null reads as absent.
-  auto full = decode(record(R"(,"spotImage":"a.png","launchedTrigger":"open","defaultSpotImage":"x")"));
+  auto full =
+      decode(record(R"(,"spotImage":"a.png","launchedTrigger":"open","defaultSpotImage":"x")"));
   EXPECT_EQ(full[0]->defaultSpotImage, "a.png");
   EXPECT_EQ(full[0]->launchedTrigger, "open");
   EXPECT_EQ(decode(record(R"(,"spotImage":null)"))[0]->defaultSpotImage, std::nullopt);
   // Whole numbers may be written as reals.
-  auto real = decode(R"([{"spot":"s","startTime":1e3,"durationMinutes":2.0,"isPriorityLaunch":false,)"
-                     R"("source":{"x":{"name":"n","finished_at":5000.0}}}])");
+  auto real =
+      decode(R"([{"spot":"s","startTime":1e3,"durationMinutes":2.0,"isPriorityLaunch":false,)"
+             R"("source":{"x":{"name":"n","finished_at":5000.0}}}])");
   EXPECT_EQ(real[0]->startTime, 1000);
   EXPECT_EQ(real[0]->ltoContext->finishAt, 5000);
   EXPECT_TRUE(decode("[]").empty());
@@ -91,7 +93,8 @@ TEST(LegacyLtoDecoding, FailuresComeInTheOrderOfTheMembers) {
 }
 
 TEST(LegacyLtoDecoding, TheSourceWrapper) {
-  auto base = std::string(R"([{"spot":"s","startTime":1,"durationMinutes":1,"isPriorityLaunch":true)");
+  auto base =
+      std::string(R"([{"spot":"s","startTime":1,"durationMinutes":1,"isPriorityLaunch":true)");
   auto missing = failure(base + "}]");
   EXPECT_EQ(missing.kind, Kind::keyNotFound);
   EXPECT_EQ(failure(base + R"(,"source":[]}])").kind, Kind::typeMismatch);
@@ -116,13 +119,13 @@ TEST(LegacyLtoDecoding, TimeZonesAndWeekdaysAreExactStrings) {
   EXPECT_EQ(decode(zone("CLIENT"))[0]->ltoContext->timezone, LegacyCampaignTimezone::client);
   EXPECT_EQ(decode(zone("UTC"))[0]->ltoContext->timezone, LegacyCampaignTimezone::UTC);
   EXPECT_EQ(failure(zone("client")).kind, Kind::dataCorrupted);
-  EXPECT_EQ(failure(zone("utc")).codingPath, (CodingPath{"Index 0", "source", "campaign", "timezone"}));
+  EXPECT_EQ(failure(zone("utc")).codingPath,
+            (CodingPath{"Index 0", "source", "campaign", "timezone"}));
 
   auto period = [](std::string_view start) {
     return record("", R"({"name":"n","activation_period":{"start_time":"10:00:00",)"
                       R"("end_time":"12:00:00","start_weekday":")" +
-                          std::string(start) +
-                          R"(","end_weekday":"mon","is_force_stop":true}})");
+                          std::string(start) + R"(","end_weekday":"mon","is_force_stop":true}})");
   };
   EXPECT_EQ(decode(period("thur"))[0]->ltoContext->activationPeriod->startWeekday, Weekday::thur);
   auto thu = failure(period("thu"));
@@ -151,8 +154,9 @@ class EndTimeTest : public ::testing::Test {
   }
   double periodEnd(std::string_view start, std::string_view startDay, std::string_view end,
                    std::string_view endDay) {
-    LegacyActivationPeriod period{std::string(start), std::string(end), std::nullopt, true,
-                                  *weekdayFromString(startDay), *weekdayFromString(endDay)};
+    LegacyActivationPeriod period{
+        std::string(start),           std::string(end),          std::nullopt, true,
+        *weekdayFromString(startDay), *weekdayFromString(endDay)};
     return period.periodEnd(calendar);
   }
   testing::FakeCalendar calendar;
@@ -174,13 +178,15 @@ TEST_F(EndTimeTest, DurationAndFinishTime) {
 }
 
 TEST_F(EndTimeTest, ExtremeTimesSaturateInsteadOfOverflowing) {
-  auto huge = decode(R"([{"spot":"s","startTime":9223372036854775000,"durationMinutes":9223372036854775,)"
-                     R"("isPriorityLaunch":true,"source":{"c":{"name":"n"}}}])");
+  auto huge =
+      decode(R"([{"spot":"s","startTime":9223372036854775000,"durationMinutes":9223372036854775,)"
+             R"("isPriorityLaunch":true,"source":{"c":{"name":"n"}}}])");
   EXPECT_EQ(huge[0]->computedEndTime(calendar), std::numeric_limits<std::int64_t>::max());
   calendar.gmtOffset = -3600;
-  auto low = decode(R"([{"spot":"s","startTime":-9223372036854775000,"durationMinutes":-9223372036854775,)"
-                    R"("isPriorityLaunch":true,"source":{"c":{"name":"n","timezone":"CLIENT",)"
-                    R"("finished_at":9223372036854775000}}}])");
+  auto low =
+      decode(R"([{"spot":"s","startTime":-9223372036854775000,"durationMinutes":-9223372036854775,)"
+             R"("isPriorityLaunch":true,"source":{"c":{"name":"n","timezone":"CLIENT",)"
+             R"("finished_at":9223372036854775000}}}])");
   EXPECT_EQ(low[0]->computedEndTime(calendar), std::numeric_limits<std::int64_t>::min());
 }
 
@@ -223,7 +229,8 @@ TEST_F(EndTimeTest, OnlyAForceStoppedWindowCutsTheOfferShort) {
   };
   auto late = [&](bool forceStop) {
     return decode(R"([{"spot":"s","startTime":1699000000,"durationMinutes":100000,)"
-                  R"("isPriorityLaunch":true,"source":{"c":)" + context(forceStop) + "}}]")[0]
+                  R"("isPriorityLaunch":true,"source":{"c":)" +
+                  context(forceStop) + "}}]")[0]
         ->computedEndTime(calendar);
   };
   EXPECT_EQ(late(false), 1699000000 + 100000 * 60);

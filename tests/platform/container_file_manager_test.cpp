@@ -74,8 +74,10 @@ class SystemCalendarTest : public ::testing::Test {
     ::tzset();
   }
   void TearDown() override {
-    if (saved_) ::setenv("TZ", saved_->c_str(), 1);
-    else ::unsetenv("TZ");
+    if (saved_)
+      ::setenv("TZ", saved_->c_str(), 1);
+    else
+      ::unsetenv("TZ");
     ::tzset();
   }
 

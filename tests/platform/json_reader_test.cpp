@@ -2,13 +2,12 @@
 
 #include <gtest/gtest.h>
 
-
 namespace quorin::platform {
 namespace {
 
 TEST(JsonReaderTest, NumbersKeepTheirKind) {
-  auto value = parseJson(
-      R"({"int":42,"negative":-7,"real":1.5,"exp":1e3,"big":18446744073709551615})");
+  auto value =
+      parseJson(R"({"int":42,"negative":-7,"real":1.5,"exp":1e3,"big":18446744073709551615})");
   ASSERT_TRUE(value);
   EXPECT_EQ(*value->find("int"), Value(std::int64_t{42}));
   EXPECT_EQ(*value->find("negative"), Value(std::int64_t{-7}));
@@ -20,10 +19,11 @@ TEST(JsonReaderTest, NumbersKeepTheirKind) {
 TEST(JsonReaderTest, ReadsEveryKindOfValue) {
   auto value = parseJson(R"([null,true,false,"t\u00e9xt\u0000",{"b":[],"a":{}},[1,[2]]])");
   ASSERT_TRUE(value);
-  EXPECT_EQ(*value, Value(Array{Value(Null{}), Value(true), Value(false),
-                                Value(std::string("t\xc3\xa9xt\0", 6)),
-                                Value(Dictionary{{"a", Value(Dictionary{})}, {"b", Value(Array{})}}),
-                                Value(Array{Value(1), Value(Array{Value(2)})})}));
+  EXPECT_EQ(
+      *value,
+      Value(Array{Value(Null{}), Value(true), Value(false), Value(std::string("t\xc3\xa9xt\0", 6)),
+                  Value(Dictionary{{"a", Value(Dictionary{})}, {"b", Value(Array{})}}),
+                  Value(Array{Value(1), Value(Array{Value(2)})})}));
   EXPECT_EQ(parseJson(R"({"k":1,"k":2})"), Value(Dictionary{{"k", Value(2)}}));
 }
 

@@ -31,8 +31,8 @@ class InMemoryFiles final : public platform::FileManager {
   std::set<std::string> paths() const;
 
   std::optional<std::filesystem::path> library = "/container/Library";
-  std::set<std::string> unreadable;      // file names whose reads fail
-  std::set<std::string> failingWrites;   // file names whose writes fail part-way
+  std::set<std::string> unreadable;     // file names whose reads fail
+  std::set<std::string> failingWrites;  // file names whose writes fail part-way
   bool refuseDirectories = false;
 
  private:

@@ -9,8 +9,8 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/json.hpp"
 #include "host.hpp"
+#include "platform/json.hpp"
 
 namespace quorin::cli {
 namespace {

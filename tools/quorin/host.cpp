@@ -23,8 +23,8 @@ void printJson(const platform::Value& value) {
 int printLookup(const std::string& key, const std::optional<std::string>& value, bool json,
                 std::string_view place) {
   if (json) {
-    printJson(platform::Dictionary{
-        {"key", key}, {"value", value ? platform::Value(*value) : platform::Value()}});
+    printJson(platform::Dictionary{{"key", key},
+                                   {"value", value ? platform::Value(*value) : platform::Value()}});
   } else if (value) {
     std::cout << *value << "\n";
   } else {

@@ -15,8 +15,7 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--info-plist", infoPlist, "The application's Info.plist (for buildNumber)");
   std::string cloudAccount = quorin::platform::posix::defaultCloudAccountPath().string();
-  app.add_option("--cloud-account", cloudAccount,
-                 "The cloud account directory that devices share")
+  app.add_option("--cloud-account", cloudAccount, "The cloud account directory that devices share")
       ->capture_default_str();
   app.add_flag("--json", options.json, "Print JSON instead of text");
 

@@ -23,7 +23,8 @@ CREATE TABLE entries (
 std::optional<std::string> blobColumn(sqlite3_stmt* statement, int index) {
   if (sqlite3_column_type(statement, index) == SQLITE_NULL) return std::nullopt;
   const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, index));
-  return std::string(bytes ? bytes : "", static_cast<std::size_t>(sqlite3_column_bytes(statement, index)));
+  return std::string(bytes ? bytes : "",
+                     static_cast<std::size_t>(sqlite3_column_bytes(statement, index)));
 }
 
 void bindBlob(SqliteStatement& statement, int index, const std::optional<std::string>& bytes) {
@@ -126,8 +127,8 @@ bool CloudAccountDatabase::readUsage(Usage& usage) {
 }
 
 bool CloudAccountDatabase::readExisting(const std::string& key, std::optional<Existing>& existing) {
-  auto& statement = prepare(
-      "SELECT value IS NOT NULL, size, written_at, device FROM entries WHERE key = ?1");
+  auto& statement =
+      prepare("SELECT value IS NOT NULL, size, written_at, device FROM entries WHERE key = ?1");
   if (statement.prepareCode() != SQLITE_OK) return false;
   SqliteStatement::Run run(statement);
   statement.bind(1, Value(key));
@@ -137,9 +138,10 @@ bool CloudAccountDatabase::readExisting(const std::string& key, std::optional<Ex
     return true;
   }
   if (code != SQLITE_ROW) return false;
-  existing = Existing{sqlite3_column_int(statement.get(), 0) != 0,
-                      static_cast<std::size_t>(sqlite3_column_int64(statement.get(), 1)),
-                      sqlite3_column_int64(statement.get(), 2), sqliteColumnText(statement.get(), 3)};
+  existing =
+      Existing{sqlite3_column_int(statement.get(), 0) != 0,
+               static_cast<std::size_t>(sqlite3_column_int64(statement.get(), 1)),
+               sqlite3_column_int64(statement.get(), 2), sqliteColumnText(statement.get(), 3)};
   return true;
 }
 
@@ -151,9 +153,9 @@ CloudWriteOutcome CloudAccountDatabase::apply(const CloudWrite& write, std::stri
     return CloudWriteOutcome::refused;
   }
   // Equal times, from devices with skewed clocks, go to the greater device name.
-  if (existing && (existing->writtenAt != write.writtenAt
-                       ? existing->writtenAt > write.writtenAt
-                       : std::string_view(existing->device) > device))
+  if (existing &&
+      (existing->writtenAt != write.writtenAt ? existing->writtenAt > write.writtenAt
+                                              : std::string_view(existing->device) > device))
     return CloudWriteOutcome::superseded;
   std::size_t oldSize = existing && existing->live ? existing->size : 0;
   std::size_t keys = usage.keys - (existing && existing->live ? 1 : 0);

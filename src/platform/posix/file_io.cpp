@@ -86,7 +86,9 @@ AtomicFile::AtomicFile(std::filesystem::path path, mode_t mode, WriteMode writeM
   if (fd_ >= 0 && ::fchmod(fd_, mode) != 0) discard();
 }
 
-AtomicFile::~AtomicFile() { discard(); }
+AtomicFile::~AtomicFile() {
+  discard();
+}
 
 void AtomicFile::discard() {
   if (fd_ < 0) return;

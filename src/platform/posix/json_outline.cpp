@@ -51,7 +51,9 @@ bool validEscapes(std::string_view content) {
   return true;
 }
 
-bool isSpace(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
+bool isSpace(char c) {
+  return c == ' ' || c == '\n' || c == '\t' || c == '\r';
+}
 
 // The raw content of a key: from its first character to the quote that closes it, found by
 // stepping back over the colon from the start of its value.
@@ -189,7 +191,8 @@ error_code outlineObject(ondemand::document& document, Checker& check, JsonOutli
       if (auto error = document.current_location().get(end)) return error;
     }
     auto text = trimEnd(token.data(), end);
-    outline.members.push_back({std::string(key), text, check.compactBytes() - before == text.size()});
+    outline.members.push_back(
+        {std::string(key), text, check.compactBytes() - before == text.size()});
   }
   check.closeContainer(outline.members.size());
   outline.isObject = true;
@@ -236,7 +239,8 @@ std::optional<JsonOutline> outlineJson(const std::string& text) {
   if (copy) {
     // The outline must point into the caller's text, not into the copy.
     auto moved = [&](const char* at) { return text.data() + (at - copy->data()); };
-    for (auto& member : result.members) member.text = {moved(member.text.data()), member.text.size()};
+    for (auto& member : result.members)
+      member.text = {moved(member.text.data()), member.text.size()};
     for (auto& at : result.breaks) at = moved(at);
   }
   return result;

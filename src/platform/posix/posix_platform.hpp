@@ -16,8 +16,8 @@
 #include "platform/posix/plist_user_defaults.hpp"
 #include "platform/posix/profile_services.hpp"
 #include "platform/posix/scheme_handlers.hpp"
-#include "platform/posix/system_calendar.hpp"
 #include "platform/posix/sqlite_keychain.hpp"
+#include "platform/posix/system_calendar.hpp"
 
 namespace quorin::platform::posix {
 
@@ -62,7 +62,9 @@ class PosixPlatform final : public Platform {
   SimulatedPaymentQueue& simulatedPaymentQueue() { return paymentQueue_; }
   SqliteKeychain& keychain() { return keychain_; }
   const std::filesystem::path& container() const { return options_.container; }
-  std::filesystem::path preferences() const { return options_.container / "Library" / "Preferences"; }
+  std::filesystem::path preferences() const {
+    return options_.container / "Library" / "Preferences";
+  }
   // Open cloud stores move to `directory` and report the switch as an account change.
   void switchCloudAccount(std::filesystem::path directory);
   // Why the cloud account cannot be used, or none.

@@ -84,7 +84,8 @@ int openPrivateDatabase(const std::filesystem::path& path, sqlite3*& db, std::st
   ::close(fd);
   int code = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
   if (code == SQLITE_OK) code = sqlite3_busy_timeout(db, 5000);
-  if (code == SQLITE_OK) code = sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+  if (code == SQLITE_OK)
+    code = sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
   if (code != SQLITE_OK)
     problem = path.string() + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(code));
   return code;

@@ -35,7 +35,9 @@ std::optional<std::tm> localTime(double instant) {
 
 }  // namespace
 
-SystemCalendar::SystemCalendar() : firstWeekday_(localeFirstWeekday()) { ::tzset(); }
+SystemCalendar::SystemCalendar() : firstWeekday_(localeFirstWeekday()) {
+  ::tzset();
+}
 
 double SystemCalendar::now() const {
   using namespace std::chrono;
