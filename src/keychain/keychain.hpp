@@ -1,10 +1,12 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "keychain/attributes.hpp"
@@ -25,6 +27,20 @@ class Keychain {
  public:
   using Ptr = std::shared_ptr<const Keychain>;
   using ItemSummary = platform::Dictionary;
+
+  // What a shared web credential callback gets as its error: the platform's error, or param
+  // when the keychain's server has no host.
+  using SharedCredentialError = std::variant<Status, platform::Error>;
+  // Up to three entries: "server", "account" and "password".
+  using Credential = std::map<std::string, std::string>;
+  using CredentialsCallback =
+      std::function<void(std::vector<Credential>, std::optional<SharedCredentialError>)>;
+  using SharedPasswordCallback =
+      std::function<void(std::optional<std::string> account, std::optional<std::string> password,
+                         std::optional<SharedCredentialError>)>;
+  using PasswordCallback = std::function<void(std::optional<std::string> password,
+                                              std::optional<SharedCredentialError>)>;
+  using CompletionCallback = std::function<void(std::optional<SharedCredentialError>)>;
 
   Keychain(std::shared_ptr<platform::Platform> platform, Options options);
 
@@ -108,6 +124,24 @@ class Keychain {
   void setData(const std::string& key, const std::optional<platform::Data>& value) const;
   std::optional<Attributes> attributes(const std::string& key) const;
 
+  // Shared web credentials of the server's host. Callbacks run once, on the platform's
+  // thread; when the server has no host, at once on the caller's, with param. Only for
+  // keychains made with a server; std::logic_error otherwise.
+  void getSharedPassword(SharedPasswordCallback completion) const;
+  void getSharedPassword(const std::string& account, PasswordCallback completion) const;
+  void setSharedPassword(const std::string& password, const std::string& account,
+                         CompletionCallback completion) const;
+  void removeSharedPassword(const std::string& account, CompletionCallback completion) const;
+
+  static void requestSharedWebCredential(platform::Platform& platform,
+                                         CredentialsCallback completion);
+  static void requestSharedWebCredential(platform::Platform& platform, const std::string& domain,
+                                         CredentialsCallback completion);
+  static void requestSharedWebCredential(platform::Platform& platform, const std::string& domain,
+                                         const std::string& account,
+                                         CredentialsCallback completion);
+  static std::string generatePassword(platform::Platform& platform);
+
   std::string description() const;
   std::string debugDescription() const;
 
@@ -120,6 +154,8 @@ class Keychain {
   platform::Dictionary writeAttributes(const std::optional<std::string>& key,
                                        const platform::Data& value) const;
   std::vector<platform::Dictionary> rawItems() const;
+  // The server's host; none (after param's diagnostic line) when it has no host.
+  std::optional<std::string> sharedCredentialDomain() const;
   platform::KeychainServices& services() const { return platform_->keychainServices(); }
 
   std::shared_ptr<platform::Platform> platform_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -60,11 +61,12 @@ inline constexpr std::string_view kSecReturnPersistentRef = "r_PersistentRef";
 
 inline constexpr std::string_view kSecMatchLimit = "m_Limit";
 
+inline constexpr std::string_view kSecSharedPassword = "spwd";
+
 inline constexpr std::string_view kSecUseOperationPrompt = "u_OpPrompt";
 inline constexpr std::string_view kSecUseAuthenticationUI = "u_AuthUI";
 inline constexpr std::string_view kSecUseAuthenticationUIFail = "u_AuthUIF";
 inline constexpr std::string_view kSecUseAuthenticationContext = "u_AuthCtx";
-
 
 inline constexpr std::string_view kSecAttrAccessibleWhenUnlocked = "ak";
 inline constexpr std::string_view kSecAttrAccessibleAfterFirstUnlock = "ck";
@@ -143,6 +145,12 @@ class AccessControl final : public Object {
 // A local-authentication context handed through to queries.
 class AuthenticationContext final : public Object {};
 
+// Completions of the shared web credential calls. Each runs once, on a thread of the
+// platform's, never on the caller's.
+using SharedCredentialsCompletion =
+    std::function<void(std::optional<Array> credentials, std::optional<Error> error)>;
+using SharedCredentialCompletion = std::function<void(std::optional<Error> error)>;
+
 // The platform keychain. Each call is atomic; the store serialises concurrent callers.
 class KeychainServices {
  public:
@@ -155,6 +163,20 @@ class KeychainServices {
   // None, with `error` set, for a protection class or flag set the platform refuses.
   virtual std::shared_ptr<const AccessControl> secAccessControlCreateWithFlags(
       std::string_view protection, std::uint64_t flags, std::optional<Error>* error) = 0;
+
+  // The shared web credentials of `domain` for `account`, where an absent one matches any:
+  // dictionaries of kSecAttrServer, kSecAttrAccount and kSecSharedPassword. None found is an
+  // errSecItemNotFound error.
+  virtual void secRequestSharedWebCredential(const std::optional<std::string>& domain,
+                                             const std::optional<std::string>& account,
+                                             SharedCredentialsCompletion completion) = 0;
+  // Keeps `password` for the domain and account; an absent password deletes the credential.
+  virtual void secAddSharedWebCredential(const std::string& domain, const std::string& account,
+                                         const std::optional<std::string>& password,
+                                         SharedCredentialCompletion completion) = 0;
+  // A new password: four groups of three letters and digits joined by "-", with at least
+  // one digit and one capital letter.
+  virtual std::string secCreateSharedWebCredentialPassword() = 0;
 };
 
 }  // namespace quorin::platform

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -120,6 +121,29 @@ TEST(QuorinCliTest, MigratesTheExampleLegacyDeviceThenClearsIt) {
   auto empty = run(quorin(root) + "migrate");
   EXPECT_EQ(empty.status, 0);
   EXPECT_NE(empty.output.find("context: not written"), std::string::npos) << empty.output;
+}
+
+TEST(QuorinCliTest, SharedWebCredentialsAndGeneratedPasswords) {
+  quorin::testing::TemporaryDirectory root;
+  auto shared = quorin(root) + "keychain shared ";
+  EXPECT_EQ(run(shared + "set --server https://example.com/login --account ann 's3 cret'").status,
+            0);
+  auto found = run(quorin(root) + "--json keychain shared get --server https://example.com");
+  ASSERT_EQ(found.status, 0);
+  EXPECT_EQ(found.output, "{\"account\":\"ann\",\"password\":\"s3 cret\"}\n");
+  EXPECT_EQ(run(shared + "get --server https://other.org").status, 1 << 8);
+  EXPECT_EQ(run(shared + "remove --server https://example.com --account ann").status, 0);
+  EXPECT_EQ(run(shared + "get --server https://example.com --account ann").status, 1 << 8);
+  EXPECT_EQ(run(shared + "remove --server https://example.com --account ann").status, 1 << 8);
+  EXPECT_EQ(run(shared + "get --server 'not a url' 2>/dev/null").status, 2 << 8);
+  EXPECT_EQ(run(shared + "set --server https://example.com 2>/dev/null").status >> 8, 106)
+      << "--account is required";
+
+  auto generated = run(quorin(root) + "keychain generate-password");
+  ASSERT_EQ(generated.status, 0);
+  EXPECT_TRUE(
+      std::regex_match(generated.output, std::regex("[A-Za-z0-9]{3}(-[A-Za-z0-9]{3}){3}\n")))
+      << generated.output;
 }
 
 TEST(QuorinCliTest, UnknownCommandFailsWithHelp) {

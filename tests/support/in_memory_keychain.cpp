@@ -105,6 +105,58 @@ std::shared_ptr<const platform::AccessControl> InMemoryKeychain::secAccessContro
   return platform::posix::makeAccessControl(protection, flags, error);
 }
 
+InMemoryKeychain::~InMemoryKeychain() {
+  waitForCompletions();
+}
+
+void InMemoryKeychain::waitForCompletions() {
+  std::vector<std::thread> running;
+  {
+    std::lock_guard lock(mutex_);
+    running.swap(completions_);
+  }
+  for (auto& thread : running) thread.join();
+}
+
+void InMemoryKeychain::secRequestSharedWebCredential(
+    const std::optional<std::string>& domain, const std::optional<std::string>& account,
+    platform::SharedCredentialsCompletion completion) {
+  std::lock_guard lock(mutex_);
+  CredentialAnswer answer;
+  if (nextCredentialAnswer) {
+    answer = *std::exchange(nextCredentialAnswer, std::nullopt);
+  } else {
+    platform::Array found;
+    for (const auto& [where, password] : credentials_) {
+      if ((domain && where.first != *domain) || (account && where.second != *account)) continue;
+      found.emplace_back(
+          platform::Dictionary{{std::string(platform::sec::kSecAttrServer), where.first},
+                               {std::string(platform::sec::kSecAttrAccount), where.second},
+                               {std::string(platform::sec::kSecSharedPassword), password}});
+    }
+    if (found.empty())
+      answer.error = platform::Error{"NSOSStatusErrorDomain", platform::errSecItemNotFound, {}};
+    else
+      answer.credentials = std::move(found);
+  }
+  completions_.emplace_back([answer = std::move(answer), completion = std::move(completion)] {
+    completion(answer.credentials, answer.error);
+  });
+}
+
+void InMemoryKeychain::secAddSharedWebCredential(const std::string& domain,
+                                                 const std::string& account,
+                                                 const std::optional<std::string>& password,
+                                                 platform::SharedCredentialCompletion completion) {
+  std::lock_guard lock(mutex_);
+  credentialWrites.push_back({domain, account, password});
+  auto error = std::exchange(nextCredentialWriteError, std::nullopt);
+  if (!error && password) credentials_[{domain, account}] = *password;
+  if (!error && !password) credentials_.erase({domain, account});
+  completions_.emplace_back(
+      [error = std::move(error), completion = std::move(completion)] { completion(error); });
+}
+
 std::size_t InMemoryKeychain::size() const {
   std::lock_guard lock(mutex_);
   return items_.size();

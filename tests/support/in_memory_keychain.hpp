@@ -1,7 +1,9 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/keychain_services.hpp"
@@ -10,9 +12,22 @@
 namespace quorin::testing {
 
 // The keychain in memory, with the same query semantics as the one on disk. A test can
-// make the next call of a kind fail with a given code.
+// make the next call of a kind fail with a given code, and script what the shared web
+// credential calls answer; those answer on a thread of their own.
 class InMemoryKeychain final : public platform::KeychainServices {
  public:
+  struct CredentialAnswer {
+    std::optional<platform::Array> credentials;
+    std::optional<platform::Error> error;
+  };
+  struct CredentialWrite {
+    std::string domain;
+    std::string account;
+    std::optional<std::string> password;
+  };
+
+  ~InMemoryKeychain() override;
+
   platform::OSStatus secItemCopyMatching(const platform::Dictionary& query,
                                          std::optional<platform::Value>* result) override;
   platform::OSStatus secItemAdd(const platform::Dictionary& attributes) override;
@@ -22,6 +37,22 @@ class InMemoryKeychain final : public platform::KeychainServices {
   std::shared_ptr<const platform::AccessControl> secAccessControlCreateWithFlags(
       std::string_view protection, std::uint64_t flags,
       std::optional<platform::Error>* error) override;
+  void secRequestSharedWebCredential(const std::optional<std::string>& domain,
+                                     const std::optional<std::string>& account,
+                                     platform::SharedCredentialsCompletion completion) override;
+  void secAddSharedWebCredential(const std::string& domain, const std::string& account,
+                                 const std::optional<std::string>& password,
+                                 platform::SharedCredentialCompletion completion) override;
+  std::string secCreateSharedWebCredentialPassword() override { return generatedPassword; }
+
+  // Waits until every completion so far has run.
+  void waitForCompletions();
+  // What the next request answers, in place of the credentials written so far.
+  std::optional<CredentialAnswer> nextCredentialAnswer;
+  // What the next write answers; it then writes nothing.
+  std::optional<platform::Error> nextCredentialWriteError;
+  std::vector<CredentialWrite> credentialWrites;
+  std::string generatedPassword = "abc-DEF-123-ghi";
 
   // The next add answers `status` without storing anything (for races and faults).
   void failNextAdd(platform::OSStatus status) { nextAddFailure_ = status; }
@@ -39,6 +70,8 @@ class InMemoryKeychain final : public platform::KeychainServices {
   double clock_ = 1'700'000'000;
   std::optional<platform::OSStatus> nextAddFailure_;
   std::function<void()> beforeNextAdd_;
+  std::map<std::pair<std::string, std::string>, std::string> credentials_;
+  std::vector<std::thread> completions_;
 };
 
 }  // namespace quorin::testing

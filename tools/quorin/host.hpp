@@ -32,10 +32,17 @@ int printLookup(const std::string& key, const std::optional<std::string>& value,
                 std::string_view place);
 
 struct KeychainRequest {
-  std::string action;  // get, set, remove, clear or list
+  std::string action;  // get, set, remove, clear, list, shared or generate-password
   std::string service;
   std::string key;
   std::string value;
+};
+
+struct SharedCredentialRequest {
+  std::string action;  // get, set or remove
+  std::string server;
+  std::optional<std::string> account;
+  std::string password;
 };
 
 struct CloudRequest {
@@ -48,6 +55,7 @@ struct CloudRequest {
 int runInfo(const GlobalOptions& options, const std::vector<std::string>& schemes);
 int runEvents(const GlobalOptions& options);
 int runKeychain(const GlobalOptions& options, const KeychainRequest& request);
+int runSharedCredential(const GlobalOptions& options, const SharedCredentialRequest& request);
 int runCloud(const GlobalOptions& options, const CloudRequest& request);
 // Collects the legacy data, prints what was written, and erases it all with `clear`.
 int runMigrate(const GlobalOptions& options, bool clear);

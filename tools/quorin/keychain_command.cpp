@@ -48,6 +48,14 @@ int run(const keychain::Keychain& keychain, const KeychainRequest& request, bool
 
 int runKeychain(const GlobalOptions& options, const KeychainRequest& request) {
   Host host(options);
+  if (request.action == "generate-password") {
+    auto password = keychain::Keychain::generatePassword(*host.platform);
+    if (options.json)
+      printJson(platform::Dictionary{{"password", password}});
+    else
+      std::cout << password << "\n";
+    return 0;
+  }
   if (auto problem = host.platform->keychain().problem()) {
     std::cerr << "quorin: keychain unusable: " << *problem << "\n";
     return 2;

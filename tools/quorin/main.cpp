@@ -52,6 +52,26 @@ int main(int argc, char** argv) {
       ->required();
   action("clear", "Remove every item of the service");
   action("list", "Print every key and value of the service");
+  action("generate-password", "Print a new password of the platform's shape (xxx-xxx-xxx-xxx)");
+
+  SharedCredentialRequest shared;
+  auto* sharedCommand = action("shared", "Read and write the shared web credentials of a server");
+  sharedCommand->require_subcommand(1);
+  auto sharedAction = [&](const char* name, const char* help, bool needsAccount) {
+    auto* command = sharedCommand->add_subcommand(name, help);
+    command->callback([&shared, name] { shared.action = name; });
+    command->add_option("--server", shared.server, "The web site, such as https://example.com")
+        ->required();
+    auto* account = command->add_option("--account", shared.account, "The account");
+    if (needsAccount) account->required();
+    return command;
+  };
+  sharedAction("get", "Print the account and password (exit status 1 when there is none)", false);
+  sharedAction("set", "Keep PASSWORD for the account", true)
+      ->add_option("PASSWORD", shared.password, "The password")
+      ->required();
+  sharedAction("remove", "Delete the account's credential (exit status 1 when there is none)",
+               true);
 
   CloudRequest cloud;
   auto* cloudCommand = app.add_subcommand(
@@ -87,6 +107,7 @@ int main(int argc, char** argv) {
 
   if (info->parsed()) return runInfo(options, schemes);
   if (events->parsed()) return runEvents(options);
+  if (sharedCommand->parsed()) return runSharedCredential(options, shared);
   if (keychainCommand->parsed()) return runKeychain(options, keychain);
   if (cloudCommand->parsed()) return runCloud(options, cloud);
   if (migrate->parsed()) return runMigrate(options, clear);

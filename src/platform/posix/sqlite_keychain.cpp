@@ -57,6 +57,16 @@ CREATE TABLE items (
 CREATE INDEX items_by_account ON items (class, acct, svce);
 )sql";
 
+// Added after the first databases were made: created in those too, on open.
+constexpr const char* kSharedCredentialsSchema = R"sql(
+CREATE TABLE IF NOT EXISTS shared_credentials (
+  domain TEXT NOT NULL,
+  account TEXT NOT NULL,
+  password TEXT NOT NULL,
+  PRIMARY KEY (domain, account)
+);
+)sql";
+
 constexpr std::string_view kItemColumns =
     "id, class, sync, agrp, acct, svce, srvr, ptcl, atyp, port, path, sdmn, pdmn, labl, "
     "accc_protection, accc_flags, cdat, mdat, data, extra";
@@ -140,6 +150,10 @@ bool readItem(sqlite3_stmt* statement, StoredItem& item) {
 SqliteKeychain::SqliteKeychain(std::filesystem::path database) : path_(std::move(database)) {}
 
 SqliteKeychain::~SqliteKeychain() {
+  {
+    std::unique_lock lock(jobsMutex_);
+    jobsDone_.wait(lock, [this] { return runningJobs_ == 0; });
+  }
   statements_.clear();
   if (db_) sqlite3_close(db_);
 }
@@ -200,6 +214,8 @@ OSStatus SqliteKeychain::createSchema() {
       problem_ = path_.string() + " is a database of another kind or version; it is left as it is";
       return errSecInvalidKeychain;
     }
+    if (code == SQLITE_OK)
+      code = sqlite3_exec(db_, kSharedCredentialsSchema, nullptr, nullptr, nullptr);
     return statusOf(code);
   });
 }

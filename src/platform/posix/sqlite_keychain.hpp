@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -29,6 +30,14 @@ class SqliteKeychain final : public KeychainServices {
   OSStatus secItemDelete(const Dictionary& query) override;
   std::shared_ptr<const AccessControl> secAccessControlCreateWithFlags(
       std::string_view protection, std::uint64_t flags, std::optional<Error>* error) override;
+  // Shared web credentials live in the same database and answer on a worker thread.
+  void secRequestSharedWebCredential(const std::optional<std::string>& domain,
+                                     const std::optional<std::string>& account,
+                                     SharedCredentialsCompletion completion) override;
+  void secAddSharedWebCredential(const std::string& domain, const std::string& account,
+                                 const std::optional<std::string>& password,
+                                 SharedCredentialCompletion completion) override;
+  std::string secCreateSharedWebCredentialPassword() override;
 
   // Why the database cannot be used, or none; opens it when it is not open yet.
   std::optional<std::string> problem();
@@ -48,6 +57,12 @@ class SqliteKeychain final : public KeychainServices {
   OSStatus changeMatching(const Dictionary& query, bool wholeItems,
                           const std::function<OSStatus(std::vector<StoredItem>&)>& change);
   OSStatus statusOf(int sqliteCode);
+  OSStatus selectCredentials(const std::optional<std::string>& domain,
+                             const std::optional<std::string>& account, Array& credentials);
+  OSStatus storeCredential(const std::string& domain, const std::string& account,
+                           const std::optional<std::string>& password);
+  // Runs `job` on a worker; the keychain outlives every job it started.
+  void runDetached(std::function<void()> job);
 
   std::filesystem::path path_;
   std::mutex mutex_;
@@ -55,6 +70,9 @@ class SqliteKeychain final : public KeychainServices {
   std::optional<OSStatus> openFailure_;
   std::string problem_;
   std::unordered_map<std::string, std::unique_ptr<SqliteStatement>> statements_;
+  std::mutex jobsMutex_;
+  std::condition_variable jobsDone_;
+  int runningJobs_ = 0;
 };
 
 }  // namespace quorin::platform::posix
