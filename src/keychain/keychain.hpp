@@ -156,6 +156,8 @@ class Keychain {
   std::vector<platform::Dictionary> rawItems() const;
   // The server's host; none (after param's diagnostic line) when it has no host.
   std::optional<std::string> sharedCredentialDomain() const;
+  void writeSharedPassword(const std::optional<std::string>& password, const std::string& account,
+                           CompletionCallback completion) const;
   platform::KeychainServices& services() const { return platform_->keychainServices(); }
 
   std::shared_ptr<platform::Platform> platform_;

@@ -85,22 +85,22 @@ void Keychain::getSharedPassword(const std::string& account, PasswordCallback co
 
 void Keychain::setSharedPassword(const std::string& password, const std::string& account,
                                  CompletionCallback completion) const {
-  auto domain = sharedCredentialDomain();
-  if (!domain) return completion(Status::param);
-  services().secAddSharedWebCredential(
-      *domain, account, password,
-      [completion = std::move(completion)](std::optional<platform::Error> report) {
-        if (report) return completion(std::move(*report));
-        completion(std::nullopt);
-      });
+  writeSharedPassword(password, account, std::move(completion));
 }
 
 void Keychain::removeSharedPassword(const std::string& account,
                                     CompletionCallback completion) const {
+  writeSharedPassword(std::nullopt, account, std::move(completion));
+}
+
+// An absent password asks the platform to delete the credential.
+void Keychain::writeSharedPassword(const std::optional<std::string>& password,
+                                   const std::string& account,
+                                   CompletionCallback completion) const {
   auto domain = sharedCredentialDomain();
   if (!domain) return completion(Status::param);
   services().secAddSharedWebCredential(
-      *domain, account, std::nullopt,
+      *domain, account, password,
       [completion = std::move(completion)](std::optional<platform::Error> report) {
         if (report) return completion(std::move(*report));
         completion(std::nullopt);

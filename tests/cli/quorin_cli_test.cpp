@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "support/password_shape.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace {
@@ -29,16 +30,6 @@ Run run(const std::string& command) {
     output.append(buffer.data(), got);
   int status = ::pclose(pipe.release());
   return {status, output};
-}
-
-// Four groups of three letters and digits joined by "-".
-bool hasPasswordShape(const std::string& text) {
-  if (text.size() != 15) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    bool ok = i % 4 == 3 ? text[i] == '-' : std::isalnum(static_cast<unsigned char>(text[i])) != 0;
-    if (!ok) return false;
-  }
-  return true;
 }
 
 // A device in `root`: its own container, and the cloud account that every device there shares.
@@ -153,7 +144,8 @@ TEST(QuorinCliTest, SharedWebCredentialsAndGeneratedPasswords) {
   ASSERT_EQ(generated.status, 0);
   ASSERT_FALSE(generated.output.empty());
   EXPECT_EQ(generated.output.back(), '\n');
-  EXPECT_TRUE(hasPasswordShape(generated.output.substr(0, generated.output.size() - 1)))
+  EXPECT_TRUE(
+      quorin::testing::hasPasswordShape(generated.output.substr(0, generated.output.size() - 1)))
       << generated.output;
 }
 

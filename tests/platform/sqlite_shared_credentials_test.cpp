@@ -9,6 +9,7 @@
 
 #include "platform/posix/shared_password.hpp"
 #include "platform/posix/sqlite_keychain.hpp"
+#include "support/password_shape.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace quorin::platform::posix {
@@ -19,16 +20,6 @@ struct Answer {
   std::optional<Error> error;
   std::thread::id thread;
 };
-
-// Four groups of three letters and digits joined by "-".
-bool hasPasswordShape(const std::string& text) {
-  if (text.size() != 15) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    bool ok = i % 4 == 3 ? text[i] == '-' : std::isalnum(static_cast<unsigned char>(text[i])) != 0;
-    if (!ok) return false;
-  }
-  return true;
-}
 
 class SqliteSharedCredentialsTest : public ::testing::Test {
  protected:
@@ -142,7 +133,7 @@ TEST(SharedPasswordTest, GeneratedPasswordsHaveThePlatformsShapeAndDoNotRepeat) 
   std::set<std::string> seen;
   for (int i = 0; i < 10'000; ++i) {
     auto password = generateSharedPassword();
-    ASSERT_TRUE(hasPasswordShape(password)) << password;
+    ASSERT_TRUE(quorin::testing::hasPasswordShape(password)) << password;
     ASSERT_TRUE(std::any_of(password.begin(), password.end(), ::isdigit)) << password;
     ASSERT_TRUE(std::any_of(password.begin(), password.end(), ::isupper)) << password;
     seen.insert(password);
