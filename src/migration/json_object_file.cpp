@@ -15,7 +15,6 @@ bool ensureDirectory(platform::FileManager& files, const std::filesystem::path& 
 
 bool writeOutputFile(platform::FileManager& files, const std::filesystem::path& directory,
                      std::string_view name, std::string_view bytes) {
-  if (!ensureDirectory(files, directory)) return false;
   auto writer = files.createFile(directory / name);
   return writer && writer->append(bytes) && writer->commit();
 }
@@ -23,8 +22,6 @@ bool writeOutputFile(platform::FileManager& files, const std::filesystem::path& 
 JsonObjectFile::JsonObjectFile(platform::FileManager& files, std::filesystem::path directory,
                                std::string name)
     : files_(files), directory_(std::move(directory)), name_(std::move(name)) {}
-
-JsonObjectFile::~JsonObjectFile() = default;
 
 bool JsonObjectFile::open() {
   if (writer_ || failed_) return !failed_;

@@ -17,14 +17,12 @@ namespace quorin::migration {
 class JsonObjectFile {
  public:
   JsonObjectFile(platform::FileManager& files, std::filesystem::path directory, std::string name);
-  ~JsonObjectFile();
 
   // False, and nothing added, when the value has no JSON form.
   bool add(std::string_view name, const platform::Value& value);
   // A value already known to be JSON, in the pieces an outline cut it into; `compact` when
   // it has no white space to take out.
   void addText(std::string_view name, const std::vector<std::string_view>& pieces, bool compact);
-  bool empty() const { return count_ == 0; }
   // False when nothing was published: no member, or a failure on the way.
   bool commit();
 
@@ -42,8 +40,8 @@ class JsonObjectFile {
   bool failed_ = false;
 };
 
-// Ensures the directory (when nothing is at its path), then writes `bytes` as its file
-// `name` in one piece. False when anything fails.
+// Writes `bytes` as the file `name` of the directory, which must exist, in one piece. False
+// when anything fails.
 bool writeOutputFile(platform::FileManager& files, const std::filesystem::path& directory,
                      std::string_view name, std::string_view bytes);
 // Creates the directory and its parents when nothing is at its path.

@@ -1,5 +1,3 @@
-#include <cmath>
-
 #include "keychain/no_throw.hpp"
 #include "migration/decoding_error.hpp"
 #include "migration/json_object_file.hpp"
