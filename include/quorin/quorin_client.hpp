@@ -34,9 +34,13 @@ using QRNCloudValueCallback =
     std::function<void(const std::string& key, const std::optional<std::string>& value)>;
 using QRNLifecycleCallback = std::function<void()>;
 
-// One argument or result of perform(); std::monostate stands for nil.
-using QRNValue = std::variant<std::monostate, bool, std::string, QRNCloudValueCallback,
-                              QRNLifecycleCallback, std::shared_ptr<quorin::QuorinClient>>;
+class QRNQuorinClient;
+
+// One argument or result of perform(); std::monostate stands for nil. A facade pointer is
+// only ever a result: "init" answers the facade it set up again.
+using QRNValue =
+    std::variant<std::monostate, bool, std::string, QRNCloudValueCallback, QRNLifecycleCallback,
+                 std::shared_ptr<quorin::QuorinClient>, QRNQuorinClient*>;
 
 enum class QRNPerformStatus {
   ok,
@@ -117,7 +121,9 @@ class QRN_EXPORT QRNQuorinClient {
   void setSwiftClient(std::shared_ptr<quorin::QuorinClient> client);
 
   // Calls the method named by its selector, such as "deviceModel" or
-  // "setOnApplicationEnterForeground:", with `arguments` in order.
+  // "setOnApplicationEnterForeground:", with `arguments` in order. "init" replaces the client
+  // with a new one, set up on the facade's platform, as constructing the facade does; the old
+  // client is released without being disposed.
   QRNPerformResult perform(std::string_view selector, std::span<const QRNValue> arguments = {});
   QRNPerformResult perform(std::string_view selector, std::initializer_list<QRNValue> arguments) {
     return perform(selector, std::span<const QRNValue>(arguments.begin(), arguments.size()));
@@ -126,5 +132,9 @@ class QRN_EXPORT QRNQuorinClient {
   static std::span<const std::string_view> selectors();
 
  private:
+  // Sets up a new client on platform_ and makes it the facade's.
+  void init();
+
+  std::shared_ptr<quorin::platform::Platform> platform_;
   std::shared_ptr<quorin::QuorinClient> client_;
 };

@@ -1,23 +1,20 @@
 #include "client/quorin_client.hpp"
 #include "quorin/quorin_client.hpp"
 
-namespace {
-
 using quorin::QuorinClient;
-
-std::shared_ptr<QuorinClient> makeSetUpClient(
-    std::shared_ptr<quorin::platform::Platform> platform) {
-  auto client = std::make_shared<QuorinClient>(std::move(platform));
-  client->setup();
-  return client;
-}
-
-}  // namespace
 
 QRNQuorinClient::QRNQuorinClient() : QRNQuorinClient(quorin::platform::defaultPlatform()) {}
 
 QRNQuorinClient::QRNQuorinClient(std::shared_ptr<quorin::platform::Platform> platform)
-    : client_(makeSetUpClient(std::move(platform))) {}
+    : platform_(std::move(platform)) {
+  init();
+}
+
+void QRNQuorinClient::init() {
+  auto client = std::make_shared<QuorinClient>(platform_);
+  client->setup();
+  client_ = std::move(client);
+}
 
 QRNQuorinClient::~QRNQuorinClient() = default;
 

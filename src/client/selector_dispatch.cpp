@@ -58,6 +58,11 @@ QRNPerformResult refusal(std::string message) {
   return {QRNPerformStatus::wrongArguments, {}, std::move(message)};
 }
 
+QRNPerformResult arityRefusal(std::string_view selector, std::size_t count, std::size_t given) {
+  return refusal(std::string(selector) + " takes " + std::to_string(count) +
+                 " argument(s), not " + std::to_string(given));
+}
+
 // Checks the arguments against the method's parameters, then calls it.
 template <auto method>
 QRNPerformResult call(QRNQuorinClient& client, std::string_view selector, Arguments arguments) {
@@ -65,10 +70,7 @@ QRNPerformResult call(QRNQuorinClient& client, std::string_view selector, Argume
   using Parameters = typename Traits::Parameters;
   constexpr std::size_t count = std::tuple_size_v<Parameters>;
   return [&]<std::size_t... I>(std::index_sequence<I...>)->QRNPerformResult {
-    if (arguments.size() != count) {
-      return refusal(std::string(selector) + " takes " + std::to_string(count) +
-                     " argument(s), not " + std::to_string(arguments.size()));
-    }
+    if (arguments.size() != count) return arityRefusal(selector, count, arguments.size());
     std::string problem;
     [[maybe_unused]] auto check = [&]<typename T>(std::size_t index) {
       if (accepts<T>(arguments[index])) return true;
@@ -95,7 +97,9 @@ struct SelectorEntry {
   QRNPerformResult (*call)(QRNQuorinClient&, std::string_view, Arguments);
 };
 
-// In the order of the facade's method table.
+constexpr std::string_view kInit = "init";
+
+// In the order of the facade's method table, after "init", which perform() answers itself.
 constexpr std::array kSelectorTable{
     SelectorEntry{"dispose", call<&QRNQuorinClient::dispose>},
     SelectorEntry{"setOnCloudStoreValueFetched:",
@@ -148,14 +152,19 @@ constexpr std::array kSelectorTable{
 };
 
 constexpr auto kSelectorNames = [] {
-  std::array<std::string_view, kSelectorTable.size()> names{};
-  for (std::size_t i = 0; i < names.size(); ++i) names[i] = kSelectorTable[i].selector;
+  std::array<std::string_view, kSelectorTable.size() + 1> names{kInit};
+  for (std::size_t i = 0; i < kSelectorTable.size(); ++i) names[i + 1] = kSelectorTable[i].selector;
   return names;
 }();
 
 }  // namespace
 
 QRNPerformResult QRNQuorinClient::perform(std::string_view selector, Arguments arguments) {
+  if (selector == kInit) {
+    if (!arguments.empty()) return arityRefusal(kInit, 0, arguments.size());
+    init();
+    return {QRNPerformStatus::ok, QRNValue(this), {}};
+  }
   for (const auto& entry : kSelectorTable) {
     if (entry.selector == selector) return entry.call(*this, selector, arguments);
   }

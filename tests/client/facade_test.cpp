@@ -34,6 +34,34 @@ TEST_F(FacadeTest, InitHasAlreadySetUpTheClient) {
   EXPECT_EQ(calls, 1);
 }
 
+TEST_F(FacadeTest, PerformInitSetsUpANewClientAndAnswersTheFacade) {
+  int oldCalls = 0;
+  facade.setOnApplicationWillResignActive([&] { ++oldCalls; });
+  auto old = facade.swiftClient();
+  std::weak_ptr<QuorinClient> released = old;
+  old.reset();
+
+  auto result = perform("init");
+  ASSERT_TRUE(result.ok());
+  EXPECT_EQ(std::get<QRNQuorinClient*>(result.value), &facade);
+  EXPECT_TRUE(released.expired()) << "the old client is released";
+  EXPECT_FALSE(facade.onApplicationWillResignActive()) << "the new client starts without callbacks";
+
+  int newCalls = 0;
+  facade.setOnApplicationWillResignActive([&] { ++newCalls; });
+  platform->postLifecycle(platform::kWillResignActiveNotification);
+  EXPECT_EQ(oldCalls, 0);
+  EXPECT_EQ(newCalls, 1) << "the new client is set up";
+
+  std::vector<std::string> fetched;
+  facade.setOnCloudStoreValueFetched(
+      [&](const std::string& key, const auto& value) { fetched.push_back(key + "=" + *value); });
+  facade.setValueToCloudStore("v", "k");
+  facade.fetchValueFromCloudStoreForKey("k");
+  EXPECT_EQ(fetched, std::vector<std::string>{"k=v"});
+  EXPECT_EQ(perform("init", {true}).message, "init takes 0 argument(s), not 1");
+}
+
 TEST_F(FacadeTest, CallbackGettersReturnWhatTheClientHolds) {
   EXPECT_FALSE(facade.onApplicationEnterForeground());
   int calls = 0;
@@ -195,7 +223,7 @@ TEST_F(FacadeTest, SelectorArityFollowsTheColons) {
     EXPECT_EQ(result.message, std::string(selector) + " takes " + std::to_string(colons) +
                                   " argument(s), not " + std::to_string(colons + 1));
   }
-  EXPECT_EQ(unique.size(), 33u);
+  EXPECT_EQ(unique.size(), 34u);
 }
 
 }  // namespace
