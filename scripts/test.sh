@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds every preset and runs all tests: the default build, ASan+UBSan, TSan, then each
-# fuzz target for a bounded time. Fails on the first failing step.
+# Builds every preset and runs all tests: the default build (and the example hosts against
+# its staged install), ASan+UBSan, TSan, then each fuzz target for a bounded time. Fails on
+# the first failing step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -12,6 +13,10 @@ for preset in default asan tsan; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   ctest --preset "$preset" --output-on-failure
+  if [[ "$preset" == default ]]; then
+    echo "== staged install and example hosts"
+    scripts/check-install.sh build/default
+  fi
 done
 
 echo "== fuzz (${fuzz_seconds}s a target)"

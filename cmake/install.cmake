@@ -1,0 +1,28 @@
+# `cmake --install` puts the shared library, the public headers, the quorin host, a CMake package
+# (find_package(QuorinNative) gives QuorinNative::QuorinNative) and a pkg-config file in place.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(QRN_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/QuorinNative)
+
+install(TARGETS QuorinNative EXPORT QuorinNativeTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(TARGETS quorin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/quorin
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(EXPORT QuorinNativeTargets NAMESPACE QuorinNative:: DESTINATION ${QRN_CMAKE_DIR})
+
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/QuorinNativeConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/QuorinNativeConfig.cmake INSTALL_DESTINATION ${QRN_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/QuorinNativeConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/QuorinNativeConfig.cmake
+  ${PROJECT_BINARY_DIR}/QuorinNativeConfigVersion.cmake DESTINATION ${QRN_CMAKE_DIR})
+
+# The pkg-config file finds the prefix from its own place, so a staged install works as well.
+file(RELATIVE_PATH QRN_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" QRN_PC_TO_PREFIX ${QRN_PC_TO_PREFIX})
+configure_file(${CMAKE_CURRENT_LIST_DIR}/quorin-native.pc.in
+  ${PROJECT_BINARY_DIR}/quorin-native.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/quorin-native.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
