@@ -1,7 +1,9 @@
-// Storefront reads under contention, and the cost of selector dispatch over a direct call.
+// Storefront reads under contention, and the cost of selector dispatch and of the C interface
+// over a direct call.
 #include <benchmark/benchmark.h>
 
 #include "client/quorin_client.hpp"
+#include "quorin/quorin.h"
 #include "support/in_memory_platform.hpp"
 
 namespace {
@@ -52,6 +54,39 @@ void BM_PerformIsApplicationInstalled(benchmark::State& state) {
     benchmark::DoNotOptimize(facade.perform("isApplicationInstalledForScheme:", arguments));
 }
 BENCHMARK(BM_PerformIsApplicationInstalled);
+
+// A C facade on the fixture's platform.
+qrn_client* cClient() {
+  static qrn_client* client = [] {
+    quorin::platform::setDefaultPlatform(fixture().platform);
+    return qrn_client_create();
+  }();
+  return client;
+}
+
+void BM_CIsTablet(benchmark::State& state) {
+  auto* client = cClient();
+  for (auto _ : state) benchmark::DoNotOptimize(qrn_client_is_tablet(client));
+}
+BENCHMARK(BM_CIsTablet);
+
+void BM_CStoreCountry(benchmark::State& state) {
+  auto* client = cClient();
+  for (auto _ : state) {
+    char* country = qrn_client_store_country(client);
+    benchmark::DoNotOptimize(country);
+    qrn_string_free(country);
+  }
+}
+BENCHMARK(BM_CStoreCountry);
+
+void BM_CIsApplicationInstalled(benchmark::State& state) {
+  auto* client = cClient();
+  for (auto _ : state)
+    benchmark::DoNotOptimize(
+        qrn_client_is_application_installed_for_scheme(client, "fb://profile"));
+}
+BENCHMARK(BM_CIsApplicationInstalled);
 
 }  // namespace
 
