@@ -64,8 +64,10 @@ bool qrn_post_application_event(qrn_application_event event) {
   auto device = name ? defaultDevice() : nullptr;
   if (!device) return false;
   try {
-    device->mainLoop().async([device, name = std::string(*name)] {
-      device->notificationCenter().post({name, &device->application(), std::nullopt});
+    // Weakly: the task waits in the device's own loop, which must not keep the device alive.
+    device->mainLoop().async([weak = std::weak_ptr(device), name = std::string(*name)] {
+      if (auto posting = weak.lock())
+        posting->notificationCenter().post({name, &posting->application(), std::nullopt});
     });
     return true;
   } catch (...) {
