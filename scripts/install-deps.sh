@@ -7,6 +7,7 @@ packages=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libplist-dev libsimdjson-dev libsqlite3-dev
+  libsodium-dev libsecret-1-dev gnome-keyring dbus
 )
 
 missing=()

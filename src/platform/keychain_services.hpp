@@ -20,6 +20,11 @@ inline constexpr OSStatus errSecDuplicateItem = -25299;
 inline constexpr OSStatus errSecItemNotFound = -25300;
 inline constexpr OSStatus errSecInteractionNotAllowed = -25308;
 inline constexpr OSStatus errSecInvalidKeychain = -25295;
+inline constexpr OSStatus errSecNotAvailable = -25291;
+inline constexpr OSStatus errSecAuthFailed = -25293;
+inline constexpr OSStatus errSecDecode = -26275;
+inline constexpr OSStatus errSecUnimplemented = -4;
+inline constexpr OSStatus errSecIO = -36;
 
 // The keys and string values of keychain dictionaries.
 namespace sec {

@@ -82,24 +82,6 @@ TEST_F(SqliteSharedCredentialsTest, CredentialsByDomainAndAccount) {
             (Array{record("example.com", "ann", "two")}));
 }
 
-TEST_F(SqliteSharedCredentialsTest, ADatabaseFromBeforeSharedCredentialsGainsTheirTable) {
-  Dictionary item{{std::string(sec::kSecClass), std::string(sec::kSecClassGenericPassword)},
-                  {std::string(sec::kSecAttrService), "svc"},
-                  {std::string(sec::kSecAttrAccount), "k"},
-                  {std::string(sec::kSecValueData), Data{'v'}}};
-  ASSERT_EQ(keychain->secItemAdd(item), errSecSuccess);
-  keychain.reset();
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(database().c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "DROP TABLE shared_credentials", nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
-
-  keychain = std::make_unique<SqliteKeychain>(database());
-  EXPECT_EQ(write("example.com", "ann", "p"), std::nullopt);
-  EXPECT_EQ(keychain->secItemCopyMatching(item, nullptr), errSecSuccess) << "the items stay";
-}
-
 TEST_F(SqliteSharedCredentialsTest, EachCompletionRunsOnceOffTheCallersThread) {
   constexpr int kThreads = 4;
   constexpr int kCalls = 50;

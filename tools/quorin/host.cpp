@@ -10,7 +10,8 @@ Host::Host(const GlobalOptions& options)
     : platform(std::make_shared<platform::posix::PosixPlatform>(
           platform::posix::PosixPlatformOptions{.container = options.container,
                                                 .infoPlist = options.infoPlist,
-                                                .cloudAccount = options.cloudAccount})) {
+                                                .cloudAccount = options.cloudAccount,
+                                                .keychainKey = options.keychainKey})) {
   if (const auto& problem = platform->profileProblem()) std::cerr << "quorin: " << *problem << "\n";
   platform::setDefaultPlatform(platform);
   client = std::make_unique<QRNQuorinClient>();

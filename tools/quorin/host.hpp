@@ -13,6 +13,7 @@ struct GlobalOptions {
   std::filesystem::path container;
   std::optional<std::filesystem::path> infoPlist;
   std::optional<std::filesystem::path> cloudAccount;
+  platform::posix::KeychainKeyOptions keychainKey;
   bool json = false;
 };
 
@@ -32,7 +33,8 @@ int printLookup(const std::string& key, const std::optional<std::string>& value,
                 std::string_view place);
 
 struct KeychainRequest {
-  std::string action;  // get, set, remove, clear, list, shared or generate-password
+  // get, set, remove, clear, list, shared, generate-password, status or rotate-key
+  std::string action;
   std::string service;
   std::string key;
   std::string value;

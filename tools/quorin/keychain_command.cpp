@@ -44,6 +44,31 @@ int run(const keychain::Keychain& keychain, const KeychainRequest& request, bool
   return 0;
 }
 
+int status(platform::posix::SqliteKeychain& store, bool json) {
+  auto state = store.keyState();
+  if (!state) return 2;
+  if (json) {
+    printJson(platform::Dictionary{
+        {"store", state->store}, {"keyId", state->keyId}, {"items", state->items}});
+  } else {
+    std::cout << "store " << state->store << "\nkey " << state->keyId << "\nitems "
+              << state->items << "\n";
+  }
+  return 0;
+}
+
+int rotateKey(platform::posix::SqliteKeychain& store, bool json) {
+  platform::OSStatus code = store.rotateKey();
+  if (code != platform::errSecSuccess) {
+    std::string why = code == platform::errSecUnimplemented ? "its store cannot make a new key"
+                      : code == platform::errSecDecode      ? "a value does not open under it"
+                                                            : "result code " + std::to_string(code);
+    std::cerr << "quorin: the keychain key was not changed: " << why << "\n";
+    return 2;
+  }
+  return status(store, json);
+}
+
 }  // namespace
 
 int runKeychain(const GlobalOptions& options, const KeychainRequest& request) {
@@ -60,6 +85,8 @@ int runKeychain(const GlobalOptions& options, const KeychainRequest& request) {
     std::cerr << "quorin: keychain unusable: " << *problem << "\n";
     return 2;
   }
+  if (request.action == "status") return status(host.platform->keychain(), options.json);
+  if (request.action == "rotate-key") return rotateKey(host.platform->keychain(), options.json);
   auto keychain = keychain::Keychain::withService(host.platform, request.service);
   try {
     return run(*keychain, request, options.json);

@@ -18,6 +18,11 @@ int main(int argc, char** argv) {
   app.add_option("--cloud-account", cloudAccount, "The cloud account directory that devices share")
       ->capture_default_str();
   app.add_flag("--json", options.json, "Print JSON instead of text");
+  std::string keyStore;
+  app.add_option("--key-store", keyStore,
+                 "Where the keychain's sealing key is kept: secret-service or key-file "
+                 "(default: the Secret Service when reachable, else the key file)")
+      ->check(CLI::IsMember({"secret-service", "key-file"}));
 
   std::vector<std::string> schemes;
   auto* info = app.add_subcommand("info", "Print every device and environment fact");
@@ -53,6 +58,8 @@ int main(int argc, char** argv) {
   action("clear", "Remove every item of the service");
   action("list", "Print every key and value of the service");
   action("generate-password", "Print a new password of the platform's shape (xxx-xxx-xxx-xxx)");
+  action("status", "Print where the sealing key is kept, its identifier and the item count");
+  action("rotate-key", "Seal every value under a new key from the same store");
 
   SharedCredentialRequest shared;
   auto* sharedCommand = action("shared", "Read and write the shared web credentials of a server");
@@ -104,6 +111,7 @@ int main(int argc, char** argv) {
   options.container = container;
   options.cloudAccount = cloudAccount;
   if (!infoPlist.empty()) options.infoPlist = infoPlist;
+  if (!keyStore.empty()) options.keychainKey.store = keyStore;
 
   if (info->parsed()) return runInfo(options, schemes);
   if (events->parsed()) return runEvents(options);

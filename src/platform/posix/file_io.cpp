@@ -119,6 +119,12 @@ bool writeFileAtomically(const std::filesystem::path& path, std::string_view byt
   return file.append(bytes) && file.commit();
 }
 
+bool renameDurably(const std::filesystem::path& from, const std::filesystem::path& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return false;
+  syncDirectory(to.parent_path());
+  return true;
+}
+
 bool makeDirectories(const std::filesystem::path& path, mode_t mode) {
   std::error_code error;
   if (std::filesystem::is_directory(path, error)) return true;

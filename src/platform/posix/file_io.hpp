@@ -49,6 +49,9 @@ class AtomicFile final : public FileWriter {
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode,
                          WriteMode writeMode = WriteMode::replace);
 
+// Renames `from` over `to` and flushes their directory; false when the rename failed.
+bool renameDurably(const std::filesystem::path& from, const std::filesystem::path& to);
+
 // Creates the directory and its missing parents with `mode`; true when it exists afterwards.
 bool makeDirectories(const std::filesystem::path& path, mode_t mode);
 

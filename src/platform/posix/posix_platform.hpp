@@ -29,6 +29,8 @@ struct PosixPlatformOptions {
   // The directory the device's cloud key-value store syncs through; the default is shared
   // by every container of the user.
   std::optional<std::filesystem::path> cloudAccount = std::nullopt;
+  // Where the key that seals the keychain comes from.
+  KeychainKeyOptions keychainKey = {};
 };
 
 // `$XDG_DATA_HOME/quorin/containers/default`, or under `~/.local/share` without it.

@@ -91,9 +91,7 @@ int openPrivateDatabase(const std::filesystem::path& path, sqlite3*& db, std::st
   return code;
 }
 
-namespace {
-
-int singleInteger(sqlite3* db, const char* sql, int& result) {
+int sqliteInteger(sqlite3* db, const char* sql, int& result) {
   sqlite3_stmt* raw = nullptr;
   int code = sqlite3_prepare_v2(db, sql, -1, &raw, nullptr);
   if (code == SQLITE_OK) {
@@ -104,15 +102,13 @@ int singleInteger(sqlite3* db, const char* sql, int& result) {
   return code == SQLITE_ROW || code == SQLITE_DONE ? finalized : code;
 }
 
-}  // namespace
-
 int prepareSchema(sqlite3* db, const char* schema, int version, bool& foreign) {
   foreign = false;
   int existing = -1;
-  int code = singleInteger(db, "PRAGMA user_version", existing);
+  int code = sqliteInteger(db, "PRAGMA user_version", existing);
   if (code != SQLITE_OK || existing == version) return code;
   int tables = -1;
-  code = singleInteger(db, "SELECT count(*) FROM sqlite_master", tables);
+  code = sqliteInteger(db, "SELECT count(*) FROM sqlite_master", tables);
   if (code != SQLITE_OK) return code;
   if (existing != 0 || tables != 0) {
     foreign = true;

@@ -47,6 +47,9 @@ std::string sqliteColumnText(sqlite3_stmt* statement, int index);
 // and `problem` says why.
 int openPrivateDatabase(const std::filesystem::path& path, sqlite3*& db, std::string& problem);
 
+// The first column of the first row of `sql`, into `result`.
+int sqliteInteger(sqlite3* db, const char* sql, int& result);
+
 // Creates `schema` in an empty database and marks it as `version`; a database of `version`
 // is left as it is. Sets `foreign` for a database of another kind or version. Runs inside
 // the caller's transaction.

@@ -13,11 +13,8 @@
 namespace quorin::platform::posix {
 namespace {
 
-constexpr int kSchemaVersion = 1;
-constexpr OSStatus errSecIO = -36;
 constexpr OSStatus errSecDiskFull = -34;
 constexpr OSStatus errSecReadOnly = -25292;
-constexpr OSStatus errSecNotAvailable = -25291;
 constexpr OSStatus errSecDatabaseLocked = -67869;
 
 // Attributes kept in columns of their own, so queries can select on them. Their keys are
@@ -40,7 +37,7 @@ constexpr std::array<Column, 11> kColumns{{
     {sec::kSecAttrLabel, false},
 }};
 
-constexpr const char* kSchema = R"sql(
+constexpr const char* kItemsSchema = R"sql(
 CREATE TABLE items (
   id INTEGER PRIMARY KEY,
   identity BLOB NOT NULL UNIQUE,
@@ -57,19 +54,10 @@ CREATE TABLE items (
 CREATE INDEX items_by_account ON items (class, acct, svce);
 )sql";
 
-// Added after the first databases were made: created in those too, on open.
-constexpr const char* kSharedCredentialsSchema = R"sql(
-CREATE TABLE IF NOT EXISTS shared_credentials (
-  domain TEXT NOT NULL,
-  account TEXT NOT NULL,
-  password TEXT NOT NULL,
-  PRIMARY KEY (domain, account)
-);
-)sql";
-
 constexpr std::string_view kItemColumns =
     "id, class, sync, agrp, acct, svce, srvr, ptcl, atyp, port, path, sdmn, pdmn, labl, "
-    "accc_protection, accc_flags, cdat, mdat, data, extra";
+    "accc_protection, accc_flags, cdat, mdat, data, extra, identity";
+constexpr int kIdentityColumn = 20;
 
 // Switching a new file to WAL needs it alone, and SQLite answers BUSY there without waiting
 // on the busy handler, so a process that opens it while another creates it tries again.
@@ -147,7 +135,8 @@ bool readItem(sqlite3_stmt* statement, StoredItem& item) {
 
 }  // namespace
 
-SqliteKeychain::SqliteKeychain(std::filesystem::path database) : path_(std::move(database)) {}
+SqliteKeychain::SqliteKeychain(std::filesystem::path database, KeychainKeyOptions keyOptions)
+    : path_(std::move(database)), keyOptions_(std::move(keyOptions)) {}
 
 SqliteKeychain::~SqliteKeychain() {
   {
@@ -198,26 +187,12 @@ OSStatus SqliteKeychain::ensureOpen() {
 
 OSStatus SqliteKeychain::openDatabase() {
   int code = openPrivateDatabase(path_, db_, problem_);
-  if (code == SQLITE_OK) {
-    code = enableWriteAheadLog(db_);
-    if (code != SQLITE_OK) problem_ = path_.string() + ": " + sqlite3_errmsg(db_);
-  }
+  if (code == SQLITE_OK) code = enableWriteAheadLog(db_);
+  // Removed and replaced values are overwritten with zeros, not left in free pages.
+  if (code == SQLITE_OK) code = sqlite3_exec(db_, "PRAGMA secure_delete=ON", nullptr, nullptr, nullptr);
+  if (code != SQLITE_OK && db_) problem_ = path_.string() + ": " + sqlite3_errmsg(db_);
   if (code != SQLITE_OK) return statusOf(code);
   return createSchema();
-}
-
-OSStatus SqliteKeychain::createSchema() {
-  return transaction([&]() -> OSStatus {
-    bool foreign = false;
-    int code = prepareSchema(db_, kSchema, kSchemaVersion, foreign);
-    if (foreign) {
-      problem_ = path_.string() + " is a database of another kind or version; it is left as it is";
-      return errSecInvalidKeychain;
-    }
-    if (code == SQLITE_OK)
-      code = sqlite3_exec(db_, kSharedCredentialsSchema, nullptr, nullptr, nullptr);
-    return statusOf(code);
-  });
 }
 
 std::optional<std::string> SqliteKeychain::problem() {
@@ -245,7 +220,7 @@ SqliteStatement& SqliteKeychain::prepare(const std::string& sql) {
   return *slot;
 }
 
-OSStatus SqliteKeychain::select(const KeychainQuery& query, bool wholeItems,
+OSStatus SqliteKeychain::select(const KeychainQuery& query, bool wholeItems, bool openValues,
                                 std::vector<StoredItem>& items) {
   Selection selection;
   selection.parameters.push_back(query.itemClass);
@@ -265,7 +240,7 @@ OSStatus SqliteKeychain::select(const KeychainQuery& query, bool wholeItems,
   selection.needsFilter |= query.persistentRef.has_value();
   wholeItems |= selection.needsFilter || query.returnAttributes;
   selection.sql = "SELECT " +
-                  std::string(wholeItems ? kItemColumns : "id, class, data, accc_protection") +
+                  std::string(wholeItems ? kItemColumns : "id, class, data, accc_protection, identity") +
                   " FROM items" + where + " ORDER BY id" +
                   (query.limitAll || selection.needsFilter ? "" : " LIMIT 1");
 
@@ -286,6 +261,12 @@ OSStatus SqliteKeychain::select(const KeychainQuery& query, bool wholeItems,
       item.data = sqliteColumnBlob(statement.get(), 2);
       if (sqlite3_column_type(statement.get(), 3) != SQLITE_NULL)
         item.attributes[std::string(sec::kSecAttrAccessControl)] = Value(true);
+    }
+    if (openValues) {
+      auto identity = sqliteColumnText(statement.get(), wholeItems ? kIdentityColumn : 4);
+      auto opened = sealer_->open(item.data, identity);
+      if (!opened) return errSecDecode;
+      item.data = std::move(*opened);
     }
     items.push_back(std::move(item));
     if (!query.limitAll) return errSecSuccess;
@@ -359,7 +340,7 @@ OSStatus SqliteKeychain::insert(const StoredItem& item) {
   statement.bind(16, row->flags);
   statement.bind(17, dateOf(item, sec::kSecAttrCreationDate));
   statement.bind(18, dateOf(item, sec::kSecAttrModificationDate));
-  statement.bind(19, item.data);
+  statement.bind(19, sealer_->seal(item.data, identity));
   statement.bind(20, row->extra);
   // A new item gets the next id; an updated one keeps its own, so listings keep their order.
   statement.bind(21, item.id > 0 ? Value(item.id) : Value());
@@ -382,7 +363,8 @@ OSStatus SqliteKeychain::secItemCopyMatching(const Dictionary& query,
   std::lock_guard lock(mutex_);
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
   std::vector<StoredItem> items;
-  if (OSStatus status = select(parsed, false, items); status != errSecSuccess) return status;
+  if (OSStatus status = select(parsed, false, parsed.returnData, items); status != errSecSuccess)
+    return status;
   if (items.empty()) return errSecItemNotFound;
   if (parsed.authenticationUIFail) {
     for (const auto& item : items)
@@ -402,7 +384,7 @@ OSStatus SqliteKeychain::secItemAdd(const Dictionary& attributes) {
 }
 
 OSStatus SqliteKeychain::changeMatching(
-    const Dictionary& query, bool wholeItems,
+    const Dictionary& query, bool wholeItems, bool openValues,
     const std::function<OSStatus(std::vector<StoredItem>&)>& change) {
   KeychainQuery parsed;
   if (OSStatus status = parseQuery(query, parsed); status != errSecSuccess) return status;
@@ -411,14 +393,15 @@ OSStatus SqliteKeychain::changeMatching(
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
   return transaction([&]() -> OSStatus {
     std::vector<StoredItem> items;
-    if (OSStatus status = select(parsed, wholeItems, items); status != errSecSuccess) return status;
+    if (OSStatus status = select(parsed, wholeItems, openValues, items); status != errSecSuccess)
+      return status;
     if (items.empty()) return errSecItemNotFound;
     return change(items);
   });
 }
 
 OSStatus SqliteKeychain::secItemUpdate(const Dictionary& query, const Dictionary& attributes) {
-  return changeMatching(query, true, [&](std::vector<StoredItem>& items) -> OSStatus {
+  return changeMatching(query, true, true, [&](std::vector<StoredItem>& items) -> OSStatus {
     double time = now();
     for (auto& item : items) {
       if (OSStatus status = applyUpdate(attributes, time, item); status != errSecSuccess)
@@ -433,7 +416,7 @@ OSStatus SqliteKeychain::secItemUpdate(const Dictionary& query, const Dictionary
 }
 
 OSStatus SqliteKeychain::secItemDelete(const Dictionary& query) {
-  return changeMatching(query, false, [&](std::vector<StoredItem>& items) -> OSStatus {
+  return changeMatching(query, false, false, [&](std::vector<StoredItem>& items) -> OSStatus {
     for (const auto& item : items) {
       if (OSStatus status = erase(item.id); status != errSecSuccess) return status;
     }

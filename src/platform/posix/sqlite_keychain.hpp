@@ -11,17 +11,31 @@
 #include <vector>
 
 #include "platform/keychain_services.hpp"
+#include "platform/posix/keychain_key_store.hpp"
 #include "platform/posix/keychain_query.hpp"
 #include "platform/posix/sqlite_database.hpp"
 
 namespace quorin::platform::posix {
 
+// What a shared credential's sealed password is bound to.
+std::string credentialAssociatedData(std::string_view domain, std::string_view account);
+
+// What a sealed keychain says of itself; never the key.
+struct KeychainKeyState {
+  std::string store;
+  std::string keyId;
+  std::int64_t items = 0;
+};
+
 // The keychain in one SQLite database (mode 0600, WAL, one transaction per call, a busy
-// timeout so that several processes share it). Opened on first use; a file that is not a
-// keychain database makes every call fail with errSecInvalidKeychain and is left as it is.
+// timeout so that several processes share it). Values are sealed under a key from a
+// KeychainKeyStore; the database records which store and key, and a database of the earlier,
+// unsealed kind is sealed in place on first open. Opened on first use; a file that is not a
+// keychain database makes every call fail with errSecInvalidKeychain, and a missing or wrong
+// key with errSecAuthFailed, and either is left as it is.
 class SqliteKeychain final : public KeychainServices {
  public:
-  explicit SqliteKeychain(std::filesystem::path database);
+  explicit SqliteKeychain(std::filesystem::path database, KeychainKeyOptions keyOptions = {});
   ~SqliteKeychain() override;
 
   OSStatus secItemCopyMatching(const Dictionary& query, std::optional<Value>* result) override;
@@ -41,6 +55,11 @@ class SqliteKeychain final : public KeychainServices {
 
   // Why the database cannot be used, or none; opens it when it is not open yet.
   std::optional<std::string> problem();
+  // The store, key and item count; none when the database cannot be opened.
+  std::optional<KeychainKeyState> keyState();
+  // Seals every value under a new key from the same store, in one transaction; until it
+  // commits, the old key keeps working.
+  OSStatus rotateKey();
 
  private:
   struct Selection;
@@ -48,13 +67,23 @@ class SqliteKeychain final : public KeychainServices {
   OSStatus ensureOpen();
   OSStatus openDatabase();
   OSStatus createSchema();
+  // Finds the key the database records; nothing is written.
+  OSStatus openSealed();
+  // Seals an empty or unsealed database under a key from the first usable store.
+  OSStatus sealDatabase();
+  OSStatus chooseKey(std::unique_ptr<KeychainKeyStore>& store, KeychainKey& key, bool& created);
+  // Seals every item and credential again: opened with `from` (none: they are unsealed) and
+  // sealed with `to`.
+  OSStatus resealAll(const ValueSealer* from, const ValueSealer& to);
   SqliteStatement& prepare(const std::string& sql);
-  OSStatus select(const KeychainQuery& query, bool wholeItems, std::vector<StoredItem>& items);
+  // With `openValues`, items come with their values opened; errSecDecode when one fails to.
+  OSStatus select(const KeychainQuery& query, bool wholeItems, bool openValues,
+                  std::vector<StoredItem>& items);
   OSStatus insert(const StoredItem& item);
   OSStatus erase(std::int64_t id);
   OSStatus transaction(const std::function<OSStatus()>& body);
   // Runs `change` on the items `query` selects, in one transaction; none is errSecItemNotFound.
-  OSStatus changeMatching(const Dictionary& query, bool wholeItems,
+  OSStatus changeMatching(const Dictionary& query, bool wholeItems, bool openValues,
                           const std::function<OSStatus(std::vector<StoredItem>&)>& change);
   OSStatus statusOf(int sqliteCode);
   OSStatus selectCredentials(const std::optional<std::string>& domain,
@@ -65,7 +94,10 @@ class SqliteKeychain final : public KeychainServices {
   void runDetached(std::function<void()> job);
 
   std::filesystem::path path_;
+  KeychainKeyOptions keyOptions_;
   std::mutex mutex_;
+  std::unique_ptr<KeychainKeyStore> keyStore_;
+  std::unique_ptr<ValueSealer> sealer_;
   sqlite3* db_ = nullptr;
   std::optional<OSStatus> openFailure_;
   std::string problem_;

@@ -51,10 +51,15 @@ OSStatus SqliteKeychain::selectCredentials(const std::optional<std::string>& dom
   SqliteStatement::Run run(statement);
   int code = SQLITE_OK;
   while ((code = run.step()) == SQLITE_ROW) {
+    auto server = sqliteColumnText(statement.get(), 0);
+    auto user = sqliteColumnText(statement.get(), 1);
+    auto password = sealer_->open(sqliteColumnBlob(statement.get(), 2),
+                                  credentialAssociatedData(server, user));
+    if (!password) return errSecDecode;
     credentials.emplace_back(Dictionary{
-        {std::string(sec::kSecAttrServer), sqliteColumnText(statement.get(), 0)},
-        {std::string(sec::kSecAttrAccount), sqliteColumnText(statement.get(), 1)},
-        {std::string(sec::kSecSharedPassword), sqliteColumnText(statement.get(), 2)},
+        {std::string(sec::kSecAttrServer), std::move(server)},
+        {std::string(sec::kSecAttrAccount), std::move(user)},
+        {std::string(sec::kSecSharedPassword), std::string(password->begin(), password->end())},
     });
   }
   if (code != SQLITE_DONE) return statusOf(code);
@@ -70,7 +75,10 @@ OSStatus SqliteKeychain::storeCredential(const std::string& domain, const std::s
   if (statement.prepareCode() != SQLITE_OK) return statusOf(statement.prepareCode());
   statement.bind(1, Value(domain));
   statement.bind(2, Value(account));
-  if (password) statement.bind(3, Value(*password));
+  if (password) {
+    Data bytes(password->begin(), password->end());
+    statement.bind(3, sealer_->seal(bytes, credentialAssociatedData(domain, account)));
+  }
   SqliteStatement::Run run(statement);
   int code = run.step();
   if (code != SQLITE_DONE) return statusOf(code);
