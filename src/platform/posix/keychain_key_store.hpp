@@ -18,9 +18,9 @@ inline constexpr std::string_view kKeyFileKeyStore = "key-file";
 // What the host says about the key that seals its keychain.
 struct KeychainKeyOptions {
   // A key from the host's own key store; it implies the "host" store.
-  std::optional<KeychainKey> hostKey;
+  std::optional<KeychainKey> hostKey = std::nullopt;
   // The store to use, one of the names above; none tries host, Secret Service, key file.
-  std::optional<std::string> store;
+  std::optional<std::string> store = std::nullopt;
 };
 
 // Where a container's keychain key is kept. A store holds the current key and, while a new key

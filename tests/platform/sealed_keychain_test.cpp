@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <fstream>
+#include <future>
+#include <iterator>
+
+#include "platform/posix/file_io.hpp"
+#include "platform/posix/sqlite_keychain.hpp"
+#include "support/temporary_directory.hpp"
+#include "support/unsealed_keychain.hpp"
+
+namespace quorin::platform::posix {
+namespace {
+
+std::string bytesOf(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+Dictionary item(const std::string& account) {
+  return {{std::string(sec::kSecClass), std::string(sec::kSecClassGenericPassword)},
+          {std::string(sec::kSecAttrService), "svc"},
+          {std::string(sec::kSecAttrAccount), account}};
+}
+
+Dictionary withValue(Dictionary query, const std::string& value) {
+  query[std::string(sec::kSecValueData)] = Data(value.begin(), value.end());
+  return query;
+}
+
+class SealedKeychainTest : public ::testing::Test {
+ protected:
+  std::filesystem::path keychains() const { return directory.path() / "Library" / "Keychains"; }
+  std::filesystem::path database() const { return keychains() / "keychain.db"; }
+  std::filesystem::path keyFile() const { return keychains() / "keychain.key"; }
+
+  std::unique_ptr<SqliteKeychain> open(KeychainKeyOptions options = {.store = "key-file"}) {
+    return std::make_unique<SqliteKeychain>(database(), std::move(options));
+  }
+
+  // The value of `account`, or the result code of the read.
+  static std::variant<OSStatus, std::string> read(SqliteKeychain& keychain,
+                                                  const std::string& account) {
+    auto query = item(account);
+    query[std::string(sec::kSecReturnData)] = true;
+    std::optional<Value> result;
+    OSStatus status = keychain.secItemCopyMatching(query, &result);
+    if (status != errSecSuccess) return status;
+    const auto* data = result->get<Data>();
+    return std::string(data->begin(), data->end());
+  }
+
+  // Every file of the database: the main file, its log and a rollback journal if any.
+  std::string everyDatabaseByte() const {
+    return bytesOf(database()) + bytesOf(database().string() + "-wal") +
+           bytesOf(database().string() + "-journal");
+  }
+
+  testing::TemporaryDirectory directory;
+};
+
+TEST_F(SealedKeychainTest, NoSetValueReachesTheDatabaseFiles) {
+  auto keychain = open();
+  std::vector<std::string> values;
+  for (int i = 0; i < 300; ++i) values.push_back("secret-" + std::to_string(i) + "-QZX");
+  for (int i = 0; i < 300; ++i)
+    ASSERT_EQ(keychain->secItemAdd(withValue(item("a" + std::to_string(i)), values[i])),
+              errSecSuccess);
+  for (int i = 0; i < 100; ++i) {
+    values.push_back("replacement-" + std::to_string(i) + "-QZX");
+    ASSERT_EQ(keychain->secItemUpdate(item("a" + std::to_string(i)), withValue({}, values.back())),
+              errSecSuccess);
+  }
+  for (int i = 100; i < 200; ++i)
+    ASSERT_EQ(keychain->secItemDelete(item("a" + std::to_string(i))), errSecSuccess);
+  std::promise<std::optional<Error>> written;
+  keychain->secAddSharedWebCredential("example.com", "ann", "shared-password-QZX",
+                                      [&](auto error) { written.set_value(error); });
+  ASSERT_EQ(written.get_future().get(), std::nullopt);
+  values.push_back("shared-password-QZX");
+
+  EXPECT_EQ(read(*keychain, "a0"), (std::variant<OSStatus, std::string>("replacement-0-QZX")));
+  EXPECT_EQ(read(*keychain, "a250"), (std::variant<OSStatus, std::string>("secret-250-QZX")));
+  auto bytes = everyDatabaseByte();
+  ASSERT_GT(bytes.size(), 0u);
+  for (const auto& value : values) EXPECT_EQ(bytes.find(value), std::string::npos) << value;
+  keychain.reset();
+  bytes = everyDatabaseByte();
+  for (const auto& value : values) EXPECT_EQ(bytes.find(value), std::string::npos) << value;
+}
+
+TEST_F(SealedKeychainTest, ACiphertextMovedToAnotherRowDoesNotOpen) {
+  auto keychain = open();
+  ASSERT_EQ(keychain->secItemAdd(withValue(item("one"), "first")), errSecSuccess);
+  ASSERT_EQ(keychain->secItemAdd(withValue(item("two"), "second")), errSecSuccess);
+  keychain.reset();
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(database().c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TEMP TABLE saved AS SELECT acct, data FROM items; UPDATE items "
+                         "SET data = (SELECT data FROM saved WHERE saved.acct <> items.acct)",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+
+  keychain = open();
+  EXPECT_EQ(read(*keychain, "one"), (std::variant<OSStatus, std::string>(errSecDecode)));
+  EXPECT_EQ(read(*keychain, "two"), (std::variant<OSStatus, std::string>(errSecDecode)));
+  EXPECT_EQ(keychain->secItemDelete(item("one")), errSecSuccess) << "a bad value can be removed";
+}
+
+TEST_F(SealedKeychainTest, AMissingOrWrongKeyFailsAndLeavesTheDatabaseAlone) {
+  auto keychain = open();
+  ASSERT_EQ(keychain->secItemAdd(withValue(item("k"), "v")), errSecSuccess);
+  keychain.reset();
+  auto before = bytesOf(database());
+  auto key = bytesOf(keyFile());
+
+  std::filesystem::remove(keyFile());
+  keychain = open();
+  EXPECT_EQ(read(*keychain, "k"), (std::variant<OSStatus, std::string>(errSecAuthFailed)));
+  EXPECT_EQ(keychain->secItemAdd(withValue(item("new"), "v")), errSecAuthFailed);
+  EXPECT_NE(keychain->problem().value_or("").find("has no such key"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(keyFile())) << "no key is made for a sealed database";
+  keychain.reset();
+  EXPECT_EQ(bytesOf(database()), before);
+
+  ASSERT_TRUE(writeFileAtomically(keyFile(), keyToHex(randomKeychainKey()) + "\n", 0600));
+  keychain = open();
+  EXPECT_EQ(read(*keychain, "k"), (std::variant<OSStatus, std::string>(errSecAuthFailed)));
+  keychain = open({.hostKey = randomKeychainKey()});
+  EXPECT_EQ(read(*keychain, "k"), (std::variant<OSStatus, std::string>(errSecAuthFailed)))
+      << "a host key does not open a database sealed with the key file";
+  keychain.reset();
+  EXPECT_EQ(bytesOf(database()), before);
+
+  ASSERT_TRUE(writeFileAtomically(keyFile(), key, 0600));
+  keychain = open();
+  EXPECT_EQ(read(*keychain, "k"), (std::variant<OSStatus, std::string>("v")));
+}
+
+TEST_F(SealedKeychainTest, AHostKeyOpensOnlyItsOwnDatabase) {
+  auto hostKey = randomKeychainKey();
+  auto keychain = open({.hostKey = hostKey});
+  ASSERT_EQ(keychain->secItemAdd(withValue(item("k"), "v")), errSecSuccess);
+  EXPECT_EQ(keychain->keyState()->store, "host");
+  EXPECT_EQ(keychain->rotateKey(), errSecUnimplemented);
+  keychain.reset();
+  EXPECT_FALSE(std::filesystem::exists(keyFile()));
+
+  keychain = open({.hostKey = randomKeychainKey()});
+  EXPECT_EQ(read(*keychain, "k"), (std::variant<OSStatus, std::string>(errSecAuthFailed)));
+  keychain = open();
+  EXPECT_EQ(read(*keychain, "k"), (std::variant<OSStatus, std::string>(errSecAuthFailed)));
+  keychain = open({.hostKey = hostKey});
+  EXPECT_EQ(read(*keychain, "k"), (std::variant<OSStatus, std::string>("v")));
+}
+
+TEST_F(SealedKeychainTest, WithoutASessionBusTheKeyFileIsChosen) {
+  ASSERT_EQ(std::getenv("DBUS_SESSION_BUS_ADDRESS")
+                ? std::string(std::getenv("DBUS_SESSION_BUS_ADDRESS"))
+                : "",
+            "")
+      << "the tests run without a session bus";
+  auto keychain = open({});
+  ASSERT_EQ(keychain->secItemAdd(withValue(item("k"), "v")), errSecSuccess);
+  EXPECT_EQ(keychain->keyState()->store, "key-file");
+  EXPECT_EQ(std::filesystem::status(keyFile()).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  keychain = open({.store = "secret-service"});
+  EXPECT_EQ(read(*keychain, "k"), (std::variant<OSStatus, std::string>(errSecAuthFailed)))
+      << "a store that was asked for but is not the database's";
+}
+
+TEST_F(SealedKeychainTest, AnUnsealedDatabaseIsSealedInPlace) {
+  testing::writeUnsealedKeychain(database(), {{"k1", "plain-one-QZX"}, {"k2", "plain-two-QZX"}},
+                                 {{"example.com", "ann", "plain-shared-QZX"}});
+  auto keychain = open();
+  EXPECT_EQ(read(*keychain, "k1"), (std::variant<OSStatus, std::string>("plain-one-QZX")));
+  EXPECT_EQ(read(*keychain, "k2"), (std::variant<OSStatus, std::string>("plain-two-QZX")));
+  std::promise<std::optional<Array>> credentials;
+  keychain->secRequestSharedWebCredential("example.com", "ann",
+                                          [&](auto found, auto) { credentials.set_value(found); });
+  auto found = credentials.get_future().get();
+  ASSERT_TRUE(found && found->size() == 1);
+  EXPECT_EQ(
+      *(*found)[0].get<Dictionary>()->at(std::string(sec::kSecSharedPassword)).get<std::string>(),
+      "plain-shared-QZX");
+  EXPECT_EQ(keychain->keyState()->items, 2);
+  auto bytes = everyDatabaseByte();
+  for (auto value : {"plain-one-QZX", "plain-two-QZX", "plain-shared-QZX"})
+    EXPECT_EQ(bytes.find(value), std::string::npos) << value;
+}
+
+TEST_F(SealedKeychainTest, RotationResealsEverythingAndACrashLeavesAWorkingKey) {
+  auto keychain = open();
+  for (int i = 0; i < 20; ++i)
+    ASSERT_EQ(
+        keychain->secItemAdd(withValue(item("k" + std::to_string(i)), "v" + std::to_string(i))),
+        errSecSuccess);
+  auto oldId = keychain->keyState()->keyId;
+  auto oldKey = bytesOf(keyFile());
+
+  // Cut off before the commit: a pending key is left, and the old one still opens the database.
+  ASSERT_TRUE(makeKeyFileStore(database())->create());
+  keychain = open();
+  EXPECT_EQ(read(*keychain, "k3"), (std::variant<OSStatus, std::string>("v3")));
+  EXPECT_EQ(keychain->keyState()->keyId, oldId);
+
+  ASSERT_EQ(keychain->rotateKey(), errSecSuccess);
+  auto newId = keychain->keyState()->keyId;
+  EXPECT_NE(newId, oldId);
+  EXPECT_EQ(read(*keychain, "k19"), (std::variant<OSStatus, std::string>("v19")));
+  EXPECT_NE(bytesOf(keyFile()), oldKey);
+  EXPECT_FALSE(std::filesystem::exists(keychains() / "keychain.key.pending"));
+  keychain.reset();
+
+  // Cut off after the commit, before the new key replaced the old: the new key is found.
+  std::filesystem::rename(keyFile(), keychains() / "keychain.key.pending");
+  ASSERT_TRUE(writeFileAtomically(keyFile(), oldKey, 0600));
+  keychain = open();
+  EXPECT_EQ(read(*keychain, "k0"), (std::variant<OSStatus, std::string>("v0")));
+  EXPECT_EQ(keychain->keyState()->keyId, newId);
+  EXPECT_FALSE(std::filesystem::exists(keychains() / "keychain.key.pending"));
+  EXPECT_NE(bytesOf(keyFile()), oldKey);
+}
+
+}  // namespace
+}  // namespace quorin::platform::posix
