@@ -153,6 +153,11 @@ QRN_EXPORT void qrn_swift_client_free(qrn_swift_client* swift_client);
  * container or account. */
 QRN_EXPORT bool qrn_use_container(const char* container, const char* cloud_account);
 
+/* For hosts with a key store of their own: the 32-byte key that seals the keychain of devices
+ * chosen afterwards, instead of a key the library keeps in the Secret Service or a key file.
+ * Answers false, changing nothing, for a NULL key or a length other than 32. */
+QRN_EXPORT bool qrn_use_keychain_key(const unsigned char* key, size_t length);
+
 typedef enum qrn_application_event {
   QRN_APPLICATION_WILL_ENTER_FOREGROUND,
   QRN_APPLICATION_DID_ENTER_BACKGROUND,

@@ -10,6 +10,7 @@
 // plain fields: set them before the events they are for, not while those events are being
 // delivered. Nothing here throws.
 
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -63,6 +64,11 @@ class QRN_EXPORT QRNQuorinClient {
   explicit QRNQuorinClient(std::shared_ptr<quorin::platform::Platform> platform);
   // Releases the client without disposing it: pending events then reach nobody.
   ~QRNQuorinClient();
+
+  // For hosts with a key store of their own: the 32-byte key that seals the keychain of
+  // facades made afterwards on the default platform, instead of a key the library keeps in
+  // the Secret Service or a key file. False, changing nothing, for a key of another length.
+  static bool useKeychainKey(std::span<const std::uint8_t> key);
 
   QRNQuorinClient(const QRNQuorinClient&) = delete;
   QRNQuorinClient& operator=(const QRNQuorinClient&) = delete;

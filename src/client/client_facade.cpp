@@ -18,6 +18,10 @@ void QRNQuorinClient::init() {
 
 QRNQuorinClient::~QRNQuorinClient() = default;
 
+bool QRNQuorinClient::useKeychainKey(std::span<const std::uint8_t> key) {
+  return quorin::platform::setDefaultKeychainKey(key);
+}
+
 namespace {
 
 // Like a message to nil, a call without a client has no effect and answers nil, false or "".

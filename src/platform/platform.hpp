@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <span>
 
 #include "platform/ad_support.hpp"
 #include "platform/application.hpp"
@@ -47,5 +49,8 @@ class Platform {
 // unless the host installed another first.
 std::shared_ptr<Platform> defaultPlatform();
 void setDefaultPlatform(std::shared_ptr<Platform> platform);
+// A 32-byte key, from a host with a key store of its own, that seals the keychain of default
+// platforms made from now on. False, changing nothing, for a key of another length.
+bool setDefaultKeychainKey(std::span<const std::uint8_t> key);
 
 }  // namespace quorin::platform

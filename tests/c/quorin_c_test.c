@@ -142,6 +142,9 @@ static void test_null_handles(void) {
   CHECK(!qrn_use_container(NULL, NULL));
   CHECK(!qrn_use_container("/tmp/\xff", NULL));
   CHECK(!qrn_post_application_event((qrn_application_event)42));
+  unsigned char key[32] = {0};
+  CHECK(!qrn_use_keychain_key(NULL, 32));
+  CHECK(!qrn_use_keychain_key(key, 31));
 }
 
 static void test_device_facts(void) {
@@ -365,6 +368,27 @@ static void test_migration_of_the_example_container(void) {
   qrn_client_free(client);
 }
 
+/* Last of all: the host's key stays the process's default from here on. */
+static void test_a_host_key_seals_the_keychain(void) {
+  unsigned char key[32];
+  for (size_t i = 0; i < sizeof key; ++i) key[i] = (unsigned char)(i * 7 + 1);
+  CHECK(qrn_use_keychain_key(key, sizeof key));
+  char container[300];
+  use_container("host-key", container, sizeof container);
+  qrn_client* client = qrn_client_create();
+  qrn_client_set_string_value_in_keychain(client, "sealed", "token");
+  CHECK_STRING(qrn_client_get_string_value_in_keychain_for_key(client, "token"), "sealed");
+  CHECK(!file_exists(container, "Library/Keychains/keychain.key"));
+  qrn_client_free(client);
+
+  key[0] ^= 1;
+  CHECK(qrn_use_keychain_key(key, sizeof key));
+  CHECK(qrn_use_container(container, cloud));
+  client = qrn_client_create();
+  CHECK_STRING(qrn_client_get_string_value_in_keychain_for_key(client, "token"), NULL);
+  qrn_client_free(client);
+}
+
 typedef struct {
   const char* name;
   void (*run)(void);
@@ -380,6 +404,7 @@ static const test_case tests[] = {
     {"lifecycle", test_lifecycle_callbacks_run_on_the_main_loop},
     {"shared_client", test_a_client_handed_to_another_facade},
     {"migration", test_migration_of_the_example_container},
+    {"host_key", test_a_host_key_seals_the_keychain},
 };
 
 int main(int argc, char** argv) {

@@ -50,13 +50,19 @@ extern "C" {
 bool qrn_use_container(const char* container, const char* cloud_account) {
   if (!isText(container) || (cloud_account && !isText(cloud_account))) return false;
   try {
-    quorin::platform::posix::PosixPlatformOptions options{.container = container};
+    quorin::platform::posix::PosixPlatformOptions options{
+        .container = container,
+        .keychainKey = quorin::platform::posix::defaultKeychainKeyOptions()};
     if (cloud_account) options.cloudAccount = cloud_account;
     quorin::platform::setDefaultPlatform(std::make_shared<PosixPlatform>(std::move(options)));
     return true;
   } catch (...) {
     return false;
   }
+}
+
+bool qrn_use_keychain_key(const unsigned char* key, size_t length) {
+  return key && quorin::platform::setDefaultKeychainKey({key, length});
 }
 
 bool qrn_post_application_event(qrn_application_event event) {

@@ -40,8 +40,7 @@ PosixPlatform::PosixPlatform(PosixPlatformOptions options)
       locale_(processInfo_.environment()),
       application_(processInfo_.environment()),
       paymentQueue_(loaded_.profile.storefront),
-      keychain_(options_.container / "Library" / "Keychains" / "keychain.db",
-                options_.keychainKey),
+      keychain_(options_.container / "Library" / "Keychains" / "keychain.db", options_.keychainKey),
       cloudAccount_(std::make_shared<CloudAccountSelection>(
           options_.cloudAccount.value_or(defaultCloudAccountPath()))),
       standardDefaults_(PlistUserDefaults::open(preferences(), standardSuiteName(bundle_))) {}
@@ -64,13 +63,6 @@ std::optional<std::string> PosixPlatform::cloudProblem() const {
   return CloudAccountDatabase(directory).problem();
 }
 
-std::shared_ptr<Platform> makeDefaultPlatform() {
-  return std::make_shared<PosixPlatform>(PosixPlatformOptions{.container = defaultContainerPath()});
-}
-
-}  // namespace quorin::platform::posix
-
-namespace quorin::platform {
 namespace {
 
 std::mutex& defaultMutex() {
@@ -81,19 +73,48 @@ std::shared_ptr<Platform>& defaultSlot() {
   static std::shared_ptr<Platform> slot;
   return slot;
 }
+std::optional<KeychainKey>& defaultKeySlot() {
+  static std::optional<KeychainKey> key;
+  return key;
+}
 
 }  // namespace
+
+KeychainKeyOptions defaultKeychainKeyOptions() {
+  std::lock_guard lock(defaultMutex());
+  return {.hostKey = defaultKeySlot()};
+}
+
+}  // namespace quorin::platform::posix
+
+namespace quorin::platform {
+
+using posix::defaultMutex;
+using posix::defaultSlot;
 
 std::shared_ptr<Platform> defaultPlatform() {
   std::lock_guard lock(defaultMutex());
   auto& slot = defaultSlot();
-  if (!slot) slot = posix::makeDefaultPlatform();
+  if (!slot) {
+    slot = std::make_shared<posix::PosixPlatform>(
+        posix::PosixPlatformOptions{.container = posix::defaultContainerPath(),
+                                    .keychainKey = {.hostKey = posix::defaultKeySlot()}});
+  }
   return slot;
 }
 
 void setDefaultPlatform(std::shared_ptr<Platform> platform) {
   std::lock_guard lock(defaultMutex());
   defaultSlot() = std::move(platform);
+}
+
+bool setDefaultKeychainKey(std::span<const std::uint8_t> key) {
+  posix::KeychainKey copy;
+  if (key.size() != copy.size()) return false;
+  std::copy(key.begin(), key.end(), copy.begin());
+  std::lock_guard lock(defaultMutex());
+  posix::defaultKeySlot() = copy;
+  return true;
 }
 
 }  // namespace quorin::platform

@@ -37,6 +37,8 @@ struct PosixPlatformOptions {
 std::filesystem::path defaultContainerPath();
 // `$XDG_DATA_HOME/quorin/cloud/default`, or under `~/.local/share` without it.
 std::filesystem::path defaultCloudAccountPath();
+// What the host set with setDefaultKeychainKey(), for the default platforms.
+KeychainKeyOptions defaultKeychainKeyOptions();
 
 // A device on this machine: a container directory, the process's environment and the
 // machine's own uname. The host drives the main run loop.
