@@ -59,8 +59,8 @@ QRNPerformResult refusal(std::string message) {
 }
 
 QRNPerformResult arityRefusal(std::string_view selector, std::size_t count, std::size_t given) {
-  return refusal(std::string(selector) + " takes " + std::to_string(count) +
-                 " argument(s), not " + std::to_string(given));
+  return refusal(std::string(selector) + " takes " + std::to_string(count) + " argument(s), not " +
+                 std::to_string(given));
 }
 
 // Checks the arguments against the method's parameters, then calls it.

@@ -1,6 +1,6 @@
 // The in-place sealing of an unsealed keychain, killed at random points by SIGKILL.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>

@@ -51,8 +51,8 @@ int status(platform::posix::SqliteKeychain& store, bool json) {
     printJson(platform::Dictionary{
         {"store", state->store}, {"keyId", state->keyId}, {"items", state->items}});
   } else {
-    std::cout << "store " << state->store << "\nkey " << state->keyId << "\nitems "
-              << state->items << "\n";
+    std::cout << "store " << state->store << "\nkey " << state->keyId << "\nitems " << state->items
+              << "\n";
   }
   return 0;
 }

@@ -11,16 +11,22 @@ namespace {
 // Items of this schema hold one container's keychain keys as hexadecimal text. "state" is
 // "current" for the key the database is sealed with, "pending" for one being brought in.
 const SecretSchema* keySchema() {
-  static const SecretSchema schema = {
-      "com.vendexa.iossdk.KeychainKey",
-      SECRET_SCHEMA_NONE,
-      {
-          {"container", SECRET_SCHEMA_ATTRIBUTE_STRING},
-          {"key-id", SECRET_SCHEMA_ATTRIBUTE_STRING},
-          {"state", SECRET_SCHEMA_ATTRIBUTE_STRING},
-          {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
-      },
-      0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+  static const SecretSchema schema = {"com.vendexa.iossdk.KeychainKey",
+                                      SECRET_SCHEMA_NONE,
+                                      {
+                                          {"container", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                          {"key-id", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                          {"state", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                          {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                      },
+                                      0,
+                                      nullptr,
+                                      nullptr,
+                                      nullptr,
+                                      nullptr,
+                                      nullptr,
+                                      nullptr,
+                                      nullptr};
   return &schema;
 }
 
@@ -99,8 +105,9 @@ class SecretServiceStore final : public KeychainKeyStore {
     Attributes item;
     item.add("container", container_).add("key-id", keyId).add("state", state);
     std::string label = "QuorinNative keychain key for " + container_;
-    gboolean stored = secret_password_storev_sync(keySchema(), item.table, SECRET_COLLECTION_DEFAULT,
-                                                  label.c_str(), hex.c_str(), nullptr, nullptr);
+    gboolean stored =
+        secret_password_storev_sync(keySchema(), item.table, SECRET_COLLECTION_DEFAULT,
+                                    label.c_str(), hex.c_str(), nullptr, nullptr);
     sodium_memzero(hex.data(), hex.size());
     return stored;
   }

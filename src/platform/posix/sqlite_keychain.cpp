@@ -37,23 +37,6 @@ constexpr std::array<Column, 11> kColumns{{
     {sec::kSecAttrLabel, false},
 }};
 
-constexpr const char* kItemsSchema = R"sql(
-CREATE TABLE items (
-  id INTEGER PRIMARY KEY,
-  identity BLOB NOT NULL UNIQUE,
-  class TEXT NOT NULL,
-  sync INTEGER NOT NULL,
-  agrp TEXT, acct TEXT, svce TEXT, srvr TEXT, ptcl TEXT, atyp TEXT, port INTEGER, path TEXT,
-  sdmn TEXT, pdmn TEXT, labl TEXT,
-  accc_protection TEXT, accc_flags INTEGER,
-  cdat REAL NOT NULL,
-  mdat REAL NOT NULL,
-  data BLOB NOT NULL,
-  extra BLOB
-);
-CREATE INDEX items_by_account ON items (class, acct, svce);
-)sql";
-
 constexpr std::string_view kItemColumns =
     "id, class, sync, agrp, acct, svce, srvr, ptcl, atyp, port, path, sdmn, pdmn, labl, "
     "accc_protection, accc_flags, cdat, mdat, data, extra, identity";
@@ -189,7 +172,8 @@ OSStatus SqliteKeychain::openDatabase() {
   int code = openPrivateDatabase(path_, db_, problem_);
   if (code == SQLITE_OK) code = enableWriteAheadLog(db_);
   // Removed and replaced values are overwritten with zeros, not left in free pages.
-  if (code == SQLITE_OK) code = sqlite3_exec(db_, "PRAGMA secure_delete=ON", nullptr, nullptr, nullptr);
+  if (code == SQLITE_OK)
+    code = sqlite3_exec(db_, "PRAGMA secure_delete=ON", nullptr, nullptr, nullptr);
   if (code != SQLITE_OK && db_) problem_ = path_.string() + ": " + sqlite3_errmsg(db_);
   if (code != SQLITE_OK) return statusOf(code);
   return createSchema();
@@ -239,10 +223,11 @@ OSStatus SqliteKeychain::select(const KeychainQuery& query, bool wholeItems, boo
   }
   selection.needsFilter |= query.persistentRef.has_value();
   wholeItems |= selection.needsFilter || query.returnAttributes;
-  selection.sql = "SELECT " +
-                  std::string(wholeItems ? kItemColumns : "id, class, data, accc_protection, identity") +
-                  " FROM items" + where + " ORDER BY id" +
-                  (query.limitAll || selection.needsFilter ? "" : " LIMIT 1");
+  selection.sql =
+      "SELECT " +
+      std::string(wholeItems ? kItemColumns : "id, class, data, accc_protection, identity") +
+      " FROM items" + where + " ORDER BY id" +
+      (query.limitAll || selection.needsFilter ? "" : " LIMIT 1");
 
   SqliteStatement& statement = prepare(selection.sql);
   if (statement.prepareCode() != SQLITE_OK) return statusOf(statement.prepareCode());

@@ -134,8 +134,7 @@ OSStatus SqliteKeychain::sealDatabase() {
     if (version == 0) code = sqlite3_exec(db_, kSealedSchema, nullptr, nullptr, nullptr);
     if (code == SQLITE_OK) code = sqlite3_exec(db_, kSealingTables, nullptr, nullptr, nullptr);
     if (code != SQLITE_OK) return statusOf(code);
-    if (OSStatus resealed = resealAll(nullptr, *sealer); resealed != errSecSuccess)
-      return resealed;
+    if (OSStatus resealed = resealAll(nullptr, *sealer); resealed != errSecSuccess) return resealed;
     SqliteStatement record(db_, "INSERT INTO keychain_key (store, key_id) VALUES (?1, ?2)");
     record.bind(1, Value(std::string(store->name())));
     record.bind(2, Value(sealer->keyId()));

@@ -53,8 +53,8 @@ OSStatus SqliteKeychain::selectCredentials(const std::optional<std::string>& dom
   while ((code = run.step()) == SQLITE_ROW) {
     auto server = sqliteColumnText(statement.get(), 0);
     auto user = sqliteColumnText(statement.get(), 1);
-    auto password = sealer_->open(sqliteColumnBlob(statement.get(), 2),
-                                  credentialAssociatedData(server, user));
+    auto password =
+        sealer_->open(sqliteColumnBlob(statement.get(), 2), credentialAssociatedData(server, user));
     if (!password) return errSecDecode;
     credentials.emplace_back(Dictionary{
         {std::string(sec::kSecAttrServer), std::move(server)},

@@ -61,14 +61,13 @@ ValueSealer::~ValueSealer() {
   sodium_memzero(key_.data(), key_.size());
 }
 
-Data ValueSealer::seal(std::span<const std::uint8_t> plaintext,
-                       std::string_view associated) const {
+Data ValueSealer::seal(std::span<const std::uint8_t> plaintext, std::string_view associated) const {
   Data sealed(kNonceBytes + plaintext.size() + kTagBytes);
   randombytes_buf(sealed.data(), kNonceBytes);
   unsigned long long length = 0;
   crypto_aead_xchacha20poly1305_ietf_encrypt(
-      sealed.data() + kNonceBytes, &length, plaintext.data(), plaintext.size(),
-      bytesOf(associated), associated.size(), nullptr, sealed.data(), key_.data());
+      sealed.data() + kNonceBytes, &length, plaintext.data(), plaintext.size(), bytesOf(associated),
+      associated.size(), nullptr, sealed.data(), key_.data());
   sealed.resize(kNonceBytes + length);
   return sealed;
 }
