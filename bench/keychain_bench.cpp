@@ -45,7 +45,7 @@ struct Fixture {
   std::shared_ptr<quorin::platform::posix::PosixPlatform> platform =
       std::make_shared<quorin::platform::posix::PosixPlatform>(
           quorin::platform::posix::PosixPlatformOptions{.container = directory.path(),
-                                                        .cloudAccount = directory.path() / "cloud",
+                                                        .cloudAccount = (directory.path() / "cloud").string(),
                                                         .keychainKey = {.store = "key-file"}});
   quorin::keychain::Keychain::Ptr keychain;
   sqlite3* raw = nullptr;

@@ -33,7 +33,7 @@ TEST(PosixPlatformTest, TheContainerProfileAndInfoPlistAnswerThroughTheClient) {
   auto platform = std::make_shared<PosixPlatform>(
       PosixPlatformOptions{.container = container,
                            .infoPlist = root.path() / "App" / "Info.plist",
-                           .cloudAccount = root.path() / "cloud"});
+                           .cloudAccount = (root.path() / "cloud").string()});
   auto client = std::make_shared<QuorinClient>(platform);
   client->setup();
   EXPECT_EQ(client->osVersion(), "13.4");
@@ -75,7 +75,7 @@ TEST(PosixPlatformTest, MissingInfoPlistGivesAnEmptyBuildNumber) {
   auto platform = std::make_shared<PosixPlatform>(
       PosixPlatformOptions{.container = root.path(),
                            .infoPlist = root.path() / "missing" / "Info.plist",
-                           .cloudAccount = root.path() / "cloud"});
+                           .cloudAccount = (root.path() / "cloud").string()});
   EXPECT_EQ(QuorinClient(platform).buildNumber(), "");
 }
 

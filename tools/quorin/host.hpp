@@ -12,7 +12,7 @@ namespace quorin::cli {
 struct GlobalOptions {
   std::filesystem::path container;
   std::optional<std::filesystem::path> infoPlist;
-  std::optional<std::filesystem::path> cloudAccount;
+  std::optional<std::string> cloudAccount;
   platform::posix::KeychainKeyOptions keychainKey;
   bool json = false;
 };

@@ -15,7 +15,10 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--info-plist", infoPlist, "The application's Info.plist (for buildNumber)");
   std::string cloudAccount = quorin::platform::posix::defaultCloudAccountPath().string();
-  app.add_option("--cloud-account", cloudAccount, "The cloud account directory that devices share")
+  app.add_option("--cloud-account", cloudAccount,
+                 "The cloud account that devices share: a directory, "
+                 "redis://[user:password@]host:port/db?account=NAME or "
+                 "unix:///path/to/socket?account=NAME")
       ->capture_default_str();
   app.add_flag("--json", options.json, "Print JSON instead of text");
   std::string keyStore;

@@ -20,45 +20,6 @@ CREATE TABLE entries (
 ) WITHOUT ROWID;
 )sql";
 
-std::optional<std::string> blobColumn(sqlite3_stmt* statement, int index) {
-  if (sqlite3_column_type(statement, index) == SQLITE_NULL) return std::nullopt;
-  const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, index));
-  return std::string(bytes ? bytes : "",
-                     static_cast<std::size_t>(sqlite3_column_bytes(statement, index)));
-}
-
-void bindBlob(SqliteStatement& statement, int index, const std::optional<std::string>& bytes) {
-  if (bytes) {
-    sqlite3_bind_blob(statement.get(), index, bytes->data(), static_cast<int>(bytes->size()),
-                      SQLITE_TRANSIENT);
-  } else {
-    sqlite3_bind_null(statement.get(), index);
-  }
-}
-
-// A write transaction, rolled back unless committed. BEGIN IMMEDIATE takes the write lock
-// at once, waiting on the busy handler while another process holds it.
-class Transaction {
- public:
-  explicit Transaction(sqlite3* db) : db_(db) {
-    began_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
-  }
-  ~Transaction() {
-    if (began_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-  }
-  bool began() const { return began_; }
-  bool commit() {
-    began_ = false;
-    if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    return false;
-  }
-
- private:
-  sqlite3* db_;
-  bool began_ = false;
-};
-
 }  // namespace
 
 CloudAccountDatabase::CloudAccountDatabase(std::filesystem::path directory)
@@ -84,7 +45,7 @@ bool CloudAccountDatabase::ensureOpen() {
   auto path = directory_ / fileName;
   std::string why;
   if (openPrivateDatabase(path, db_, why) != SQLITE_OK) return close(why);
-  Transaction transaction(db_);
+  SqliteTransaction transaction(db_);
   if (!transaction.began()) return close(path.string() + ": " + sqlite3_errmsg(db_));
   bool foreign = false;
   int code = prepareSchema(db_, kSchema, kSchemaVersion, foreign);
@@ -171,7 +132,7 @@ CloudWriteOutcome CloudAccountDatabase::apply(const CloudWrite& write, std::stri
       "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
   SqliteStatement::Run run(statement);
   statement.bind(1, Value(write.key));
-  bindBlob(statement, 2, write.encoded);
+  sqliteBindBytes(statement, 2, write.encoded);
   statement.bind(3, Value(static_cast<std::int64_t>(size)));
   statement.bind(4, Value(write.writtenAt));
   statement.bind(5, Value(std::string(device)));
@@ -191,7 +152,7 @@ bool CloudAccountDatabase::push(const std::vector<CloudWrite>& writes, std::stri
   outcomes.clear();
   if (writes.empty()) return true;
   if (!ensureOpen()) return false;
-  Transaction transaction(db_);
+  SqliteTransaction transaction(db_);
   Usage usage;
   if (!transaction.began() || !readUsage(usage)) return fail();
   bool failed = false;
@@ -213,7 +174,7 @@ bool CloudAccountDatabase::changesSince(std::int64_t version, std::vector<CloudR
   statement.bind(1, Value(version));
   int code;
   while ((code = run.step()) == SQLITE_ROW) {
-    rows.push_back({sqliteColumnText(statement.get(), 0), blobColumn(statement.get(), 1),
+    rows.push_back({sqliteColumnText(statement.get(), 0), sqliteColumnBytes(statement.get(), 1),
                     sqlite3_column_int64(statement.get(), 2)});
   }
   return code == SQLITE_DONE || fail();
@@ -226,7 +187,7 @@ bool CloudAccountDatabase::current(std::string_view key, std::optional<std::stri
   SqliteStatement::Run run(statement);
   statement.bind(1, Value(std::string(key)));
   int code = run.step();
-  encoded = code == SQLITE_ROW ? blobColumn(statement.get(), 0) : std::nullopt;
+  encoded = code == SQLITE_ROW ? sqliteColumnBytes(statement.get(), 0) : std::nullopt;
   return code == SQLITE_ROW || code == SQLITE_DONE || fail();
 }
 

@@ -9,33 +9,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/cloud_account.hpp"
 #include "platform/posix/sqlite_database.hpp"
 
 namespace quorin::platform::posix {
-
-// What one account may hold, as the platform's store allows.
-inline constexpr std::size_t kCloudMaxTotalBytes = 1024 * 1024;
-inline constexpr std::size_t kCloudMaxKeys = 1024;
-inline constexpr std::size_t kCloudMaxKeyBytes = 64;
-
-// A device's write: a binary property list, or none for a removal.
-struct CloudWrite {
-  std::string key;
-  std::optional<std::string> encoded;
-  std::int64_t writtenAt = 0;  // nanoseconds since 1970 on the writing device
-};
-
-enum class CloudWriteOutcome {
-  applied,
-  superseded,  // the account holds a later write of the key
-  refused,     // over quota
-};
-
-struct CloudRow {
-  std::string key;
-  std::optional<std::string> encoded;  // none once removed
-  std::int64_t version = 0;
-};
 
 // The account's values in one SQLite database in the account directory, shared by every
 // device and process that syncs through it. Each write gets the next account version, so a

@@ -2,15 +2,15 @@
 
 namespace quorin::platform::posix {
 
-std::filesystem::path CloudAccountSelection::directory() const {
+std::string CloudAccountSelection::location() const {
   std::lock_guard lock(mutex_);
-  return directory_;
+  return location_;
 }
 
-void CloudAccountSelection::switchTo(std::filesystem::path directory) {
+void CloudAccountSelection::switchTo(std::string location) {
   std::lock_guard lock(mutex_);
-  if (directory == directory_) return;
-  directory_ = std::move(directory);
+  if (location == location_) return;
+  location_ = std::move(location);
   for (auto& [id, listener] : listeners_) listener();
 }
 

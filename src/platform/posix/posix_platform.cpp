@@ -3,8 +3,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "platform/posix/directory_ubiquitous_store.hpp"
-#include "platform/posix/file_io.hpp"
+#include "platform/posix/cloud_account_location.hpp"
 
 namespace quorin::platform::posix {
 namespace {
@@ -42,7 +41,7 @@ PosixPlatform::PosixPlatform(PosixPlatformOptions options)
       paymentQueue_(loaded_.profile.storefront),
       keychain_(options_.container / "Library" / "Keychains" / "keychain.db", options_.keychainKey),
       cloudAccount_(std::make_shared<CloudAccountSelection>(
-          options_.cloudAccount.value_or(defaultCloudAccountPath()))),
+          options_.cloudAccount.value_or(defaultCloudAccountPath().string()))),
       standardDefaults_(PlistUserDefaults::open(preferences(), standardSuiteName(bundle_))) {}
 
 std::unique_ptr<UserDefaults> PosixPlatform::makeUserDefaults(std::string_view suiteName) {
@@ -50,17 +49,20 @@ std::unique_ptr<UserDefaults> PosixPlatform::makeUserDefaults(std::string_view s
 }
 
 std::unique_ptr<UbiquitousStore> PosixPlatform::makeUbiquitousStore() {
-  return std::make_unique<DirectoryUbiquitousStore>(cloudAccount_, notificationCenter_);
+  return makeReplicaStore();
 }
 
-void PosixPlatform::switchCloudAccount(std::filesystem::path directory) {
-  cloudAccount_->switchTo(std::move(directory));
+std::unique_ptr<ReplicaUbiquitousStore> PosixPlatform::makeReplicaStore() {
+  return std::make_unique<ReplicaUbiquitousStore>(
+      cloudAccount_, options_.container / "Library" / "Cloud", notificationCenter_);
+}
+
+void PosixPlatform::switchCloudAccount(std::string location) {
+  cloudAccount_->switchTo(std::move(location));
 }
 
 std::optional<std::string> PosixPlatform::cloudProblem() const {
-  auto directory = cloudAccount_->directory();
-  if (!makeDirectories(directory, 0700)) return "cannot create " + directory.string();
-  return CloudAccountDatabase(directory).problem();
+  return probeCloudAccount(cloudAccount_->location());
 }
 
 namespace {

@@ -15,6 +15,7 @@
 #include "platform/posix/payment_queue.hpp"
 #include "platform/posix/plist_user_defaults.hpp"
 #include "platform/posix/profile_services.hpp"
+#include "platform/posix/replica_ubiquitous_store.hpp"
 #include "platform/posix/scheme_handlers.hpp"
 #include "platform/posix/sqlite_keychain.hpp"
 #include "platform/posix/system_calendar.hpp"
@@ -26,9 +27,10 @@ struct PosixPlatformOptions {
   std::filesystem::path container;
   // The application's Info.plist, if it has one.
   std::optional<std::filesystem::path> infoPlist = std::nullopt;
-  // The directory the device's cloud key-value store syncs through; the default is shared
-  // by every container of the user.
-  std::optional<std::filesystem::path> cloudAccount = std::nullopt;
+  // The account the device's cloud key-value store syncs through: a directory, or a
+  // `redis://` or `unix://` URL. The default directory is shared by every container of
+  // the user.
+  std::optional<std::string> cloudAccount = std::nullopt;
   // Where the key that seals the keychain comes from.
   KeychainKeyOptions keychainKey = {};
 };
@@ -69,10 +71,12 @@ class PosixPlatform final : public Platform {
   std::filesystem::path preferences() const {
     return options_.container / "Library" / "Preferences";
   }
-  // Open cloud stores move to `directory` and report the switch as an account change.
-  void switchCloudAccount(std::filesystem::path directory);
-  // Why the cloud account cannot be used, or none.
+  // Open cloud stores move to `location` and report the switch as an account change.
+  void switchCloudAccount(std::string location);
+  // Why the cloud account cannot be used, or none; a server is asked on the calling thread.
   std::optional<std::string> cloudProblem() const;
+  // A store with its status, for hosts that report how the device stands with its account.
+  std::unique_ptr<ReplicaUbiquitousStore> makeReplicaStore();
   // Why the container's device profile could not be used as it is, or none.
   const std::optional<std::string>& profileProblem() const { return loaded_.problem; }
 

@@ -70,6 +70,38 @@ std::string sqliteColumnText(sqlite3_stmt* statement, int index) {
                      static_cast<std::size_t>(sqlite3_column_bytes(statement, index)));
 }
 
+std::optional<std::string> sqliteColumnBytes(sqlite3_stmt* statement, int index) {
+  if (sqlite3_column_type(statement, index) == SQLITE_NULL) return std::nullopt;
+  const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, index));
+  return std::string(bytes ? bytes : "",
+                     static_cast<std::size_t>(sqlite3_column_bytes(statement, index)));
+}
+
+void sqliteBindBytes(SqliteStatement& statement, int index,
+                     const std::optional<std::string>& bytes) {
+  if (bytes) {
+    sqlite3_bind_blob(statement.get(), index, bytes->data(), static_cast<int>(bytes->size()),
+                      SQLITE_TRANSIENT);
+  } else {
+    sqlite3_bind_null(statement.get(), index);
+  }
+}
+
+SqliteTransaction::SqliteTransaction(sqlite3* db) : db_(db) {
+  began_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+SqliteTransaction::~SqliteTransaction() {
+  if (began_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+bool SqliteTransaction::commit() {
+  began_ = false;
+  if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+  sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  return false;
+}
+
 int openPrivateDatabase(const std::filesystem::path& path, sqlite3*& db, std::string& problem) {
   if (!makeDirectories(path.parent_path(), 0700)) {
     problem = "cannot create " + path.parent_path().string();

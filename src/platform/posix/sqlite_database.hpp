@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "platform/value.hpp"
@@ -41,6 +42,27 @@ class SqliteStatement {
 Value sqliteColumnValue(sqlite3_stmt* statement, int index);
 Data sqliteColumnBlob(sqlite3_stmt* statement, int index);
 std::string sqliteColumnText(sqlite3_stmt* statement, int index);
+// A blob column as bytes, none for NULL; and the reverse for a parameter.
+std::optional<std::string> sqliteColumnBytes(sqlite3_stmt* statement, int index);
+void sqliteBindBytes(SqliteStatement& statement, int index,
+                     const std::optional<std::string>& bytes);
+
+// A write transaction, rolled back unless committed. BEGIN IMMEDIATE takes the write lock
+// at once, waiting on the busy handler while another process holds it.
+class SqliteTransaction {
+ public:
+  explicit SqliteTransaction(sqlite3* db);
+  ~SqliteTransaction();
+  SqliteTransaction(const SqliteTransaction&) = delete;
+  SqliteTransaction& operator=(const SqliteTransaction&) = delete;
+
+  bool began() const { return began_; }
+  bool commit();
+
+ private:
+  sqlite3* db_;
+  bool began_ = false;
+};
 
 // Opens `path`, creating it and its directory so that only the user can read them, with
 // full syncs and a 5-second wait on other processes. On failure `db` may still need closing

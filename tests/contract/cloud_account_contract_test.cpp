@@ -1,100 +1,73 @@
-// Devices sharing a cloud account directory: in one process, across processes, at the quota
-// limits and across an account switch.
-#include "platform/posix/directory_ubiquitous_store.hpp"
-
+// Devices sharing a cloud account, held to one contract whatever keeps the account: in one
+// process, across processes, at the quota limits and across an account switch.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
+#include <algorithm>
 #include <thread>
 
+#include "platform/posix/cloud_account_location.hpp"
 #include "platform/posix/file_io.hpp"
-#include "platform/posix/notification_center.hpp"
 #include "platform/posix/plist_codec.hpp"
+#include "support/cloud_device.hpp"
+#include "support/redis_server.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace quorin::platform::posix {
 namespace {
 
 using namespace std::chrono_literals;
-
-struct Change {
-  std::int64_t reason;
-  std::vector<std::string> keys;
-  friend bool operator==(const Change&, const Change&) = default;
-};
-
-void PrintTo(const Change& change, std::ostream* out) {
-  *out << "reason " << change.reason << ":";
-  for (const auto& key : change.keys) *out << " " << key;
-}
+using Change = testing::CloudChange;
+using Device = testing::CloudDevice;
 
 Change change(UbiquitousChangeReason reason, std::vector<std::string> keys) {
-  return {static_cast<std::int64_t>(reason), std::move(keys)};
+  return testing::cloudChange(reason, std::move(keys));
 }
 
-// One device: a replica and the changes it reported, on whichever thread reported them.
-class Device {
- public:
-  Device(std::shared_ptr<CloudAccountSelection> account, LocalNotificationCenter& center)
-      : center_(center), store(std::move(account), center) {
-    center_.addObserver(this, std::string(kUbiquitousKeyValueStoreDidChangeExternallyNotification),
-                        static_cast<const UbiquitousStore*>(&store),
-                        [this](const Notification& notification) { record(notification); });
-  }
-  ~Device() {
-    center_.removeObserver(this, kUbiquitousKeyValueStoreDidChangeExternallyNotification,
-                           static_cast<const UbiquitousStore*>(&store));
-  }
+enum class Backend { directory, redis };
 
-  std::vector<Change> takeChanges() {
-    std::lock_guard lock(mutex_);
-    return std::exchange(changes_, {});
-  }
-  // Waits for a change to arrive without a local call, as a watcher delivers it.
-  bool waitForChange(std::chrono::seconds limit = 10s) {
-    std::unique_lock lock(mutex_);
-    return arrived_.wait_for(lock, limit, [&] { return !changes_.empty(); });
-  }
-  std::optional<std::string> text(std::string_view key) const {
-    auto value = store.objectForKey(key);
-    const auto* text = value ? value->get<std::string>() : nullptr;
-    return text ? std::optional<std::string>(*text) : std::nullopt;
-  }
-
- private:
-  void record(const Notification& notification) {
-    const auto& info = *notification.userInfo;
-    Change change{*info.find(kUbiquitousKeyValueStoreChangeReasonKey)->second.get<std::int64_t>(),
-                  {}};
-    for (const auto& key : *info.find(kUbiquitousKeyValueStoreChangedKeysKey)->second.get<Array>())
-      change.keys.push_back(*key.get<std::string>());
-    std::lock_guard lock(mutex_);
-    changes_.push_back(std::move(change));
-    arrived_.notify_all();
-  }
-
-  LocalNotificationCenter& center_;
-  std::mutex mutex_;
-  std::condition_variable arrived_;
-  std::vector<Change> changes_;
-
- public:
-  DirectoryUbiquitousStore store;
-};
-
-class DirectoryUbiquitousStoreTest : public ::testing::Test {
+class CloudAccountContractTest : public ::testing::TestWithParam<Backend> {
  protected:
-  std::unique_ptr<Device> device() {
-    return std::make_unique<Device>(account, center);
+  void SetUp() override {
+    if (GetParam() == Backend::redis) {
+      socket_ = testing::sharedRedisSocket();
+      if (!socket_) {
+        if (std::getenv("QRN_REQUIRE_REDIS")) FAIL() << "no Redis server for the contract";
+        GTEST_SKIP() << "no redis-server on this machine";
+      }
+      // A process this test starts again finds the same server.
+      ::setenv("QRN_REDIS_SOCKET", socket_->c_str(), 0);
+    }
+    account = std::make_shared<CloudAccountSelection>(location("account"));
+  }
+
+  std::string location(const std::string& name) const {
+    if (GetParam() == Backend::directory) return (root.path() / name).string();
+    return "unix://" + socket_->string() + "?account=" + prefix_ + name;
+  }
+
+  std::unique_ptr<Device> device() { return deviceOn(account); }
+  std::unique_ptr<Device> deviceOn(std::shared_ptr<CloudAccountSelection> selection) {
+    return std::make_unique<Device>(std::move(selection),
+                                    root.path() / "devices" / std::to_string(devices_++), center);
   }
 
   testing::TemporaryDirectory root;
-  std::shared_ptr<CloudAccountSelection> account =
-      std::make_shared<CloudAccountSelection>(root.path() / "account");
   LocalNotificationCenter center;
+  std::shared_ptr<CloudAccountSelection> account;
+
+ private:
+  std::optional<std::filesystem::path> socket_;
+  std::string prefix_ = testing::freshAccountName("contract") + "-";
+  int devices_ = 0;
 };
 
-TEST_F(DirectoryUbiquitousStoreTest, WritesReachOtherDevicesAsServerChanges) {
+INSTANTIATE_TEST_SUITE_P(Backends, CloudAccountContractTest,
+                         ::testing::Values(Backend::directory, Backend::redis),
+                         [](const auto& param) {
+                           return param.param == Backend::directory ? "Directory" : "Redis";
+                         });
+
+TEST_P(CloudAccountContractTest, WritesReachOtherDevicesAsServerChanges) {
   auto phone = device();
   auto tablet = device();
   ASSERT_TRUE(tablet->store.synchronize());  // its first pull: an empty account
@@ -137,7 +110,7 @@ TEST_F(DirectoryUbiquitousStoreTest, WritesReachOtherDevicesAsServerChanges) {
   EXPECT_EQ(first[0].keys, (std::vector<std::string>{"blob", "greeting"}));
 }
 
-TEST_F(DirectoryUbiquitousStoreTest, TheLaterWriteWinsWhateverTheOrderOfSyncs) {
+TEST_P(CloudAccountContractTest, TheLaterWriteWinsWhateverTheOrderOfSyncs) {
   auto early = device();
   auto late = device();
   early->store.setObject(Value("early"), "k");
@@ -156,7 +129,7 @@ TEST_F(DirectoryUbiquitousStoreTest, TheLaterWriteWinsWhateverTheOrderOfSyncs) {
   EXPECT_EQ(late->store.objectForKey("k"), std::nullopt);
 }
 
-TEST_F(DirectoryUbiquitousStoreTest, WritesOverQuotaAreRefusedAndReported) {
+TEST_P(CloudAccountContractTest, WritesOverQuotaAreRefusedAndReported) {
   auto phone = device();
   auto tablet = device();
   ASSERT_TRUE(phone->store.synchronize());
@@ -199,7 +172,7 @@ TEST_F(DirectoryUbiquitousStoreTest, WritesOverQuotaAreRefusedAndReported) {
   EXPECT_EQ(tablet->text("last"), "v");
 }
 
-TEST_F(DirectoryUbiquitousStoreTest, TwoDevicesCannotTogetherPassTheKeyQuota) {
+TEST_P(CloudAccountContractTest, TwoDevicesCannotTogetherPassTheKeyQuota) {
   auto seed = device();
   for (std::size_t i = 0; i < kCloudMaxKeys - 1; ++i)
     seed->store.setObject(Value("v"), "key" + std::to_string(i));
@@ -214,27 +187,27 @@ TEST_F(DirectoryUbiquitousStoreTest, TwoDevicesCannotTogetherPassTheKeyQuota) {
   auto refusals = [](Device& device) {
     int count = 0;
     for (const auto& seen : device.takeChanges())
-      count += seen.reason == static_cast<std::int64_t>(UbiquitousChangeReason::quotaViolationChange);
+      count +=
+          seen.reason == static_cast<std::int64_t>(UbiquitousChangeReason::quotaViolationChange);
     return count;
   };
   EXPECT_EQ(refusals(*left) + refusals(*right), 1);
   EXPECT_NE(left->text("left").has_value(), right->text("right").has_value());
 }
 
-TEST_F(DirectoryUbiquitousStoreTest, SwitchingTheAccountReportsEveryKeyThatDiffers) {
+TEST_P(CloudAccountContractTest, SwitchingTheAccountReportsEveryKeyThatDiffers) {
   auto phone = device();
   phone->store.setObject(Value("old"), "shared");
   phone->store.setObject(Value("old only"), "gone");
   ASSERT_TRUE(phone->store.synchronize());
   {
-    auto elsewhere = std::make_unique<Device>(
-        std::make_shared<CloudAccountSelection>(root.path() / "second"), center);
+    auto elsewhere = deviceOn(std::make_shared<CloudAccountSelection>(location("second")));
     elsewhere->store.setObject(Value("new"), "shared");
     elsewhere->store.setObject(Value("new only"), "fresh");
     ASSERT_TRUE(elsewhere->store.synchronize());
   }
   phone->takeChanges();
-  account->switchTo(root.path() / "second");
+  account->switchTo(location("second"));
   ASSERT_TRUE(phone->store.synchronize());
   auto changes = phone->takeChanges();
   ASSERT_EQ(changes.size(), 1u);
@@ -245,10 +218,44 @@ TEST_F(DirectoryUbiquitousStoreTest, SwitchingTheAccountReportsEveryKeyThatDiffe
   EXPECT_EQ(phone->store.objectForKey("gone"), std::nullopt);
 }
 
-TEST_F(DirectoryUbiquitousStoreTest, AnUnusableAccountKeepsLocalWritesForLater) {
+TEST_P(CloudAccountContractTest, AnotherProcesssWriteIsNoticedWithoutALocalCall) {
+  auto phone = device();
+  ASSERT_TRUE(phone->store.synchronize());
+  phone->takeChanges();
+  // The other process starts afresh (a forked copy of this one could inherit held locks) and
+  // runs this test up to the statement below; it learns this run's account from the
+  // environment, which it must not overwrite with its own.
+  ::setenv("QRN_TEST_CLOUD_ACCOUNT", location("account").c_str(), 0);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        auto other = openCloudAccount(std::getenv("QRN_TEST_CLOUD_ACCOUNT"));
+        std::vector<CloudWriteOutcome> outcomes;
+        bool pushed = other->push(
+            {{"k", serializePlist(Value("from the other process"), PlistFormat::binary), 1}},
+            "other", outcomes);
+        std::error_code ignored;  // its own run's, which exit() leaves
+        std::filesystem::remove_all(root.path(), ignored);
+        std::exit(pushed && outcomes == std::vector{CloudWriteOutcome::applied} ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  ::unsetenv("QRN_TEST_CLOUD_ACCOUNT");
+  ASSERT_TRUE(phone->waitForChange());
+  EXPECT_EQ(phone->takeChanges(),
+            (std::vector<Change>{change(UbiquitousChangeReason::serverChange, {"k"})}));
+  EXPECT_EQ(phone->text("k"), "from the other process");
+}
+
+TEST(DirectoryCloudAccountTest, AnUnusableAccountKeepsLocalWritesForLater) {
+  testing::TemporaryDirectory root;
+  LocalNotificationCenter center;
+  auto account = std::make_shared<CloudAccountSelection>((root.path() / "account").string());
+  auto device = [&, devices = 0]() mutable {
+    return std::make_unique<Device>(account, root.path() / std::to_string(devices++), center);
+  };
   makeDirectories(root.path() / "account", 0700);
-  ASSERT_TRUE(writeFileAtomically(root.path() / "account" / "cloud.db",
-                                  std::string(4096, '\x5a'), 0600));
+  ASSERT_TRUE(
+      writeFileAtomically(root.path() / "account" / "cloud.db", std::string(4096, '\x5a'), 0600));
   auto phone = device();
   phone->store.setObject(Value("kept"), "k");
   EXPECT_FALSE(phone->store.synchronize());
@@ -262,33 +269,6 @@ TEST_F(DirectoryUbiquitousStoreTest, AnUnusableAccountKeepsLocalWritesForLater) 
   auto tablet = device();
   ASSERT_TRUE(tablet->store.synchronize());
   EXPECT_EQ(tablet->text("k"), "kept");
-}
-
-TEST_F(DirectoryUbiquitousStoreTest, AnotherProcesssWriteIsNoticedWithoutALocalCall) {
-  auto phone = device();
-  ASSERT_TRUE(phone->store.synchronize());
-  phone->takeChanges();
-  // The other process starts afresh (a forked copy of this one could inherit held locks) and
-  // runs this test up to the statement below; it learns this run's account from the
-  // environment, which it must not overwrite with its own.
-  ::setenv("QRN_TEST_CLOUD_ACCOUNT", (root.path() / "account").c_str(), 0);
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        CloudAccountDatabase other(std::getenv("QRN_TEST_CLOUD_ACCOUNT"));
-        std::vector<CloudWriteOutcome> outcomes;
-        bool pushed = other.push(
-            {{"k", serializePlist(Value("from the other process"), PlistFormat::binary), 1}},
-            "other", outcomes);
-        std::filesystem::remove_all(root.path());  // its own run's, which exit() leaves
-        std::exit(pushed && outcomes == std::vector{CloudWriteOutcome::applied} ? 0 : 1);
-      },
-      ::testing::ExitedWithCode(0), "");
-  ::unsetenv("QRN_TEST_CLOUD_ACCOUNT");
-  ASSERT_TRUE(phone->waitForChange());
-  EXPECT_EQ(phone->takeChanges(),
-            (std::vector<Change>{change(UbiquitousChangeReason::serverChange, {"k"})}));
-  EXPECT_EQ(phone->text("k"), "from the other process");
 }
 
 }  // namespace

@@ -1,0 +1,140 @@
+#include "platform/posix/cloud_journal.hpp"
+
+#include <sqlite3.h>
+
+#include <utility>
+
+namespace quorin::platform::posix {
+namespace {
+
+constexpr int kSchemaVersion = 1;
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE seen (key TEXT PRIMARY KEY NOT NULL, value BLOB NOT NULL) WITHOUT ROWID;
+CREATE TABLE pending (
+  key TEXT PRIMARY KEY NOT NULL,
+  value BLOB,
+  written_at INTEGER NOT NULL
+) WITHOUT ROWID;
+CREATE TABLE state (
+  id INTEGER PRIMARY KEY CHECK (id = 0),
+  version INTEGER NOT NULL,
+  synced_at INTEGER NOT NULL
+);
+INSERT INTO state VALUES (0, 0, 0);
+)sql";
+
+}  // namespace
+
+CloudJournal::CloudJournal(std::filesystem::path path) : path_(std::move(path)) {}
+
+CloudJournal::~CloudJournal() {
+  close();
+}
+
+// A journal that cannot be opened is tried again on the next call; it is never replaced, so
+// that what it holds waits for a repair rather than being lost.
+bool CloudJournal::ensureOpen() {
+  if (db_ && !stale_) return true;
+  close();
+  std::string why;
+  bool foreign = false;
+  if (openPrivateDatabase(path_, db_, why) == SQLITE_OK) {
+    SqliteTransaction transaction(db_);
+    int code = transaction.began() ? prepareSchema(db_, kSchema, kSchemaVersion, foreign)
+                                   : sqlite3_errcode(db_);
+    if (code == SQLITE_OK && !foreign && transaction.commit()) {
+      problem_.reset();
+      return true;
+    }
+    why = foreign ? path_.string() + " is a database of another kind or version"
+                  : path_.string() + ": " + sqlite3_errmsg(db_);
+  }
+  problem_ = why;
+  close();
+  return false;
+}
+
+void CloudJournal::close() {
+  statements_.clear();
+  if (db_) sqlite3_close(std::exchange(db_, nullptr));
+  stale_ = false;
+}
+
+// The connection is dropped on the next call, once the failed transaction has unwound.
+bool CloudJournal::fail() {
+  problem_ = path_.string() + ": " + sqlite3_errmsg(db_);
+  stale_ = true;
+  return false;
+}
+
+SqliteStatement& CloudJournal::prepare(const char* sql) {
+  auto& slot = statements_[sql];
+  if (!slot) slot = std::make_unique<SqliteStatement>(db_, sql);
+  return *slot;
+}
+
+bool CloudJournal::load(Contents& contents) {
+  contents = {};
+  if (!ensureOpen()) return false;
+  SqliteTransaction snapshot(db_);
+  if (!snapshot.began()) return fail();
+  {
+    auto& seen = prepare("SELECT key, value FROM seen");
+    SqliteStatement::Run run(seen);
+    while (run.step() == SQLITE_ROW)
+      contents.values.emplace(sqliteColumnText(seen.get(), 0), *sqliteColumnBytes(seen.get(), 1));
+    auto& pending = prepare("SELECT key, value, written_at FROM pending ORDER BY written_at");
+    SqliteStatement::Run runPending(pending);
+    while (runPending.step() == SQLITE_ROW)
+      contents.pending.push_back({sqliteColumnText(pending.get(), 0),
+                                  sqliteColumnBytes(pending.get(), 1),
+                                  sqlite3_column_int64(pending.get(), 2)});
+    auto& state = prepare("SELECT version, synced_at FROM state");
+    SqliteStatement::Run runState(state);
+    if (runState.step() != SQLITE_ROW) return fail();
+    contents.version = sqlite3_column_int64(state.get(), 0);
+    contents.syncedAt = sqlite3_column_int64(state.get(), 1);
+  }
+  return snapshot.commit() || fail();
+}
+
+bool CloudJournal::record(const CloudWrite& write) {
+  if (!ensureOpen()) return false;
+  auto& statement =
+      prepare("INSERT OR REPLACE INTO pending (key, value, written_at) VALUES (?1, ?2, ?3)");
+  SqliteStatement::Run run(statement);
+  statement.bind(1, Value(write.key));
+  sqliteBindBytes(statement, 2, write.encoded);
+  statement.bind(3, Value(write.writtenAt));
+  return run.step() == SQLITE_DONE || fail();
+}
+
+bool CloudJournal::settle(const Exchange& exchange) {
+  if (!ensureOpen()) return false;
+  SqliteTransaction transaction(db_);
+  if (!transaction.began()) return fail();
+  for (const auto& write : exchange.pushed) {
+    auto& drop = prepare("DELETE FROM pending WHERE key = ?1 AND written_at = ?2");
+    SqliteStatement::Run run(drop);
+    drop.bind(1, Value(write.key));
+    drop.bind(2, Value(write.writtenAt));
+    if (run.step() != SQLITE_DONE) return fail();
+  }
+  for (const auto& [key, encoded] : exchange.values) {
+    auto& statement = encoded ? prepare("INSERT OR REPLACE INTO seen (key, value) VALUES (?1, ?2)")
+                              : prepare("DELETE FROM seen WHERE key = ?1");
+    SqliteStatement::Run run(statement);
+    statement.bind(1, Value(key));
+    if (encoded) sqliteBindBytes(statement, 2, encoded);
+    if (run.step() != SQLITE_DONE) return fail();
+  }
+  auto& state = prepare("UPDATE state SET version = max(version, ?1), synced_at = ?2");
+  SqliteStatement::Run run(state);
+  state.bind(1, Value(exchange.version));
+  state.bind(2, Value(exchange.syncedAt));
+  if (run.step() != SQLITE_DONE) return fail();
+  return transaction.commit() || fail();
+}
+
+}  // namespace quorin::platform::posix

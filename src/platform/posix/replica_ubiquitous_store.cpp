@@ -1,0 +1,285 @@
+#include "platform/posix/replica_ubiquitous_store.hpp"
+
+#include <sodium.h>
+
+#include <utility>
+
+#include "platform/posix/cloud_account_location.hpp"
+#include "platform/posix/device_profile.hpp"
+#include "platform/posix/plist_codec.hpp"
+
+namespace quorin::platform::posix {
+namespace {
+
+std::optional<Value> decode(const std::optional<std::string>& encoded) {
+  return encoded ? parsePlist(*encoded) : std::nullopt;
+}
+
+// One journal per account, named so that the same location always finds it again.
+std::filesystem::path journalPath(const std::filesystem::path& journals,
+                                  const std::string& location) {
+  unsigned char digest[16];
+  crypto_generichash(digest, sizeof digest, reinterpret_cast<const unsigned char*>(location.data()),
+                     location.size(), nullptr, 0);
+  char hex[sizeof digest * 2 + 1];
+  sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
+  return journals / (std::string("account-") + hex + ".db");
+}
+
+}  // namespace
+
+ReplicaUbiquitousStore::ReplicaUbiquitousStore(std::shared_ptr<CloudAccountSelection> selection,
+                                               std::filesystem::path journals,
+                                               NotificationCenter& center)
+    : selection_(std::move(selection)),
+      journals_(std::move(journals)),
+      center_(center),
+      device_(randomUuid().uuidString()) {
+  open(selection_->location());
+  listener_ = selection_->listen([this] { kick(); });
+  exchanges_ = std::thread([this] { runExchanges(); });
+}
+
+ReplicaUbiquitousStore::~ReplicaUbiquitousStore() {
+  selection_->unlisten(listener_);
+  {
+    std::lock_guard lock(kickMutex_);
+    stopping_ = true;
+  }
+  kicked_.notify_all();
+  exchanges_.join();
+  // The account's own threads stop here, before anything they call into goes away.
+  account_.reset();
+}
+
+// The local copy is what the account held when last seen, with the writes not yet pushed
+// laid over it.
+void ReplicaUbiquitousStore::open(const std::string& location) {
+  location_ = location;
+  auto account = openCloudAccount(location);
+  auto journal = std::make_unique<CloudJournal>(journalPath(journals_, location));
+  CloudJournal::Contents contents;
+  journal->load(contents);
+  accountVersion_ = contents.version;
+  syncedAt_ = contents.syncedAt;
+  pulled_ = false;
+  {
+    std::scoped_lock lock(journalMutex_, mutex_);
+    values_.clear();
+    pending_.clear();
+    for (const auto& [key, encoded] : contents.values) {
+      if (auto value = parsePlist(encoded)) values_.insert_or_assign(key, std::move(*value));
+    }
+    for (auto& write : contents.pending) {
+      if (auto value = decode(write.encoded)) {
+        values_.insert_or_assign(write.key, std::move(*value));
+      } else {
+        values_.erase(write.key);
+      }
+      lastWriteTime_ = std::max(lastWriteTime_, write.writtenAt);
+      pending_.insert_or_assign(write.key, std::move(write));
+    }
+    journal_ = std::move(journal);
+    account_ = std::move(account);
+  }
+  account_->watch([this] { kick(); });
+}
+
+std::optional<Value> ReplicaUbiquitousStore::objectForKey(std::string_view key) const {
+  std::lock_guard lock(mutex_);
+  auto it = values_.find(key);
+  if (it == values_.end()) return std::nullopt;
+  return it->second;
+}
+
+void ReplicaUbiquitousStore::setObject(Value value, std::string_view key) {
+  auto encoded = serializePlist(value, PlistFormat::binary);
+  if (!encoded) return;
+  record(key, std::move(encoded));
+}
+
+void ReplicaUbiquitousStore::removeObject(std::string_view key) {
+  record(key, std::nullopt);
+}
+
+// Write times only grow, so a later local write always wins over an earlier one. The
+// journal is written in the order of the writes, and before the caller goes on.
+void ReplicaUbiquitousStore::record(std::string_view key, std::optional<std::string> encoded) {
+  std::lock_guard journal(journalMutex_);
+  CloudWrite write;
+  {
+    std::lock_guard lock(mutex_);
+    lastWriteTime_ = std::max(account_->now(), lastWriteTime_ + 1);
+    if (auto value = decode(encoded)) {
+      values_.insert_or_assign(std::string(key), std::move(*value));
+    } else if (auto it = values_.find(key); it != values_.end()) {
+      values_.erase(it);
+    }
+    write = CloudWrite{std::string(key), std::move(encoded), lastWriteTime_};
+    pending_.insert_or_assign(write.key, write);
+  }
+  journal_->record(write);
+}
+
+void ReplicaUbiquitousStore::kick() {
+  {
+    std::lock_guard lock(kickMutex_);
+    kickPending_ = true;
+  }
+  kicked_.notify_one();
+}
+
+void ReplicaUbiquitousStore::runExchanges() {
+  std::unique_lock lock(kickMutex_);
+  while (true) {
+    kicked_.wait(lock, [this] { return kickPending_ || stopping_; });
+    if (stopping_) return;
+    kickPending_ = false;
+    lock.unlock();
+    synchronize();
+    lock.lock();
+  }
+}
+
+bool ReplicaUbiquitousStore::synchronize() {
+  std::lock_guard exchangeLock(exchangeMutex_);
+  Keys refused, changed, switched;
+  if (auto location = selection_->location(); location != location_)
+    switchAccount(location, switched);
+  CloudJournal::Exchange exchange;
+  bool pushed = push(refused, changed, exchange);
+  bool exchanged = pushed && pull(changed, exchange);
+  auto reason =
+      pulled_ ? UbiquitousChangeReason::serverChange : UbiquitousChangeReason::initialSyncChange;
+  if (exchanged) pulled_ = true;
+  if (pushed) settle(exchange);
+  post(UbiquitousChangeReason::accountChange, switched.list);
+  post(UbiquitousChangeReason::quotaViolationChange, refused.list);
+  post(reason, changed.list);
+  return exchanged;
+}
+
+bool ReplicaUbiquitousStore::push(Keys& refused, Keys& changed, CloudJournal::Exchange& exchange) {
+  std::vector<CloudWrite> writes;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& [key, write] : pending_) writes.push_back(write);
+  }
+  std::vector<CloudWriteOutcome> outcomes;
+  if (!account_->push(writes, device_, outcomes)) return false;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& write : writes) {
+      auto it = pending_.find(write.key);
+      if (it != pending_.end() && it->second.writtenAt == write.writtenAt) pending_.erase(it);
+    }
+  }
+  for (std::size_t i = 0; i < writes.size(); ++i) {
+    exchange.pushed.push_back(writes[i]);
+    if (outcomes[i] == CloudWriteOutcome::applied) {
+      exchange.values.emplace_back(writes[i].key, writes[i].encoded);
+      continue;
+    }
+    // The account keeps its own value; so does the local copy from now on.
+    std::optional<std::string> current;
+    if (!account_->current(writes[i].key, current)) return false;
+    bool differs = adopt(writes[i].key, current, exchange);
+    if (outcomes[i] == CloudWriteOutcome::refused) {
+      refused.add(writes[i].key);
+    } else if (differs) {
+      changed.add(writes[i].key);
+    }
+  }
+  return true;
+}
+
+bool ReplicaUbiquitousStore::pull(Keys& changed, CloudJournal::Exchange& exchange) {
+  std::vector<CloudRow> rows;
+  if (!account_->changesSince(accountVersion_, rows)) return false;
+  for (const auto& row : rows) {
+    if (adopt(row.key, row.encoded, exchange)) changed.add(row.key);
+    accountVersion_ = row.version;
+  }
+  syncedAt_ = account_->now();
+  return true;
+}
+
+// Writes not yet pushed stay in the journal of the account they were made in. The local
+// copy becomes the new account's, and every key that differs between the two is reported.
+void ReplicaUbiquitousStore::switchAccount(const std::string& location, Keys& changed) {
+  Keys ignored;
+  CloudJournal::Exchange last;
+  if (push(ignored, ignored, last)) settle(last);
+  std::map<std::string, Value, std::less<>> previous;
+  {
+    std::lock_guard lock(mutex_);
+    previous = values_;
+  }
+  open(location);
+  CloudJournal::Exchange first;
+  if (pull(ignored, first)) {
+    pulled_ = true;
+    settle(first);
+  }
+  std::lock_guard lock(mutex_);
+  for (const auto& [key, value] : previous) {
+    auto now = values_.find(key);
+    if (now == values_.end() || now->second != value) changed.add(key);
+  }
+  for (const auto& [key, value] : values_) {
+    if (!previous.contains(key)) changed.add(key);
+  }
+}
+
+bool ReplicaUbiquitousStore::adopt(const std::string& key,
+                                   const std::optional<std::string>& encoded,
+                                   CloudJournal::Exchange& exchange) {
+  exchange.values.emplace_back(key, encoded);
+  auto value = decode(encoded);
+  std::lock_guard lock(mutex_);
+  if (pending_.contains(key)) return false;
+  auto it = values_.find(key);
+  if (!value) {
+    if (it == values_.end()) return false;
+    values_.erase(it);
+    return true;
+  }
+  if (it != values_.end() && it->second == *value) return false;
+  values_.insert_or_assign(key, std::move(*value));
+  return true;
+}
+
+void ReplicaUbiquitousStore::settle(CloudJournal::Exchange& exchange) {
+  exchange.version = accountVersion_;
+  exchange.syncedAt = syncedAt_;
+  std::lock_guard lock(journalMutex_);
+  journal_->settle(exchange);
+}
+
+void ReplicaUbiquitousStore::post(UbiquitousChangeReason reason,
+                                  const std::vector<std::string>& keys) {
+  if (keys.empty()) return;
+  center_.post({std::string(kUbiquitousKeyValueStoreDidChangeExternallyNotification),
+                static_cast<const UbiquitousStore*>(this),
+                Dictionary{{std::string(kUbiquitousKeyValueStoreChangeReasonKey),
+                            static_cast<std::int64_t>(reason)},
+                           {std::string(kUbiquitousKeyValueStoreChangedKeysKey),
+                            Array(keys.begin(), keys.end())}}});
+}
+
+ReplicaStatus ReplicaUbiquitousStore::status() {
+  std::lock_guard exchangeLock(exchangeMutex_);
+  ReplicaStatus status{account_->status(), 0, syncedAt_, std::nullopt};
+  std::lock_guard journal(journalMutex_);
+  status.journalProblem = journal_->problem();
+  std::lock_guard lock(mutex_);
+  status.pendingWrites = pending_.size();
+  return status;
+}
+
+std::optional<std::string> ReplicaUbiquitousStore::problem() {
+  std::lock_guard exchangeLock(exchangeMutex_);
+  return account_->status().problem;
+}
+
+}  // namespace quorin::platform::posix

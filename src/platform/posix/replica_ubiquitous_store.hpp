@@ -1,0 +1,104 @@
+#pragma once
+
+#include <condition_variable>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/cloud_account.hpp"
+#include "platform/notification_center.hpp"
+#include "platform/posix/cloud_account_selection.hpp"
+#include "platform/posix/cloud_journal.hpp"
+#include "platform/ubiquitous_store.hpp"
+
+namespace quorin::platform::posix {
+
+// How a device stands with its cloud account.
+struct ReplicaStatus {
+  CloudAccountStatus account;
+  std::size_t pendingWrites = 0;
+  std::int64_t syncedAt = 0;  // nanoseconds since 1970 of the last exchange; 0 for none
+  std::optional<std::string> journalProblem;
+};
+
+// One device's replica of a cloud account. Reads and writes touch the local copy, which a
+// journal in the container keeps across restarts; synchronize() pushes local writes, then
+// pulls what other devices wrote, and reports what changed as the external-change
+// notification. A thread of the store's own runs the same exchange whenever the account
+// tells of another device's write.
+class ReplicaUbiquitousStore final : public UbiquitousStore {
+ public:
+  // `journals` is the container directory that keeps one journal per account.
+  ReplicaUbiquitousStore(std::shared_ptr<CloudAccountSelection> selection,
+                         std::filesystem::path journals, NotificationCenter& center);
+  ~ReplicaUbiquitousStore() override;
+
+  std::optional<Value> objectForKey(std::string_view key) const override;
+  // A value a property list cannot hold is not stored.
+  void setObject(Value value, std::string_view key) override;
+  void removeObject(std::string_view key) override;
+  bool synchronize() override;
+
+  ReplicaStatus status();
+  // Why the account cannot be used, or none.
+  std::optional<std::string> problem();
+
+ private:
+  // Changed keys in the order found, each once.
+  struct Keys {
+    std::vector<std::string> list;
+    std::unordered_set<std::string> seen;
+    void add(const std::string& key) {
+      if (seen.insert(key).second) list.push_back(key);
+    }
+  };
+
+  void open(const std::string& location);
+  void record(std::string_view key, std::optional<std::string> encoded);
+  bool push(Keys& refused, Keys& changed, CloudJournal::Exchange& exchange);
+  bool pull(Keys& changed, CloudJournal::Exchange& exchange);
+  void switchAccount(const std::string& location, Keys& changed);
+  // Takes the account's value into the local copy, unless a later local write waits to be
+  // pushed. True when the local value changed.
+  bool adopt(const std::string& key, const std::optional<std::string>& encoded,
+             CloudJournal::Exchange& exchange);
+  void settle(CloudJournal::Exchange& exchange);
+  void post(UbiquitousChangeReason reason, const std::vector<std::string>& keys);
+  void kick();
+  void runExchanges();
+
+  std::shared_ptr<CloudAccountSelection> selection_;
+  const std::filesystem::path journals_;
+  NotificationCenter& center_;
+  const std::string device_;
+
+  std::mutex exchangeMutex_;  // one exchange at a time; guards the four below
+  std::string location_;
+  std::int64_t accountVersion_ = 0;
+  bool pulled_ = false;
+  std::int64_t syncedAt_ = 0;
+
+  std::mutex journalMutex_;  // taken before mutex_ where both are held
+  std::unique_ptr<CloudJournal> journal_;
+  std::unique_ptr<CloudAccount> account_;  // swapped under all three
+
+  mutable std::mutex mutex_;  // the local copy
+  std::map<std::string, Value, std::less<>> values_;
+  std::map<std::string, CloudWrite, std::less<>> pending_;
+  std::int64_t lastWriteTime_ = 0;
+
+  std::mutex kickMutex_;
+  std::condition_variable kicked_;
+  bool kickPending_ = false;
+  bool stopping_ = false;
+  CloudAccountSelection::ListenerId listener_ = 0;
+  std::thread exchanges_;
+};
+
+}  // namespace quorin::platform::posix

@@ -1,0 +1,170 @@
+#include "platform/redis/redis_url.hpp"
+
+#include <charconv>
+
+namespace quorin::platform::redis {
+namespace {
+
+constexpr std::string_view kTcpScheme = "redis://";
+constexpr std::string_view kUnixScheme = "unix://";
+constexpr std::size_t kMaxAccountBytes = 128;
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::optional<std::string> percentDecoded(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      out += text[i];
+      continue;
+    }
+    if (i + 2 >= text.size()) return std::nullopt;
+    int high = hexDigit(text[i + 1]);
+    int low = hexDigit(text[i + 2]);
+    if (high < 0 || low < 0) return std::nullopt;
+    out += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  return out;
+}
+
+bool parseNumber(std::string_view text, int low, int high, int& value) {
+  auto [end, code] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return code == std::errc() && end == text.data() + text.size() && value >= low && value <= high;
+}
+
+// Account names become part of key names and channel names, so they stay plain.
+bool isAccountName(std::string_view name) {
+  if (name.empty() || name.size() > kMaxAccountBytes) return false;
+  for (char c : name) {
+    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                 c == '-' || c == '_' || c == '.';
+    if (!plain) return false;
+  }
+  return true;
+}
+
+bool parseUserInfo(std::string_view info, RedisEndpoint& endpoint, std::string& error) {
+  auto colon = info.find(':');
+  auto user = percentDecoded(info.substr(0, colon));
+  if (!user) return (error = "the user name has a bad percent escape", false);
+  endpoint.user = *user;
+  if (colon == std::string_view::npos) return true;
+  auto password = percentDecoded(info.substr(colon + 1));
+  if (!password) return (error = "the password has a bad percent escape", false);
+  endpoint.password = *password;
+  return true;
+}
+
+bool parseQuery(std::string_view query, bool allowDatabase, RedisEndpoint& endpoint,
+                std::string& error) {
+  while (!query.empty()) {
+    auto amp = query.find('&');
+    auto pair = query.substr(0, amp);
+    query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+    auto equals = pair.find('=');
+    auto name = pair.substr(0, equals);
+    auto value = equals == std::string_view::npos ? std::string_view() : pair.substr(equals + 1);
+    if (name == "account") {
+      auto decoded = percentDecoded(value);
+      if (!decoded || !isAccountName(*decoded))
+        return (error = "the account must be 1 to 128 letters, digits, '-', '_' or '.'", false);
+      endpoint.account = *decoded;
+    } else if (name == "db" && allowDatabase) {
+      if (!parseNumber(value, 0, 1 << 20, endpoint.database))
+        return (error = "the database must be a number", false);
+    } else {
+      return (error = "unknown parameter '" + std::string(name) + "'", false);
+    }
+  }
+  if (endpoint.account.empty()) return (error = "the URL names no ?account=", false);
+  return true;
+}
+
+bool parseHostPort(std::string_view hostPort, RedisEndpoint& endpoint, std::string& error) {
+  std::string_view port;
+  if (hostPort.starts_with('[')) {
+    auto close = hostPort.find(']');
+    if (close == std::string_view::npos) return (error = "an IPv6 host lacks its ']'", false);
+    endpoint.host = hostPort.substr(1, close - 1);
+    auto rest = hostPort.substr(close + 1);
+    if (!rest.empty() && !rest.starts_with(':'))
+      return (error = "unexpected text after the host", false);
+    port = rest.empty() ? rest : rest.substr(1);
+  } else {
+    auto colon = hostPort.rfind(':');
+    endpoint.host = hostPort.substr(0, colon);
+    if (colon != std::string_view::npos) port = hostPort.substr(colon + 1);
+  }
+  if (endpoint.host.empty()) return (error = "the URL names no host", false);
+  if (!port.empty() && !parseNumber(port, 1, 65535, endpoint.port))
+    return (error = "the port must be a number from 1 to 65535", false);
+  return true;
+}
+
+}  // namespace
+
+bool isRedisUrl(std::string_view location) {
+  return location.starts_with(kTcpScheme) || location.starts_with(kUnixScheme);
+}
+
+std::optional<RedisEndpoint> parseRedisUrl(std::string_view url, std::string& error) {
+  bool unix = url.starts_with(kUnixScheme);
+  if (!unix && !url.starts_with(kTcpScheme)) {
+    error = "not a redis:// or unix:// URL";
+    return std::nullopt;
+  }
+  RedisEndpoint endpoint;
+  auto rest = url.substr(unix ? kUnixScheme.size() : kTcpScheme.size());
+  auto question = rest.find('?');
+  auto query = question == std::string_view::npos ? std::string_view() : rest.substr(question + 1);
+  rest = rest.substr(0, question);
+  // The last '@' ends the user info: a password may hold '@' unescaped.
+  if (auto at = rest.rfind('@'); at != std::string_view::npos) {
+    if (!parseUserInfo(rest.substr(0, at), endpoint, error)) return std::nullopt;
+    rest = rest.substr(at + 1);
+  }
+  if (unix) {
+    auto path = percentDecoded(rest);
+    if (!path || !path->starts_with('/')) {
+      error = "a unix:// URL needs an absolute socket path";
+      return std::nullopt;
+    }
+    endpoint.socketPath = *path;
+  } else {
+    auto slash = rest.find('/');
+    if (!parseHostPort(rest.substr(0, slash), endpoint, error)) return std::nullopt;
+    auto database = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    if (!database.empty() && !parseNumber(database, 0, 1 << 20, endpoint.database)) {
+      error = "the database must be a number";
+      return std::nullopt;
+    }
+  }
+  if (!parseQuery(query, unix, endpoint, error)) return std::nullopt;
+  return endpoint;
+}
+
+std::string RedisEndpoint::describe() const {
+  std::string text = socketPath.empty() ? std::string(kTcpScheme) : std::string(kUnixScheme);
+  if (!user.empty() || password) {
+    text += user;
+    if (password) text += ":***";
+    text += '@';
+  }
+  if (socketPath.empty()) {
+    bool v6 = host.find(':') != std::string::npos;
+    text += (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port) + "/" +
+            std::to_string(database) + "?account=" + account;
+  } else {
+    text += socketPath + "?account=" + account;
+    if (database != 0) text += "&db=" + std::to_string(database);
+  }
+  return text;
+}
+
+}  // namespace quorin::platform::redis

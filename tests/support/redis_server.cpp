@@ -1,0 +1,128 @@
+#include "support/redis_server.hpp"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "platform/posix/device_profile.hpp"
+#include "support/temporary_directory.hpp"
+
+extern char** environ;
+
+namespace quorin::testing {
+namespace {
+
+bool answers(const std::filesystem::path& socket) {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
+  bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return connected;
+}
+
+}  // namespace
+
+RedisServer::RedisServer(std::filesystem::path directory, std::optional<std::string> password)
+    : directory_(std::move(directory)),
+      socket_(directory_ / "redis.sock"),
+      password_(std::move(password)) {}
+
+RedisServer::~RedisServer() {
+  kill();
+}
+
+bool RedisServer::start() {
+  std::vector<std::string> arguments{"redis-server",
+                                     "--port",
+                                     "0",
+                                     "--unixsocket",
+                                     socket_.string(),
+                                     "--unixsocketperm",
+                                     "700",
+                                     "--dir",
+                                     directory_.string(),
+                                     "--appendonly",
+                                     "yes",
+                                     "--appendfsync",
+                                     "always",
+                                     "--save",
+                                     "",
+                                     "--daemonize",
+                                     "no",
+                                     "--loglevel",
+                                     "warning",
+                                     "--logfile",
+                                     (directory_ / "log").string()};
+  if (password_) arguments.insert(arguments.end(), {"--requirepass", *password_});
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  if (::posix_spawnp(&pid_, "redis-server", nullptr, nullptr, argv.data(), environ) != 0) {
+    pid_ = -1;
+    return false;
+  }
+  // A real process starting: this waits on it, not on a clock the test controls.
+  for (int attempt = 0; attempt < 500; ++attempt) {
+    if (answers(socket_)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill();
+  return false;
+}
+
+void RedisServer::kill() {
+  if (pid_ < 0) return;
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
+std::string RedisServer::url(const std::string& account, const std::string& credentials) const {
+  return "unix://" + credentials + socket_.string() + "?account=" + account;
+}
+
+bool haveRedisServer() {
+  const char* path = std::getenv("PATH");
+  std::string directories = path ? path : "/usr/bin:/bin";
+  std::size_t start = 0;
+  while (start <= directories.size()) {
+    auto end = directories.find(':', start);
+    auto directory = directories.substr(start, end - start);
+    if (::access((std::filesystem::path(directory) / "redis-server").c_str(), X_OK) == 0)
+      return true;
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return false;
+}
+
+std::optional<std::filesystem::path> sharedRedisSocket() {
+  if (const char* socket = std::getenv("QRN_REDIS_SOCKET"); socket && socket[0])
+    return std::filesystem::path(socket);
+  // Destroyed in reverse order at exit: the server stops before its directory goes.
+  static TemporaryDirectory directory;
+  static std::unique_ptr<RedisServer> server;
+  if (!server && haveRedisServer()) {
+    server = std::make_unique<RedisServer>(directory.path());
+    if (!server->start()) server.reset();
+  }
+  return server ? std::optional(server->socket()) : std::nullopt;
+}
+
+std::string freshAccountName(const std::string& stem) {
+  return stem + "-" + platform::posix::randomUuid().uuidString();
+}
+
+}  // namespace quorin::testing
