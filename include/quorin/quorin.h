@@ -148,8 +148,9 @@ QRN_EXPORT void qrn_swift_client_free(qrn_swift_client* swift_client);
 /* ---- The device on this machine and its main loop ---- */
 
 /* Makes `container` the default device for facades created afterwards, syncing its cloud
- * store through `cloud_account`, or the user's default account when that is NULL. Facades
- * made earlier keep their device. Answers false, changing nothing, for a NULL or non-UTF-8
+ * store through `cloud_account` (a directory, or a "redis://" or "unix://" URL with
+ * "?account=NAME"), or the user's default account when that is NULL. Facades made earlier
+ * keep their device. Answers false, changing nothing, for a NULL or non-UTF-8
  * container or account. */
 QRN_EXPORT bool qrn_use_container(const char* container, const char* cloud_account);
 

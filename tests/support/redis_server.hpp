@@ -31,9 +31,6 @@ class RedisServer {
   pid_t pid_ = -1;
 };
 
-// Whether this machine has a redis-server to start.
-bool haveRedisServer();
-
 // The socket of the server the test run shares (QRN_REDIS_SOCKET), else of one started
 // for this process; none without a redis-server.
 std::optional<std::filesystem::path> sharedRedisSocket();
