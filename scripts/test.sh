@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds every preset and runs all tests: the default build (and the example hosts against
-# its staged install), ASan+UBSan, TSan, then each fuzz target for a bounded time. Fails on
-# the first failing step.
+# Builds every preset and runs all tests, against one redis-server started for the run: the
+# default build (and the example hosts against its staged install), ASan+UBSan, TSan, then
+# each fuzz target for a bounded time. Fails on the first failing step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -12,7 +12,7 @@ for preset in default asan tsan; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
-  ctest --preset "$preset" --output-on-failure
+  scripts/with-redis.sh ctest --preset "$preset" --output-on-failure
   # GLib is not built for ThreadSanitizer, so the Secret Service runs under the other two.
   if [[ "$preset" != tsan ]]; then
     echo "-- against a Secret Service"
