@@ -1,6 +1,9 @@
 #include "platform/redis/redis_connection.hpp"
 
 #include <hiredis/hiredis.h>
+#include <pthread.h>
+#include <signal.h>
+#include <time.h>
 
 namespace quorin::platform::redis {
 namespace {
@@ -16,6 +19,35 @@ redisContext* connect(const RedisEndpoint& endpoint, std::chrono::milliseconds t
              ? redisConnectWithTimeout(endpoint.host.c_str(), endpoint.port, tv)
              : redisConnectUnixWithTimeout(endpoint.socketPath.c_str(), tv);
 }
+
+// A write to a server that has gone raises SIGPIPE, which would end the host. The signal
+// is held back on this thread for the command and taken if the command raised it.
+class HeldSigpipe {
+ public:
+  HeldSigpipe() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    alreadyPending_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
+  }
+  ~HeldSigpipe() {
+    sigset_t pending;
+    if (!alreadyPending_ && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+      timespec now{};
+      sigtimedwait(&pipe_, nullptr, &now);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  HeldSigpipe(const HeldSigpipe&) = delete;
+  HeldSigpipe& operator=(const HeldSigpipe&) = delete;
+
+ private:
+  sigset_t pipe_{};
+  sigset_t previous_{};
+  bool alreadyPending_ = false;
+};
 
 }  // namespace
 
@@ -68,6 +100,8 @@ std::unique_ptr<RedisConnection> RedisConnection::open(const RedisEndpoint& endp
     auto database = std::to_string(endpoint.database);
     if (!ask({"SELECT", database}, "the server refused database " + database)) return nullptr;
   }
+  // A server that wants credentials none were given for says so only when asked something.
+  if (!ask({"PING"}, "the server refused the connection")) return nullptr;
   return connection;
 }
 
@@ -82,6 +116,7 @@ RedisReply RedisConnection::command(const std::vector<std::string_view>& argumen
     pointers.push_back(argument.data());
     lengths.push_back(argument.size());
   }
+  HeldSigpipe held;
   return RedisReply(static_cast<redisReply*>(redisCommandArgv(
       context_, static_cast<int>(pointers.size()), pointers.data(), lengths.data())));
 }
