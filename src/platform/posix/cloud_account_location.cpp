@@ -15,4 +15,11 @@ std::optional<std::string> probeCloudAccount(const std::string& location) {
   return DirectoryCloudAccount(location).status().problem;
 }
 
+std::string cloudAccountIdentity(const std::string& location) {
+  if (!redis::isRedisUrl(location)) return location;
+  std::string error;
+  auto endpoint = redis::parseRedisUrl(location, error);
+  return endpoint ? endpoint->describe() : location;
+}
+
 }  // namespace quorin::platform::posix

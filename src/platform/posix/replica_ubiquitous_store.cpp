@@ -6,6 +6,7 @@
 
 #include "platform/posix/cloud_account_location.hpp"
 #include "platform/posix/device_profile.hpp"
+#include "platform/posix/file_io.hpp"
 #include "platform/posix/plist_codec.hpp"
 
 namespace quorin::platform::posix {
@@ -15,15 +16,27 @@ std::optional<Value> decode(const std::optional<std::string>& encoded) {
   return encoded ? parsePlist(*encoded) : std::nullopt;
 }
 
-// One journal per account, named so that the same location always finds it again.
+// One journal per account, named so that the same account always finds it again.
 std::filesystem::path journalPath(const std::filesystem::path& journals,
                                   const std::string& location) {
+  auto identity = cloudAccountIdentity(location);
   unsigned char digest[16];
-  crypto_generichash(digest, sizeof digest, reinterpret_cast<const unsigned char*>(location.data()),
-                     location.size(), nullptr, 0);
+  crypto_generichash(digest, sizeof digest, reinterpret_cast<const unsigned char*>(identity.data()),
+                     identity.size(), nullptr, 0);
   char hex[sizeof digest * 2 + 1];
   sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
   return journals / (std::string("account-") + hex + ".db");
+}
+
+// The device's name in the accounts' write stamps, kept in the container: a journal replayed
+// after a crash then meets its own earlier push as the same write, not as a rival one.
+std::string deviceName(const std::filesystem::path& journals) {
+  auto path = journals / "device";
+  auto fresh = randomUuid().uuidString();
+  if (makeDirectories(journals, 0700))
+    writeFileAtomically(path, fresh, 0600, WriteMode::createOnly);
+  auto kept = readFile(path, fresh.size());
+  return kept && kept->size() == fresh.size() ? *kept : fresh;
 }
 
 }  // namespace
@@ -34,7 +47,7 @@ ReplicaUbiquitousStore::ReplicaUbiquitousStore(std::shared_ptr<CloudAccountSelec
     : selection_(std::move(selection)),
       journals_(std::move(journals)),
       center_(center),
-      device_(randomUuid().uuidString()) {
+      device_(deviceName(journals_)) {
   open(selection_->location());
   listener_ = selection_->listen([this] { kick(); });
   exchanges_ = std::thread([this] { runExchanges(); });
