@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 #include <simdjson.h>
+#include <sys/wait.h>
 
 #include <array>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -12,12 +14,13 @@
 #include <thread>
 
 #include "support/password_shape.hpp"
+#include "support/redis_server.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace {
 
 struct Run {
-  int status;
+  int status;  // the exit status; -1 when killed by a signal
   std::string output;
 };
 
@@ -29,7 +32,7 @@ Run run(const std::string& command) {
   while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe.get())) > 0)
     output.append(buffer.data(), got);
   int status = ::pclose(pipe.release());
-  return {status, output};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
 // A device in `root`: its own container, and the cloud account that every device there shares.
@@ -37,6 +40,12 @@ std::string quorin(const quorin::testing::TemporaryDirectory& root,
                    const std::string& device = "device") {
   return std::string(QUORIN_CLI_PATH) + " --container '" + (root.path() / device).string() +
          "' --cloud-account '" + (root.path() / "account").string() + "' ";
+}
+
+std::string quorin(const quorin::testing::TemporaryDirectory& root, const std::string& device,
+                   const std::string& account) {
+  return std::string(QUORIN_CLI_PATH) + " --container '" + (root.path() / device).string() +
+         "' --cloud-account '" + account + "' ";
 }
 
 // Whether process `pid` holds the account database open.
@@ -132,12 +141,12 @@ TEST(QuorinCliTest, SharedWebCredentialsAndGeneratedPasswords) {
   auto found = run(quorin(root) + "--json keychain shared get --server https://example.com");
   ASSERT_EQ(found.status, 0);
   EXPECT_EQ(found.output, "{\"account\":\"ann\",\"password\":\"s3 cret\"}\n");
-  EXPECT_EQ(run(shared + "get --server https://other.org").status, 1 << 8);
+  EXPECT_EQ(run(shared + "get --server https://other.org").status, 1);
   EXPECT_EQ(run(shared + "remove --server https://example.com --account ann").status, 0);
-  EXPECT_EQ(run(shared + "get --server https://example.com --account ann").status, 1 << 8);
-  EXPECT_EQ(run(shared + "remove --server https://example.com --account ann").status, 1 << 8);
-  EXPECT_EQ(run(shared + "get --server 'not a url' 2>/dev/null").status, 2 << 8);
-  EXPECT_EQ(run(shared + "set --server https://example.com 2>/dev/null").status >> 8, 106)
+  EXPECT_EQ(run(shared + "get --server https://example.com --account ann").status, 1);
+  EXPECT_EQ(run(shared + "remove --server https://example.com --account ann").status, 1);
+  EXPECT_EQ(run(shared + "get --server 'not a url' 2>/dev/null").status, 2);
+  EXPECT_EQ(run(shared + "set --server https://example.com 2>/dev/null").status, 106)
       << "--account is required";
 
   auto generated = run(quorin(root) + "keychain generate-password");
@@ -199,6 +208,109 @@ TEST(QuorinCliTest, AWaitingCloudGetAnswersSoonAfterAnotherProcessSets) {
   EXPECT_EQ(::pclose(reader.release()), 0);
   EXPECT_EQ(output, "v\n");
   EXPECT_LT(latency, std::chrono::seconds(2));
+}
+
+class QuorinRedisCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto shared = quorin::testing::sharedRedisSocket();
+    if (!shared) {
+      if (std::getenv("QRN_REQUIRE_REDIS")) FAIL() << "no Redis server";
+      GTEST_SKIP() << "no redis-server on this machine";
+    }
+    socket_ = *shared;
+  }
+
+  std::string sharedAccount(const std::string& stem) const {
+    return "unix://" + socket_.string() + "?account=" + quorin::testing::freshAccountName(stem);
+  }
+
+  std::filesystem::path socket_;
+};
+
+// How many devices listen for the account's changes.
+int listeners(const std::filesystem::path& socket, const std::string& url) {
+  auto account = url.substr(url.find("account=") + 8);
+  auto answer = run("redis-cli -s '" + socket.string() + "' PUBSUB NUMSUB 'quorin:{" + account +
+                    "}:changes'");
+  auto count = answer.output.substr(answer.output.find('\n') + 1);
+  return std::atoi(count.c_str());
+}
+
+TEST_F(QuorinRedisCliTest, AWaitingCloudGetAnswersWithinASecondOfAnotherProcessSets) {
+  quorin::testing::TemporaryDirectory root;
+  auto account = sharedAccount("cli-wait");
+  std::unique_ptr<FILE, int (*)(FILE*)> reader(
+      ::popen(("exec " + quorin(root, "tablet", account) + "cloud get k --timeout 10").c_str(),
+              "r"),
+      ::pclose);
+  auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (listeners(socket_, account) < 1 && std::chrono::steady_clock::now() < limit)
+    std::this_thread::yield();
+  ASSERT_EQ(listeners(socket_, account), 1);
+
+  auto set = run(quorin(root, "phone", account) + "cloud set k 'from the phone' 2>&1");
+  auto written = std::chrono::steady_clock::now();
+  ASSERT_EQ(set.status, 0) << set.output;
+  EXPECT_EQ(set.output, "");
+  std::array<char, 64> line{};
+  std::string output;
+  while (std::fgets(line.data(), line.size(), reader.get())) output += line.data();
+  auto latency = std::chrono::steady_clock::now() - written;
+  EXPECT_EQ(::pclose(reader.release()), 0);
+  EXPECT_EQ(output, "from the phone\n");
+  EXPECT_LT(latency, std::chrono::seconds(1));
+}
+
+TEST_F(QuorinRedisCliTest, WritesMadeOfflineWaitOnTheDeviceUntilTheServerIsBack) {
+  quorin::testing::TemporaryDirectory root;
+  quorin::testing::RedisServer server(root.path());
+  auto account = server.url("offline");
+
+  auto set = run(quorin(root, "phone", account) + "cloud set k 'written offline' 2>&1");
+  EXPECT_EQ(set.status, 0) << set.output;
+  EXPECT_NE(set.output.find("kept on this device"), std::string::npos) << set.output;
+  auto offline = run(quorin(root, "phone", account) + "cloud status");
+  EXPECT_EQ(offline.status, 0);
+  EXPECT_NE(offline.output.find("backend:        redis\n"), std::string::npos) << offline.output;
+  EXPECT_NE(offline.output.find("connection:     offline"), std::string::npos) << offline.output;
+  EXPECT_NE(offline.output.find("pending writes: 1\n"), std::string::npos) << offline.output;
+  EXPECT_NE(offline.output.find("last sync:      never\n"), std::string::npos) << offline.output;
+  auto local = run(quorin(root, "phone", account) + "cloud get k --timeout 0");
+  EXPECT_EQ(local.output, "written offline\n") << "reads answer from the device's copy";
+
+  ASSERT_TRUE(server.start());
+  auto online = run(quorin(root, "phone", account) + "--json cloud status");
+  EXPECT_EQ(online.status, 0);
+  simdjson::dom::parser parser;
+  simdjson::dom::element report;
+  ASSERT_EQ(parser.parse(online.output).get(report), simdjson::SUCCESS) << online.output;
+  EXPECT_TRUE(report["connected"].get_bool().value());
+  EXPECT_EQ(report["pendingWrites"].get_int64().value(), 0);
+  EXPECT_TRUE(report["lastSync"].is_string());
+  auto other = run(quorin(root, "tablet", account) + "cloud get k --timeout 0");
+  EXPECT_EQ(other.output, "written offline\n");
+}
+
+TEST_F(QuorinRedisCliTest, AWrongPasswordIsAClearErrorAndWritesNothing) {
+  quorin::testing::TemporaryDirectory root;
+  quorin::testing::RedisServer server(root.path(), "right-password");
+  ASSERT_TRUE(server.start());
+  auto wrong = server.url("guarded", ":wrong-password@");
+
+  auto set = run(quorin(root, "phone", wrong) + "cloud set k v 2>&1");
+  EXPECT_EQ(set.status, 2);
+  EXPECT_NE(set.output.find("cloud account unusable"), std::string::npos) << set.output;
+  EXPECT_EQ(set.output.find("wrong-password"), std::string::npos) << "the password is masked";
+  auto status = run(quorin(root, "phone", wrong) + "cloud status");
+  EXPECT_EQ(status.status, 2);
+  EXPECT_NE(status.output.find("connection:     unusable"), std::string::npos) << status.output;
+  EXPECT_NE(status.output.find("pending writes: 0\n"), std::string::npos) << status.output;
+
+  auto right = server.url("guarded", ":right-password@");
+  EXPECT_EQ(run(quorin(root, "phone", right) + "cloud get k --timeout 0").status, 1);
+  ASSERT_EQ(run(quorin(root, "phone", right) + "cloud set k v").status, 0);
+  EXPECT_EQ(run(quorin(root, "tablet", right) + "cloud get k --timeout 0").output, "v\n");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <iostream>
 
 #include "host.hpp"
@@ -70,6 +71,55 @@ int get(Host& host, const CloudRequest& request, bool json) {
   return printLookup(request.key, waitForValue(host, request), json, "the cloud account");
 }
 
+// One exchange of a replica of the device's own, so that the report says how the account
+// stands now; writes kept from an earlier offline run are pushed on the way.
+platform::posix::ReplicaStatus exchange(Host& host) {
+  auto store = host.platform->makeReplicaStore();
+  store->synchronize();
+  return store->status();
+}
+
+std::string describeTime(std::int64_t nanoseconds) {
+  if (nanoseconds == 0) return "never";
+  std::time_t seconds = nanoseconds / 1'000'000'000;
+  std::tm utc{};
+  char text[32];
+  gmtime_r(&seconds, &utc);
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+std::string describeConnection(const platform::CloudAccountStatus& account) {
+  if (account.problem) return "unusable: " + *account.problem;
+  if (account.connected) return "connected";
+  return account.offlineReason.empty() ? "offline" : "offline: " + account.offlineReason;
+}
+
+int status(Host& host, bool json) {
+  auto status = exchange(host);
+  const auto& account = status.account;
+  if (json) {
+    printJson(platform::Dictionary{
+        {"backend", account.backend},
+        {"account", account.location},
+        {"connected", account.connected},
+        {"connection", describeConnection(account)},
+        {"pendingWrites", static_cast<std::int64_t>(status.pendingWrites)},
+        {"lastSync",
+         status.syncedAt ? platform::Value(describeTime(status.syncedAt)) : platform::Value()},
+        {"journalProblem",
+         status.journalProblem ? platform::Value(*status.journalProblem) : platform::Value()}});
+  } else {
+    std::cout << "backend:        " << account.backend << "\n"
+              << "account:        " << account.location << "\n"
+              << "connection:     " << describeConnection(account) << "\n"
+              << "pending writes: " << status.pendingWrites << "\n"
+              << "last sync:      " << describeTime(status.syncedAt) << "\n";
+    if (status.journalProblem) std::cout << "journal:        " << *status.journalProblem << "\n";
+  }
+  return account.problem || status.journalProblem ? 2 : 0;
+}
+
 int write(Host& host, const CloudRequest& request, bool json) {
   QuotaWatch quota(host.platform->notificationCenter(), request.key);
   if (request.action == "set") {
@@ -82,11 +132,22 @@ int write(Host& host, const CloudRequest& request, bool json) {
               << "': it allows 1024 keys of at most 64 bytes and 1 MB in all\n";
     return 1;
   }
-  if (auto problem = host.platform->cloudProblem()) {
-    std::cerr << "quorin: not saved, the cloud account is unusable: " << *problem << "\n";
+  auto status = exchange(host);
+  if (status.journalProblem) {
+    std::cerr << "quorin: not saved: " << *status.journalProblem << "\n";
     return 2;
   }
-  if (json) printJson(platform::Dictionary{{"ok", true}});
+  if (status.account.problem) {
+    std::cerr << "quorin: kept on this device only, the cloud account is unusable: "
+              << *status.account.problem << "\n";
+    return 2;
+  }
+  bool waiting = !status.account.connected && status.pendingWrites > 0;
+  if (waiting) {
+    std::cerr << "quorin: kept on this device; " << describeConnection(status.account) << "; "
+              << status.pendingWrites << " write(s) will be pushed once the account is back\n";
+  }
+  if (json) printJson(platform::Dictionary{{"ok", true}, {"pending", waiting}});
   return 0;
 }
 
@@ -94,6 +155,7 @@ int write(Host& host, const CloudRequest& request, bool json) {
 
 int runCloud(const GlobalOptions& options, const CloudRequest& request) {
   Host host(options);
+  if (request.action == "status") return status(host, options.json);
   if (auto problem = host.platform->cloudProblem()) {
     std::cerr << "quorin: cloud account unusable: " << *problem << "\n";
     return 2;

@@ -48,7 +48,7 @@ struct SharedCredentialRequest {
 };
 
 struct CloudRequest {
-  std::string action;  // get, set or remove
+  std::string action;  // get, set, remove or status
   std::string key;
   std::string value;
   double timeoutSeconds = 30;

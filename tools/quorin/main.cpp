@@ -99,10 +99,17 @@ int main(int argc, char** argv) {
       ->add_option("--timeout", cloud.timeoutSeconds, "How long to wait, in seconds")
       ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
-  cloudAction("set", "Store VALUE under KEY and push it to the account")
+  cloudAction("set",
+              "Store VALUE under KEY and push it to the account; while the account is out of reach "
+              "the write is kept on this device and pushed later")
       ->add_option("VALUE", cloud.value, "The value")
       ->required();
   cloudAction("remove", "Remove KEY from the account (no error when it is missing)");
+  cloudCommand
+      ->add_subcommand("status",
+                       "Show the account's backend, connection, pending writes and last sync "
+                       "(exit status 2 when the account or the device's journal is unusable)")
+      ->callback([&cloud] { cloud.action = "status"; });
 
   bool clear = false;
   auto* migrate = app.add_subcommand(
