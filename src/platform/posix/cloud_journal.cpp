@@ -24,6 +24,21 @@ CREATE TABLE state (
 INSERT INTO state VALUES (0, 0, 0);
 )sql";
 
+// Commits while it lives are not flushed to disk; with a write-ahead log they still land
+// whole and in order.
+class Unflushed {
+ public:
+  explicit Unflushed(sqlite3* db) : db_(db) {
+    sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+  }
+  ~Unflushed() { sqlite3_exec(db_, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr); }
+  Unflushed(const Unflushed&) = delete;
+  Unflushed& operator=(const Unflushed&) = delete;
+
+ private:
+  sqlite3* db_;
+};
+
 }  // namespace
 
 CloudJournal::CloudJournal(std::filesystem::path path) : path_(std::move(path)) {}
@@ -39,7 +54,9 @@ bool CloudJournal::ensureOpen() {
   close();
   std::string why;
   bool foreign = false;
-  if (openPrivateDatabase(path_, db_, why) == SQLITE_OK) {
+  // One flush a commit, not the three of a rollback journal.
+  if (openPrivateDatabase(path_, db_, why) == SQLITE_OK &&
+      sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) == SQLITE_OK) {
     SqliteTransaction transaction(db_);
     int code = transaction.began() ? prepareSchema(db_, kSchema, kSchemaVersion, foreign)
                                    : sqlite3_errcode(db_);
@@ -110,8 +127,12 @@ bool CloudJournal::record(const CloudWrite& write) {
   return run.step() == SQLITE_DONE || fail();
 }
 
+// What an exchange learned can be learned again: after a crash that lost it, the writes are
+// pushed once more, which the account knows for this device's own, and the values pulled
+// again. So it goes without the flush a write must have; the next write's flush covers it.
 bool CloudJournal::settle(const Exchange& exchange) {
   if (!ensureOpen()) return false;
+  Unflushed unflushed(db_);
   SqliteTransaction transaction(db_);
   if (!transaction.began()) return fail();
   for (const auto& write : exchange.pushed) {
