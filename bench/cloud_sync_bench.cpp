@@ -1,0 +1,183 @@
+// Two devices in two processes on one cloud account, the Redis backend next to the
+// directory one: how long a write takes to reach the other device as a change notification
+// (p50 and p99), and how many writes a second travel from one to the other. Every write is
+// durable on the writer before it is pushed; the Redis server syncs its append-only file on
+// every write.
+#include <benchmark/benchmark.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+#include "platform/posix/notification_center.hpp"
+#include "platform/posix/replica_ubiquitous_store.hpp"
+#include "support/redis_server.hpp"
+#include "support/temporary_directory.hpp"
+
+namespace {
+
+using namespace quorin::platform;
+using namespace quorin::platform::posix;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kKey = "counter";
+
+// The server every Redis run shares, started once; an unreachable account without one.
+std::string redisLocation(const std::string& account) {
+  static quorin::testing::TemporaryDirectory directory;
+  static quorin::testing::RedisServer server(directory.path());
+  static bool started = server.start();
+  return started ? server.url(account) : "unix:///nonexistent?account=" + account;
+}
+
+std::unique_ptr<ReplicaUbiquitousStore> openDevice(const std::string& location,
+                                                   const std::filesystem::path& journals,
+                                                   NotificationCenter& center) {
+  return std::make_unique<ReplicaUbiquitousStore>(std::make_shared<CloudAccountSelection>(location),
+                                                  journals, center);
+}
+
+// The other process: on each request of n writes it writes the next n counter values,
+// each pushed on its own, and answers when done.
+class Writer {
+ public:
+  Writer(const std::string& location, const std::filesystem::path& journals) {
+    int requests[2], answers[2];
+    if (::pipe(requests) != 0 || ::pipe(answers) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(requests[1]);
+      ::close(answers[0]);
+      serve(location, journals, requests[0], answers[1]);
+      ::_exit(0);
+    }
+    ::close(requests[0]);
+    ::close(answers[1]);
+    requests_ = requests[1];
+    answers_ = answers[0];
+  }
+  ~Writer() {
+    ::close(requests_);
+    ::close(answers_);
+    if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+  }
+
+  bool write(std::int32_t count) {
+    char done;
+    return ::write(requests_, &count, sizeof count) == sizeof count &&
+           ::read(answers_, &done, 1) == 1;
+  }
+
+ private:
+  static void serve(const std::string& location, const std::filesystem::path& journals,
+                    int requests, int answers) {
+    LocalNotificationCenter center;
+    auto device = openDevice(location, journals, center);
+    std::int64_t next = 0;
+    std::int32_t count;
+    while (::read(requests, &count, sizeof count) == sizeof count) {
+      for (std::int32_t i = 0; i < count; ++i) {
+        device->setObject(Value(++next), kKey);
+        device->synchronize();
+      }
+      if (::write(answers, "d", 1) != 1) return;
+    }
+  }
+
+  pid_t pid_ = -1;
+  int requests_ = -1;
+  int answers_ = -1;
+};
+
+// This process's device, told of every change by the account's watcher.
+class Reader {
+ public:
+  Reader(const std::string& location, const std::filesystem::path& journals)
+      : device_(openDevice(location, journals, center_)) {
+    center_.addObserver(this, std::string(kUbiquitousKeyValueStoreDidChangeExternallyNotification),
+                        nullptr, [this](const auto&) { noticed(); });
+  }
+  ~Reader() {
+    center_.removeObserver(this, kUbiquitousKeyValueStoreDidChangeExternallyNotification, nullptr);
+  }
+
+  bool waitFor(std::int64_t value) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return seen_ >= value; });
+  }
+
+ private:
+  void noticed() {
+    auto value = device_->objectForKey(kKey);
+    const auto* number = value ? value->get<std::int64_t>() : nullptr;
+    std::lock_guard lock(mutex_);
+    if (number) seen_ = std::max(seen_, *number);
+    changed_.notify_all();
+  }
+
+  LocalNotificationCenter center_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::int64_t seen_ = 0;
+  std::unique_ptr<ReplicaUbiquitousStore> device_;
+};
+
+// Two devices on a fresh account: a directory of the pair's own, or one on the shared
+// server. The writer is forked before this process starts any thread of its own.
+struct Pair {
+  Pair(bool redis, const std::string& account)
+      : location(redis ? redisLocation(quorin::testing::freshAccountName(account))
+                       : (root.path() / account).string()),
+        writer(location, root.path() / "writer"),
+        reader(location, root.path() / "reader") {}
+
+  bool round(std::int32_t count) {
+    written += count;
+    return writer.write(count) && reader.waitFor(written);
+  }
+
+  quorin::testing::TemporaryDirectory root;
+  std::string location;
+  Writer writer;
+  Reader reader;
+  std::int64_t written = 0;
+};
+
+void BM_ChangeNotificationLatency(benchmark::State& state) {
+  Pair pair(state.range(0) != 0, "latency");
+  if (!pair.round(1)) return state.SkipWithError("the first change never arrived");
+  std::vector<double> micros;
+  for (auto _ : state) {
+    auto start = Clock::now();
+    if (!pair.round(1)) return state.SkipWithError("a change never arrived");
+    micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+  }
+  std::sort(micros.begin(), micros.end());
+  state.counters["p50_us"] = micros[micros.size() / 2];
+  state.counters["p99_us"] = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
+}
+
+void BM_WritesBetweenProcesses(benchmark::State& state) {
+  constexpr std::int32_t kBatch = 100;
+  Pair pair(state.range(0) != 0, "throughput");
+  if (!pair.round(1)) return state.SkipWithError("the first change never arrived");
+  for (auto _ : state) {
+    if (!pair.round(kBatch)) return state.SkipWithError("the writes never all arrived");
+  }
+  state.SetItemsProcessed(state.iterations() * kBatch);
+}
+
+void backends(benchmark::internal::Benchmark* benchmark) {
+  benchmark->ArgName("redis")->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMicrosecond);
+}
+
+BENCHMARK(BM_ChangeNotificationLatency)->Apply(backends)->Iterations(300);
+BENCHMARK(BM_WritesBetweenProcesses)->Apply(backends)->Iterations(10);
+
+}  // namespace
+
+BENCHMARK_MAIN();
