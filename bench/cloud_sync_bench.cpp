@@ -82,7 +82,7 @@ class Writer {
     while (::read(requests, &count, sizeof count) == sizeof count) {
       for (std::int32_t i = 0; i < count; ++i) {
         device->setObject(Value(++next), kKey);
-        device->synchronize();
+        device->exchange();
       }
       if (::write(answers, "d", 1) != 1) return;
     }

@@ -25,14 +25,14 @@ enum class UbiquitousChangeReason : std::int64_t {
 };
 
 // One device's replica of the user's cloud key-value store. Reads and writes touch the
-// local copy; synchronize() exchanges it with the account. Safe to use from any thread.
+// local copy; synchronize() has it exchanged with the account. Safe to use from any thread.
 class UbiquitousStore {
  public:
   virtual ~UbiquitousStore() = default;
   virtual std::optional<Value> objectForKey(std::string_view key) const = 0;
   virtual void setObject(Value value, std::string_view key) = 0;
   virtual void removeObject(std::string_view key) = 0;
-  // Whether the exchange happened; false leaves local writes to the next one.
+  // False when the exchange cannot happen for now; local writes then wait for the next one.
   virtual bool synchronize() = 0;
 };
 

@@ -70,13 +70,13 @@ INSTANTIATE_TEST_SUITE_P(Backends, CloudAccountContractTest,
 TEST_P(CloudAccountContractTest, WritesReachOtherDevicesAsServerChanges) {
   auto phone = device();
   auto tablet = device();
-  ASSERT_TRUE(tablet->store.synchronize());  // its first pull: an empty account
+  ASSERT_TRUE(tablet->store.exchange());  // its first pull: an empty account
   phone->store.setObject(Value("hello"), "greeting");
   phone->store.setObject(Value(std::int64_t{42}), "answer");
   phone->store.setObject(Value(Dictionary{{"nested", Value(Data{1, 2, 3})}}), "blob");
   EXPECT_EQ(phone->text("greeting"), "hello");  // the local copy answers before any sync
-  ASSERT_TRUE(phone->store.synchronize());
-  ASSERT_TRUE(tablet->store.synchronize());
+  ASSERT_TRUE(phone->store.exchange());
+  ASSERT_TRUE(tablet->store.exchange());
   EXPECT_EQ(tablet->text("greeting"), "hello");
   EXPECT_EQ(tablet->store.objectForKey("answer"), Value(std::int64_t{42}));
   EXPECT_EQ(tablet->store.objectForKey("blob"),
@@ -92,17 +92,17 @@ TEST_P(CloudAccountContractTest, WritesReachOtherDevicesAsServerChanges) {
 
   phone->store.setObject(Value("again"), "greeting");
   phone->store.removeObject("answer");
-  ASSERT_TRUE(phone->store.synchronize());
-  ASSERT_TRUE(tablet->store.synchronize());
+  ASSERT_TRUE(phone->store.exchange());
+  ASSERT_TRUE(tablet->store.exchange());
   EXPECT_EQ(tablet->text("greeting"), "again");
   EXPECT_EQ(tablet->store.objectForKey("answer"), std::nullopt);
   // A device's own writes are never reported back to it.
-  ASSERT_TRUE(phone->store.synchronize());
+  ASSERT_TRUE(phone->store.exchange());
   EXPECT_TRUE(phone->takeChanges().empty());
 
   // A device that joins later reports what it finds as its first sync.
   auto laptop = device();
-  ASSERT_TRUE(laptop->store.synchronize());
+  ASSERT_TRUE(laptop->store.exchange());
   auto first = laptop->takeChanges();
   ASSERT_EQ(first.size(), 1u);
   EXPECT_EQ(first[0].reason, static_cast<std::int64_t>(UbiquitousChangeReason::initialSyncChange));
@@ -110,13 +110,28 @@ TEST_P(CloudAccountContractTest, WritesReachOtherDevicesAsServerChanges) {
   EXPECT_EQ(first[0].keys, (std::vector<std::string>{"blob", "greeting"}));
 }
 
+// A caller never waits on the account: synchronize() leaves the exchange to the store's
+// thread, which still pushes a write asked for just before the store closes.
+TEST_P(CloudAccountContractTest, SynchronizeExchangesInTheBackgroundEvenAsTheStoreCloses) {
+  auto tablet = device();
+  ASSERT_TRUE(tablet->store.exchange());
+  tablet->takeChanges();
+  {
+    auto phone = device();
+    phone->store.setObject(Value("pushed as it closed"), "k");
+    EXPECT_TRUE(phone->store.synchronize());
+  }
+  ASSERT_TRUE(tablet->waitForChange());
+  EXPECT_EQ(tablet->text("k"), "pushed as it closed");
+}
+
 TEST_P(CloudAccountContractTest, TheLaterWriteWinsWhateverTheOrderOfSyncs) {
   auto early = device();
   auto late = device();
   early->store.setObject(Value("early"), "k");
   late->store.setObject(Value("late"), "k");
-  ASSERT_TRUE(late->store.synchronize());
-  ASSERT_TRUE(early->store.synchronize());
+  ASSERT_TRUE(late->store.exchange());
+  ASSERT_TRUE(early->store.exchange());
   EXPECT_EQ(early->text("k"), "late");
   auto changes = early->takeChanges();
   ASSERT_FALSE(changes.empty());
@@ -124,21 +139,21 @@ TEST_P(CloudAccountContractTest, TheLaterWriteWinsWhateverTheOrderOfSyncs) {
 
   // A removal is a write like any other.
   early->store.removeObject("k");
-  ASSERT_TRUE(early->store.synchronize());
-  ASSERT_TRUE(late->store.synchronize());
+  ASSERT_TRUE(early->store.exchange());
+  ASSERT_TRUE(late->store.exchange());
   EXPECT_EQ(late->store.objectForKey("k"), std::nullopt);
 }
 
 TEST_P(CloudAccountContractTest, WritesOverQuotaAreRefusedAndReported) {
   auto phone = device();
   auto tablet = device();
-  ASSERT_TRUE(phone->store.synchronize());
+  ASSERT_TRUE(phone->store.exchange());
   phone->takeChanges();
   std::string longKey(kCloudMaxKeyBytes + 1, 'k');
   std::string widestKey(kCloudMaxKeyBytes, 'k');
   phone->store.setObject(Value("v"), longKey);
   phone->store.setObject(Value("v"), widestKey);
-  ASSERT_TRUE(phone->store.synchronize());
+  ASSERT_TRUE(phone->store.exchange());
   EXPECT_EQ(phone->takeChanges(),
             (std::vector<Change>{change(UbiquitousChangeReason::quotaViolationChange, {longKey})}));
   EXPECT_EQ(phone->store.objectForKey(longKey), std::nullopt) << "the refused write is undone";
@@ -148,23 +163,23 @@ TEST_P(CloudAccountContractTest, WritesOverQuotaAreRefusedAndReported) {
   std::string half(kCloudMaxTotalBytes / 2, 'x');
   phone->store.setObject(Value(half), "a");
   phone->store.setObject(Value(half), "b");
-  ASSERT_TRUE(phone->store.synchronize());
+  ASSERT_TRUE(phone->store.exchange());
   EXPECT_EQ(phone->takeChanges(),
             (std::vector<Change>{change(UbiquitousChangeReason::quotaViolationChange, {"b"})}));
   phone->store.setObject(Value(half + "y"), "a");
-  ASSERT_TRUE(phone->store.synchronize());
+  ASSERT_TRUE(phone->store.exchange());
   EXPECT_TRUE(phone->takeChanges().empty());
   phone->store.removeObject("a");
-  ASSERT_TRUE(phone->store.synchronize());
+  ASSERT_TRUE(phone->store.exchange());
 
   // Keys: 1024 in all, counted across devices.
   for (std::size_t i = 1; i < kCloudMaxKeys - 1; ++i)
     phone->store.setObject(Value("v"), "key" + std::to_string(i));
-  ASSERT_TRUE(phone->store.synchronize());
+  ASSERT_TRUE(phone->store.exchange());
   EXPECT_TRUE(phone->takeChanges().empty());
   tablet->store.setObject(Value("v"), "last");
   tablet->store.setObject(Value("v"), "one too many");
-  ASSERT_TRUE(tablet->store.synchronize());
+  ASSERT_TRUE(tablet->store.exchange());
   auto refused = tablet->takeChanges();
   EXPECT_NE(std::find(refused.begin(), refused.end(),
                       change(UbiquitousChangeReason::quotaViolationChange, {"one too many"})),
@@ -176,13 +191,13 @@ TEST_P(CloudAccountContractTest, TwoDevicesCannotTogetherPassTheKeyQuota) {
   auto seed = device();
   for (std::size_t i = 0; i < kCloudMaxKeys - 1; ++i)
     seed->store.setObject(Value("v"), "key" + std::to_string(i));
-  ASSERT_TRUE(seed->store.synchronize());
+  ASSERT_TRUE(seed->store.exchange());
   auto left = device();
   auto right = device();
   left->store.setObject(Value("v"), "left");
   right->store.setObject(Value("v"), "right");
-  std::thread other([&] { right->store.synchronize(); });
-  left->store.synchronize();
+  std::thread other([&] { right->store.exchange(); });
+  left->store.exchange();
   other.join();
   auto refusals = [](Device& device) {
     int count = 0;
@@ -199,16 +214,16 @@ TEST_P(CloudAccountContractTest, SwitchingTheAccountReportsEveryKeyThatDiffers) 
   auto phone = device();
   phone->store.setObject(Value("old"), "shared");
   phone->store.setObject(Value("old only"), "gone");
-  ASSERT_TRUE(phone->store.synchronize());
+  ASSERT_TRUE(phone->store.exchange());
   {
     auto elsewhere = deviceOn(std::make_shared<CloudAccountSelection>(location("second")));
     elsewhere->store.setObject(Value("new"), "shared");
     elsewhere->store.setObject(Value("new only"), "fresh");
-    ASSERT_TRUE(elsewhere->store.synchronize());
+    ASSERT_TRUE(elsewhere->store.exchange());
   }
   phone->takeChanges();
   account->switchTo(location("second"));
-  ASSERT_TRUE(phone->store.synchronize());
+  ASSERT_TRUE(phone->store.exchange());
   auto changes = phone->takeChanges();
   ASSERT_EQ(changes.size(), 1u);
   EXPECT_EQ(changes[0].reason, static_cast<std::int64_t>(UbiquitousChangeReason::accountChange));
@@ -220,7 +235,7 @@ TEST_P(CloudAccountContractTest, SwitchingTheAccountReportsEveryKeyThatDiffers) 
 
 TEST_P(CloudAccountContractTest, AnotherProcesssWriteIsNoticedWithoutALocalCall) {
   auto phone = device();
-  ASSERT_TRUE(phone->store.synchronize());
+  ASSERT_TRUE(phone->store.exchange());
   phone->takeChanges();
   // The other process starts afresh (a forked copy of this one could inherit held locks) and
   // runs this test up to the statement below; it learns this run's account from the
@@ -258,16 +273,16 @@ TEST(DirectoryCloudAccountTest, AnUnusableAccountKeepsLocalWritesForLater) {
       writeFileAtomically(root.path() / "account" / "cloud.db", std::string(4096, '\x5a'), 0600));
   auto phone = device();
   phone->store.setObject(Value("kept"), "k");
-  EXPECT_FALSE(phone->store.synchronize());
+  EXPECT_FALSE(phone->store.exchange());
   auto problem = phone->store.problem();
   ASSERT_TRUE(problem.has_value());
   EXPECT_NE(problem->find("cloud.db"), std::string::npos) << *problem;
   EXPECT_EQ(phone->text("k"), "kept");
 
   std::filesystem::remove(root.path() / "account" / "cloud.db");
-  ASSERT_TRUE(phone->store.synchronize());
+  ASSERT_TRUE(phone->store.exchange());
   auto tablet = device();
-  ASSERT_TRUE(tablet->store.synchronize());
+  ASSERT_TRUE(tablet->store.exchange());
   EXPECT_EQ(tablet->text("k"), "kept");
 }
 

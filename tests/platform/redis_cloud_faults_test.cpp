@@ -69,7 +69,7 @@ class RedisCloudFaultsTest : public ::testing::Test {
 
   // Converged: nothing waits to be pushed, and a last exchange has pulled the rest.
   static bool settled(testing::CloudDevice& device) {
-    return device.store.synchronize() && device.store.status().pendingWrites == 0;
+    return device.store.exchange() && device.store.status().pendingWrites == 0;
   }
 
   testing::TemporaryDirectory root;
@@ -88,7 +88,7 @@ TEST_F(RedisCloudFaultsTest, AServerKilledWhileTwoDevicesWriteLosesNothing) {
     for (int i = 0; i < kWrites; ++i) {
       device.store.setObject(Value(std::int64_t{i}), name + "-" + std::to_string(i));
       device.store.setObject(Value(name + " " + std::to_string(i)), "shared");
-      device.store.synchronize();  // fails while the server is down; the journal keeps the rest
+      device.store.exchange();  // fails while the server is down; the journal keeps the rest
       ++written;
     }
   };
@@ -103,7 +103,7 @@ TEST_F(RedisCloudFaultsTest, AServerKilledWhileTwoDevicesWriteLosesNothing) {
   tabletWrites.join();
 
   ASSERT_TRUE(eventually([&] { return settled(*phone) && settled(*tablet); }));
-  ASSERT_TRUE(phone->store.synchronize());
+  ASSERT_TRUE(phone->store.exchange());
   std::map<std::string, Value> expected;
   for (int i = 0; i < kWrites; ++i) {
     for (const std::string name : {"phone", "tablet"})
@@ -122,7 +122,7 @@ TEST_F(RedisCloudFaultsTest, ADeviceKilledWithWritesInFlightReplaysItsJournal) {
     auto phone = device("phone");
     for (int i = first; i < last; ++i) {
       phone->store.setObject(Value(std::int64_t{i}), "k" + std::to_string(i));
-      if (i % 2) phone->store.synchronize();
+      if (i % 2) phone->store.exchange();
     }
     ::raise(SIGKILL);
   };
@@ -153,7 +153,7 @@ TEST_F(RedisCloudFaultsTest, ADeviceKilledWithWritesInFlightReplaysItsJournal) {
   auto restarted = device("phone");
   ASSERT_TRUE(eventually([&] { return settled(*restarted); }));
   auto reader = device("reader");
-  ASSERT_TRUE(reader->store.synchronize());
+  ASSERT_TRUE(reader->store.exchange());
   for (int i = 0; i < 50; ++i)
     EXPECT_EQ(reader->store.objectForKey("k" + std::to_string(i)), Value(std::int64_t{i})) << i;
 }
@@ -172,12 +172,27 @@ TEST_F(RedisCloudFaultsTest, AWrongPasswordIsAClearErrorNotACrash) {
     auto selection = std::make_shared<CloudAccountSelection>(wrong);
     testing::CloudDevice phone(selection, guarded.path() / "phone", center);
     phone.store.setObject(Value("kept"), "k");
-    EXPECT_FALSE(phone.store.synchronize());
+    EXPECT_FALSE(phone.store.exchange());
+    EXPECT_FALSE(phone.store.synchronize()) << "known to be unusable";
     EXPECT_TRUE(phone.store.problem().has_value());
     EXPECT_EQ(phone.text("k"), "kept");
   }
   RedisCloudAccount right(locked.url("faults", ":the right one@"));
   EXPECT_EQ(right.probe(), std::nullopt);
+}
+
+TEST(RedisCloudJournalTest, AChangedPasswordFindsTheWritesKeptForTheAccount) {
+  testing::TemporaryDirectory root;
+  LocalNotificationCenter center;
+  auto on = [&](const std::string& password) {
+    auto url = "unix://:" + password + "@" + (root.path() / "no-server").string() + "?account=a";
+    return std::make_unique<testing::CloudDevice>(std::make_shared<CloudAccountSelection>(url),
+                                                  root.path() / "phone", center);
+  };
+  on("old password")->store.setObject(Value("kept"), "k");
+  auto renewed = on("new password");
+  EXPECT_EQ(renewed->text("k"), "kept");
+  EXPECT_EQ(renewed->store.status().pendingWrites, 1u);
 }
 
 // Two processes, each with one key to add to an account one key short of its limit.

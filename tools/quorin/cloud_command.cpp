@@ -75,7 +75,7 @@ int get(Host& host, const CloudRequest& request, bool json) {
 // stands now; writes kept from an earlier offline run are pushed on the way.
 platform::posix::ReplicaStatus exchange(Host& host) {
   auto store = host.platform->makeReplicaStore();
-  store->synchronize();
+  store->exchange();
   return store->status();
 }
 
@@ -127,6 +127,7 @@ int write(Host& host, const CloudRequest& request, bool json) {
   } else {
     host.client->removeValueFromCloudStoreForKey(request.key);
   }
+  host.client.reset();  // its store pushes the write as it closes
   if (quota.refused()) {
     std::cerr << "quorin: the cloud account refused '" << request.key
               << "': it allows 1024 keys of at most 64 bytes and 1 MB in all\n";
@@ -154,7 +155,7 @@ int write(Host& host, const CloudRequest& request, bool json) {
 }  // namespace
 
 int runCloud(const GlobalOptions& options, const CloudRequest& request) {
-  Host host(options);
+  Host host(options, request.action == "get");
   if (request.action == "status") return status(host, options.json);
   if (auto problem = host.platform->cloudProblem()) {
     std::cerr << "quorin: cloud account unusable: " << *problem << "\n";

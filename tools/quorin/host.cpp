@@ -6,7 +6,7 @@
 
 namespace quorin::cli {
 
-Host::Host(const GlobalOptions& options)
+Host::Host(const GlobalOptions& options, bool exchangeCloudFirst)
     : platform(std::make_shared<platform::posix::PosixPlatform>(
           platform::posix::PosixPlatformOptions{.container = options.container,
                                                 .infoPlist = options.infoPlist,
@@ -14,6 +14,7 @@ Host::Host(const GlobalOptions& options)
                                                 .keychainKey = options.keychainKey})) {
   if (const auto& problem = platform->profileProblem()) std::cerr << "quorin: " << *problem << "\n";
   platform::setDefaultPlatform(platform);
+  if (exchangeCloudFirst) platform->makeReplicaStore()->exchange();
   client = std::make_unique<QRNQuorinClient>();
 }
 

@@ -20,7 +20,9 @@ struct GlobalOptions {
 // The device the command runs as: its platform, installed as the process default, and a
 // facade on it.
 struct Host {
-  explicit Host(const GlobalOptions& options);
+  // With `exchangeCloudFirst` the device exchanges with its cloud account once before the
+  // facade opens its store, whose first reads then see the account's current values.
+  explicit Host(const GlobalOptions& options, bool exchangeCloudFirst = false);
 
   std::shared_ptr<platform::posix::PosixPlatform> platform;
   std::unique_ptr<QRNQuorinClient> client;

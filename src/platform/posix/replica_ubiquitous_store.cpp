@@ -146,26 +146,36 @@ void ReplicaUbiquitousStore::runExchanges() {
   std::unique_lock lock(kickMutex_);
   while (true) {
     kicked_.wait(lock, [this] { return kickPending_ || stopping_; });
-    if (stopping_) return;
-    kickPending_ = false;
+    bool last = stopping_;
+    if (!std::exchange(kickPending_, false)) return;
     lock.unlock();
-    synchronize();
+    exchange();
     lock.lock();
+    if (last) return;
   }
 }
 
 bool ReplicaUbiquitousStore::synchronize() {
+  kick();
+  return !unusable_;
+}
+
+bool ReplicaUbiquitousStore::exchange() {
   std::lock_guard exchangeLock(exchangeMutex_);
   Keys refused, changed, switched;
   if (auto location = selection_->location(); location != location_)
     switchAccount(location, switched);
-  CloudJournal::Exchange exchange;
-  bool pushed = push(refused, changed, exchange);
-  bool exchanged = pushed && pull(changed, exchange);
+  CloudJournal::Exchange learned;
+  bool pushed = push(refused, changed, learned);
+  bool exchanged = pushed && pull(changed, learned);
   auto reason =
       pulled_ ? UbiquitousChangeReason::serverChange : UbiquitousChangeReason::initialSyncChange;
   if (exchanged) pulled_ = true;
-  if (pushed) settle(exchange);
+  if (pushed) settle(learned);
+  {
+    std::lock_guard journal(journalMutex_);
+    unusable_ = journal_->problem() || (!exchanged && account_->status().problem);
+  }
   post(UbiquitousChangeReason::accountChange, switched.list);
   post(UbiquitousChangeReason::quotaViolationChange, refused.list);
   post(reason, changed.list);

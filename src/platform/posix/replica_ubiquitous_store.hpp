@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <map>
@@ -28,10 +29,10 @@ struct ReplicaStatus {
 };
 
 // One device's replica of a cloud account. Reads and writes touch the local copy, which a
-// journal in the container keeps across restarts; synchronize() pushes local writes, then
+// journal in the container keeps across restarts; an exchange pushes local writes, then
 // pulls what other devices wrote, and reports what changed as the external-change
-// notification. A thread of the store's own runs the same exchange whenever the account
-// tells of another device's write.
+// notification. Exchanges run on a thread of the store's own, when asked and whenever the
+// account tells of another device's write, so that no caller waits on the network.
 class ReplicaUbiquitousStore final : public UbiquitousStore {
  public:
   // `journals` is the container directory that keeps one journal per account.
@@ -43,7 +44,12 @@ class ReplicaUbiquitousStore final : public UbiquitousStore {
   // A value a property list cannot hold is not stored.
   void setObject(Value value, std::string_view key) override;
   void removeObject(std::string_view key) override;
+  // Asks for an exchange and returns at once; false when the account or the journal is
+  // known to be unusable. One asked for just before the store closes still runs.
   bool synchronize() override;
+  // Exchanges on the calling thread; false when the account could not be reached, which
+  // leaves local writes to the next exchange.
+  bool exchange();
 
   ReplicaStatus status();
   // Why the account cannot be used, or none.
@@ -83,6 +89,7 @@ class ReplicaUbiquitousStore final : public UbiquitousStore {
   std::int64_t accountVersion_ = 0;
   bool pulled_ = false;
   std::int64_t syncedAt_ = 0;
+  std::atomic<bool> unusable_{false};  // as the last exchange found
 
   std::mutex journalMutex_;  // taken before mutex_ where both are held
   std::unique_ptr<CloudJournal> journal_;
