@@ -13,6 +13,8 @@
 #include "platform/posix/cloud_journal.hpp"
 #include "platform/posix/plist_codec.hpp"
 #include "platform/redis/redis_cloud_account.hpp"
+#include "platform/redis/redis_connection.hpp"
+#include "platform/redis/redis_url.hpp"
 #include "support/cloud_device.hpp"
 #include "support/redis_server.hpp"
 #include "support/temporary_directory.hpp"
@@ -179,6 +181,23 @@ TEST_F(RedisCloudFaultsTest, AWrongPasswordIsAClearErrorNotACrash) {
   }
   RedisCloudAccount right(locked.url("faults", ":the right one@"));
   EXPECT_EQ(right.probe(), std::nullopt);
+}
+
+// Pub/sub drops what is published while a device is away, so every reconnect must prompt
+// the device to pull.
+TEST_F(RedisCloudFaultsTest, EveryReconnectOfTheSubscriptionPromptsAPull) {
+  RedisCloudAccount watched(url);
+  std::atomic<int> prompts{0};
+  watched.watch([&] { ++prompts; });
+  ASSERT_TRUE(eventually([&] { return prompts >= 1; })) << "the first connect";
+  std::string error;
+  redis::RedisOpenError openError;
+  auto admin = redis::RedisConnection::open(*redis::parseRedisUrl(url, error), 1s, openError);
+  ASSERT_TRUE(admin);
+  auto before = prompts.load();
+  ASSERT_TRUE(admin->command({"CLIENT", "KILL", "TYPE", "pubsub"}));
+  EXPECT_TRUE(eventually([&] { return prompts > before; }));
+  EXPECT_TRUE(watched.status().connected);
 }
 
 TEST(RedisCloudJournalTest, AChangedPasswordFindsTheWritesKeptForTheAccount) {
