@@ -24,15 +24,19 @@ struct Run {
   std::string output;
 };
 
-Run run(const std::string& command) {
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+// Reads what the command prints until it ends, then closes it.
+Run finish(FILE* pipe) {
   std::string output;
   std::array<char, 4096> buffer;
   std::size_t got;
-  while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe.get())) > 0)
+  while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
     output.append(buffer.data(), got);
-  int status = ::pclose(pipe.release());
+  int status = ::pclose(pipe);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+Run run(const std::string& command) {
+  return finish(::popen(command.c_str(), "r"));
 }
 
 // A device in `root`: its own container, and the cloud account that every device there shares.
@@ -185,28 +189,40 @@ TEST(QuorinCliTest, CloudValuesTravelBetweenDevicesOfOneAccount) {
   EXPECT_NE(run(quorin(root, "phone") + "cloud get k --timeout -1 2>&1").status, 0);
 }
 
+// A `cloud get` waiting in a process of its own.
+class WaitingGet {
+ public:
+  explicit WaitingGet(const std::string& command)
+      : pipe_(::popen(("echo $$; exec " + command).c_str(), "r"), ::pclose) {
+    std::array<char, 64> line{};
+    if (std::fgets(line.data(), line.size(), pipe_.get()))
+      pid_.assign(line.data(), std::strcspn(line.data(), "\n"));
+  }
+
+  const std::string& pid() const { return pid_; }
+
+  Run answer() { return finish(pipe_.release()); }
+
+ private:
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe_;
+  std::string pid_;
+};
+
 TEST(QuorinCliTest, AWaitingCloudGetAnswersSoonAfterAnotherProcessSets) {
   quorin::testing::TemporaryDirectory root;
-  std::unique_ptr<FILE, int (*)(FILE*)> reader(
-      ::popen(("echo $$; exec " + quorin(root, "tablet") + "cloud get k --timeout 10").c_str(),
-              "r"),
-      ::pclose);
-  std::array<char, 64> line{};
-  ASSERT_TRUE(std::fgets(line.data(), line.size(), reader.get()));
-  std::string pid(line.data(), std::strcspn(line.data(), "\n"));
+  WaitingGet reader(quorin(root, "tablet") + "cloud get k --timeout 10");
   // The reader has made its first exchange with the account once it holds the database.
   auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!hasOpen(pid, "cloud.db") && std::chrono::steady_clock::now() < limit)
+  while (!hasOpen(reader.pid(), "cloud.db") && std::chrono::steady_clock::now() < limit)
     std::this_thread::yield();
-  ASSERT_TRUE(hasOpen(pid, "cloud.db"));
+  ASSERT_TRUE(hasOpen(reader.pid(), "cloud.db"));
 
   ASSERT_EQ(run(quorin(root, "phone") + "cloud set k v").status, 0);
   auto written = std::chrono::steady_clock::now();
-  std::string output;
-  while (std::fgets(line.data(), line.size(), reader.get())) output += line.data();
+  auto answer = reader.answer();
   auto latency = std::chrono::steady_clock::now() - written;
-  EXPECT_EQ(::pclose(reader.release()), 0);
-  EXPECT_EQ(output, "v\n");
+  EXPECT_EQ(answer.status, 0);
+  EXPECT_EQ(answer.output, "v\n");
   EXPECT_LT(latency, std::chrono::seconds(2));
 }
 
@@ -240,10 +256,7 @@ int listeners(const std::filesystem::path& socket, const std::string& url) {
 TEST_F(QuorinRedisCliTest, AWaitingCloudGetAnswersWithinASecondOfAnotherProcessSets) {
   quorin::testing::TemporaryDirectory root;
   auto account = sharedAccount("cli-wait");
-  std::unique_ptr<FILE, int (*)(FILE*)> reader(
-      ::popen(("exec " + quorin(root, "tablet", account) + "cloud get k --timeout 10").c_str(),
-              "r"),
-      ::pclose);
+  WaitingGet reader(quorin(root, "tablet", account) + "cloud get k --timeout 10");
   auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (listeners(socket_, account) < 1 && std::chrono::steady_clock::now() < limit)
     std::this_thread::yield();
@@ -253,12 +266,10 @@ TEST_F(QuorinRedisCliTest, AWaitingCloudGetAnswersWithinASecondOfAnotherProcessS
   auto written = std::chrono::steady_clock::now();
   ASSERT_EQ(set.status, 0) << set.output;
   EXPECT_EQ(set.output, "");
-  std::array<char, 64> line{};
-  std::string output;
-  while (std::fgets(line.data(), line.size(), reader.get())) output += line.data();
+  auto answer = reader.answer();
   auto latency = std::chrono::steady_clock::now() - written;
-  EXPECT_EQ(::pclose(reader.release()), 0);
-  EXPECT_EQ(output, "from the phone\n");
+  EXPECT_EQ(answer.status, 0);
+  EXPECT_EQ(answer.output, "from the phone\n");
   EXPECT_LT(latency, std::chrono::seconds(1));
 }
 
