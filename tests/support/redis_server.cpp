@@ -22,14 +22,19 @@ extern char** environ;
 namespace quorin::testing {
 namespace {
 
-bool answers(const std::filesystem::path& socket) {
+// Whether the server serves commands: it accepts connections before it has loaded its
+// append-only file, and answers LOADING until then.
+bool serves(const std::filesystem::path& socket) {
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
-  bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  char reply[64] = {};
+  bool answered = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                  ::send(fd, "PING\r\n", 6, MSG_NOSIGNAL) == 6 &&
+                  ::read(fd, reply, sizeof reply - 1) > 0;
   ::close(fd);
-  return connected;
+  return answered && std::strncmp(reply, "-LOADING", 8) != 0;
 }
 
 }  // namespace
@@ -76,7 +81,7 @@ bool RedisServer::start() {
   }
   // A real process starting: this waits on it, not on a clock the test controls.
   for (int attempt = 0; attempt < 500; ++attempt) {
-    if (answers(socket_)) return true;
+    if (serves(socket_)) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   kill();

@@ -85,7 +85,9 @@ std::unique_ptr<RedisConnection> RedisConnection::open(const RedisEndpoint& endp
       return false;
     }
     if (isErrorReply(*reply)) {
-      error = {std::string(what) + ": " + std::string(replyText(*reply)), true};
+      // A server still loading its data serves us shortly; any other refusal lasts.
+      auto text = replyText(*reply);
+      error = {std::string(what) + ": " + std::string(text), !text.starts_with("LOADING")};
       return false;
     }
     return true;
