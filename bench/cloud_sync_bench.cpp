@@ -100,6 +100,7 @@ class Reader {
       : device_(openDevice(location, journals, center_)) {
     center_.addObserver(this, std::string(kUbiquitousKeyValueStoreDidChangeExternallyNotification),
                         nullptr, [this](const auto&) { noticed(); });
+    device_->synchronize();  // from now on told of the writer's changes
   }
   ~Reader() {
     center_.removeObserver(this, kUbiquitousKeyValueStoreDidChangeExternallyNotification, nullptr);

@@ -11,6 +11,7 @@ CloudDevice::CloudDevice(std::shared_ptr<posix::CloudAccountSelection> account,
   center_.addObserver(this, std::string(kUbiquitousKeyValueStoreDidChangeExternallyNotification),
                       static_cast<const UbiquitousStore*>(&store),
                       [this](const Notification& notification) { record(notification); });
+  store.synchronize();  // as the facade does, so that other devices' writes arrive unasked
 }
 
 CloudDevice::~CloudDevice() {

@@ -32,8 +32,8 @@ inline CloudChange cloudChange(platform::UbiquitousChangeReason reason,
   return {static_cast<std::int64_t>(reason), std::move(keys)};
 }
 
-// One device: a replica with its own journal directory, and the changes it reported, on
-// whichever thread reported them.
+// One device: a replica with its own journal directory, watching the account from the
+// start, and the changes it reported, on whichever thread reported them.
 class CloudDevice {
  public:
   CloudDevice(std::shared_ptr<platform::posix::CloudAccountSelection> account,

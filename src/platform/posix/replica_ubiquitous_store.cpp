@@ -95,6 +95,14 @@ void ReplicaUbiquitousStore::open(const std::string& location) {
     journal_ = std::move(journal);
     account_ = std::move(account);
   }
+  accountWatched_ = false;
+}
+
+// Other devices' writes are watched for once the host has asked for an exchange, as the
+// platform's store starts to hear of them; a store opened for one exchange opens no watch.
+void ReplicaUbiquitousStore::watchAccount() {
+  if (!watching_ || accountWatched_) return;
+  accountWatched_ = true;
   account_->watch([this] { kick(); });
 }
 
@@ -156,6 +164,7 @@ void ReplicaUbiquitousStore::runExchanges() {
 }
 
 bool ReplicaUbiquitousStore::synchronize() {
+  watching_ = true;
   kick();
   return !unusable_;
 }
@@ -165,6 +174,7 @@ bool ReplicaUbiquitousStore::exchange() {
   Keys refused, changed, switched;
   if (auto location = selection_->location(); location != location_)
     switchAccount(location, switched);
+  watchAccount();  // before the pull, so that no write slips between the two
   CloudJournal::Exchange learned;
   bool pushed = push(refused, changed, learned);
   bool exchanged = pushed && pull(changed, learned);

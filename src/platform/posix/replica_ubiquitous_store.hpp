@@ -45,7 +45,8 @@ class ReplicaUbiquitousStore final : public UbiquitousStore {
   void setObject(Value value, std::string_view key) override;
   void removeObject(std::string_view key) override;
   // Asks for an exchange and returns at once; false when the account or the journal is
-  // known to be unusable. One asked for just before the store closes still runs.
+  // known to be unusable. One asked for just before the store closes still runs. From the
+  // first call on, other devices' writes start exchanges of their own.
   bool synchronize() override;
   // Exchanges on the calling thread; false when the account could not be reached, which
   // leaves local writes to the next exchange.
@@ -66,6 +67,7 @@ class ReplicaUbiquitousStore final : public UbiquitousStore {
   };
 
   void open(const std::string& location);
+  void watchAccount();
   void record(std::string_view key, std::optional<std::string> encoded);
   bool push(Keys& refused, Keys& changed, CloudJournal::Exchange& exchange);
   bool pull(Keys& changed, CloudJournal::Exchange& exchange);
@@ -84,12 +86,14 @@ class ReplicaUbiquitousStore final : public UbiquitousStore {
   NotificationCenter& center_;
   const std::string device_;
 
-  std::mutex exchangeMutex_;  // one exchange at a time; guards the four below
+  std::mutex exchangeMutex_;  // one exchange at a time; guards the five below
   std::string location_;
+  bool accountWatched_ = false;
   std::int64_t accountVersion_ = 0;
   bool pulled_ = false;
   std::int64_t syncedAt_ = 0;
   std::atomic<bool> unusable_{false};  // as the last exchange found
+  std::atomic<bool> watching_{false};  // since the first synchronize()
 
   std::mutex journalMutex_;  // taken before mutex_ where both are held
   std::unique_ptr<CloudJournal> journal_;
