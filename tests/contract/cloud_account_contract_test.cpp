@@ -274,7 +274,7 @@ TEST(DirectoryCloudAccountTest, AnUnusableAccountKeepsLocalWritesForLater) {
   auto phone = device();
   phone->store.setObject(Value("kept"), "k");
   EXPECT_FALSE(phone->store.exchange());
-  auto problem = phone->store.problem();
+  auto problem = phone->store.status().account.problem;
   ASSERT_TRUE(problem.has_value());
   EXPECT_NE(problem->find("cloud.db"), std::string::npos) << *problem;
   EXPECT_EQ(phone->text("k"), "kept");

@@ -179,7 +179,7 @@ TEST_F(RedisCloudFaultsTest, AWrongPasswordIsAClearErrorNotACrash) {
     phone.store.setObject(Value("kept"), "k");
     EXPECT_FALSE(phone.store.exchange());
     EXPECT_FALSE(phone.store.synchronize()) << "known to be unusable";
-    EXPECT_TRUE(phone.store.problem().has_value());
+    EXPECT_TRUE(phone.store.status().account.problem.has_value());
     EXPECT_EQ(phone.text("k"), "kept");
   }
   RedisCloudAccount right(locked.url("faults", ":the right one@"));

@@ -310,9 +310,4 @@ ReplicaStatus ReplicaUbiquitousStore::status() {
   return status;
 }
 
-std::optional<std::string> ReplicaUbiquitousStore::problem() {
-  std::lock_guard exchangeLock(exchangeMutex_);
-  return account_->status().problem;
-}
-
 }  // namespace quorin::platform::posix

@@ -53,8 +53,6 @@ class ReplicaUbiquitousStore final : public UbiquitousStore {
   bool exchange();
 
   ReplicaStatus status();
-  // Why the account cannot be used, or none.
-  std::optional<std::string> problem();
 
  private:
   // Changed keys in the order found, each once.
