@@ -29,11 +29,15 @@ void QuorinClient::clearKeychains() {
   }
 }
 
+// The host may dispose or replace the callback from inside it: the store is held for the
+// call and the callback is called through a copy, as the lifecycle relay does.
 void QuorinClient::fetchValueFromCloudStore(const std::string& key) {
-  if (!cloudStore_) return;
-  cloudStore_->fetchValue(key, [weak = weak_from_this(), key](const auto& value) {
+  auto store = cloudStore_;
+  if (!store) return;
+  store->fetchValue(key, [weak = weak_from_this(), key](const auto& value) {
     auto self = weak.lock();
-    if (self && self->onCloudStoreValueFetched_) self->onCloudStoreValueFetched_(key, value);
+    if (!self) return;
+    if (QRNCloudValueCallback callback = self->onCloudStoreValueFetched_) callback(key, value);
   });
 }
 

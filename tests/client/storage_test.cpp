@@ -13,9 +13,8 @@ using platform::Value;
 class StorageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    client->setOnCloudStoreValueFetched([this](const std::string& key, const auto& value) {
-      fetched.emplace_back(key, value);
-    });
+    client->setOnCloudStoreValueFetched(
+        [this](const std::string& key, const auto& value) { fetched.emplace_back(key, value); });
   }
   void advance(platform::Clock::Duration by) {
     platform->clock.advance(by);
@@ -90,9 +89,8 @@ TEST_F(StorageTest, CloudOperationsWorkOnlyBetweenSetupAndDispose) {
   EXPECT_EQ(platform->cloud.liveStores(), 0u);
   client->setValueToCloudStore("late", "k");
   EXPECT_EQ(platform->cloud.value("k"), std::nullopt);
-  client->setOnCloudStoreValueFetched([this](const std::string& key, const auto& value) {
-    fetched.emplace_back(key, value);
-  });
+  client->setOnCloudStoreValueFetched(
+      [this](const std::string& key, const auto& value) { fetched.emplace_back(key, value); });
   platform->cloud.setObjectDirectly("k", Value("there"));
   client->fetchValueFromCloudStore("k");
   EXPECT_EQ(fetched.size(), 1u);
@@ -136,6 +134,44 @@ TEST_F(StorageTest, DisposeOrASecondSetupDropsWaitingFetches) {
   advance(1min);
   EXPECT_TRUE(fetched.empty());
   EXPECT_EQ(platform->mainLoop().pendingCount(), 0u);
+}
+
+// The callbacks read their captures after the slot that held them was cleared, which
+// AddressSanitizer reports if the slot's own copy was the one running.
+TEST_F(StorageTest, ACallbackMayDisposeOrReplaceItselfWhileItRuns) {
+  const std::string tag(64, 't');
+  std::vector<std::string> heard;
+  client->setup();
+  platform->cloud.writeFromOtherDevice("here", Value("v"));
+  platform->mainLoop().drainPending();
+  client->setOnCloudStoreValueFetched([&, tag](const std::string& key, const auto&) {
+    client->dispose();
+    heard.push_back(tag + key);
+  });
+  client->fetchValueFromCloudStore("here");
+  EXPECT_EQ(heard, (std::vector<std::string>{tag + "here"}));
+
+  client->setup();
+  client->setOnCloudStoreValueFetched([&, tag](const std::string& key, const auto&) {
+    client->setOnCloudStoreValueFetched(nullptr);
+    heard.push_back(tag + key);
+  });
+  client->fetchValueFromCloudStore("late");
+  client->fetchValueFromCloudStore("late");
+  advance(30s);  // the second read finds no callback left
+  EXPECT_EQ(heard, (std::vector<std::string>{tag + "here", tag + "late"}));
+
+  client->setOnCloudStoreValueFetched([&, tag](const std::string& key, const auto& value) {
+    client->dispose();
+    heard.push_back(tag + key + "=" + value.value_or("nil"));
+  });
+  client->fetchValueFromCloudStore("brought");
+  client->fetchValueFromCloudStore("brought");
+  platform->cloud.writeFromOtherDevice("brought", Value("b"));
+  platform->mainLoop().drainPending();
+  EXPECT_EQ(heard.back(), tag + "brought=b");
+  EXPECT_EQ(heard.size(), 3u);  // disposed by the first answer: the second read is dropped
+  EXPECT_EQ(platform->cloud.liveStores(), 0u);
 }
 
 TEST_F(StorageTest, AClientThatGoesAwayHearsNothingMore) {
