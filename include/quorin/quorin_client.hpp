@@ -60,7 +60,7 @@ class QRN_EXPORT QRNQuorinClient {
  public:
   // Makes a client on the process's default platform and sets it up.
   QRNQuorinClient();
-  // Makes a client on `platform` and sets it up.
+  // Makes a client on `platform` and sets it up; a null `platform` means the default one.
   explicit QRNQuorinClient(std::shared_ptr<quorin::platform::Platform> platform);
   // Releases the client without disposing it: pending events then reach nobody.
   ~QRNQuorinClient();

@@ -6,7 +6,7 @@ using quorin::QuorinClient;
 QRNQuorinClient::QRNQuorinClient() : QRNQuorinClient(quorin::platform::defaultPlatform()) {}
 
 QRNQuorinClient::QRNQuorinClient(std::shared_ptr<quorin::platform::Platform> platform)
-    : platform_(std::move(platform)) {
+    : platform_(platform ? std::move(platform) : quorin::platform::defaultPlatform()) {
   init();
 }
 

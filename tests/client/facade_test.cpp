@@ -110,6 +110,22 @@ TEST_F(FacadeTest, WithoutAClientEveryCallAnswersNil) {
   facade.clearKeychains();
 }
 
+TEST(FacadeDefaultTest, ANullPlatformMeansTheDefaultOne) {
+  auto platform = std::make_shared<testing::InMemoryPlatform>();
+  platform::setDefaultPlatform(platform);
+  {
+    QRNQuorinClient facade{nullptr};
+    int calls = 0;
+    facade.setOnApplicationDidBecomeActive([&] { ++calls; });
+    platform->postLifecycle(platform::kDidBecomeActiveNotification);
+    EXPECT_EQ(calls, 1);
+    platform->fakeDevice.setMachine("iPad7,1");
+    EXPECT_EQ(facade.deviceModel(), "iPad7,1");
+    facade.dispose();
+  }
+  platform::setDefaultPlatform(nullptr);
+}
+
 TEST_F(FacadeTest, PerformAnswersEverySelectorLikeTheDirectCall) {
   platform->fakeDevice.setMachine("iPhone16,1");
   platform->fakeDevice.version = "17.5";
