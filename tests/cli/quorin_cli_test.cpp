@@ -13,44 +13,17 @@
 #include <string>
 #include <thread>
 
+#include "cli/cli_run.hpp"
 #include "support/password_shape.hpp"
 #include "support/redis_server.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace {
 
-struct Run {
-  int status;  // the exit status; -1 when killed by a signal
-  std::string output;
-};
-
-// Reads what the command prints until it ends, then closes it.
-Run finish(FILE* pipe) {
-  std::string output;
-  std::array<char, 4096> buffer;
-  std::size_t got;
-  while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-    output.append(buffer.data(), got);
-  int status = ::pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
-
-Run run(const std::string& command) {
-  return finish(::popen(command.c_str(), "r"));
-}
-
-// A device in `root`: its own container, and the cloud account that every device there shares.
-std::string quorin(const quorin::testing::TemporaryDirectory& root,
-                   const std::string& device = "device") {
-  return std::string(QUORIN_CLI_PATH) + " --container '" + (root.path() / device).string() +
-         "' --cloud-account '" + (root.path() / "account").string() + "' ";
-}
-
-std::string quorin(const quorin::testing::TemporaryDirectory& root, const std::string& device,
-                   const std::string& account) {
-  return std::string(QUORIN_CLI_PATH) + " --container '" + (root.path() / device).string() +
-         "' --cloud-account '" + account + "' ";
-}
+using quorin::testing::finish;
+using quorin::testing::quorin;
+using quorin::testing::run;
+using quorin::testing::Run;
 
 // Whether process `pid` holds the account database open.
 bool hasOpen(const std::string& pid, const std::string& name) {
