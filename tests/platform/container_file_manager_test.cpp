@@ -34,7 +34,9 @@ TEST(ContainerFileManagerTest, FilesUnderTheContainersLibrary) {
   EXPECT_EQ(files.contents(library / "a" / "doc"), "{\"k\":1}");
   struct stat info {};
   ASSERT_EQ(::stat((library / "a" / "doc").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0644u);
+  EXPECT_EQ(info.st_mode & 0777, 0600u) << "the output holds the client identifier";
+  ASSERT_EQ(::stat((library / "a").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
 
   // A writer dropped before commit leaves the old file and no temporary behind.
   {
@@ -47,6 +49,61 @@ TEST(ContainerFileManagerTest, FilesUnderTheContainersLibrary) {
   EXPECT_EQ(files.createFile(library / "missing" / "doc"), nullptr);
   EXPECT_EQ(files.contents(library / "a"), std::nullopt);
   EXPECT_EQ(files.contents(library / "nothing"), std::nullopt);
+}
+
+TEST(ContainerFileManagerTest, NeverWritesThroughALinkAndReportsWhatFailed) {
+  testing::TemporaryDirectory root;
+  testing::TemporaryDirectory elsewhere;
+  ContainerFileManager files(root.path() / "device");
+  auto library = *files.libraryDirectory();
+  ASSERT_TRUE(files.createDirectory(library));
+  fs::create_directory_symlink(elsewhere.path(), library / "linked");
+  fs::create_symlink(elsewhere.path() / "made", library / "dangling");
+
+  EXPECT_FALSE(files.createDirectory(library / "linked"));
+  EXPECT_FALSE(files.createDirectory(library / "linked" / "inner"));
+  EXPECT_FALSE(files.createDirectory(library / "dangling"));
+  EXPECT_EQ(files.createFile(library / "linked" / "doc"), nullptr);
+  EXPECT_TRUE(fs::is_empty(elsewhere.path())) << "nothing made outside the container";
+  EXPECT_EQ(files.troubles().size(), 4u);
+  EXPECT_NE(files.troubles().front().find("symbolic link"), std::string::npos)
+      << files.troubles().front();
+
+  // A link at a file's own name is replaced, not written through.
+  ASSERT_TRUE(writeFileAtomically(elsewhere.path() / "target", "outside", 0600));
+  fs::create_symlink(elsewhere.path() / "target", library / "doc");
+  auto writer = files.createFile(library / "doc");
+  ASSERT_TRUE(writer && writer->append("inside") && writer->commit());
+  EXPECT_EQ(readFile(elsewhere.path() / "target"), "outside");
+  EXPECT_EQ(files.contents(library / "doc"), "inside");
+
+  // Missing files are no trouble; files that are there and cannot be read are.
+  auto before = files.troubles().size();
+  EXPECT_EQ(files.contents(library / "absent"), std::nullopt);
+  ASSERT_EQ(::mkfifo((library / "fifo").c_str(), 0600), 0);
+  EXPECT_EQ(files.contents(library / "fifo"), std::nullopt);
+  ASSERT_EQ(files.troubles().size(), before + 1);
+  EXPECT_NE(files.troubles().back().find("fifo is not a regular file"), std::string::npos);
+}
+
+// A writer killed mid-write leaves its temporary behind; the next writer of that file
+// removes it, but never the temporary of a writer still at work.
+TEST(ContainerFileManagerTest, TheNextWriterRemovesTemporariesOfDeadWriters) {
+  testing::TemporaryDirectory root;
+  ContainerFileManager files(root.path());
+  auto library = *files.libraryDirectory();
+  ASSERT_TRUE(files.createDirectory(library));
+  ASSERT_TRUE(writeFileAtomically(library / ".doc.tmp-123", std::string(1000, 'x'), 0600));
+  ASSERT_TRUE(writeFileAtomically(library / ".other.tmp-9", "x", 0600));
+  auto live = files.createFile(library / "doc");
+  ASSERT_TRUE(live);
+  EXPECT_FALSE(fs::exists(library / ".doc.tmp-123"));
+  EXPECT_TRUE(fs::exists(library / ".other.tmp-9")) << "another file's temporary";
+
+  auto second = files.createFile(library / "doc");
+  ASSERT_TRUE(second && second->append("second") && second->commit());
+  EXPECT_TRUE(live->append("first") && live->commit()) << "its temporary was left alone";
+  EXPECT_EQ(files.contents(library / "doc"), "first");
 }
 
 TEST(ContainerFileManagerTest, RemovesFilesTreesAndLinks) {

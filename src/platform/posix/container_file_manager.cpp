@@ -1,8 +1,53 @@
 #include "platform/posix/container_file_manager.hpp"
 
+#include <cerrno>
+#include <cstring>
+
 #include "platform/posix/file_io.hpp"
 
 namespace quorin::platform::posix {
+namespace {
+
+constexpr mode_t kDirectoryMode = 0700;
+constexpr mode_t kFileMode = 0600;
+
+std::string reason(int error) {
+  return error == ELOOP || error == ENOTDIR ? "a symbolic link or a file stands in its path"
+                                            : std::strerror(error);
+}
+
+// Reports its own failures, since its writer only learns that a call failed.
+class ReportedFile final : public FileWriter {
+ public:
+  ReportedFile(std::unique_ptr<AtomicFile> file, std::filesystem::path path,
+               const ContainerFileManager& manager)
+      : file_(std::move(file)), path_(std::move(path)), manager_(manager) {}
+
+  bool append(std::string_view bytes) override {
+    errno = 0;
+    return file_->append(bytes) || report();
+  }
+  bool commit() override {
+    errno = 0;
+    return file_->commit() || report();
+  }
+
+ private:
+  bool report() {
+    if (!reported_)
+      manager_.noteTrouble(path_.string() + " was not written" +
+                           (errno ? std::string(": ") + std::strerror(errno) : ""));
+    reported_ = true;
+    return false;
+  }
+
+  std::unique_ptr<AtomicFile> file_;
+  std::filesystem::path path_;
+  const ContainerFileManager& manager_;
+  bool reported_ = false;
+};
+
+}  // namespace
 
 bool ContainerFileManager::fileExists(const std::filesystem::path& path) const {
   std::error_code error;
@@ -11,7 +56,12 @@ bool ContainerFileManager::fileExists(const std::filesystem::path& path) const {
 }
 
 bool ContainerFileManager::createDirectory(const std::filesystem::path& path) {
-  return makeDirectories(path, 0755);
+  if (makeDirectories(container_, kDirectoryMode) &&
+      openDirectoryBeneath(container_, path.lexically_relative(container_), kDirectoryMode)
+          .isOpen())
+    return true;
+  noteTrouble("cannot create " + path.string() + ": " + reason(errno));
+  return false;
 }
 
 bool ContainerFileManager::removeItem(const std::filesystem::path& path) {
@@ -20,13 +70,34 @@ bool ContainerFileManager::removeItem(const std::filesystem::path& path) {
 }
 
 std::optional<std::string> ContainerFileManager::contents(const std::filesystem::path& path) const {
-  return readFile(path);
+  auto bytes = readFile(path);
+  std::error_code error;
+  if (!bytes &&
+      std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::not_found)
+    noteTrouble(path.string() + " " + whyUnreadable(path));
+  return bytes;
 }
 
 std::unique_ptr<FileWriter> ContainerFileManager::createFile(const std::filesystem::path& path) {
-  auto file = std::make_unique<AtomicFile>(path, 0644);
-  if (!file->isOpen()) return nullptr;
-  return file;
+  auto directory =
+      openDirectoryBeneath(container_, path.parent_path().lexically_relative(container_), {});
+  auto file =
+      std::make_unique<AtomicFile>(std::move(directory), path.filename().string(), kFileMode);
+  if (!file->isOpen()) {
+    noteTrouble("cannot write " + path.string() + ": " + reason(errno));
+    return nullptr;
+  }
+  return std::make_unique<ReportedFile>(std::move(file), path, *this);
+}
+
+std::vector<std::string> ContainerFileManager::troubles() const {
+  std::lock_guard lock(troublesMutex_);
+  return troubles_;
+}
+
+void ContainerFileManager::noteTrouble(std::string trouble) const {
+  std::lock_guard lock(troublesMutex_);
+  troubles_.push_back(std::move(trouble));
 }
 
 }  // namespace quorin::platform::posix

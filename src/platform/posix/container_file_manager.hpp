@@ -1,16 +1,21 @@
 #pragma once
 
 #include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "platform/file_manager.hpp"
 
 namespace quorin::platform::posix {
 
-// The files of a container; its Library directory is `<container>/Library`.
+// The files of a container; its Library directory is `<container>/Library`. What it makes
+// is the user's alone (directories 0700, files 0600), and it never makes or writes anything
+// through a symbolic link inside the container.
 class ContainerFileManager final : public FileManager {
  public:
   explicit ContainerFileManager(std::filesystem::path container)
-      : library_(std::move(container) / "Library") {}
+      : container_(std::move(container)), library_(container_ / "Library") {}
 
   std::optional<std::filesystem::path> libraryDirectory() const override { return library_; }
   bool fileExists(const std::filesystem::path& path) const override;
@@ -19,8 +24,18 @@ class ContainerFileManager final : public FileManager {
   std::optional<std::string> contents(const std::filesystem::path& path) const override;
   std::unique_ptr<FileWriter> createFile(const std::filesystem::path& path) override;
 
+  // What went wrong so far, a sentence each: files that are there but could not be read,
+  // and directories and files that could not be written. A host checks it before it erases
+  // what depended on those reads and writes.
+  std::vector<std::string> troubles() const;
+  // Called by a file of this manager that could not be committed.
+  void noteTrouble(std::string trouble) const;
+
  private:
+  std::filesystem::path container_;
   std::filesystem::path library_;
+  mutable std::mutex troublesMutex_;
+  mutable std::vector<std::string> troubles_;
 };
 
 }  // namespace quorin::platform::posix

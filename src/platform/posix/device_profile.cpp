@@ -96,8 +96,12 @@ LoadedProfile loadDeviceProfile(const std::filesystem::path& container) {
       return {fresh, std::nullopt};
     // Another process may have created it first; its identifiers are the ones to keep.
   }
-  auto bytes = readFile(path, 1 << 20);
-  auto value = bytes ? parsePlist(*bytes) : std::nullopt;
+  constexpr std::size_t kMaxProfileBytes = 1 << 20;
+  auto bytes = readFile(path, kMaxProfileBytes);
+  if (!bytes)
+    return {DeviceProfile{},
+            path.string() + " " + whyUnreadable(path, kMaxProfileBytes) + "; using defaults"};
+  auto value = parsePlist(*bytes);
   if (!value || !value->is<Dictionary>())
     return {DeviceProfile{}, path.string() + " is not a property-list dictionary; using defaults"};
   LoadedProfile loaded{profileFromValue(*value), std::nullopt};

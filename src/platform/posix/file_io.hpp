@@ -12,36 +12,75 @@
 
 namespace quorin::platform::posix {
 
-// The whole file, or none when it cannot be read or is larger than `maxBytes`. The text has
-// room for a JSON parser's padding past its end.
+// The whole file, or none when it cannot be read, is not a regular file (a FIFO never
+// blocks the call) or is larger than `maxBytes`. The text has room for a JSON parser's
+// padding past its end.
 std::optional<std::string> readFile(const std::filesystem::path& path,
                                     std::size_t maxBytes = std::size_t{1} << 30);
+
+// Why readFile() found nothing at `path`, as the end of a sentence naming it: "is not a
+// regular file", "cannot be read: Permission denied", ...
+std::string whyUnreadable(const std::filesystem::path& path,
+                          std::size_t maxBytes = std::size_t{1} << 30);
+
+// An owned file descriptor; negative when nothing was opened.
+class FileDescriptor {
+ public:
+  FileDescriptor() = default;
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor();
+  FileDescriptor(FileDescriptor&& other) noexcept;
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+
+  int get() const { return fd_; }
+  bool isOpen() const { return fd_ >= 0; }
+  // Closes now, for callers that need close()'s own result.
+  int close();
+
+ private:
+  int fd_ = -1;
+};
+
+// The directory `relative` beneath `root`, reached without following a symbolic link below
+// `root`, its missing parts made with `makeMissing` when given. Not open, with errno set,
+// when a part is a link (ELOOP), is missing, or cannot be made or opened.
+FileDescriptor openDirectoryBeneath(const std::filesystem::path& root,
+                                    const std::filesystem::path& relative,
+                                    std::optional<mode_t> makeMissing);
 
 enum class WriteMode { replace, createOnly };
 
 // A file written through a temporary sibling that is flushed and then renamed over `path`
 // (or linked, for createOnly), so readers see the old file or the whole new one. Dropped
-// before commit(), it leaves no trace.
+// before commit(), it leaves no trace; a temporary left by a writer that died is removed by
+// the next writer of the same file.
 class AtomicFile final : public FileWriter {
  public:
   // A writer that fails every call when the temporary file cannot be made.
-  AtomicFile(std::filesystem::path path, mode_t mode, WriteMode writeMode = WriteMode::replace);
+  AtomicFile(const std::filesystem::path& path, mode_t mode,
+             WriteMode writeMode = WriteMode::replace);
+  // The file `name` in the open `directory`, which it keeps.
+  AtomicFile(FileDescriptor directory, std::string name, mode_t mode,
+             WriteMode writeMode = WriteMode::replace);
   ~AtomicFile() override;
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
 
-  bool isOpen() const { return fd_ >= 0; }
+  bool isOpen() const { return file_.isOpen(); }
   bool append(std::string_view bytes) override;
   // False when nothing was published, also when createOnly finds the file already there.
   bool commit() override;
 
  private:
+  void open(mode_t mode);
   void discard();
+  bool publish();
 
-  std::filesystem::path path_;
-  std::filesystem::path temporary_;
+  FileDescriptor directory_;
+  std::string name_;
+  std::string temporary_;
   WriteMode writeMode_;
-  int fd_ = -1;
+  FileDescriptor file_;
   bool failed_ = false;
 };
 

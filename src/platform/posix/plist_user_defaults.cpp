@@ -41,7 +41,8 @@ PlistUserDefaults::PlistUserDefaults(std::filesystem::path preferences, std::str
   if (suite) {
     values_ = std::move(*suite);
   } else {
-    problem_ = path.string() + " is not a property list of defaults; it reads as empty";
+    auto why = bytes ? "is not a property list of defaults" : whyUnreadable(path);
+    problem_ = path.string() + " " + why + "; it reads as empty";
   }
 }
 
