@@ -56,12 +56,17 @@ struct CloudRequest {
   double timeoutSeconds = 30;
 };
 
+struct MigrateRequest {
+  bool clear = false;
+  bool force = false;  // clear even after a failed read or write
+};
+
 int runInfo(const GlobalOptions& options, const std::vector<std::string>& schemes);
 int runEvents(const GlobalOptions& options);
 int runKeychain(const GlobalOptions& options, const KeychainRequest& request);
 int runSharedCredential(const GlobalOptions& options, const SharedCredentialRequest& request);
 int runCloud(const GlobalOptions& options, const CloudRequest& request);
 // Collects the legacy data, prints what was written, and erases it all with `clear`.
-int runMigrate(const GlobalOptions& options, bool clear);
+int runMigrate(const GlobalOptions& options, const MigrateRequest& request);
 
 }  // namespace quorin::cli

@@ -111,11 +111,16 @@ int main(int argc, char** argv) {
                        "(exit status 2 when the account or the device's journal is unusable)")
       ->callback([&cloud] { cloud.action = "status"; });
 
-  bool clear = false;
+  MigrateRequest migration;
   auto* migrate = app.add_subcommand(
-      "migrate", "Collect the legacy SDK's data into JSON files and print what was written");
-  migrate->add_flag("--clear", clear,
-                    "Then erase the legacy data and the collected files (keychain items stay)");
+      "migrate",
+      "Collect the legacy SDK's data into JSON files and print what was written (exit status 2 "
+      "when a legacy file could not be read or an output could not be written)");
+  migrate->add_flag("--clear", migration.clear,
+                    "Then erase the legacy data and the collected files (keychain items stay); "
+                    "only when everything was read and written");
+  migrate->add_flag("--force", migration.force,
+                    "With --clear: erase even what could not be read or written");
 
   CLI11_PARSE(app, argc, argv);
   options.container = container;
@@ -128,6 +133,6 @@ int main(int argc, char** argv) {
   if (sharedCommand->parsed()) return runSharedCredential(options, shared);
   if (keychainCommand->parsed()) return runKeychain(options, keychain);
   if (cloudCommand->parsed()) return runCloud(options, cloud);
-  if (migrate->parsed()) return runMigrate(options, clear);
+  if (migrate->parsed()) return runMigrate(options, migration);
   return 1;
 }

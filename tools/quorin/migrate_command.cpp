@@ -1,5 +1,6 @@
 #include <iostream>
 
+#include "client/quorin_client.hpp"
 #include "host.hpp"
 #include "platform/json.hpp"
 
@@ -37,27 +38,43 @@ void printDocuments(platform::FileManager& files, const std::filesystem::path& d
   std::cout << out << "}\n";
 }
 
+// What the migration could not read or write. The defaults suites are read outside the
+// container's file manager, so they are asked on their own.
+std::vector<std::string> troubles(platform::posix::PosixPlatform& platform) {
+  auto found = platform.containerFiles().troubles();
+  for (auto domain : {QuorinClient::quorinDomain, QuorinClient::morventDomain}) {
+    auto suite = platform::posix::PlistUserDefaults::open(platform.preferences(), domain);
+    if (auto problem = suite ? suite->problem() : std::nullopt) found.push_back(*problem);
+  }
+  return found;
+}
+
 }  // namespace
 
-int runMigrate(const GlobalOptions& options, bool clear) {
+int runMigrate(const GlobalOptions& options, const MigrateRequest& request) {
   Host host(options);
   auto directory = host.client->collectMigrationData();
   if (!directory) {
     std::cerr << "quorin: nothing to migrate into: the device has no Library directory or "
                  "its defaults suite cannot be opened\n";
-    return 1;
+    return 2;
   }
+  auto found = troubles(*host.platform);  // before the summary's own reads
   auto& files = host.platform->fileManager();
   if (options.json) {
     printDocuments(files, *directory);
   } else {
     printSummary(files, *directory);
   }
-  if (clear) {
+  for (const auto& trouble : found) std::cerr << "quorin: " << trouble << "\n";
+  if (request.clear && (found.empty() || request.force)) {
     host.client->clearDataAfterMigration();
     if (!options.json) std::cout << "cleared: the legacy data and the output above\n";
+  } else if (request.clear) {
+    std::cerr << "quorin: not cleared: the legacy data is kept, since not all of it was "
+                 "migrated (--force clears it anyway)\n";
   }
-  return 0;
+  return found.empty() ? 0 : 2;
 }
 
 }  // namespace quorin::cli

@@ -67,6 +67,7 @@ class PosixPlatform final : public Platform {
   RunLoop& mainLoop() { return dispatch_.mainLoop(); }
   SimulatedPaymentQueue& simulatedPaymentQueue() { return paymentQueue_; }
   SqliteKeychain& keychain() { return keychain_; }
+  ContainerFileManager& containerFiles() { return fileManager_; }
   const std::filesystem::path& container() const { return options_.container; }
   std::filesystem::path preferences() const {
     return options_.container / "Library" / "Preferences";

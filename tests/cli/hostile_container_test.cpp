@@ -1,0 +1,155 @@
+// The quorin host on containers that are damaged, or laid out to mislead it.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+
+#include "cli/cli_run.hpp"
+#include "platform/posix/file_io.hpp"
+#include "support/temporary_directory.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using quorin::testing::quorin;
+using quorin::testing::run;
+using quorin::testing::TemporaryDirectory;
+
+// A copy of the example legacy device in `root`, as "device".
+fs::path legacyDevice(const TemporaryDirectory& root) {
+  fs::copy(QUORIN_EXAMPLE_CONTAINER, root.path() / "device", fs::copy_options::recursive);
+  return root.path() / "device";
+}
+
+bool contains(const std::string& text, std::string_view part) {
+  return text.find(part) != std::string::npos;
+}
+
+// What a clear would erase is all still there.
+void expectLegacyDataKept(const fs::path& device) {
+  EXPECT_TRUE(fs::exists(device / "Library/campaigns/lto_campaigns"));
+  EXPECT_TRUE(fs::exists(device / "Library/Preferences/com.corvasta.morvent.plist"));
+}
+
+void replaceWithFifo(const fs::path& path) {
+  fs::create_directories(path.parent_path());
+  fs::remove(path);
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0) << path;
+}
+
+// Nobody writes to these FIFOs: a command that opened one for reading would wait for ever,
+// and `timeout` would end it with 124.
+TEST(HostileContainerTest, FifosWhereFilesBelongNeverHoldACommand) {
+  TemporaryDirectory root;
+  auto device = legacyDevice(root);
+  for (auto file :
+       {"device.plist", "Library/Preferences/quorin.plist", "Library/Keychains/keychain.key",
+        "Library/Cloud/device", "Library/campaigns/analytics", "Info.plist"})
+    replaceWithFifo(device / file);
+  auto host =
+      "timeout 60 " + quorin(root) + "--info-plist '" + (device / "Info.plist").string() + "' ";
+
+  auto info = run(host + "info 2>&1");
+  EXPECT_NE(info.status, 124) << info.output;
+  EXPECT_NE(info.output.find("device.plist is not a regular file"), std::string::npos)
+      << info.output;
+  for (auto command : {"keychain set k v", "keychain list", "cloud set k v",
+                       "cloud get k --timeout 1", "migrate"}) {
+    auto result = run(host + command + " 2>&1");
+    EXPECT_NE(result.status, 124) << command << ": " << result.output;
+    EXPECT_NE(result.status, -1) << command << ": " << result.output;
+  }
+}
+
+TEST(HostileContainerTest, MigrateClearsOnlyWhatItMigrated) {
+  TemporaryDirectory root;
+  auto device = legacyDevice(root);
+  // A directory with something in it cannot be replaced by the output file of its name.
+  fs::create_directories(device / "Library/campings_legacy/cachedAnalytics/occupied");
+
+  auto kept = run(quorin(root) + "migrate --clear 2>&1");
+  EXPECT_EQ(kept.status, 2) << kept.output;
+  EXPECT_TRUE(contains(kept.output, "cachedAnalytics was not written")) << kept.output;
+  EXPECT_TRUE(contains(kept.output, "not cleared")) << kept.output;
+  EXPECT_FALSE(contains(kept.output, "cleared: the legacy data and")) << kept.output;
+  expectLegacyDataKept(device);
+
+  auto forced = run(quorin(root) + "migrate --clear --force 2>&1");
+  EXPECT_EQ(forced.status, 2) << "the failure is still reported: " << forced.output;
+  EXPECT_FALSE(fs::exists(device / "Library/campaigns"));
+  EXPECT_FALSE(fs::exists(device / "Library/Preferences/com.corvasta.morvent.plist"));
+}
+
+// Past the file-size limit a write fails as it does on a full disk.
+TEST(HostileContainerTest, MigrateOnAFullDiskKeepsTheLegacyData) {
+  TemporaryDirectory root;
+  auto device = legacyDevice(root);
+  std::string events = "{";
+  for (int i = 0; i < 4000; ++i)
+    events += (i ? ",\"event" : "\"event") + std::to_string(i) + "\":{\"name\":\"app_open\"}";
+  ASSERT_TRUE(quorin::platform::posix::writeFileAtomically(
+      device / "Library/campaigns/impressionAnalytics", events + "}", 0600));
+
+  auto full = run("trap '' XFSZ; ulimit -f 64; " + quorin(root) + "migrate --clear 2>&1");
+  EXPECT_EQ(full.status, 2) << full.output;
+  EXPECT_TRUE(contains(full.output, "cachedAnalytics was not written")) << full.output;
+  expectLegacyDataKept(device);
+  EXPECT_TRUE(fs::exists(device / "Library/campaigns/impressionAnalytics"));
+}
+
+TEST(HostileContainerTest, MigrateKeepsLegacyDataItCouldNotRead) {
+  TemporaryDirectory root;
+  auto device = legacyDevice(root);
+  replaceWithFifo(device / "Library/campaigns/analytics");
+  auto result = run("timeout 60 " + quorin(root) + "migrate --clear 2>&1");
+  EXPECT_EQ(result.status, 2) << result.output;
+  EXPECT_TRUE(contains(result.output, "analytics is not a regular file")) << result.output;
+  expectLegacyDataKept(device);
+}
+
+// The output holds the client identifier: it stays the user's, inside the container.
+TEST(HostileContainerTest, MigrationOutputIsPrivateAndNeverFollowsALink) {
+  TemporaryDirectory root;
+  TemporaryDirectory elsewhere;
+  auto device = legacyDevice(root);
+  fs::create_directory_symlink(elsewhere.path(), device / "Library/campings_legacy");
+
+  auto linked = run(quorin(root) + "migrate --clear 2>&1");
+  EXPECT_EQ(linked.status, 2) << linked.output;
+  EXPECT_TRUE(contains(linked.output, "symbolic link")) << linked.output;
+  EXPECT_TRUE(fs::is_empty(elsewhere.path())) << "nothing written outside the container";
+  expectLegacyDataKept(device);
+
+  fs::remove(device / "Library/campings_legacy");
+  auto done = run("umask 022; " + quorin(root) + "migrate 2>&1");
+  ASSERT_EQ(done.status, 0) << done.output;
+  auto output = device / "Library/campings_legacy";
+  EXPECT_EQ(fs::status(output).permissions(), fs::perms::owner_all);
+  for (auto name : {"context", "generalInfo", "cachedAnalytics", "counters", "ltoInfo"})
+    EXPECT_EQ(fs::status(output / name).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write)
+        << name;
+}
+
+// Left by writers killed mid-write: a migration's output, a new container's profile.
+TEST(HostileContainerTest, TemporariesOfKilledRunsAreRemovedByTheNext) {
+  TemporaryDirectory root;
+  auto device = legacyDevice(root);
+  auto output = device / "Library/campings_legacy";
+  fs::create_directories(output);
+  ASSERT_TRUE(quorin::platform::posix::writeFileAtomically(output / ".cachedAnalytics.tmp-4242",
+                                                           std::string(100000, '['), 0600));
+  ASSERT_EQ(run(quorin(root) + "migrate").status, 0);
+  EXPECT_FALSE(fs::exists(output / ".cachedAnalytics.tmp-4242"));
+
+  auto fresh = root.path() / "fresh";
+  fs::create_directories(fresh);
+  ASSERT_TRUE(
+      quorin::platform::posix::writeFileAtomically(fresh / ".device.plist.tmp-7", "<?xml", 0600));
+  ASSERT_EQ(run(quorin(root, "fresh") + "info").status, 0);
+  EXPECT_FALSE(fs::exists(fresh / ".device.plist.tmp-7"));
+  EXPECT_TRUE(fs::exists(fresh / "device.plist"));
+}
+
+}  // namespace
