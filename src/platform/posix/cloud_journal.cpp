@@ -79,6 +79,12 @@ void CloudJournal::close() {
 }
 
 // The connection is dropped on the next call, once the failed transaction has unwound.
+bool CloudJournal::damaged(std::string_view what) {
+  problem_ = path_.string() + " is damaged: " + std::string(what);
+  stale_ = true;
+  return false;
+}
+
 bool CloudJournal::fail() {
   problem_ = path_.string() + ": " + sqlite3_errmsg(db_);
   stale_ = true;
@@ -99,8 +105,11 @@ bool CloudJournal::load(Contents& contents) {
   {
     auto& seen = prepare("SELECT key, value FROM seen");
     SqliteStatement::Run run(seen);
-    while (run.step() == SQLITE_ROW)
-      contents.values.emplace(sqliteColumnText(seen.get(), 0), *sqliteColumnBytes(seen.get(), 1));
+    while (run.step() == SQLITE_ROW) {
+      auto value = sqliteColumnBytes(seen.get(), 1);
+      if (!value) return damaged("a value last seen is missing");
+      contents.values.emplace(sqliteColumnText(seen.get(), 0), std::move(*value));
+    }
     auto& pending = prepare("SELECT key, value, written_at FROM pending ORDER BY written_at");
     SqliteStatement::Run runPending(pending);
     while (runPending.step() == SQLITE_ROW)

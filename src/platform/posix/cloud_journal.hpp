@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -48,6 +49,8 @@ class CloudJournal {
  private:
   bool ensureOpen();
   bool fail();
+  // A journal whose rows cannot be what this code wrote.
+  bool damaged(std::string_view what);
   void close();
   SqliteStatement& prepare(const char* sql);
 

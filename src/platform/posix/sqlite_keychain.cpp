@@ -94,11 +94,15 @@ bool readItem(sqlite3_stmt* statement, StoredItem& item) {
     Value value = sqliteColumnValue(statement, static_cast<int>(3 + i));
     if (!value.isNull()) item.attributes[std::string(kColumns[i].attribute)] = std::move(value);
   }
-  if (sqlite3_column_type(statement, 14) != SQLITE_NULL) {
-    auto protection = *sqliteColumnValue(statement, 14).get<std::string>();
+  // The attributes are in the clear, so anyone may have put any type in any column.
+  if (sqlite3_column_type(statement, 1) != SQLITE_TEXT) return false;
+  if (sqlite3_column_type(statement, 14) == SQLITE_TEXT) {
+    auto protection = sqliteColumnText(statement, 14);
     auto flags = static_cast<std::uint64_t>(sqlite3_column_int64(statement, 15));
     item.attributes[std::string(sec::kSecAttrAccessControl)] =
         ObjectRef(std::make_shared<AccessControl>(std::move(protection), flags));
+  } else if (sqlite3_column_type(statement, 14) != SQLITE_NULL) {
+    return false;
   }
   item.attributes[std::string(sec::kSecAttrCreationDate)] =
       Date{sqlite3_column_double(statement, 16)};
@@ -238,7 +242,7 @@ OSStatus SqliteKeychain::select(const KeychainQuery& query, bool wholeItems, boo
   while ((code = run.step()) == SQLITE_ROW) {
     StoredItem item;
     if (wholeItems) {
-      if (!readItem(statement.get(), item)) return errSecInvalidKeychain;
+      if (!readItem(statement.get(), item)) return errSecDecode;
       if (selection.needsFilter && !matches(query, item)) continue;
     } else {
       item.id = sqlite3_column_int64(statement.get(), 0);
