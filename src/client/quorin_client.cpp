@@ -8,6 +8,11 @@ QuorinClient::QuorinClient(std::shared_ptr<platform::Platform> platform)
       storefrontQueue_(platform_->dispatch().makeConcurrentQueue(
           std::string(storefrontQueueLabel), platform::QualityOfService::userInteractive)) {}
 
+QuorinClient::~QuorinClient() {
+  paymentQueue_.removeTransactionObserver(this);
+  stopObservingLifecycle();
+}
+
 void QuorinClient::setup() {
   cloudStore_ = CloudKeyValueStore::make(*platform_);
   refreshStorefront();

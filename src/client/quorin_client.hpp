@@ -26,6 +26,8 @@ class QuorinClient final : public platform::PaymentTransactionObserver,
 
   // Registers nothing and opens nothing; setup() does.
   explicit QuorinClient(std::shared_ptr<platform::Platform> platform);
+  // A client dropped without dispose() still leaves no registration behind.
+  ~QuorinClient() override;
 
   void setup();
   void dispose();

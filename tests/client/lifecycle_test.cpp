@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "client/quorin_client.hpp"
+#include "quorin/quorin_client.hpp"
 #include "support/in_memory_platform.hpp"
 
 namespace quorin {
@@ -115,6 +116,29 @@ class GatedPaymentQueue final : public platform::PaymentQueue {
   }
   mutable std::latch gate{1};
 };
+
+// Hosts that never dispose: the facade's destructor, a C free, a second "init".
+TEST(LifecycleRegistrationsTest, ClientsDroppedWithoutDisposeLeaveNoneBehind) {
+  auto platform = std::make_shared<testing::InMemoryPlatform>();
+  auto registrations = platform->notifications.observerCount();
+  for (int i = 0; i < 2000; ++i) {
+    QRNQuorinClient facade(platform);
+    facade.storeCountry();  // lets the storefront refresh that setup queued finish
+  }
+  EXPECT_EQ(platform->notifications.observerCount(), registrations);
+
+  QRNQuorinClient facade(platform);
+  int calls = 0;
+  for (int i = 0; i < 100; ++i) {
+    ASSERT_TRUE(facade.perform("init", {}).ok());
+    facade.setOnApplicationDidBecomeActive([&] { ++calls; });
+    facade.storeCountry();
+  }
+  platform->postLifecycle(platform::kDidBecomeActiveNotification);
+  EXPECT_EQ(calls, 1) << "only the client in use hears it";
+  EXPECT_EQ(platform->notifications.observerCount(), registrations + 5);
+  EXPECT_EQ(platform->payments.observerCount(), 1u);
+}
 
 TEST(StorefrontRefreshTest, ReadersAfterSetupWaitForTheQueuedRefresh) {
   auto platform = std::make_shared<testing::InMemoryPlatform>();

@@ -9,15 +9,15 @@ SimulatedPaymentQueue::SimulatedPaymentQueue(std::optional<Storefront> storefron
 
 void SimulatedPaymentQueue::addTransactionObserver(
     std::weak_ptr<PaymentTransactionObserver> observer) {
+  const auto* address = observer.lock().get();
   std::lock_guard lock(mutex_);
-  observers_.push_back(std::move(observer));
+  observers_.push_back({std::move(observer), address});
 }
 
 void SimulatedPaymentQueue::removeTransactionObserver(const PaymentTransactionObserver* observer) {
   std::lock_guard lock(mutex_);
-  std::erase_if(observers_, [&](const auto& weak) {
-    auto strong = weak.lock();
-    return !strong || strong.get() == observer;
+  std::erase_if(observers_, [&](const Observer& entry) {
+    return entry.address == observer || entry.weak.expired();
   });
 }
 
@@ -30,8 +30,8 @@ std::vector<std::shared_ptr<PaymentTransactionObserver>> SimulatedPaymentQueue::
     const {
   std::lock_guard lock(mutex_);
   std::vector<std::shared_ptr<PaymentTransactionObserver>> live;
-  for (const auto& weak : observers_) {
-    if (auto strong = weak.lock()) live.push_back(std::move(strong));
+  for (const auto& entry : observers_) {
+    if (auto strong = entry.weak.lock()) live.push_back(std::move(strong));
   }
   return live;
 }

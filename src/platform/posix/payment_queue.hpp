@@ -28,7 +28,13 @@ class SimulatedPaymentQueue final : public PaymentQueue {
 
   mutable std::mutex mutex_;
   std::optional<Storefront> storefront_;
-  std::vector<std::weak_ptr<PaymentTransactionObserver>> observers_;
+  struct Observer {
+    std::weak_ptr<PaymentTransactionObserver> weak;
+    // Compared without locking `weak`: a lock taken here could end an observer's life, and
+    // so run its destructor, under `mutex_`.
+    const PaymentTransactionObserver* address;
+  };
+  std::vector<Observer> observers_;
 };
 
 }  // namespace quorin::platform::posix
