@@ -60,6 +60,7 @@ ReplicaUbiquitousStore::~ReplicaUbiquitousStore() {
     stopping_ = true;
   }
   kicked_.notify_all();
+  stopWaiting();
   exchanges_.join();
   // The account's own threads stop here, before anything they call into goes away.
   account_.reset();
@@ -94,6 +95,7 @@ void ReplicaUbiquitousStore::open(const std::string& location) {
     }
     journal_ = std::move(journal);
     account_ = std::move(account);
+    if (closing_) account_->stopWaiting();
   }
   accountWatched_ = false;
 }
@@ -161,6 +163,13 @@ void ReplicaUbiquitousStore::runExchanges() {
     lock.lock();
     if (last) return;
   }
+}
+
+// The exchange under way, and the last one asked for, take what they can get at once.
+void ReplicaUbiquitousStore::stopWaiting() {
+  std::lock_guard lock(mutex_);
+  closing_ = true;
+  account_->stopWaiting();
 }
 
 bool ReplicaUbiquitousStore::synchronize() {

@@ -33,6 +33,8 @@ class RedisCloudAccount final : public CloudAccount {
   bool current(std::string_view key, std::optional<std::string>& encoded) override;
   CloudAccountStatus status() override;
   void watch(std::function<void()> onChange) override;
+  // Nothing to do: no call waits on others longer than the command time-out.
+  void stopWaiting() override {}
 
   // Connects on the calling thread, for a host that wants to know before it goes on.
   // Answers why the account cannot be used, or none.
