@@ -2,6 +2,8 @@
 
 #include <sodium.h>
 
+#include <algorithm>
+#include <chrono>
 #include <utility>
 
 #include "platform/posix/cloud_account_location.hpp"
@@ -11,6 +13,11 @@
 
 namespace quorin::platform::posix {
 namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kFirstRetry = 100ms;
+constexpr auto kLongestRetry = 10000ms;
 
 std::optional<Value> decode(const std::optional<std::string>& encoded) {
   return encoded ? parsePlist(*encoded) : std::nullopt;
@@ -152,16 +159,27 @@ void ReplicaUbiquitousStore::kick() {
   kicked_.notify_one();
 }
 
+// A failed exchange is tried again without being asked: the account may never tell of a
+// change that would start one, as when it comes back after being out of reach.
 void ReplicaUbiquitousStore::runExchanges() {
+  auto asked = [this] { return kickPending_ || stopping_; };
+  auto retry = kFirstRetry;
+  bool failing = false;
   std::unique_lock lock(kickMutex_);
   while (true) {
-    kicked_.wait(lock, [this] { return kickPending_ || stopping_; });
+    if (failing) {
+      kicked_.wait_for(lock, retry, asked);
+    } else {
+      kicked_.wait(lock, asked);
+    }
     bool last = stopping_;
-    if (!std::exchange(kickPending_, false)) return;
+    if (!std::exchange(kickPending_, false) && last) return;
     lock.unlock();
-    exchange();
+    bool exchanged = exchange();
     lock.lock();
     if (last) return;
+    retry = failing && !exchanged ? std::min(retry * 2, kLongestRetry) : kFirstRetry;
+    failing = !exchanged;
   }
 }
 

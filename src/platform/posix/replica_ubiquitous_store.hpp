@@ -32,7 +32,8 @@ struct ReplicaStatus {
 // journal in the container keeps across restarts; an exchange pushes local writes, then
 // pulls what other devices wrote, and reports what changed as the external-change
 // notification. Exchanges run on a thread of the store's own, when asked and whenever the
-// account tells of another device's write, so that no caller waits on the network.
+// account tells of another device's write, so that no caller waits on the network; one that
+// fails is tried again, ever less often, until one gets through.
 class ReplicaUbiquitousStore final : public UbiquitousStore {
  public:
   // `journals` is the container directory that keeps one journal per account.
