@@ -203,6 +203,41 @@ TEST_F(RedisCloudFaultsTest, EveryReconnectOfTheSubscriptionPromptsAPull) {
   EXPECT_TRUE(watched.status().connected);
 }
 
+// The restarted server is another server: the device must pull from it on a connection of
+// its own, and keep trying until it can, though no write of its own asks it to. The phone
+// reaches the server through a link that is restored only after the other device's write,
+// so that the write is published while the phone cannot hear it.
+TEST_F(RedisCloudFaultsTest, AWriteMissedWhileTheServerWasAwayArrivesOnceItIsBack) {
+  auto link = root.path() / "link.sock";
+  std::filesystem::create_symlink(server.socket(), link);
+  auto viaLink =
+      std::make_shared<CloudAccountSelection>("unix://" + link.string() + "?account=faults");
+  testing::CloudDevice phone(viaLink, root.path() / "phone", center);
+  auto write = [&](const std::string& key, const std::string& text) {
+    RedisCloudAccount tablet(url);
+    std::vector<CloudWriteOutcome> outcomes;
+    return tablet.push({{key, serializePlist(Value(text), PlistFormat::binary), tablet.now()}},
+                       "tablet", outcomes) &&
+           outcomes == std::vector{CloudWriteOutcome::applied};
+  };
+  // Settled before the outage: it hears of writes, and has no exchange left to run.
+  ASSERT_TRUE(write("before", "heard"));
+  ASSERT_TRUE(phone.waitForChange(20s));
+  ASSERT_TRUE(phone.store.exchange());
+  phone.takeChanges();
+
+  server.kill();
+  std::filesystem::remove(link);
+  ASSERT_TRUE(server.start());
+  ASSERT_TRUE(write("k", "written while away"));
+  std::filesystem::create_symlink(server.socket(), link);
+
+  ASSERT_TRUE(phone.waitForChange(20s)) << "the write never arrived";
+  EXPECT_EQ(phone.takeChanges(), (std::vector<testing::CloudChange>{testing::cloudChange(
+                                     UbiquitousChangeReason::serverChange, {"k"})}));
+  EXPECT_EQ(phone.text("k"), "written while away");
+}
+
 TEST(RedisCloudJournalTest, AChangedPasswordFindsTheWritesKeptForTheAccount) {
   testing::TemporaryDirectory root;
   LocalNotificationCenter center;

@@ -2,12 +2,17 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <utility>
 
 namespace quorin::platform::posix {
 namespace {
 
+using namespace std::chrono_literals;
+
 constexpr int kSchemaVersion = 1;
+constexpr auto kLongestBusyWait = 5000ms;
+constexpr auto kLongestBusyStep = 100ms;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE entries (
@@ -45,6 +50,7 @@ bool CloudAccountDatabase::ensureOpen() {
   auto path = directory_ / fileName;
   std::string why;
   if (openPrivateDatabase(path, db_, why) != SQLITE_OK) return close(why);
+  sqlite3_busy_handler(db_, &CloudAccountDatabase::onBusy, this);
   SqliteTransaction transaction(db_);
   if (!transaction.began()) return close(path.string() + ": " + sqlite3_errmsg(db_));
   bool foreign = false;
@@ -63,6 +69,29 @@ bool CloudAccountDatabase::fail() {
   problem_ = (directory_ / fileName).string() + ": " + sqlite3_errmsg(db_);
   stale_ = true;
   return false;
+}
+
+int CloudAccountDatabase::onBusy(void* database, int attempts) {
+  return static_cast<CloudAccountDatabase*>(database)->waitForLock(attempts);
+}
+
+// Waits in growing steps, as SQLite's own busy timeout does, but wakes at once when told to
+// stop waiting: a store closing must not wait seconds for another process to let go.
+bool CloudAccountDatabase::waitForLock(int attempts) {
+  auto now = std::chrono::steady_clock::now();
+  if (attempts == 0) busySince_ = now;
+  auto step = std::min(std::chrono::milliseconds(1 << std::min(attempts, 7)), kLongestBusyStep);
+  std::unique_lock lock(waitMutex_);
+  if (stoppedWaiting_ || now - busySince_ >= kLongestBusyWait) return false;
+  return !waitEnded_.wait_for(lock, step, [this] { return stoppedWaiting_; });
+}
+
+void CloudAccountDatabase::stopWaiting() {
+  {
+    std::lock_guard lock(waitMutex_);
+    stoppedWaiting_ = true;
+  }
+  waitEnded_.notify_all();
 }
 
 std::optional<std::string> CloudAccountDatabase::problem() {

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,7 +20,8 @@ namespace quorin::platform::posix {
 // The account's values in one SQLite database in the account directory, shared by every
 // device and process that syncs through it. Each write gets the next account version, so a
 // device pulls what it has not seen by version. Removals stay as rows, so that a later
-// removal wins over an earlier write that arrives after it. Not thread-safe.
+// removal wins over an earlier write that arrives after it. Not thread-safe, but for
+// stopWaiting().
 class CloudAccountDatabase {
  public:
   static constexpr std::string_view fileName = "cloud.db";
@@ -41,6 +45,9 @@ class CloudAccountDatabase {
   // Why the account cannot be used, or none.
   std::optional<std::string> problem();
 
+  // Ends any wait on another process's lock, now and from now on; safe from any thread.
+  void stopWaiting();
+
  private:
   struct Usage {
     std::size_t keys = 0;
@@ -62,12 +69,19 @@ class CloudAccountDatabase {
   CloudWriteOutcome apply(const CloudWrite& write, std::string_view device, Usage& usage,
                           bool& failed);
   bool fail();
+  static int onBusy(void* database, int attempts);
+  bool waitForLock(int attempts);
 
   std::filesystem::path directory_;
   sqlite3* db_ = nullptr;
   bool stale_ = false;
   std::string problem_;
   std::unordered_map<std::string, std::unique_ptr<SqliteStatement>> statements_;
+  std::chrono::steady_clock::time_point busySince_;
+
+  std::mutex waitMutex_;
+  std::condition_variable waitEnded_;
+  bool stoppedWaiting_ = false;
 };
 
 }  // namespace quorin::platform::posix

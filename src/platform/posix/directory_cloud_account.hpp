@@ -28,6 +28,7 @@ class DirectoryCloudAccount final : public CloudAccount {
   }
   CloudAccountStatus status() override;
   void watch(std::function<void()> onChange) override;
+  void stopWaiting() override { database_.stopWaiting(); }
 
  private:
   CloudAccountDatabase database_;

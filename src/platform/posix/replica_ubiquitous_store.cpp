@@ -2,6 +2,8 @@
 
 #include <sodium.h>
 
+#include <algorithm>
+#include <chrono>
 #include <utility>
 
 #include "platform/posix/cloud_account_location.hpp"
@@ -11,6 +13,11 @@
 
 namespace quorin::platform::posix {
 namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kFirstRetry = 100ms;
+constexpr auto kLongestRetry = 10000ms;
 
 std::optional<Value> decode(const std::optional<std::string>& encoded) {
   return encoded ? parsePlist(*encoded) : std::nullopt;
@@ -60,6 +67,7 @@ ReplicaUbiquitousStore::~ReplicaUbiquitousStore() {
     stopping_ = true;
   }
   kicked_.notify_all();
+  stopWaiting();
   exchanges_.join();
   // The account's own threads stop here, before anything they call into goes away.
   account_.reset();
@@ -94,6 +102,7 @@ void ReplicaUbiquitousStore::open(const std::string& location) {
     }
     journal_ = std::move(journal);
     account_ = std::move(account);
+    if (closing_) account_->stopWaiting();
   }
   accountWatched_ = false;
 }
@@ -150,17 +159,35 @@ void ReplicaUbiquitousStore::kick() {
   kicked_.notify_one();
 }
 
+// A failed exchange is tried again without being asked: the account may never tell of a
+// change that would start one, as when it comes back after being out of reach.
 void ReplicaUbiquitousStore::runExchanges() {
+  auto asked = [this] { return kickPending_ || stopping_; };
+  auto retry = kFirstRetry;
+  bool failing = false;
   std::unique_lock lock(kickMutex_);
   while (true) {
-    kicked_.wait(lock, [this] { return kickPending_ || stopping_; });
+    if (failing) {
+      kicked_.wait_for(lock, retry, asked);
+    } else {
+      kicked_.wait(lock, asked);
+    }
     bool last = stopping_;
-    if (!std::exchange(kickPending_, false)) return;
+    if (!std::exchange(kickPending_, false) && last) return;
     lock.unlock();
-    exchange();
+    bool exchanged = exchange();
     lock.lock();
     if (last) return;
+    retry = failing && !exchanged ? std::min(retry * 2, kLongestRetry) : kFirstRetry;
+    failing = !exchanged;
   }
+}
+
+// The exchange under way, and the last one asked for, take what they can get at once.
+void ReplicaUbiquitousStore::stopWaiting() {
+  std::lock_guard lock(mutex_);
+  closing_ = true;
+  account_->stopWaiting();
 }
 
 bool ReplicaUbiquitousStore::synchronize() {

@@ -32,7 +32,8 @@ struct ReplicaStatus {
 // journal in the container keeps across restarts; an exchange pushes local writes, then
 // pulls what other devices wrote, and reports what changed as the external-change
 // notification. Exchanges run on a thread of the store's own, when asked and whenever the
-// account tells of another device's write, so that no caller waits on the network.
+// account tells of another device's write, so that no caller waits on the network; one that
+// fails is tried again, ever less often, until one gets through.
 class ReplicaUbiquitousStore final : public UbiquitousStore {
  public:
   // `journals` is the container directory that keeps one journal per account.
@@ -45,7 +46,8 @@ class ReplicaUbiquitousStore final : public UbiquitousStore {
   void setObject(Value value, std::string_view key) override;
   void removeObject(std::string_view key) override;
   // Asks for an exchange and returns at once; false when the account or the journal is
-  // known to be unusable. One asked for just before the store closes still runs. From the
+  // known to be unusable. One asked for just before the store closes still runs, but waits
+  // on no other process: what it cannot push stays in the journal for the next run. From the
   // first call on, other devices' writes start exchanges of their own.
   bool synchronize() override;
   // Exchanges on the calling thread; false when the account could not be reached, which
@@ -78,6 +80,7 @@ class ReplicaUbiquitousStore final : public UbiquitousStore {
   void post(UbiquitousChangeReason reason, const std::vector<std::string>& keys);
   void kick();
   void runExchanges();
+  void stopWaiting();
 
   std::shared_ptr<CloudAccountSelection> selection_;
   const std::filesystem::path journals_;
@@ -97,7 +100,8 @@ class ReplicaUbiquitousStore final : public UbiquitousStore {
   std::unique_ptr<CloudJournal> journal_;
   std::unique_ptr<CloudAccount> account_;  // swapped under all three
 
-  mutable std::mutex mutex_;  // the local copy
+  mutable std::mutex mutex_;  // the local copy, and whether the store is closing
+  bool closing_ = false;
   std::map<std::string, Value, std::less<>> values_;
   std::map<std::string, CloudWrite, std::less<>> pending_;
   std::int64_t lastWriteTime_ = 0;

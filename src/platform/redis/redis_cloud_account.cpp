@@ -16,7 +16,8 @@ using namespace std::chrono_literals;
 
 constexpr auto kCommandTimeout = 1000ms;
 constexpr auto kFirstRetry = 100ms;
-constexpr auto kLongestRetry = 5000ms;
+// Short, so that a server back from a restart is found within about a second.
+constexpr auto kLongestRetry = 1000ms;
 constexpr std::int64_t kNanosPerSecond = 1'000'000'000;
 
 std::int64_t localNanoseconds() {
@@ -72,22 +73,28 @@ void RedisCloudAccount::noteOpenError(const RedisOpenError& error) {
 }
 
 // Connects on the caller's thread unless the server was out of reach at the last try;
-// the subscriber's back-off then decides when to try again.
+// the subscriber's back-off then decides when to try again. A connection opened before the
+// subscriber last lost the server is dropped unused: the server it reached may be gone.
 RedisConnection* RedisCloudAccount::commands() {
-  if (commands_) return commands_.get();
+  std::uint64_t session;
   {
     std::lock_guard lock(mutex_);
+    session = lostSubscriptions_;
+    if (commands_ && commandsSession_ == session) return commands_.get();
+    commands_.reset();
     if (!endpoint_ || offline_) return nullptr;
   }
   RedisOpenError error;
-  commands_ = RedisConnection::open(*endpoint_, kCommandTimeout, error);
-  if (!commands_) {
+  auto opened = RedisConnection::open(*endpoint_, kCommandTimeout, error);
+  if (!opened) {
     noteOpenError(error);
     return nullptr;
   }
   {
     std::lock_guard lock(mutex_);
     problem_.reset();
+    commands_ = std::move(opened);
+    commandsSession_ = session;
   }
   measureClock(*commands_);
   pushSha_.clear();
@@ -253,6 +260,7 @@ void RedisCloudAccount::subscribeLoop() {
     std::lock_guard lock(mutex_);
     subscribed_ = false;
     if (stopped) return;
+    ++lostSubscriptions_;
     offline_ = true;
     lastError_ = subscriber->error();
   }

@@ -18,8 +18,9 @@ namespace quorin::platform::redis {
 // Lua script each, which checks the quotas, bumps the account version and publishes the
 // changed keys on the account's channel. A thread of the account's own holds the
 // subscription: it reconnects with a capped back-off and, after every (re)connect, calls
-// the watcher so that the device pulls what it missed. Calls answer false at once while the
-// server is out of reach, and never wait longer than the command time-out.
+// the watcher so that the device pulls what it missed. A lost subscription means the
+// command connection is gone too, so the next call opens a fresh one. Calls answer false at
+// once while the server is out of reach, and never wait longer than the command time-out.
 class RedisCloudAccount final : public CloudAccount {
  public:
   // A URL that does not parse gives an account that stays unusable and says why.
@@ -33,6 +34,8 @@ class RedisCloudAccount final : public CloudAccount {
   bool current(std::string_view key, std::optional<std::string>& encoded) override;
   CloudAccountStatus status() override;
   void watch(std::function<void()> onChange) override;
+  // Nothing to do: no call waits on others longer than the command time-out.
+  void stopWaiting() override {}
 
   // Connects on the calling thread, for a host that wants to know before it goes on.
   // Answers why the account cannot be used, or none.
@@ -58,16 +61,18 @@ class RedisCloudAccount final : public CloudAccount {
 
   // Used by one caller at a time, as every account is.
   std::unique_ptr<RedisConnection> commands_;
+  std::uint64_t commandsSession_ = 0;  // the subscriber's losses when commands_ was opened
   std::string pushSha_, changesSha_;
 
   std::function<void()> onChange_;
-  mutable std::mutex mutex_;  // guards the six below
+  mutable std::mutex mutex_;  // guards the seven below
   std::condition_variable wake_;
   bool stopping_ = false;
   bool subscribed_ = false;
   bool offline_ = false;                // the last attempt to reach the server failed
   std::optional<std::string> problem_;  // the server refused us; trying again will not help
   std::string lastError_;
+  std::uint64_t lostSubscriptions_ = 0;
   int wakeFd_ = -1;  // an eventfd that ends the subscriber's wait
   std::thread subscriber_;
 };
