@@ -45,10 +45,13 @@ T take(const QRNValue& value) {
   return held ? *held : T{};
 }
 
+// An empty callback or client is nil, as a host that set none expects.
 template <typename R>
 QRNValue toValue(R result) {
   if constexpr (std::is_same_v<R, std::optional<std::string>>) {
     return result ? QRNValue(*result) : QRNValue();
+  } else if constexpr (kNilAllowed<std::remove_cvref_t<R>>) {
+    return result ? QRNValue(std::move(result)) : QRNValue();
   } else {
     return QRNValue(std::move(result));
   }

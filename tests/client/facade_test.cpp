@@ -78,6 +78,17 @@ TEST_F(FacadeTest, CallbackGettersReturnWhatTheClientHolds) {
   facade.dispose();
   EXPECT_FALSE(facade.onApplicationEnterForeground());
   EXPECT_FALSE(facade.onCloudStoreValueFetched());
+
+  // Through perform, an unset slot and a missing client are nil, not empty values.
+  for (auto selector :
+       {"onCloudStoreValueFetched", "onApplicationEnterForeground", "onApplicationEnterBackground",
+        "onApplicationDidBecomeActive", "onApplicationWillResignActive"})
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(perform(selector).value)) << selector;
+  facade.setOnApplicationDidBecomeActive([] {});
+  EXPECT_TRUE(
+      std::holds_alternative<QRNLifecycleCallback>(perform("onApplicationDidBecomeActive").value));
+  facade.setSwiftClient(nullptr);
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(perform("swiftClient").value));
 }
 
 TEST_F(FacadeTest, DisposedFacadeStillAnswersDeviceFacts) {
