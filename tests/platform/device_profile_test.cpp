@@ -78,6 +78,21 @@ TEST(DeviceProfileTest, MissingVendorIdentifierIsAddedAndOtherEntriesSurvive) {
             Value(loaded.profile.identifierForVendor->uuidString()));
 }
 
+TEST(DeviceProfileTest, AProfileThatCannotKeepAVendorIdentifierHasNone) {
+  testing::TemporaryDirectory container;
+  auto path = container.path() / "device.plist";
+  std::ofstream(path) << "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\">"
+                         "<dict><key>Note</key><string>caf\xe9</string></dict></plist>";
+  auto before = readFile(path);
+  for (int run = 0; run < 2; ++run) {
+    auto loaded = loadDeviceProfile(container.path());
+    ASSERT_TRUE(loaded.problem);
+    EXPECT_NE(loaded.problem->find("could not store"), std::string::npos) << *loaded.problem;
+    EXPECT_EQ(loaded.profile.identifierForVendor, std::nullopt) << "not a new one each run";
+  }
+  EXPECT_EQ(readFile(path), before);
+}
+
 TEST(DeviceProfileTest, DamagedProfileIsReportedAndLeftUntouched) {
   testing::TemporaryDirectory container;
   auto path = container.path() / "device.plist";

@@ -111,8 +111,11 @@ LoadedProfile loadDeviceProfile(const std::filesystem::path& container) {
     auto updated = *value;
     (*updated.get<Dictionary>())["IdentifierForVendor"] =
         loaded.profile.identifierForVendor->uuidString();
-    if (!writeProfile(path, updated, WriteMode::replace))
+    // One that is not kept would differ on every run: better none.
+    if (!writeProfile(path, updated, WriteMode::replace)) {
+      loaded.profile.identifierForVendor.reset();
       loaded.problem = "could not store a new vendor identifier in " + path.string();
+    }
   }
   return loaded;
 }
