@@ -9,11 +9,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "cli/cli_run.hpp"
+#include "support/hostile_plists.hpp"
 #include "support/password_shape.hpp"
 #include "support/redis_server.hpp"
 #include "support/temporary_directory.hpp"
@@ -108,6 +111,38 @@ TEST(QuorinCliTest, MigratesTheExampleLegacyDeviceThenClearsIt) {
   auto empty = run(quorin(root) + "migrate");
   EXPECT_EQ(empty.status, 0);
   EXPECT_NE(empty.output.find("context: not written"), std::string::npos) << empty.output;
+}
+
+// A recursive reader would crash on any of these before the command even started.
+TEST(QuorinCliTest, PlistsNestedTooDeepReadAsAbsentWhateverTheCommand) {
+  quorin::testing::TemporaryDirectory root;
+  auto device = root.path() / "device";
+  auto preferences = device / "Library" / "Preferences";
+  std::filesystem::create_directories(preferences);
+  auto deepXml = quorin::testing::deepXmlPlist(100'000);
+  auto deepBinary = quorin::testing::deepBinaryPlist(100'000);
+  auto write = [](const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  };
+  write(device / "device.plist", deepXml);
+  write(root.path() / "Info.plist", deepBinary);
+  write(preferences / "com.vendexa.iossdk.plist", deepBinary);
+  write(preferences / "com.corvasta.morvent.plist", deepXml);
+  auto host = quorin(root) + "--info-plist '" + (root.path() / "Info.plist").string() + "' ";
+
+  auto info = run(host + "--json info");
+  ASSERT_EQ(info.status, 0) << info.output;
+  simdjson::dom::parser parser;
+  simdjson::dom::element facts;
+  ASSERT_EQ(parser.parse(info.output).get(facts), simdjson::SUCCESS) << info.output;
+  EXPECT_EQ(std::string_view(facts["osVersion"].get_string().value()), "17.0") << "the default";
+  EXPECT_EQ(run(host + "keychain set k v").status, 0);
+  EXPECT_EQ(run(host + "keychain get k").output, "v\n");
+  auto migrated = run(host + "migrate");
+  EXPECT_EQ(migrated.status, 0) << migrated.output;
+
+  std::ifstream kept(device / "device.plist", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), deepXml) << "left as it is";
 }
 
 TEST(QuorinCliTest, SharedWebCredentialsAndGeneratedPasswords) {

@@ -9,6 +9,7 @@
 #include "platform/posix/file_io.hpp"
 #include "platform/posix/plist_codec.hpp"
 #include "support/cloud_device.hpp"
+#include "support/hostile_plists.hpp"
 #include "support/redis_server.hpp"
 #include "support/temporary_directory.hpp"
 
@@ -259,6 +260,47 @@ TEST_P(CloudAccountContractTest, AnotherProcesssWriteIsNoticedWithoutALocalCall)
   EXPECT_EQ(phone->takeChanges(),
             (std::vector<Change>{change(UbiquitousChangeReason::serverChange, {"k"})}));
   EXPECT_EQ(phone->text("k"), "from the other process");
+}
+
+std::vector<CloudWrite> hostileWrites() {
+  return {
+      {"deep", testing::deepBinaryPlist(100'000), 1},
+      {"bomb", testing::sharedReferenceBomb(40), 1},
+      {"cycle", testing::cyclicBinaryPlist(), 1},
+      {"fine", serializePlist(Value("still here"), PlistFormat::binary), 1},
+  };
+}
+
+// Another device, or anyone who can write the account, may store bytes that would crash a
+// recursive plist reader: they read as absent, on the next pull and from the journal.
+TEST_P(CloudAccountContractTest, AHostileValueReadsAsAbsentAndTheRestStillReads) {
+  auto journals = root.path() / "phone";
+  auto phone = std::make_unique<Device>(account, journals, center);
+  ASSERT_TRUE(phone->store.exchange());
+  ::setenv("QRN_TEST_CLOUD_ACCOUNT", location("account").c_str(), 0);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        auto other = openCloudAccount(std::getenv("QRN_TEST_CLOUD_ACCOUNT"));
+        auto writes = hostileWrites();
+        std::vector<CloudWriteOutcome> outcomes;
+        bool pushed = other->push(writes, "other", outcomes);
+        std::error_code ignored;  // its own run's, which exit() leaves
+        std::filesystem::remove_all(root.path(), ignored);
+        std::exit(pushed && outcomes == std::vector(4, CloudWriteOutcome::applied) ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  ::unsetenv("QRN_TEST_CLOUD_ACCOUNT");
+  auto expectOnlyTheFineValue = [&](const char* when) {
+    EXPECT_EQ(phone->text("fine"), "still here") << when;
+    for (auto key : {"deep", "bomb", "cycle"})
+      EXPECT_EQ(phone->store.objectForKey(key), std::nullopt) << key << " " << when;
+  };
+  ASSERT_TRUE(phone->store.exchange());
+  expectOnlyTheFineValue("pulled");
+  phone.reset();
+  phone = std::make_unique<Device>(account, journals, center);
+  expectOnlyTheFineValue("from the journal");
 }
 
 TEST(DirectoryCloudAccountTest, AnUnusableAccountKeepsLocalWritesForLater) {

@@ -15,7 +15,6 @@ namespace {
 
 // Property lists count time from 2001-01-01.
 constexpr double kAppleEpochOffset = 978307200.0;
-constexpr int kMaxDepth = 256;
 
 struct PlistDeleter {
   void operator()(void* node) const { plist_free(node); }
@@ -106,7 +105,7 @@ std::optional<Value> scalarToValue(plist_t node) {
 }
 
 std::optional<Value> toValue(plist_t node, int depth) {
-  if (!node || depth > kMaxDepth) return std::nullopt;
+  if (!node || depth > kMaxPlistDepth) return std::nullopt;
   switch (plist_get_node_type(node)) {
     case PLIST_ARRAY:
       return arrayToValue(node, depth);
@@ -117,7 +116,7 @@ std::optional<Value> toValue(plist_t node, int depth) {
   }
 }
 
-PlistPtr fromValue(const Value& value);
+PlistPtr fromValue(const Value& value, int depth);
 
 // The writer takes C strings and silently writes unreadable files for malformed UTF-8.
 bool isWritableText(std::string_view text) {
@@ -135,11 +134,11 @@ PlistPtr dateNode(Date date) {
   return PlistPtr(plist_new_date(static_cast<int32_t>(whole), usec));
 }
 
-PlistPtr containerNode(const Value& value) {
+PlistPtr containerNode(const Value& value, int depth) {
   if (const auto* array = value.get<Array>()) {
     PlistPtr node(plist_new_array());
     for (const auto& item : *array) {
-      PlistPtr child = fromValue(item);
+      PlistPtr child = fromValue(item, depth + 1);
       if (!child) return nullptr;
       plist_array_append_item(node.get(), child.release());
     }
@@ -147,15 +146,18 @@ PlistPtr containerNode(const Value& value) {
   }
   PlistPtr node(plist_new_dict());
   for (const auto& [key, item] : *value.get<Dictionary>()) {
-    PlistPtr child = fromValue(item);
+    PlistPtr child = fromValue(item, depth + 1);
     if (!child || !isWritableText(key)) return nullptr;
     plist_dict_set_item(node.get(), key.c_str(), child.release());
   }
   return node;
 }
 
-PlistPtr fromValue(const Value& value) {
-  if (value.is<Array>() || value.is<Dictionary>()) return containerNode(value);
+// Bounded as reads are: libplist writes and frees the tree recursively, and nothing deeper
+// could be read back.
+PlistPtr fromValue(const Value& value, int depth) {
+  if (depth > kMaxPlistDepth) return nullptr;
+  if (value.is<Array>() || value.is<Dictionary>()) return containerNode(value, depth);
   if (const auto* b = value.get<bool>()) return PlistPtr(plist_new_bool(*b));
   if (const auto* i = value.get<std::int64_t>())
     return PlistPtr(plist_new_uint(static_cast<uint64_t>(*i)));
@@ -174,16 +176,16 @@ PlistPtr fromValue(const Value& value) {
 
 std::optional<Value> parsePlist(std::string_view bytes) {
   if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max() ||
-      !plistKeysAreReadable(bytes))
+      !plistIsSafeToParse(bytes))
     return std::nullopt;
   plist_t root = nullptr;
   plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
   PlistPtr owner(root);
-  return toValue(root, 0);
+  return toValue(root, 1);
 }
 
 std::optional<std::string> serializePlist(const Value& value, PlistFormat format) {
-  PlistPtr root = fromValue(value);
+  PlistPtr root = fromValue(value, 1);
   if (!root) return std::nullopt;
   char* raw = nullptr;
   uint32_t length = 0;

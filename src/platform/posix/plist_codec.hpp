@@ -10,12 +10,14 @@ namespace quorin::platform::posix {
 
 enum class PlistFormat { binary, xml };
 
-// Reads a binary or XML property list. None when the bytes are no property list, nest
-// deeper than any real one does, or are empty.
+// Reads a binary or XML property list: the one way bytes reach libplist. None when the bytes
+// are no property list, are empty, or fail the screen (plist_screen.hpp): nest deeper or
+// expand further than any real one does.
 std::optional<Value> parsePlist(std::string_view bytes);
 
 // None when `value` holds what a property list cannot: null, platform objects, text with a
-// NUL character or that is not UTF-8, or dates outside the format's range.
+// NUL character or that is not UTF-8, dates outside the format's range, or nesting deeper
+// than kMaxPlistDepth.
 std::optional<std::string> serializePlist(const Value& value, PlistFormat format);
 
 }  // namespace quorin::platform::posix

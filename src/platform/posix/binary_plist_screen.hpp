@@ -1,0 +1,10 @@
+#pragma once
+
+#include <string_view>
+
+namespace quorin::platform::posix {
+
+// The binary half of plistIsSafeToParse: `bytes` start with the binary magic.
+bool binaryPlistIsSafeToParse(std::string_view bytes);
+
+}  // namespace quorin::platform::posix

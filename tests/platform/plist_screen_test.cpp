@@ -1,0 +1,99 @@
+// Property lists that would crash or exhaust a recursive reader never reach it, and read as
+// nothing; everything a device really writes still reads.
+#include "platform/posix/plist_screen.hpp"
+
+#include <gtest/gtest.h>
+
+#include "platform/posix/plist_codec.hpp"
+#include "support/hostile_plists.hpp"
+
+namespace quorin::platform::posix {
+namespace {
+
+using testing::deepBinaryPlist;
+using testing::deepXmlPlist;
+
+Value nested(int depth) {
+  Value value(true);
+  for (int i = 0; i < depth; ++i) value = Value(Array{std::move(value)});
+  return value;
+}
+
+TEST(PlistScreenTest, NestingStopsAtTheDepthLimitInBothFormats) {
+  // The innermost value of `depth` arrays sits at depth + 1.
+  for (const auto& plist : {deepXmlPlist(kMaxPlistDepth - 1), deepBinaryPlist(kMaxPlistDepth - 1)})
+    EXPECT_EQ(parsePlist(plist), nested(kMaxPlistDepth - 1));
+  for (int depth : {kMaxPlistDepth, 100'000}) {
+    EXPECT_FALSE(parsePlist(deepXmlPlist(depth))) << depth;
+    EXPECT_FALSE(parsePlist(deepBinaryPlist(depth))) << depth;
+  }
+  // Writes are held to the same limit, so that whatever is written reads back.
+  for (auto format : {PlistFormat::binary, PlistFormat::xml}) {
+    auto deepest = serializePlist(nested(kMaxPlistDepth - 1), format);
+    ASSERT_TRUE(deepest);
+    EXPECT_EQ(parsePlist(*deepest), nested(kMaxPlistDepth - 1));
+    EXPECT_FALSE(serializePlist(nested(kMaxPlistDepth), format));
+  }
+}
+
+TEST(PlistScreenTest, SharedReferencesCountAsOftenAsTheyAreReached) {
+  // 2^40 objects, a terabyte once read, from a few hundred bytes.
+  auto bomb = testing::sharedReferenceBomb(40);
+  EXPECT_LT(bomb.size(), 1024u);
+  EXPECT_FALSE(plistIsSafeToParse(bomb));
+  EXPECT_FALSE(parsePlist(bomb));
+  // 2^21 objects: under the object limit, but far past what the file's size could hold.
+  EXPECT_FALSE(parsePlist(testing::sharedReferenceBomb(20)));
+  // Under the object limit, but 10 MB of data from 14 kB.
+  EXPECT_FALSE(parsePlist(testing::repeatedDataPlist(10'000, 1'000)));
+
+  // Sharing as real writers do it still reads: the same keys and values in many records.
+  Array records(2'000, Value(Dictionary{{"name", Value("same")}, {"count", Value(7)}}));
+  auto shared = serializePlist(Value(records), PlistFormat::binary);
+  ASSERT_TRUE(shared);
+  EXPECT_EQ(parsePlist(*shared), Value(records));
+  auto small = testing::repeatedDataPlist(16, 8);
+  auto value = parsePlist(small);
+  ASSERT_TRUE(value && value->is<Array>());
+  EXPECT_EQ(value->get<Array>()->size(), 8u);
+}
+
+TEST(PlistScreenTest, ObjectsStopAtTheObjectLimit) {
+  std::string many = "<plist><array>";
+  for (std::uint64_t i = 1; i < kMaxPlistObjects; ++i) many += "<true/>";
+  EXPECT_TRUE(plistIsSafeToParse(many + "</array></plist>"));
+  EXPECT_FALSE(plistIsSafeToParse(many + "<true/></array></plist>"));
+}
+
+TEST(PlistScreenTest, AnObjectHoldingItselfIsRefused) {
+  EXPECT_FALSE(plistIsSafeToParse(testing::cyclicBinaryPlist()));
+  EXPECT_FALSE(parsePlist(testing::cyclicBinaryPlist()));
+}
+
+TEST(PlistScreenTest, XmlMarkupCannotHideTagsFromTheScreen) {
+  std::string header =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+      "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n";
+  EXPECT_EQ(parsePlist(header + "<plist version=\"1.0\"><!-- a > b --><dict><key>k</key>"
+                                "<string>v</string></dict></plist>"),
+            Value(Dictionary{{"k", Value("v")}}));
+  for (std::string hidden : {
+           "<plist><!-- <array> --><true/></plist>",
+           "<plist><array a=\"/></array>\"><true/></array></plist>",
+           "<plist><array></dict></plist>",
+           "<plist><array><true/></plist>",
+           "<!DOCTYPE plist [<!ENTITY e \"x\">]><plist><true/></plist>",
+       })
+    EXPECT_FALSE(plistIsSafeToParse(hidden)) << hidden;
+}
+
+TEST(PlistScreenTest, OnlyTheBinaryVersionTheReaderKnowsIsRead) {
+  auto plist = *serializePlist(Value(Array{Value(1)}), PlistFormat::binary);
+  EXPECT_TRUE(plistIsSafeToParse(plist));
+  plist[7] = '1';
+  EXPECT_FALSE(plistIsSafeToParse(plist));
+}
+
+}  // namespace
+}  // namespace quorin::platform::posix
