@@ -10,16 +10,20 @@
 
 namespace quorin::platform {
 
-// Strict JSON whose top level is an array or an object. Integers that fit 64 bits stay
-// integers; every other number is a double. None for anything that is not such a document:
-// bad syntax or UTF-8, nesting deeper than 1024, or an integer written out beyond 64 bits.
+// The deepest nesting a document may have; its top level is depth 1.
+inline constexpr int kMaxJsonDepth = 1024;
+
+// Strict JSON whose top level is an array or an object, after an optional UTF-8 byte-order
+// mark. Integers that fit 64 bits stay integers; every other number, integers written out
+// beyond 64 bits included, is a double. None for anything that is not such a document: bad
+// syntax or UTF-8, or nesting deeper than kMaxJsonDepth.
 std::optional<Value> parseJson(std::string_view text);
 
 // Compact JSON: no spaces, members in key order, doubles in their shortest round-trip form.
 // None for what JSON cannot hold: a non-finite number, a date, data, a platform object, or
 // text that is not UTF-8.
 std::optional<std::string> writeJson(const Value& value);
-// The same, appended to `out`; on failure `out` holds a partial text.
+// The same, appended to `out`; on failure `out` is left as it was.
 bool appendJson(const Value& value, std::string& out);
 bool appendJsonString(std::string_view text, std::string& out);
 
@@ -33,7 +37,9 @@ struct JsonMember {
 // The top level of a document that parseJson would accept, taken apart no further, so that
 // large documents pass through without becoming values.
 struct JsonOutline {
+  std::string_view text;  // the document, without a byte-order mark
   bool isObject = false;
+  int depth = 1;                    // of the deepest container
   std::size_t count = 0;            // members or elements
   std::vector<JsonMember> members;  // an object's, in document order, repeats included
   bool compact = false;             // the whole text has no white space outside strings

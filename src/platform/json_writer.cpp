@@ -117,8 +117,18 @@ std::optional<std::string> writeJson(const Value& value) {
   return out;
 }
 
-bool appendJson(const Value& value, std::string& out) { return write(value, out); }
+bool appendJson(const Value& value, std::string& out) {
+  auto size = out.size();
+  if (write(value, out)) return true;
+  out.resize(size);
+  return false;
+}
 
-bool appendJsonString(std::string_view text, std::string& out) { return writeString(text, out); }
+bool appendJsonString(std::string_view text, std::string& out) {
+  auto size = out.size();
+  if (writeString(text, out)) return true;
+  out.resize(size);
+  return false;
+}
 
 }  // namespace quorin::platform

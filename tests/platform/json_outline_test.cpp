@@ -59,7 +59,9 @@ TEST(JsonOutlineTest, AcceptsWhatParseAccepts) {
         "", " ", "1", "\"text\"", "null", "{", R"({"a":})", R"({"a":1,})", R"([1,])",
         R"({"a":tru})", R"({"a":nul})", R"({"a":01})", R"({"a":1}x)", "[] []", R"({"a":"\x"})",
         R"({"a":"\ud800"})", "{\"a\":\"\xff\"}", "{\"a\":\"\x01\"}",
-        R"({"a":100000000000000000000})", R"([1 2])", R"({"a" 1})"}) {
+        R"({"a":100000000000000000000})", R"([1 2])", R"({"a" 1})", "\xEF\xBB\xBF{\"a\":1}",
+        R"({"a":-100000000000000000000000})", R"({"a":[1.00000000000000000000001]})",
+        R"({"a":0100000000000000000000})", "\xEF\xBB\xBF", "\xEF\xBB\xBF \xEF\xBB\xBF[]"}) {
     expectAgreesWithParse(text);
   }
   for (std::size_t depth : {1023u, 1024u, 1025u, 5000u}) {
@@ -67,6 +69,23 @@ TEST(JsonOutlineTest, AcceptsWhatParseAccepts) {
     expectAgreesWithParse("{\"a\":" + std::string(depth, '[') + std::string(depth, ']') + "}");
     expectAgreesWithParse("[" + std::string(depth, '{') + "}]");
   }
+}
+
+TEST(JsonOutlineTest, PassesWideIntegersAsSpeltAndLeavesTheByteOrderMarkOut) {
+  std::string text = "\xEF\xBB\xBF[123456789012345678901234567890, {\"a\":[[2]]}]";
+  auto outline = outlineJson(text);
+  ASSERT_TRUE(outline);
+  EXPECT_EQ(outline->text, "[123456789012345678901234567890, {\"a\":[[2]]}]");
+  EXPECT_EQ(outline->depth, 4);
+  std::string compact;
+  for (auto piece : outline->pieces(outline->text)) appendCompactJson(piece, compact);
+  EXPECT_EQ(compact, "[123456789012345678901234567890,{\"a\":[[2]]}]");
+
+  std::string objectText = R"({"n":-99999999999999999999,"s":1})";
+  auto object = outlineJson(objectText);
+  ASSERT_TRUE(object);
+  EXPECT_EQ(object->depth, 1);
+  EXPECT_EQ(object->members.front().text, "-99999999999999999999");
 }
 
 TEST(JsonOutlineTest, TextWithoutSpareCapacityIsCopiedNotMisread) {

@@ -30,10 +30,27 @@ TEST(JsonReaderTest, ReadsEveryKindOfValue) {
 TEST(JsonReaderTest, RefusesWhatIsNoDocument) {
   for (std::string_view text :
        {"", " ", "42", "\"text\"", "null", "[1,]", "{\"a\":}", "[1] [2]", "{'a':1}", "[1e999]",
-        "[123456789012345678901234567890]", "[\"\xff\"]", "[NaN]", "/* */ []"})
+        "[\"\xff\"]", "[NaN]", "/* */ []", "\xEF\xBB\xBF", "\xEF\xBB[]", " \xEF\xBB\xBF[]",
+        "[01234567890123456789012]", "[-]", "[1e999999999999999999999]"})
     EXPECT_FALSE(parseJson(text)) << text;
   EXPECT_FALSE(parseJson(std::string(2000, '[') + std::string(2000, ']')));
   EXPECT_TRUE(parseJson(std::string(500, '[') + std::string(500, ']')));
+}
+
+// As the platform's own parser reads them.
+TEST(JsonReaderTest, AcceptsAByteOrderMarkAndIntegersBeyondSixtyFourBits) {
+  EXPECT_EQ(parseJson("\xEF\xBB\xBF{\"k\":1}"), Value(Dictionary{{"k", Value(1)}}));
+  auto value =
+      parseJson(R"({"wide":123456789012345678901234567890,"low":-9223372036854775809,)"
+                R"("edge":18446744073709551616,"real":1.123456789012345678901234,)"
+                R"("text":"123456789012345678901234567890","list":[100000000000000000000000,7]})");
+  ASSERT_TRUE(value);
+  EXPECT_EQ(*value->find("wide"), Value(1.2345678901234568e29));
+  EXPECT_EQ(*value->find("low"), Value(-9223372036854775809.0));
+  EXPECT_EQ(*value->find("edge"), Value(18446744073709551616.0));
+  EXPECT_EQ(*value->find("real"), Value(1.123456789012345678901234));
+  EXPECT_EQ(*value->find("text"), Value("123456789012345678901234567890"));
+  EXPECT_EQ(*value->find("list"), Value(Array{Value(1e23), Value(7)}));
 }
 
 TEST(JsonReaderTest, WritingWhatWasReadReadsTheSame) {

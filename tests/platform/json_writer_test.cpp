@@ -34,6 +34,14 @@ TEST(JsonWriterTest, RefusesWhatJsonCannotHold) {
   EXPECT_FALSE(writeJson(Value(Data{1})));
   EXPECT_FALSE(writeJson(Value("\xC3")));
   EXPECT_FALSE(writeJson(Value(Dictionary{{"\xFF", Value(1)}})));
+
+  // A refused append leaves what was there, so that a caller can write something else.
+  std::string out = "{\"a\":";
+  EXPECT_FALSE(appendJsonString("ok \xC3", out));
+  EXPECT_FALSE(appendJson(Value(Array{Value(1), Value(Date{0})}), out));
+  EXPECT_EQ(out, "{\"a\":");
+  EXPECT_TRUE(appendJsonString("ok", out));
+  EXPECT_EQ(out, "{\"a\":\"ok\"");
 }
 
 TEST(Utf8Test, AcceptsWellFormedTextOnly) {

@@ -4,11 +4,14 @@
 #include <cstdint>
 
 #include "platform/json.hpp"
+#include "platform/posix/json_text.hpp"
 
 namespace quorin::platform {
 namespace {
 
 namespace ondemand = simdjson::ondemand;
+using json_text::isWideInteger;
+using json_text::withoutByteOrderMark;
 using simdjson::error_code;
 
 std::optional<std::uint32_t> hexQuad(std::string_view text, std::size_t at) {
@@ -65,8 +68,6 @@ std::string_view keyContent(const char* start, const char* value) {
   return {start, static_cast<std::size_t>(end - start)};
 }
 
-// The DOM parser's limit: the top level is depth 1.
-constexpr int kMaxDepth = 1024;
 constexpr std::ptrdiff_t kBreakBytes = 1 << 20;
 
 std::string_view trimEnd(const char* begin, const char* end) {
@@ -82,6 +83,7 @@ class Checker {
   explicit Checker(std::vector<const char*>& breaks) : breaks_(breaks) {}
 
   std::size_t compactBytes() const { return compactBytes_; }
+  int depth() const { return depth_; }
 
   error_code value(ondemand::value value, int depth) {
     std::string_view token = value.raw_json_token();
@@ -92,18 +94,22 @@ class Checker {
     switch (type) {
       case ondemand::json_type::array: {
         ondemand::array array;
-        if (depth > kMaxDepth) return simdjson::DEPTH_ERROR;
+        if (depth > kMaxJsonDepth) return simdjson::DEPTH_ERROR;
+        depth_ = std::max(depth_, depth);
         if (auto error = value.get_array().get(array)) return error;
         return elements(array, depth);
       }
       case ondemand::json_type::object: {
         ondemand::object object;
-        if (depth > kMaxDepth) return simdjson::DEPTH_ERROR;
+        if (depth > kMaxJsonDepth) return simdjson::DEPTH_ERROR;
+        depth_ = std::max(depth_, depth);
         if (auto error = value.get_object().get(object)) return error;
         return members(object, depth);
       }
-      case ondemand::json_type::number:
-        return value.get_number().error();
+      case ondemand::json_type::number: {
+        auto error = value.get_number().error();
+        return error && isWideInteger(token) ? simdjson::SUCCESS : error;
+      }
       case ondemand::json_type::string: {
         ondemand::raw_json_string raw;
         if (auto error = value.get_raw_json_string().get(raw)) return error;
@@ -167,6 +173,7 @@ class Checker {
   std::vector<const char*>& breaks_;
   const char* last_ = nullptr;
   std::size_t compactBytes_ = 0;
+  int depth_ = 1;
 };
 
 error_code outlineObject(ondemand::document& document, Checker& check, JsonOutline& outline) {
@@ -218,16 +225,19 @@ error_code outline(ondemand::document& document, std::string_view text, JsonOutl
   auto rest = document.current_location().error();
   if (rest != simdjson::OUT_OF_BOUNDS) return simdjson::TRAILING_CONTENT;
   result.compact = check.compactBytes() == text.size();
+  result.depth = check.depth();
   return simdjson::SUCCESS;
 }
 
 }  // namespace
 
-std::optional<JsonOutline> outlineJson(const std::string& text) {
+std::optional<JsonOutline> outlineJson(const std::string& whole) {
+  auto text = withoutByteOrderMark(whole);
+  auto capacity = whole.capacity() - static_cast<std::size_t>(text.data() - whole.data());
   std::optional<simdjson::padded_string> copy;
-  simdjson::padded_string_view input(text.data(), text.size(), text.capacity());
-  if (text.capacity() < text.size() + simdjson::SIMDJSON_PADDING) {
-    copy.emplace(text);
+  simdjson::padded_string_view input(text.data(), text.size(), capacity);
+  if (capacity < text.size() + simdjson::SIMDJSON_PADDING) {
+    copy.emplace(text.data(), text.size());
     input = *copy;
   }
   // A parser of its own, so that its buffers go as soon as the outline is made.
@@ -236,6 +246,7 @@ std::optional<JsonOutline> outlineJson(const std::string& text) {
   JsonOutline result;
   if (parser.iterate(input).get(document) != simdjson::SUCCESS) return std::nullopt;
   if (outline(document, text, result) != simdjson::SUCCESS) return std::nullopt;
+  result.text = text;
   if (copy) {
     // The outline must point into the caller's text, not into the copy.
     auto moved = [&](const char* at) { return text.data() + (at - copy->data()); };

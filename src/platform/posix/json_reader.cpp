@@ -2,6 +2,8 @@
 
 #include <simdjson.h>
 
+#include "platform/posix/json_text.hpp"
+
 namespace quorin::platform {
 namespace {
 
@@ -47,10 +49,18 @@ Value convert(simdjson::dom::element element) {
 }  // namespace
 
 std::optional<Value> parseJson(std::string_view text) {
+  text = json_text::withoutByteOrderMark(text);
   // One parser a thread keeps its buffers from one document to the next.
   thread_local simdjson::dom::parser parser;
   simdjson::dom::element root;
-  if (parser.parse(text.data(), text.size()).get(root) != simdjson::SUCCESS) return std::nullopt;
+  auto error = parser.parse(text.data(), text.size()).get(root);
+  // Rare enough to pay for a second pass over a copy.
+  std::string widened;
+  if (error == simdjson::NUMBER_ERROR) {
+    widened = json_text::widenIntegers(text);
+    error = parser.parse(widened.data(), widened.size()).get(root);
+  }
+  if (error != simdjson::SUCCESS) return std::nullopt;
   if (!root.is_array() && !root.is_object()) return std::nullopt;
   return convert(root);
 }
