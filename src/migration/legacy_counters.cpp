@@ -1,39 +1,12 @@
-#include <cmath>
-
+#include "migration/json_form.hpp"
 #include "migration/json_object_file.hpp"
 #include "migration/legacy_data_migrator.hpp"
 #include "migration/legacy_names.hpp"
 #include "platform/json.hpp"
 
 namespace quorin::migration {
-namespace {
-
-using platform::Array;
 using platform::Dictionary;
 using platform::Value;
-
-// The value less whatever JSON cannot hold (dates, data, non-finite numbers), or none when
-// nothing of it is left.
-std::optional<Value> jsonForm(const Value& value) {
-  if (const auto* array = value.get<Array>()) {
-    Array kept;
-    for (const auto& element : *array)
-      if (auto form = jsonForm(element)) kept.push_back(std::move(*form));
-    return Value(std::move(kept));
-  }
-  if (const auto* dictionary = value.get<Dictionary>()) {
-    Dictionary kept;
-    for (const auto& [key, member] : *dictionary)
-      if (auto form = jsonForm(member)) kept.emplace(key, std::move(*form));
-    return Value(std::move(kept));
-  }
-  if (const auto* real = value.get<double>(); real && !std::isfinite(*real)) return std::nullopt;
-  if (value.is<platform::Date>() || value.is<platform::Data>() || value.is<platform::ObjectRef>())
-    return std::nullopt;
-  return value;
-}
-
-}  // namespace
 
 void LegacyDataMigrator::migrateCounters() const {
   Dictionary counters;

@@ -13,6 +13,16 @@ namespace quorin::migration {
 
 using platform::Value;
 
+namespace {
+
+// A whole document written as a member goes one level deeper than it was read, which the
+// deepest readable document cannot.
+bool nestable(const platform::JsonOutline& outline) {
+  return outline.depth < platform::kMaxJsonDepth;
+}
+
+}  // namespace
+
 LegacyDataMigrator::LegacyDataMigrator(std::shared_ptr<platform::Platform> platform,
                                        std::unique_ptr<platform::UserDefaults> userDefaults,
                                        keychain::Keychain::Ptr keychain,
@@ -62,7 +72,8 @@ void LegacyDataMigrator::migrateContext() const {
   for (auto [file, member] : kContextFiles) {
     auto bytes = read(LegacyDirectory::campaigns, file);
     auto outline = bytes ? platform::outlineJson(*bytes) : std::nullopt;
-    if (outline) context.addText(member, outline->pieces(*bytes), outline->compact);
+    if (outline && nestable(*outline))
+      context.addText(member, outline->pieces(outline->text), outline->compact);
   }
   addSyncTime(context);
   context.commit();
@@ -80,8 +91,8 @@ void LegacyDataMigrator::migrateCachedAnalytics() const {
     auto outline = bytes ? platform::outlineJson(*bytes) : std::nullopt;
     if (!outline || outline->count == 0) continue;
     if (!outline->isObject) {
-      if (written.emplace(*file).second)
-        analytics.addText(*file, outline->pieces(*bytes), outline->compact);
+      if (nestable(*outline) && written.emplace(*file).second)
+        analytics.addText(*file, outline->pieces(outline->text), outline->compact);
       continue;
     }
     for (auto member = outline->members.rbegin(); member != outline->members.rend(); ++member)

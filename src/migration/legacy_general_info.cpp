@@ -1,5 +1,6 @@
 #include "keychain/no_throw.hpp"
 #include "migration/decoding_error.hpp"
+#include "migration/json_form.hpp"
 #include "migration/json_object_file.hpp"
 #include "migration/legacy_data_migrator.hpp"
 #include "migration/legacy_names.hpp"
@@ -88,7 +89,8 @@ void LegacyDataMigrator::migrateGeneralInfo() const {
   fillFromFiles(info);
   if (!info.hasLegacyState()) return;
   if (!ensureDirectory(fileManager_, targetDirectory_)) return;
-  auto json = platform::writeJson(info.encode());
+  auto form = jsonForm(info.encode());
+  auto json = form ? platform::writeJson(*form) : std::nullopt;
   if (json) writeOutputFile(fileManager_, targetDirectory_, OutputFile::generalInfo, *json);
 }
 

@@ -155,12 +155,58 @@ TEST_F(LegacyDataMigratorTest, TheSessionCounterComesFromTheDomainInUse) {
   EXPECT_EQ(*output("generalInfo")->find("sessionVersionAgnosticCounter"), Value(2));
 }
 
-TEST_F(LegacyDataMigratorTest, ANonFiniteNumberFailsTheGeneralInfoAlone) {
+// A value JSON cannot hold (a non-finite number, text that is not UTF-8) is left out, and
+// the rest of its file is written: the client identifier above all.
+TEST_F(LegacyDataMigratorTest, AValueJsonCannotHoldCostsOnlyItself) {
+  keychain::Keychain::withService(platform, kSuite)->set("client-1", "SharedIdentifier");
   set("AppFirstLaunchPOSIXTime", Value(std::nan("")));
+  set("StartEndSession.sessionId", "sess\xFFion");
+  set("FirebaseInstanceId", "fb");
   set("GlobalClickCounter", Value(3));
+  set("GlobalEventCounter", Value("caf\xE9"));
+  set("lto_actiovation_counter_\xFF", Value(1));
+  set("lto_actiovation_counter_open", Value(2));
   run();
-  EXPECT_EQ(output("generalInfo"), std::nullopt);
-  EXPECT_EQ(output("counters"), platform::parseJson(R"({"GlobalClickCounter":3})"));
+  EXPECT_EQ(output("generalInfo"),
+            platform::parseJson(R"({"clientId":"client-1","firebaseInstanceId":"fb"})"));
+  EXPECT_EQ(output("counters"),
+            platform::parseJson(R"({"GlobalClickCounter":3,"LtoActivationPerTriggerGlobalCounter":)"
+                                R"({"lto_actiovation_counter_open":2}})"));
+}
+
+// The deepest document that reads cannot go one level deeper as a member of the output.
+TEST_F(LegacyDataMigratorTest, NoOutputIsDeeperThanAnInputMayBe) {
+  auto deepest =
+      std::string(platform::kMaxJsonDepth, '[') + std::string(platform::kMaxJsonDepth, ']');
+  auto shallower =
+      std::string(platform::kMaxJsonDepth - 1, '[') + std::string(platform::kMaxJsonDepth - 1, ']');
+  put("campaigns/limits", deepest);
+  put("campaigns/features", shallower);
+  put("campaigns/impressionAnalytics", deepest);
+  put("campaigns/sessionEventAnalytics", shallower);
+  put("campaigns/analytics", R"({"kept":1})");
+  run();
+  auto context = output("context");
+  ASSERT_TRUE(context);
+  EXPECT_EQ(context->find("limits"), nullptr);
+  EXPECT_NE(context->find("app_features"), nullptr);
+  auto analytics = output("cachedAnalytics");
+  ASSERT_TRUE(analytics);
+  EXPECT_EQ(analytics->find("impressionAnalytics"), nullptr);
+  EXPECT_NE(analytics->find("sessionEventAnalytics"), nullptr);
+  EXPECT_EQ(*analytics->find("kept"), Value(1));
+}
+
+// As the platform's parser reads them: a byte-order mark, integers past 64 bits.
+TEST_F(LegacyDataMigratorTest, LegacyJsonReadsAsThePlatformReadsIt) {
+  put("campaigns/analytics", "\xEF\xBB\xBF{\"big\":123456789012345678901234567890}");
+  put("campaigns/impressionAnalytics", "\xEF\xBB\xBF[1]");
+  put("campaigns/limits", "\xEF\xBB\xBF[2]");
+  put("campaigns/context_sync_time", "\xEF\xBB\xBF{\"remoteTimeInterval\":5}");
+  run();
+  EXPECT_EQ(*files().read("campings_legacy/cachedAnalytics"),
+            R"({"impressionAnalytics":[1],"big":123456789012345678901234567890})");
+  EXPECT_EQ(*output("context"), *platform::parseJson(R"({"limits":[2],"context_built_at":5})"));
 }
 
 TEST_F(LegacyDataMigratorTest, CachedAnalyticsMergesObjectsAndNamesArrays) {
