@@ -59,6 +59,10 @@ class Attributes {
   std::optional<platform::Value> operator[](std::string_view key) const;
   const platform::Dictionary& dictionary() const { return attributes_; }
 
+  // Both the textual form of the dictionary, as the keychain's own descriptions print one.
+  std::string description() const;
+  std::string debugDescription() const { return description(); }
+
  private:
   template <typename T>
   std::optional<T> typed(std::string_view key) const {

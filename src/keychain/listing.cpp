@@ -194,6 +194,10 @@ std::shared_ptr<const platform::AccessControl> Attributes::accessControl() const
   return object ? std::dynamic_pointer_cast<const platform::AccessControl>(*object) : nullptr;
 }
 
+std::string Attributes::description() const {
+  return describe(Value(attributes_));
+}
+
 std::optional<Value> Attributes::operator[](std::string_view key) const {
   auto it = attributes_.find(key);
   if (it == attributes_.end()) return std::nullopt;

@@ -84,6 +84,11 @@ TEST_F(KeychainTest, BaseQueryAndItemAttributes) {
 
   Attributes wrongPort({{std::string(sec::kSecAttrPort), Value("80")}});
   EXPECT_EQ(wrongPort.port(), std::nullopt);
+  EXPECT_EQ(wrongPort.description(), R"(["port": "80"])");
+  EXPECT_EQ(wrongPort.debugDescription(), wrongPort.description());
+  Attributes item({{"acct", Value("k")}, {"sync", Value(true)}, {"v_Data", platform::Data{1, 2}}});
+  EXPECT_EQ(item.description(), R"(["acct": "k", "sync": true, "v_Data": <2 bytes>])");
+  EXPECT_EQ(Attributes({}).description(), "[:]");
 }
 
 TEST_F(KeychainTest, StringsRoundTripAndSecondSetUpdates) {
