@@ -55,25 +55,29 @@ TYPED_TEST(KeychainServicesContract, AddDuplicateUpdateDelete) {
   EXPECT_EQ(kc.secItemAdd(genericItem("k", "synced", true)), errSecSuccess)
       << "the sync flag is part of an item's identity";
 
-  auto read = item;
-  read[std::string(sec::kSecReturnData)] = true;
+  // A query that names no flag matches items of either; one that names a flag, only those.
+  auto all = item;
+  all[std::string(sec::kSecMatchLimit)] = kSecMatchLimitAll();
+  all[std::string(sec::kSecReturnData)] = true;
   std::optional<Value> result;
-  ASSERT_EQ(kc.secItemCopyMatching(read, &result), errSecSuccess);
-  EXPECT_EQ(*result, Value(bytes("v1"))) << "no sync entry matches unsynchronised items";
-
-  ASSERT_EQ(kc.secItemUpdate(item, {{std::string(sec::kSecValueData), bytes("v2")}}),
+  ASSERT_EQ(kc.secItemCopyMatching(all, &result), errSecSuccess);
+  EXPECT_EQ(*result, Value(Array{Value(bytes("v1")), Value(bytes("synced"))}));
+  auto unsynced = item;
+  unsynced[std::string(sec::kSecAttrSynchronizable)] = false;
+  ASSERT_EQ(kc.secItemUpdate(unsynced, {{std::string(sec::kSecValueData), bytes("v2")}}),
             errSecSuccess);
-  ASSERT_EQ(kc.secItemCopyMatching(read, &result), errSecSuccess);
-  EXPECT_EQ(*result, Value(bytes("v2")));
+  ASSERT_EQ(kc.secItemCopyMatching(all, &result), errSecSuccess);
+  EXPECT_EQ(*result, Value(Array{Value(bytes("v2")), Value(bytes("synced"))}));
 
   auto missing = query({{sec::kSecAttrAccount, "nobody"}});
   EXPECT_EQ(kc.secItemUpdate(missing, {{std::string(sec::kSecValueData), bytes("x")}}),
             errSecItemNotFound);
   EXPECT_EQ(kc.secItemDelete(missing), errSecItemNotFound);
+  EXPECT_EQ(kc.secItemDelete(unsynced), errSecSuccess);
+  EXPECT_EQ(kc.secItemCopyMatching(unsynced, nullptr), errSecItemNotFound);
+  EXPECT_EQ(kc.secItemCopyMatching(item, nullptr), errSecSuccess) << "the synchronised one";
   EXPECT_EQ(kc.secItemDelete(item), errSecSuccess);
   EXPECT_EQ(kc.secItemCopyMatching(item, nullptr), errSecItemNotFound);
-  item[std::string(sec::kSecAttrSynchronizable)] = true;
-  EXPECT_EQ(kc.secItemCopyMatching(item, nullptr), errSecSuccess);
 }
 
 TYPED_TEST(KeychainServicesContract, SynchronizableAnyAndMatchLimitAllInInsertionOrder) {

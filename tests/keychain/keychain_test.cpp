@@ -184,6 +184,11 @@ TEST_F(KeychainTest, ListingsAndDescription) {
   ASSERT_EQ(keys.size(), 4u);
   EXPECT_EQ(keys.back(), (std::pair<std::string, std::string>{"", "lone"}));
   EXPECT_TRUE(Keychain::allItems(*platform, ItemClass::internetPassword).empty());
+  // Naming no synchronisation flag, the type's listing takes items of either.
+  Keychain::withService(platform, "other")->synchronizable(true)->set("4", "d");
+  auto every = Keychain::allItems(*platform, ItemClass::genericPassword);
+  ASSERT_EQ(every.size(), 5u);
+  EXPECT_EQ(every.back().at("synchronizable"), Value("true"));
 
   auto items = keychain->allItems();
   ASSERT_EQ(items.size(), 2u);

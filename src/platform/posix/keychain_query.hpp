@@ -16,7 +16,7 @@ struct KeychainQuery {
 
   std::string itemClass;
   std::vector<std::pair<std::string, Value>> match;  // attribute entries, in key order
-  Sync sync = Sync::no;
+  Sync sync = Sync::any;  // a query that names no flag matches items of either
   std::optional<Data> persistentRef;
   bool limitAll = false;
   bool returnData = false;
