@@ -1,5 +1,6 @@
 // The quorin host on containers that are damaged, or laid out to mislead it.
 #include <gtest/gtest.h>
+#include <simdjson.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -150,6 +151,19 @@ TEST(HostileContainerTest, TemporariesOfKilledRunsAreRemovedByTheNext) {
   ASSERT_EQ(run(quorin(root, "fresh") + "info").status, 0);
   EXPECT_FALSE(fs::exists(fresh / ".device.plist.tmp-7"));
   EXPECT_TRUE(fs::exists(fresh / "device.plist"));
+}
+
+// Whatever the path, --json prints one document that reads.
+TEST(HostileContainerTest, JsonMigrateIsValidForAPathThatIsNotUtf8) {
+  TemporaryDirectory root;
+  fs::copy(QUORIN_EXAMPLE_CONTAINER, root.path() / "dev\xFFice", fs::copy_options::recursive);
+  auto result = run(quorin(root, "dev\xFFice") + "--json migrate");
+  ASSERT_EQ(result.status, 0) << result.output;
+  simdjson::dom::parser parser;
+  simdjson::dom::element documents;
+  ASSERT_EQ(parser.parse(result.output).get(documents), simdjson::SUCCESS) << result.output;
+  EXPECT_TRUE(documents["directory"].is_null());
+  EXPECT_TRUE(documents["generalInfo"].is_object());
 }
 
 }  // namespace
