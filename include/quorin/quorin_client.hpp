@@ -7,8 +7,8 @@
 // Threads: every call runs synchronously on the calling thread. Lifecycle callbacks run on
 // the thread that posts the lifecycle notification, which is the main thread (the thread
 // that drives the main run loop), and so do cloud values that arrive later. Callback slots are
-// plain fields: set them before the events they are for, not while those events are being
-// delivered. Nothing here throws.
+// plain fields: from other threads, set them before the events they are for. A callback may
+// replace itself, clear itself or call dispose() while it runs. Nothing here throws.
 
 #include <cstdint>
 #include <functional>
