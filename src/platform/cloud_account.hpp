@@ -65,9 +65,10 @@ class CloudAccount {
   // From now on calls `onChange`, which must not block, whenever another device may have
   // written and after every reconnect; the calls stop before the account goes away.
   virtual void watch(std::function<void()> onChange) = 0;
-  // From now on no call waits on another party (another process's lock): what cannot be had
-  // at once fails, the call in progress included. Safe from any thread; a store calls it as
-  // it closes, so that closing never waits on others.
+  // From now on no call waits on another party (another process's lock) for more than a
+  // short grace from this call: what cannot be had by then fails, the call in progress
+  // included. Safe from any thread; a store calls it as it closes, so that closing never
+  // keeps its host waiting.
   virtual void stopWaiting() = 0;
 };
 

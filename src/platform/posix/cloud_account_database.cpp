@@ -13,6 +13,9 @@ using namespace std::chrono_literals;
 constexpr int kSchemaVersion = 1;
 constexpr auto kLongestBusyWait = 5000ms;
 constexpr auto kLongestBusyStep = 100ms;
+// Long enough for a closing store to push past another process's short transaction, short
+// enough that closing never keeps its host waiting.
+constexpr auto kClosingGrace = 250ms;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE entries (
@@ -75,21 +78,25 @@ int CloudAccountDatabase::onBusy(void* database, int attempts) {
   return static_cast<CloudAccountDatabase*>(database)->waitForLock(attempts);
 }
 
-// Waits in growing steps, as SQLite's own busy timeout does, but wakes at once when told to
-// stop waiting: a store closing must not wait seconds for another process to let go.
+// Waits in growing steps, as SQLite's own busy timeout does, but no longer than a store
+// that is closing allows: it must not wait seconds for another process to let go.
 bool CloudAccountDatabase::waitForLock(int attempts) {
   auto now = std::chrono::steady_clock::now();
   if (attempts == 0) busySince_ = now;
-  auto step = std::min(std::chrono::milliseconds(1 << std::min(attempts, 7)), kLongestBusyStep);
   std::unique_lock lock(waitMutex_);
-  if (stoppedWaiting_ || now - busySince_ >= kLongestBusyWait) return false;
-  return !waitEnded_.wait_for(lock, step, [this] { return stoppedWaiting_; });
+  auto deadline = std::min(busySince_ + kLongestBusyWait, waitUntil_);
+  if (now >= deadline) return false;
+  auto step = std::min(
+      {std::chrono::steady_clock::duration(std::chrono::milliseconds(1 << std::min(attempts, 7))),
+       std::chrono::steady_clock::duration(kLongestBusyStep), deadline - now});
+  waitEnded_.wait_for(lock, step, [&] { return waitUntil_ < deadline; });
+  return true;  // the next call gives up once the deadline has passed
 }
 
 void CloudAccountDatabase::stopWaiting() {
   {
     std::lock_guard lock(waitMutex_);
-    stoppedWaiting_ = true;
+    waitUntil_ = std::min(waitUntil_, std::chrono::steady_clock::now() + kClosingGrace);
   }
   waitEnded_.notify_all();
 }

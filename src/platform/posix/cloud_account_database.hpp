@@ -45,7 +45,8 @@ class CloudAccountDatabase {
   // Why the account cannot be used, or none.
   std::optional<std::string> problem();
 
-  // Ends any wait on another process's lock, now and from now on; safe from any thread.
+  // Bounds every wait on another process's lock, now and from now on, to a short grace
+  // from this call; safe from any thread.
   void stopWaiting();
 
  private:
@@ -81,7 +82,7 @@ class CloudAccountDatabase {
 
   std::mutex waitMutex_;
   std::condition_variable waitEnded_;
-  bool stoppedWaiting_ = false;
+  std::chrono::steady_clock::time_point waitUntil_ = std::chrono::steady_clock::time_point::max();
 };
 
 }  // namespace quorin::platform::posix
