@@ -118,8 +118,8 @@ bool readItem(sqlite3_stmt* statement, StoredItem& item) {
 
 }  // namespace
 
-SqliteKeychain::SqliteKeychain(std::filesystem::path database, KeychainKeyOptions keyOptions)
-    : path_(std::move(database)), keyOptions_(std::move(keyOptions)) {}
+SqliteKeychain::SqliteKeychain(DatabaseLocation database, KeychainKeyOptions keyOptions)
+    : location_(std::move(database)), path_(location_.file()), keyOptions_(std::move(keyOptions)) {}
 
 SqliteKeychain::~SqliteKeychain() {
   {
@@ -169,13 +169,16 @@ OSStatus SqliteKeychain::ensureOpen() {
 }
 
 OSStatus SqliteKeychain::openDatabase() {
-  int code = openPrivateDatabase(path_, db_, problem_);
-  if (code == SQLITE_OK) code = enableWriteAheadLog(db_);
+  int code = openPrivateDatabase(location_, db_, problem_);
+  if (code != SQLITE_OK) return statusOf(code);
+  code = enableWriteAheadLog(db_);
   // Removed and replaced values are overwritten with zeros, not left in free pages.
   if (code == SQLITE_OK)
     code = sqlite3_exec(db_, "PRAGMA secure_delete=ON", nullptr, nullptr, nullptr);
-  if (code != SQLITE_OK && db_) problem_ = path_.string() + ": " + sqlite3_errmsg(db_);
-  if (code != SQLITE_OK) return statusOf(code);
+  if (code != SQLITE_OK) {
+    problem_ = path_.string() + ": " + sqlite3_errmsg(db_);
+    return statusOf(code);
+  }
   return createSchema();
 }
 

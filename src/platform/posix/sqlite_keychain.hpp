@@ -35,7 +35,7 @@ struct KeychainKeyState {
 // key with errSecAuthFailed, and either is left as it is.
 class SqliteKeychain final : public KeychainServices {
  public:
-  explicit SqliteKeychain(std::filesystem::path database, KeychainKeyOptions keyOptions = {});
+  explicit SqliteKeychain(DatabaseLocation database, KeychainKeyOptions keyOptions = {});
   ~SqliteKeychain() override;
 
   OSStatus secItemCopyMatching(const Dictionary& query, std::optional<Value>* result) override;
@@ -93,6 +93,7 @@ class SqliteKeychain final : public KeychainServices {
   // Runs `job` on a worker; the keychain outlives every job it started.
   void runDetached(std::function<void()> job);
 
+  DatabaseLocation location_;
   std::filesystem::path path_;
   KeychainKeyOptions keyOptions_;
   std::mutex mutex_;
