@@ -201,6 +201,23 @@ OSStatus SqliteKeychain::transaction(const std::function<OSStatus()>& body) {
   return status;
 }
 
+OSStatus SqliteKeychain::sealingTransaction(const std::function<OSStatus()>& body) {
+  return transaction([&]() -> OSStatus {
+    if (OSStatus status = useRecordedKey(); status != errSecSuccess) return status;
+    return body();
+  });
+}
+
+OSStatus SqliteKeychain::readOpened(const std::function<OSStatus()>& read) {
+  OSStatus status = read();
+  if (status != errSecDecode) return status;
+  std::string keyId = sealer_->keyId();
+  if (OSStatus followed = transaction([this] { return useRecordedKey(); });
+      followed != errSecSuccess)
+    return followed;
+  return sealer_->keyId() == keyId ? status : read();
+}
+
 SqliteStatement& SqliteKeychain::prepare(const std::string& sql) {
   auto& slot = statements_[sql];
   if (!slot) slot = std::make_unique<SqliteStatement>(db_, sql);
@@ -351,8 +368,11 @@ OSStatus SqliteKeychain::secItemCopyMatching(const Dictionary& query,
   std::lock_guard lock(mutex_);
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
   std::vector<StoredItem> items;
-  if (OSStatus status = select(parsed, false, parsed.returnData, items); status != errSecSuccess)
-    return status;
+  OSStatus status = readOpened([&] {
+    items.clear();
+    return select(parsed, false, parsed.returnData, items);
+  });
+  if (status != errSecSuccess) return status;
   if (items.empty()) return errSecItemNotFound;
   if (parsed.authenticationUIFail) {
     for (const auto& item : items)
@@ -368,7 +388,7 @@ OSStatus SqliteKeychain::secItemAdd(const Dictionary& attributes) {
     return status;
   std::lock_guard lock(mutex_);
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
-  return insert(item);
+  return sealingTransaction([&] { return insert(item); });
 }
 
 OSStatus SqliteKeychain::changeMatching(
@@ -379,7 +399,7 @@ OSStatus SqliteKeychain::changeMatching(
   parsed.limitAll = true;
   std::lock_guard lock(mutex_);
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
-  return transaction([&]() -> OSStatus {
+  return sealingTransaction([&]() -> OSStatus {
     std::vector<StoredItem> items;
     if (OSStatus status = select(parsed, wholeItems, openValues, items); status != errSecSuccess)
       return status;
