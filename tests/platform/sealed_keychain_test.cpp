@@ -224,5 +224,36 @@ TEST_F(SealedKeychainTest, RotationResealsEverythingAndACrashLeavesAWorkingKey) 
   EXPECT_NE(bytesOf(keyFile()), oldKey);
 }
 
+TEST_F(SealedKeychainTest, AConnectionOpenBeforeAnotherRotatesFollowsTheNewKey) {
+  auto host = open();
+  ASSERT_EQ(host->secItemAdd(withValue(item("early"), "first")), errSecSuccess);
+  auto other = open();
+  ASSERT_EQ(other->rotateKey(), errSecSuccess);
+  ASSERT_EQ(other->secItemAdd(withValue(item("rotator"), "from the rotator")), errSecSuccess);
+  auto newId = other->keyState()->keyId;
+  other.reset();
+
+  EXPECT_EQ(read(*host, "rotator"), (std::variant<OSStatus, std::string>("from the rotator")));
+  ASSERT_EQ(host->secItemAdd(withValue(item("late"), "written after")), errSecSuccess);
+  ASSERT_EQ(host->secItemUpdate(item("early"), withValue({}, "changed")), errSecSuccess);
+  EXPECT_EQ(host->keyState()->keyId, newId);
+
+  auto fresh = open();
+  EXPECT_EQ(read(*fresh, "late"), (std::variant<OSStatus, std::string>("written after")));
+  EXPECT_EQ(read(*fresh, "early"), (std::variant<OSStatus, std::string>("changed")));
+}
+
+TEST_F(SealedKeychainTest, EachPendingKeyBelongsToTheRotationThatMadeIt) {
+  auto store = makeKeyFileStore(database());
+  auto first = store->create();
+  auto second = store->create();
+  ASSERT_TRUE(first && second);
+  auto firstId = ValueSealer(*first).keyId();
+  EXPECT_EQ(store->find(firstId), first) << "another rotation's key took its place";
+  EXPECT_EQ(store->find(std::nullopt), first);
+  EXPECT_EQ(store->find(ValueSealer(*second).keyId()), std::nullopt)
+      << "the key of a rotation that never committed is forgotten";
+}
+
 }  // namespace
 }  // namespace quorin::platform::posix

@@ -52,7 +52,7 @@ bool CloudAccountDatabase::ensureOpen() {
   stale_ = false;
   auto path = directory_ / fileName;
   std::string why;
-  if (openPrivateDatabase(path, db_, why) != SQLITE_OK) return close(why);
+  if (openPrivateDatabase({directory_, fileName}, db_, why) != SQLITE_OK) return close(why);
   sqlite3_busy_handler(db_, &CloudAccountDatabase::onBusy, this);
   SqliteTransaction transaction(db_);
   if (!transaction.began()) return close(path.string() + ": " + sqlite3_errmsg(db_));

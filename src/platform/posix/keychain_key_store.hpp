@@ -25,7 +25,10 @@ struct KeychainKeyOptions {
 
 // Where a container's keychain key is kept. A store holds the current key and, while a new key
 // is being brought in, that pending one too, so that a crash at any point leaves a key that
-// opens the database.
+// opens the database. Each pending key is kept apart under its own id. find() with an id and
+// promote() change which key is current, so they are called with the database's write lock
+// held and only for the key the database records (or, before it records one, for the key
+// about to be recorded).
 class KeychainKeyStore {
  public:
   virtual ~KeychainKeyStore() = default;
@@ -38,7 +41,8 @@ class KeychainKeyStore {
   virtual std::optional<KeychainKey> find(const std::optional<std::string>& keyId) = 0;
   // A new key, kept as pending; none when the store cannot make or keep one.
   virtual std::optional<KeychainKey> create() = 0;
-  // Makes the pending `key` the current one and forgets the key it replaces.
+  // Makes the pending `key` the current one and forgets the key it replaces and every other
+  // pending key.
   virtual bool promote(const KeychainKey& key) = 0;
 };
 

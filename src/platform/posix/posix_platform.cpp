@@ -39,7 +39,9 @@ PosixPlatform::PosixPlatform(PosixPlatformOptions options)
       locale_(processInfo_.environment()),
       application_(processInfo_.environment()),
       paymentQueue_(loaded_.profile.storefront),
-      keychain_(options_.container / "Library" / "Keychains" / "keychain.db", options_.keychainKey),
+      keychain_(
+          {options_.container, std::filesystem::path("Library") / "Keychains" / "keychain.db"},
+          options_.keychainKey),
       cloudAccount_(std::make_shared<CloudAccountSelection>(
           options_.cloudAccount.value_or(defaultCloudAccountPath().string()))),
       standardDefaults_(PlistUserDefaults::open(preferences(), standardSuiteName(bundle_))) {}

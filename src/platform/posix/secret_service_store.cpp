@@ -80,18 +80,18 @@ class SecretServiceStore final : public KeychainKeyStore {
     return found;
   }
 
+  // Other pending keys stay: one may be recorded by the database and not yet current.
   std::optional<KeychainKey> create() override {
     KeychainKey key = randomKeychainKey();
-    clear(Attributes().add("container", container_).add("state", "pending"));
     if (!store(key, "pending")) return std::nullopt;
     return key;
   }
 
+  // Any other pending key is left from a rotation that never committed.
   bool promote(const KeychainKey& key) override {
-    std::string keyId = ValueSealer(key).keyId();
     clear(Attributes().add("container", container_).add("state", "current"));
     if (!store(key, "current")) return false;
-    clear(Attributes().add("container", container_).add("key-id", keyId).add("state", "pending"));
+    clear(Attributes().add("container", container_).add("state", "pending"));
     return true;
   }
 

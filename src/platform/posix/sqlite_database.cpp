@@ -1,8 +1,10 @@
 #include "platform/posix/sqlite_database.hpp"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <unistd.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "platform/posix/file_io.hpp"
 
@@ -102,24 +104,87 @@ bool SqliteTransaction::commit() {
   return false;
 }
 
-int openPrivateDatabase(const std::filesystem::path& path, sqlite3*& db, std::string& problem) {
-  if (!makeDirectories(path.parent_path(), 0700)) {
-    problem = "cannot create " + path.parent_path().string();
+DatabaseLocation::DatabaseLocation(std::filesystem::path file)
+    : root(file.parent_path()), below(file.filename()) {}
+
+DatabaseLocation::DatabaseLocation(std::filesystem::path directory, std::filesystem::path relative)
+    : root(std::move(directory)), below(std::move(relative)) {}
+
+namespace {
+
+std::string linkProblem(const std::filesystem::path& path) {
+  return path.string() + " is a symbolic link; no database is opened through it";
+}
+
+bool isLink(const std::filesystem::path& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+// mkdir never follows a link, and whatever is found in the way must be a real directory.
+bool makeDirectoriesBelow(const std::filesystem::path& root, const DatabaseLocation& location,
+                          std::string& problem) {
+  auto path = root;
+  auto shown = location.root;
+  for (const auto& part : location.below.parent_path()) {
+    path /= part;
+    shown /= part;
+    struct stat info;
+    bool made = ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
+    if (made && ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) continue;
+    problem =
+        made && S_ISLNK(info.st_mode) ? linkProblem(shown) : "cannot create " + shown.string();
+    return false;
+  }
+  return true;
+}
+
+// A new file has the mode of the process's umask, and SQLite gives its logs the file's mode
+// when it makes them, so the file is narrowed before any read can make them. By path: closing
+// a descriptor of the file would drop every lock this process holds on it.
+bool makePrivate(const std::filesystem::path& path, const std::filesystem::path& shown,
+                 std::string& problem) {
+  struct stat info;
+  if (::lstat(path.c_str(), &info) == 0 && (info.st_mode & 077) == 0) return true;
+  if (::chmod(path.c_str(), 0600) == 0) return true;
+  problem = "cannot make " + shown.string() + " private: " + std::strerror(errno);
+  return false;
+}
+
+}  // namespace
+
+// SQLite creates the file itself: opening and closing it here would drop the locks that
+// other connections of this process hold on it. SQLite refuses a link anywhere in the path
+// it is given, so the host's directory is given resolved.
+int openPrivateDatabase(const DatabaseLocation& location, sqlite3*& db, std::string& problem) {
+  std::error_code error;
+  auto root = makeDirectories(location.root, 0700)
+                  ? std::filesystem::canonical(location.root, error)
+                  : std::filesystem::path();
+  if (root.empty()) {
+    problem = "cannot create " + location.root.string();
     return SQLITE_CANTOPEN;
   }
-  // Created here so that it (and the journal files SQLite derives from it) is private.
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    problem = "cannot open " + path.string();
+  if (!makeDirectoriesBelow(root, location, problem)) return SQLITE_CANTOPEN;
+  auto path = root / location.below;
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    if (!isLink(path.string() + suffix)) continue;
+    problem = linkProblem(location.file().string() + suffix);
     return SQLITE_CANTOPEN;
   }
-  ::close(fd);
-  int code = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  int code =
+      sqlite3_open_v2(path.c_str(), &db,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr);
+  if (code == SQLITE_CANTOPEN_SYMLINK) {
+    problem = linkProblem(location.file());
+    return code;
+  }
+  if (code == SQLITE_OK && !makePrivate(path, location.file(), problem)) return SQLITE_CANTOPEN;
   if (code == SQLITE_OK) code = sqlite3_busy_timeout(db, 5000);
   if (code == SQLITE_OK)
     code = sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
   if (code != SQLITE_OK)
-    problem = path.string() + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(code));
+    problem = location.file().string() + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(code));
   return code;
 }
 

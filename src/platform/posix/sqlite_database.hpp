@@ -64,10 +64,24 @@ class SqliteTransaction {
   bool began_ = false;
 };
 
-// Opens `path`, creating it and its directory so that only the user can read them, with
-// full syncs and a 5-second wait on other processes. On failure `db` may still need closing
-// and `problem` says why.
-int openPrivateDatabase(const std::filesystem::path& path, sqlite3*& db, std::string& problem);
+// A database file below a directory the host names. That directory may be reached through
+// symbolic links; nothing from it down to the file may be one, so that the file stays inside.
+struct DatabaseLocation {
+  // Implicit: a plain path names a file below its own directory.
+  DatabaseLocation(std::filesystem::path file);
+  DatabaseLocation(std::filesystem::path directory, std::filesystem::path relative);
+
+  std::filesystem::path file() const { return root / below; }
+
+  std::filesystem::path root;
+  std::filesystem::path below;
+};
+
+// Opens the database, letting SQLite create it and the missing directories so that only the
+// user can read them, with full syncs and a 5-second wait on other processes. Refuses a file
+// or directory that is a symbolic link. On failure `db` may still need closing and `problem`
+// says why.
+int openPrivateDatabase(const DatabaseLocation& location, sqlite3*& db, std::string& problem);
 
 // The first column of the first row of `sql`, into `result`.
 int sqliteInteger(sqlite3* db, const char* sql, int& result);

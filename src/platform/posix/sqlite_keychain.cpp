@@ -122,8 +122,8 @@ bool readItem(sqlite3_stmt* statement, StoredItem& item) {
 
 }  // namespace
 
-SqliteKeychain::SqliteKeychain(std::filesystem::path database, KeychainKeyOptions keyOptions)
-    : path_(std::move(database)), keyOptions_(std::move(keyOptions)) {}
+SqliteKeychain::SqliteKeychain(DatabaseLocation database, KeychainKeyOptions keyOptions)
+    : location_(std::move(database)), path_(location_.file()), keyOptions_(std::move(keyOptions)) {}
 
 SqliteKeychain::~SqliteKeychain() {
   {
@@ -173,13 +173,16 @@ OSStatus SqliteKeychain::ensureOpen() {
 }
 
 OSStatus SqliteKeychain::openDatabase() {
-  int code = openPrivateDatabase(path_, db_, problem_);
-  if (code == SQLITE_OK) code = enableWriteAheadLog(db_);
+  int code = openPrivateDatabase(location_, db_, problem_);
+  if (code != SQLITE_OK) return statusOf(code);
+  code = enableWriteAheadLog(db_);
   // Removed and replaced values are overwritten with zeros, not left in free pages.
   if (code == SQLITE_OK)
     code = sqlite3_exec(db_, "PRAGMA secure_delete=ON", nullptr, nullptr, nullptr);
-  if (code != SQLITE_OK && db_) problem_ = path_.string() + ": " + sqlite3_errmsg(db_);
-  if (code != SQLITE_OK) return statusOf(code);
+  if (code != SQLITE_OK) {
+    problem_ = path_.string() + ": " + sqlite3_errmsg(db_);
+    return statusOf(code);
+  }
   return createSchema();
 }
 
@@ -200,6 +203,23 @@ OSStatus SqliteKeychain::transaction(const std::function<OSStatus()>& body) {
     return statusOf(code);
   }
   return status;
+}
+
+OSStatus SqliteKeychain::sealingTransaction(const std::function<OSStatus()>& body) {
+  return transaction([&]() -> OSStatus {
+    if (OSStatus status = useRecordedKey(); status != errSecSuccess) return status;
+    return body();
+  });
+}
+
+OSStatus SqliteKeychain::readOpened(const std::function<OSStatus()>& read) {
+  OSStatus status = read();
+  if (status != errSecDecode) return status;
+  std::string keyId = sealer_->keyId();
+  if (OSStatus followed = transaction([this] { return useRecordedKey(); });
+      followed != errSecSuccess)
+    return followed;
+  return sealer_->keyId() == keyId ? status : read();
 }
 
 SqliteStatement& SqliteKeychain::prepare(const std::string& sql) {
@@ -352,8 +372,11 @@ OSStatus SqliteKeychain::secItemCopyMatching(const Dictionary& query,
   std::lock_guard lock(mutex_);
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
   std::vector<StoredItem> items;
-  if (OSStatus status = select(parsed, false, parsed.returnData, items); status != errSecSuccess)
-    return status;
+  OSStatus status = readOpened([&] {
+    items.clear();
+    return select(parsed, false, parsed.returnData, items);
+  });
+  if (status != errSecSuccess) return status;
   if (items.empty()) return errSecItemNotFound;
   if (parsed.authenticationUIFail) {
     for (const auto& item : items)
@@ -369,7 +392,7 @@ OSStatus SqliteKeychain::secItemAdd(const Dictionary& attributes) {
     return status;
   std::lock_guard lock(mutex_);
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
-  return insert(item);
+  return sealingTransaction([&] { return insert(item); });
 }
 
 OSStatus SqliteKeychain::changeMatching(
@@ -380,7 +403,7 @@ OSStatus SqliteKeychain::changeMatching(
   parsed.limitAll = true;
   std::lock_guard lock(mutex_);
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
-  return transaction([&]() -> OSStatus {
+  return sealingTransaction([&]() -> OSStatus {
     std::vector<StoredItem> items;
     if (OSStatus status = select(parsed, wholeItems, openValues, items); status != errSecSuccess)
       return status;

@@ -35,7 +35,7 @@ struct KeychainKeyState {
 // key with errSecAuthFailed, and either is left as it is.
 class SqliteKeychain final : public KeychainServices {
  public:
-  explicit SqliteKeychain(std::filesystem::path database, KeychainKeyOptions keyOptions = {});
+  explicit SqliteKeychain(DatabaseLocation database, KeychainKeyOptions keyOptions = {});
   ~SqliteKeychain() override;
 
   OSStatus secItemCopyMatching(const Dictionary& query, std::optional<Value>* result) override;
@@ -67,8 +67,11 @@ class SqliteKeychain final : public KeychainServices {
   OSStatus ensureOpen();
   OSStatus openDatabase();
   OSStatus createSchema();
-  // Finds the key the database records; nothing is written.
-  OSStatus openSealed();
+  bool readRecordedKey(std::string& storeName, std::string& keyId);
+  // Seals and opens with the key the database records, finding it in its store when another
+  // connection changed it. Runs with the write lock held, as a pending key it finds is made
+  // current in its store; the database is not written.
+  OSStatus useRecordedKey();
   // Seals an empty or unsealed database under a key from the first usable store.
   OSStatus sealDatabase();
   OSStatus chooseKey(std::unique_ptr<KeychainKeyStore>& store, KeychainKey& key, bool& created);
@@ -82,6 +85,11 @@ class SqliteKeychain final : public KeychainServices {
   OSStatus insert(const StoredItem& item);
   OSStatus erase(std::int64_t id);
   OSStatus transaction(const std::function<OSStatus()>& body);
+  // A transaction whose writes seal with the key the database records.
+  OSStatus sealingTransaction(const std::function<OSStatus()>& body);
+  // Runs `read`, and once more under the recorded key when a value did not open because
+  // another connection changed the key.
+  OSStatus readOpened(const std::function<OSStatus()>& read);
   // Runs `change` on the items `query` selects, in one transaction; none is errSecItemNotFound.
   OSStatus changeMatching(const Dictionary& query, bool wholeItems, bool openValues,
                           const std::function<OSStatus(std::vector<StoredItem>&)>& change);
@@ -93,6 +101,7 @@ class SqliteKeychain final : public KeychainServices {
   // Runs `job` on a worker; the keychain outlives every job it started.
   void runDetached(std::function<void()> job);
 
+  DatabaseLocation location_;
   std::filesystem::path path_;
   KeychainKeyOptions keyOptions_;
   std::mutex mutex_;

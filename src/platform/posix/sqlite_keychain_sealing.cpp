@@ -53,22 +53,27 @@ OSStatus SqliteKeychain::createSchema() {
   int version = -1;
   int code = sqliteInteger(db_, "PRAGMA user_version", version);
   if (code != SQLITE_OK) return statusOf(code);
-  if (version == kSealedVersion) return openSealed();
+  if (version == kSealedVersion) return transaction([this] { return useRecordedKey(); });
   return sealDatabase();
 }
 
-OSStatus SqliteKeychain::openSealed() {
+bool SqliteKeychain::readRecordedKey(std::string& storeName, std::string& keyId) {
+  auto& statement = prepare("SELECT store, key_id FROM keychain_key");
+  SqliteStatement::Run run(statement);
+  if (statement.prepareCode() != SQLITE_OK || run.step() != SQLITE_ROW) return false;
+  storeName = sqliteColumnText(statement.get(), 0);
+  keyId = sqliteColumnText(statement.get(), 1);
+  return true;
+}
+
+OSStatus SqliteKeychain::useRecordedKey() {
   std::string storeName, keyId;
-  {
-    SqliteStatement statement(db_, "SELECT store, key_id FROM keychain_key");
-    SqliteStatement::Run run(statement);
-    if (statement.prepareCode() != SQLITE_OK || run.step() != SQLITE_ROW) {
-      problem_ = path_.string() + " records no key; it is left as it is";
-      return errSecInvalidKeychain;
-    }
-    storeName = sqliteColumnText(statement.get(), 0);
-    keyId = sqliteColumnText(statement.get(), 1);
+  if (!readRecordedKey(storeName, keyId)) {
+    problem_ = path_.string() + " records no key; it is left as it is";
+    return errSecInvalidKeychain;
   }
+  if (keyStore_ && keyStore_->name() == storeName && sealer_->keyId() == keyId)
+    return errSecSuccess;
   auto fail = [&](const std::string& why) {
     problem_ = path_.string() + " is sealed with key " + keyId + " from the " + storeName +
                " store; " + why + ". It is left as it is";
@@ -124,12 +129,14 @@ OSStatus SqliteKeychain::sealDatabase() {
     int code = sqliteInteger(db_, "PRAGMA user_version", version);
     if (code == SQLITE_OK) code = sqliteInteger(db_, "SELECT count(*) FROM sqlite_master", tables);
     if (code != SQLITE_OK) return statusOf(code);
-    if (version == kSealedVersion) return errSecSuccess;
+    if (version == kSealedVersion) return useRecordedKey();
     if (version != kUnsealedVersion && (version != 0 || tables != 0)) {
       problem_ = path_.string() + " is a database of another kind or version; it is left as it is";
       return errSecInvalidKeychain;
     }
     if (OSStatus chosen = chooseKey(store, key, created); chosen != errSecSuccess) return chosen;
+    // No key is recorded yet, so a crash after this leaves the new key for the next try.
+    if (created) store->promote(key);
     sealer = std::make_unique<ValueSealer>(key);
     if (version == 0) code = sqlite3_exec(db_, kSealedSchema, nullptr, nullptr, nullptr);
     if (code == SQLITE_OK) code = sqlite3_exec(db_, kSealingTables, nullptr, nullptr, nullptr);
@@ -145,9 +152,7 @@ OSStatus SqliteKeychain::sealDatabase() {
     sealedHere = code == SQLITE_OK;
     return statusOf(code);
   });
-  if (status != errSecSuccess) return status;
-  if (!sealedHere) return openSealed();
-  if (created) store->promote(key);
+  if (status != errSecSuccess || !sealedHere) return status;
   // The unsealed pages of an upgraded database leave the main file and the log.
   sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
   keyStore_ = std::move(store);
@@ -212,6 +217,7 @@ OSStatus SqliteKeychain::resealAll(const ValueSealer* from, const ValueSealer& t
 std::optional<KeychainKeyState> SqliteKeychain::keyState() {
   std::lock_guard lock(mutex_);
   if (ensureOpen() != errSecSuccess) return std::nullopt;
+  if (transaction([this] { return useRecordedKey(); }) != errSecSuccess) return std::nullopt;
   int items = 0;
   if (sqliteInteger(db_, "SELECT count(*) FROM items", items) != SQLITE_OK) return std::nullopt;
   return KeychainKeyState{std::string(keyStore_->name()), sealer_->keyId(), items};
@@ -220,13 +226,17 @@ std::optional<KeychainKeyState> SqliteKeychain::keyState() {
 OSStatus SqliteKeychain::rotateKey() {
   std::lock_guard lock(mutex_);
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
-  auto key = keyStore_->create();
-  if (!key) {
-    problem_ = "the " + std::string(keyStore_->name()) + " store cannot make a new key";
-    return errSecUnimplemented;
-  }
-  auto sealer = std::make_unique<ValueSealer>(*key);
-  OSStatus status = transaction([&]() -> OSStatus {
+  std::optional<KeychainKey> key;
+  std::unique_ptr<ValueSealer> sealer;
+  // Made under the write lock, so that no other rotation or write comes between the new key
+  // and the values sealed with it.
+  OSStatus status = sealingTransaction([&]() -> OSStatus {
+    key = keyStore_->create();
+    if (!key) {
+      problem_ = "the " + std::string(keyStore_->name()) + " store cannot make a new key";
+      return errSecUnimplemented;
+    }
+    sealer = std::make_unique<ValueSealer>(*key);
     if (OSStatus resealed = resealAll(sealer_.get(), *sealer); resealed != errSecSuccess)
       return resealed;
     SqliteStatement record(db_, "UPDATE keychain_key SET key_id = ?1");
@@ -235,8 +245,15 @@ OSStatus SqliteKeychain::rotateKey() {
     return run.step() == SQLITE_DONE ? errSecSuccess : statusOf(sqlite3_extended_errcode(db_));
   });
   if (status != errSecSuccess) return status;
-  keyStore_->promote(*key);
   sealer_ = std::move(sealer);
+  // Only while the database still records it: a later rotation may have replaced it already.
+  // Left pending if this fails, it is still found by its id and made current by the next
+  // process that finds it.
+  transaction([&]() -> OSStatus {
+    std::string storeName, keyId;
+    if (readRecordedKey(storeName, keyId) && keyId == sealer_->keyId()) keyStore_->promote(*key);
+    return errSecSuccess;
+  });
   return errSecSuccess;
 }
 

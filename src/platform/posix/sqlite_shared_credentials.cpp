@@ -94,7 +94,12 @@ void SqliteKeychain::secRequestSharedWebCredential(const std::optional<std::stri
     {
       std::lock_guard lock(mutex_);
       status = ensureOpen();
-      if (status == errSecSuccess) status = selectCredentials(domain, account, credentials);
+      if (status == errSecSuccess) {
+        status = readOpened([&] {
+          credentials.clear();
+          return selectCredentials(domain, account, credentials);
+        });
+      }
     }
     if (status != errSecSuccess) return completion(std::nullopt, credentialError(status));
     completion(std::move(credentials), std::nullopt);
@@ -111,7 +116,7 @@ void SqliteKeychain::secAddSharedWebCredential(const std::string& domain,
       std::lock_guard lock(mutex_);
       status = ensureOpen();
       if (status == errSecSuccess)
-        status = transaction([&] { return storeCredential(domain, account, password); });
+        status = sealingTransaction([&] { return storeCredential(domain, account, password); });
     }
     completion(status == errSecSuccess ? std::nullopt
                                        : std::optional<Error>(credentialError(status)));

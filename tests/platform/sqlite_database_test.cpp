@@ -1,0 +1,79 @@
+#include "platform/posix/sqlite_database.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "support/temporary_directory.hpp"
+
+namespace quorin::platform::posix {
+namespace {
+
+struct Closer {
+  void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+using Connection = std::unique_ptr<sqlite3, Closer>;
+
+Connection open(const DatabaseLocation& location) {
+  sqlite3* db = nullptr;
+  std::string problem;
+  EXPECT_EQ(openPrivateDatabase(location, db, problem), SQLITE_OK) << problem;
+  return Connection(db);
+}
+
+// Whether another process sees the write lock held. Asked without SQLite: a forked child
+// shares SQLite's record of this process's locks.
+bool writeLockIsHeld(const std::filesystem::path& path) {
+  pid_t child = ::fork();
+  if (child == 0) {
+    int fd = ::open(path.c_str(), O_RDONLY);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0x40000001;  // SQLite's reserved byte, locked by the writer
+    lock.l_len = 1;
+    ::_exit(fd >= 0 && ::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(SqliteDatabaseTest, OpeningTheFileAgainKeepsTheWriteLockOfAnotherConnection) {
+  testing::TemporaryDirectory directory;
+  DatabaseLocation location(directory.path(), "cloud.db");
+  auto writer = open(location);
+  ASSERT_EQ(sqlite3_exec(writer.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  ASSERT_TRUE(writeLockIsHeld(location.file()));
+
+  auto second = open(location);
+  EXPECT_TRUE(writeLockIsHeld(location.file()))
+      << "the writer's lock went when this process opened the file again";
+  ASSERT_EQ(sqlite3_exec(writer.get(), "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_FALSE(writeLockIsHeld(location.file()));
+}
+
+TEST(SqliteDatabaseTest, ANewDatabaseItsLogAndItsDirectoriesAreTheUsersAlone) {
+  testing::TemporaryDirectory directory;
+  DatabaseLocation location(directory.path() / "container", "Library/Keychains/keychain.db");
+  auto db = open(location);
+  ASSERT_EQ(sqlite3_exec(db.get(), "PRAGMA journal_mode=WAL; CREATE TABLE t (x)", nullptr, nullptr,
+                         nullptr),
+            SQLITE_OK);
+  using std::filesystem::perms;
+  auto modeOf = [](const std::filesystem::path& path) {
+    return std::filesystem::status(path).permissions() & perms::all;
+  };
+  auto file = location.file().string();
+  for (const auto& path : {file, file + "-wal", file + "-shm"})
+    EXPECT_EQ(modeOf(path), perms::owner_read | perms::owner_write) << path;
+  for (const auto& path : {location.root / "Library", location.root / "Library/Keychains"})
+    EXPECT_EQ(modeOf(path), perms::owner_all) << path;
+}
+
+}  // namespace
+}  // namespace quorin::platform::posix
