@@ -3,44 +3,33 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <array>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "cli/cli_run.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace {
 
-struct Outcome {
-  int status;  // the exit status; -1 when killed by a signal
-  std::string output;
-};
+using quorin::testing::finish;
+using quorin::testing::Run;
 
 // Commands started together, each answered once all of them have been started.
-std::vector<Outcome> runTogether(const std::vector<std::string>& commands) {
+std::vector<Run> runTogether(const std::vector<std::string>& commands) {
   std::vector<FILE*> pipes;
   for (const auto& command : commands) pipes.push_back(::popen((command + " 2>&1").c_str(), "r"));
-  std::vector<Outcome> runs;
-  for (FILE* pipe : pipes) {
-    std::string output;
-    std::array<char, 4096> buffer;
-    std::size_t got;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-      output.append(buffer.data(), got);
-    int status = ::pclose(pipe);
-    runs.push_back({WIFEXITED(status) ? WEXITSTATUS(status) : -1, output});
-  }
+  std::vector<Run> runs;
+  for (FILE* pipe : pipes) runs.push_back(finish(pipe));
   return runs;
 }
 
-Outcome run(const std::string& command) {
+Run run(const std::string& command) {
   return runTogether({command}).front();
 }
 
 std::string quorin(const std::filesystem::path& container, const std::filesystem::path& account) {
-  return std::string(QUORIN_CLI_PATH) + " --container '" + container.string() +
-         "' --cloud-account '" + account.string() + "' --key-store key-file ";
+  return quorin::testing::quorinOn(container, account.string()) + "--key-store key-file ";
 }
 
 TEST(ConcurrentWritersTest, EveryCloudAndKeychainWriteThatSucceededIsKept) {
@@ -63,8 +52,8 @@ TEST(ConcurrentWritersTest, EveryCloudAndKeychainWriteThatSucceededIsKept) {
     for (int i = 0; i < kWriters; ++i) {
       auto key = "k" + std::to_string(i);
       auto expected = "v" + std::to_string(i) + "\n";
-      const Outcome& cloud = runs[2 * i];
-      const Outcome& keychain = runs[2 * i + 1];
+      const auto& cloud = runs[2 * i];
+      const auto& keychain = runs[2 * i + 1];
       EXPECT_EQ(cloud.status, 0) << "round " << round << ": " << cloud.output;
       EXPECT_EQ(keychain.status, 0) << "round " << round << ": " << keychain.output;
       if (cloud.status == 0) {
