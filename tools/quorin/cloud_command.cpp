@@ -11,6 +11,9 @@ namespace {
 
 using platform::Value;
 
+// Longer waits are cut to this, which the clock still holds when added to the time now.
+constexpr double kLongestWaitSeconds = 100.0 * 365 * 24 * 60 * 60;
+
 // Whether the account refused a write of `key`: the store reports it as a quota change,
 // on the thread that exchanged the write, before the exchange ends.
 class QuotaWatch {
@@ -51,8 +54,10 @@ class QuotaWatch {
 std::optional<std::string> waitForValue(Host& host, const CloudRequest& request) {
   auto& loop = host.platform->mainLoop();
   auto& clock = host.platform->dispatch().clock();
-  auto deadline = clock.now() + std::chrono::duration_cast<platform::Clock::Duration>(
-                                    std::chrono::duration<double>(request.timeoutSeconds));
+  auto deadline =
+      clock.now() +
+      std::chrono::duration_cast<platform::Clock::Duration>(
+          std::chrono::duration<double>(std::min(request.timeoutSeconds, kLongestWaitSeconds)));
   std::optional<std::optional<std::string>> answer;
   host.client->setOnCloudStoreValueFetched([&](const auto&, const auto& value) {
     answer = value;
