@@ -5,11 +5,15 @@
 #include <iostream>
 
 #include "host.hpp"
+#include "platform/utf8.hpp"
 
 namespace quorin::cli {
 namespace {
 
 using platform::Value;
+
+// Longer waits are cut to this, which the clock still holds when added to the time now.
+constexpr double kLongestWaitSeconds = 100.0 * 365 * 24 * 60 * 60;
 
 // Whether the account refused a write of `key`: the store reports it as a quota change,
 // on the thread that exchanged the write, before the exchange ends.
@@ -51,8 +55,10 @@ class QuotaWatch {
 std::optional<std::string> waitForValue(Host& host, const CloudRequest& request) {
   auto& loop = host.platform->mainLoop();
   auto& clock = host.platform->dispatch().clock();
-  auto deadline = clock.now() + std::chrono::duration_cast<platform::Clock::Duration>(
-                                    std::chrono::duration<double>(request.timeoutSeconds));
+  auto deadline =
+      clock.now() +
+      std::chrono::duration_cast<platform::Clock::Duration>(
+          std::chrono::duration<double>(std::min(request.timeoutSeconds, kLongestWaitSeconds)));
   std::optional<std::optional<std::string>> answer;
   host.client->setOnCloudStoreValueFetched([&](const auto&, const auto& value) {
     answer = value;
@@ -68,6 +74,10 @@ std::optional<std::string> waitForValue(Host& host, const CloudRequest& request)
 }
 
 int get(Host& host, const CloudRequest& request, bool json) {
+  if (const auto& problem = host.firstExchange->account.problem) {
+    std::cerr << "quorin: cloud account unusable: " << *problem << "\n";
+    return 2;
+  }
   return printLookup(request.key, waitForValue(host, request), json, "the cloud account");
 }
 
@@ -120,24 +130,29 @@ int status(Host& host, bool json) {
   return account.problem || status.journalProblem ? 2 : 0;
 }
 
+// Written through a replica of the command's own, which says whether its journal kept the
+// write; the facade's store, which does not, is closed first.
 int write(Host& host, const CloudRequest& request, bool json) {
-  QuotaWatch quota(host.platform->notificationCenter(), request.key);
-  if (request.action == "set") {
-    host.client->setValueToCloudStore(request.value, request.key);
-  } else {
-    host.client->removeValueFromCloudStoreForKey(request.key);
+  bool set = request.action == "set";
+  if (set && !platform::isValidUtf8(request.value)) {
+    std::cerr << "quorin: not saved: the value is not UTF-8 text\n";
+    return 2;
   }
-  host.client.reset();  // its store pushes the write as it closes
+  host.client.reset();
+  QuotaWatch quota(host.platform->notificationCenter(), request.key);
+  auto store = host.platform->makeReplicaStore();
+  if (!store->write(request.key, set ? std::optional<Value>(request.value) : std::nullopt)) {
+    auto why = store->status().journalProblem;
+    std::cerr << "quorin: not saved: " << why.value_or("the device's journal refused it") << "\n";
+    return 2;
+  }
+  store->exchange();
   if (quota.refused()) {
     std::cerr << "quorin: the cloud account refused '" << request.key
               << "': it allows 1024 keys of at most 64 bytes and 1 MB in all\n";
     return 1;
   }
-  auto status = exchange(host);
-  if (status.journalProblem) {
-    std::cerr << "quorin: not saved: " << *status.journalProblem << "\n";
-    return 2;
-  }
+  auto status = store->status();
   if (status.account.problem) {
     std::cerr << "quorin: kept on this device only, the cloud account is unusable: "
               << *status.account.problem << "\n";

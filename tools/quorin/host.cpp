@@ -14,7 +14,11 @@ Host::Host(const GlobalOptions& options, bool exchangeCloudFirst)
                                                 .keychainKey = options.keychainKey})) {
   if (const auto& problem = platform->profileProblem()) std::cerr << "quorin: " << *problem << "\n";
   platform::setDefaultPlatform(platform);
-  if (exchangeCloudFirst) platform->makeReplicaStore()->exchange();
+  if (exchangeCloudFirst) {
+    auto store = platform->makeReplicaStore();
+    store->exchange();
+    firstExchange = store->status();
+  }
   client = std::make_unique<QRNQuorinClient>();
 }
 

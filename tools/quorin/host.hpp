@@ -25,6 +25,8 @@ struct Host {
   explicit Host(const GlobalOptions& options, bool exchangeCloudFirst = false);
 
   std::shared_ptr<platform::posix::PosixPlatform> platform;
+  // How the device stood after that exchange.
+  std::optional<platform::posix::ReplicaStatus> firstExchange;
   std::unique_ptr<QRNQuorinClient> client;
 };
 

@@ -1,6 +1,22 @@
 #include <CLI/CLI.hpp>
 
+#include <cmath>
+#include <cstdlib>
+
 #include "host.hpp"
+
+namespace {
+
+// A wait in seconds: a finite number, not below zero.
+std::string checkSeconds(const std::string& text) {
+  char* end = nullptr;
+  double seconds = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !std::isfinite(seconds) || seconds < 0)
+    return "a time-out is a finite number of seconds, 0 or more, not '" + text + "'";
+  return {};
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace quorin::cli;
@@ -96,8 +112,9 @@ int main(int argc, char** argv) {
   cloudAction("get",
               "Print the value of KEY, waiting for another device to write it "
               "(exit status 1 when none came)")
-      ->add_option("--timeout", cloud.timeoutSeconds, "How long to wait, in seconds")
-      ->check(CLI::NonNegativeNumber)
+      ->add_option("--timeout", cloud.timeoutSeconds,
+                   "How long to wait, in seconds (0: answer from what the account holds now)")
+      ->check(CLI::Validator(checkSeconds, "SECONDS"))
       ->capture_default_str();
   cloudAction("set",
               "Store VALUE under KEY and push it to the account; while the account is out of reach "
@@ -122,7 +139,12 @@ int main(int argc, char** argv) {
   migrate->add_flag("--force", migration.force,
                     "With --clear: erase even what could not be read or written");
 
-  CLI11_PARSE(app, argc, argv);
+  // A usage error is an error like any other: exit status 2.
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    return app.exit(error) == 0 ? 0 : 2;
+  }
   options.container = container;
   options.cloudAccount = cloudAccount;
   if (!infoPlist.empty()) options.infoPlist = infoPlist;

@@ -47,6 +47,7 @@ bool CloudAccountDatabase::close(std::string why) {
 
 // Tried again on every call: a locked or missing account may be usable a moment later.
 bool CloudAccountDatabase::ensureOpen() {
+  gaveUpWaiting_ = false;
   if (db_ && !stale_) return true;
   if (db_) close(problem_);
   stale_ = false;
@@ -67,11 +68,21 @@ bool CloudAccountDatabase::ensureOpen() {
 }
 
 // The connection is dropped on the next call, after the failed transaction has unwound, so
-// that a database replaced or repaired underneath is opened afresh.
+// that a database replaced or repaired underneath is opened afresh. Only another process's
+// lock is a passing obstacle; any other failure stays the account's problem until a call
+// gets through.
 bool CloudAccountDatabase::fail() {
-  problem_ = (directory_ / fileName).string() + ": " + sqlite3_errmsg(db_);
+  int code = sqlite3_errcode(db_);
+  problem_ = (directory_ / fileName).string() + ": " +
+             (code == SQLITE_OK ? "the commit failed" : sqlite3_errmsg(db_));
+  if (!gaveUpWaiting_ && code != SQLITE_BUSY && code != SQLITE_LOCKED) lastingFailure_ = problem_;
   stale_ = true;
   return false;
+}
+
+bool CloudAccountDatabase::succeed() {
+  lastingFailure_.reset();
+  return true;
 }
 
 int CloudAccountDatabase::onBusy(void* database, int attempts) {
@@ -85,7 +96,10 @@ bool CloudAccountDatabase::waitForLock(int attempts) {
   if (attempts == 0) busySince_ = now;
   std::unique_lock lock(waitMutex_);
   auto deadline = std::min(busySince_ + kLongestBusyWait, waitUntil_);
-  if (now >= deadline) return false;
+  if (now >= deadline) {
+    gaveUpWaiting_ = true;
+    return false;
+  }
   auto step = std::min(
       {std::chrono::steady_clock::duration(std::chrono::milliseconds(1 << std::min(attempts, 7))),
        std::chrono::steady_clock::duration(kLongestBusyStep), deadline - now});
@@ -102,7 +116,7 @@ void CloudAccountDatabase::stopWaiting() {
 }
 
 std::optional<std::string> CloudAccountDatabase::problem() {
-  if (ensureOpen()) return std::nullopt;
+  if (ensureOpen()) return lastingFailure_;
   return problem_;
 }
 
@@ -197,7 +211,7 @@ bool CloudAccountDatabase::push(const std::vector<CloudWrite>& writes, std::stri
     if (failed) return fail();
   }
   if (!transaction.commit()) return fail();
-  return true;
+  return succeed();
 }
 
 bool CloudAccountDatabase::changesSince(std::int64_t version, std::vector<CloudRow>& rows) {
@@ -213,7 +227,7 @@ bool CloudAccountDatabase::changesSince(std::int64_t version, std::vector<CloudR
     rows.push_back({sqliteColumnText(statement.get(), 0), sqliteColumnBytes(statement.get(), 1),
                     sqlite3_column_int64(statement.get(), 2)});
   }
-  return code == SQLITE_DONE || fail();
+  return code == SQLITE_DONE ? succeed() : fail();
 }
 
 bool CloudAccountDatabase::current(std::string_view key, std::optional<std::string>& encoded) {
@@ -224,7 +238,7 @@ bool CloudAccountDatabase::current(std::string_view key, std::optional<std::stri
   statement.bind(1, Value(std::string(key)));
   int code = run.step();
   encoded = code == SQLITE_ROW ? sqliteColumnBytes(statement.get(), 0) : std::nullopt;
-  return code == SQLITE_ROW || code == SQLITE_DONE || fail();
+  return code == SQLITE_ROW || code == SQLITE_DONE ? succeed() : fail();
 }
 
 }  // namespace quorin::platform::posix

@@ -42,7 +42,8 @@ class CloudAccountDatabase {
   // The key's current value; false when the account cannot be read.
   bool current(std::string_view key, std::optional<std::string>& encoded);
 
-  // Why the account cannot be used, or none.
+  // Why the account cannot be used, or none: it cannot be opened, or the last call failed
+  // in a way that no wait mends (a read-only directory, a full disk).
   std::optional<std::string> problem();
 
   // Bounds every wait on another process's lock, now and from now on, to a short grace
@@ -70,6 +71,7 @@ class CloudAccountDatabase {
   CloudWriteOutcome apply(const CloudWrite& write, std::string_view device, Usage& usage,
                           bool& failed);
   bool fail();
+  bool succeed();
   static int onBusy(void* database, int attempts);
   bool waitForLock(int attempts);
 
@@ -77,6 +79,8 @@ class CloudAccountDatabase {
   sqlite3* db_ = nullptr;
   bool stale_ = false;
   std::string problem_;
+  std::optional<std::string> lastingFailure_;
+  bool gaveUpWaiting_ = false;  // in the call under way, on another process's lock
   std::unordered_map<std::string, std::unique_ptr<SqliteStatement>> statements_;
   std::chrono::steady_clock::time_point busySince_;
 

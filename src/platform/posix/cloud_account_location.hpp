@@ -15,8 +15,9 @@ std::unique_ptr<CloudAccount> openCloudAccount(const std::string& location);
 // out of reach is no reason: writes wait on the device until it is back.
 std::optional<std::string> probeCloudAccount(const std::string& location);
 
-// What names the account in the device's own records: the location without its password,
-// so that a changed password still finds the writes kept for the account.
+// What names the account in the device's own records, so that however the location is
+// written the same account finds the writes kept for it: a directory's absolute path with
+// links resolved; a URL without its password.
 std::string cloudAccountIdentity(const std::string& location);
 
 }  // namespace quorin::platform::posix

@@ -48,10 +48,12 @@ CloudJournal::~CloudJournal() {
 }
 
 // A journal that cannot be opened is tried again on the next call; it is never replaced, so
-// that what it holds waits for a repair rather than being lost.
+// that what it holds waits for a repair rather than being lost. A damaged one is left alone:
+// writes laid over rows that were not read would be pushed over values never seen.
 bool CloudJournal::ensureOpen() {
   if (db_ && !stale_) return true;
   close();
+  if (damaged_) return false;
   std::string why;
   bool foreign = false;
   // One flush a commit, not the three of a rollback journal.
@@ -82,6 +84,7 @@ void CloudJournal::close() {
 bool CloudJournal::damaged(std::string_view what) {
   problem_ = path_.string() + " is damaged: " + std::string(what);
   stale_ = true;
+  damaged_ = true;
   return false;
 }
 

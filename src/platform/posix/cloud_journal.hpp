@@ -49,7 +49,7 @@ class CloudJournal {
  private:
   bool ensureOpen();
   bool fail();
-  // A journal whose rows cannot be what this code wrote.
+  // A journal whose rows cannot be what this code wrote; it is not used again.
   bool damaged(std::string_view what);
   void close();
   SqliteStatement& prepare(const char* sql);
@@ -57,6 +57,7 @@ class CloudJournal {
   std::filesystem::path path_;
   sqlite3* db_ = nullptr;
   bool stale_ = false;
+  bool damaged_ = false;
   std::optional<std::string> problem_;
   std::unordered_map<const char*, std::unique_ptr<SqliteStatement>> statements_;
 };

@@ -123,32 +123,39 @@ std::optional<Value> ReplicaUbiquitousStore::objectForKey(std::string_view key) 
 }
 
 void ReplicaUbiquitousStore::setObject(Value value, std::string_view key) {
-  auto encoded = serializePlist(value, PlistFormat::binary);
-  if (!encoded) return;
-  record(key, std::move(encoded));
+  write(key, std::move(value));
 }
 
 void ReplicaUbiquitousStore::removeObject(std::string_view key) {
-  record(key, std::nullopt);
+  write(key, std::nullopt);
+}
+
+bool ReplicaUbiquitousStore::write(std::string_view key, const std::optional<Value>& value) {
+  if (!value) return record(key, std::nullopt);
+  auto encoded = serializePlist(*value, PlistFormat::binary);
+  return encoded && record(key, std::move(encoded));
 }
 
 // Write times only grow, so a later local write always wins over an earlier one. The
-// journal is written in the order of the writes, and before the caller goes on.
-void ReplicaUbiquitousStore::record(std::string_view key, std::optional<std::string> encoded) {
+// journal is written in the order of the writes, and before the caller goes on; a write it
+// cannot keep is not made at all, so that none is pushed that a crash would have lost.
+bool ReplicaUbiquitousStore::record(std::string_view key, std::optional<std::string> encoded) {
   std::lock_guard journal(journalMutex_);
   CloudWrite write;
   {
     std::lock_guard lock(mutex_);
     lastWriteTime_ = std::max(account_->now(), lastWriteTime_ + 1);
-    if (auto value = decode(encoded)) {
-      values_.insert_or_assign(std::string(key), std::move(*value));
-    } else if (auto it = values_.find(key); it != values_.end()) {
-      values_.erase(it);
-    }
     write = CloudWrite{std::string(key), std::move(encoded), lastWriteTime_};
-    pending_.insert_or_assign(write.key, write);
   }
-  journal_->record(write);
+  if (!journal_->record(write)) return false;
+  std::lock_guard lock(mutex_);
+  if (auto value = decode(write.encoded)) {
+    values_.insert_or_assign(write.key, std::move(*value));
+  } else {
+    values_.erase(write.key);
+  }
+  pending_.insert_or_assign(write.key, std::move(write));
+  return true;
 }
 
 void ReplicaUbiquitousStore::kick() {
@@ -179,7 +186,7 @@ void ReplicaUbiquitousStore::runExchanges() {
     lock.lock();
     if (last) return;
     retry = failing && !exchanged ? std::min(retry * 2, kLongestRetry) : kFirstRetry;
-    failing = !exchanged;
+    failing = !exchanged && !unusable_;
   }
 }
 

@@ -33,7 +33,8 @@ struct ReplicaStatus {
 // pulls what other devices wrote, and reports what changed as the external-change
 // notification. Exchanges run on a thread of the store's own, when asked and whenever the
 // account tells of another device's write, so that no caller waits on the network; one that
-// fails is tried again, ever less often, until one gets through.
+// fails is tried again, ever less often, until one gets through, unless the account refuses
+// this device (a retry would not mend that) and the next one waits to be asked for.
 class ReplicaUbiquitousStore final : public UbiquitousStore {
  public:
   // `journals` is the container directory that keeps one journal per account.
@@ -45,6 +46,9 @@ class ReplicaUbiquitousStore final : public UbiquitousStore {
   // A value a property list cannot hold is not stored.
   void setObject(Value value, std::string_view key) override;
   void removeObject(std::string_view key) override;
+  // Sets the value, or removes it when none; false when it was not made: a value a property
+  // list cannot hold, or a write the journal could not keep.
+  bool write(std::string_view key, const std::optional<Value>& value);
   // Asks for an exchange and returns at once; false when the account or the journal is
   // known to be unusable. One asked for just before the store closes still runs, but waits
   // on no other process: what it cannot push stays in the journal for the next run. From the
@@ -68,7 +72,7 @@ class ReplicaUbiquitousStore final : public UbiquitousStore {
 
   void open(const std::string& location);
   void watchAccount();
-  void record(std::string_view key, std::optional<std::string> encoded);
+  bool record(std::string_view key, std::optional<std::string> encoded);
   bool push(Keys& refused, Keys& changed, CloudJournal::Exchange& exchange);
   bool pull(Keys& changed, CloudJournal::Exchange& exchange);
   void switchAccount(const std::string& location, Keys& changed);

@@ -30,6 +30,12 @@ bool parseInteger(std::string_view text, std::int64_t& value) {
   return code == std::errc() && end == text.data() + text.size();
 }
 
+// Refusals of what the credentials allow, which last until someone changes them.
+bool isLastingRefusal(std::string_view error) {
+  return error.starts_with("NOPERM") || error.starts_with("WRONGPASS") ||
+         error.starts_with("NOAUTH");
+}
+
 }  // namespace
 
 // Keys of one account share a hash tag, so that a cluster keeps them on one node.
@@ -124,6 +130,21 @@ bool RedisCloudAccount::failed(std::string why) {
   return false;
 }
 
+// The connection stays: it still works for what the user may do.
+bool RedisCloudAccount::unanswered(const redisReply& reply, std::string_view what) {
+  auto error = std::string(what) + ": " + std::string(replyText(reply));
+  if (!isErrorReply(reply) || !isLastingRefusal(replyText(reply))) return failed(error);
+  std::lock_guard lock(mutex_);
+  refusal_ = endpoint_->describe() + ": " + error;
+  return false;
+}
+
+bool RedisCloudAccount::answered() {
+  std::lock_guard lock(mutex_);
+  refusal_.reset();
+  return true;
+}
+
 // Scripts are loaded once a connection; a server restarted since forgets them.
 RedisReply RedisCloudAccount::runScript(const char* script, std::string& sha,
                                         const std::vector<std::string_view>& arguments) {
@@ -165,14 +186,14 @@ bool RedisCloudAccount::push(const std::vector<CloudWrite>& writes, std::string_
   auto reply = runScript(kPushScript, pushSha_, arguments);
   if (!reply) return failed(commands_ ? commands_->error() : "connection lost");
   if (reply->type != REDIS_REPLY_ARRAY || reply->elements != writes.size())
-    return failed("the server refused the writes: " + std::string(replyText(*reply)));
+    return unanswered(*reply, "the server refused the writes");
   for (std::size_t i = 0; i < reply->elements; ++i) {
     auto code = reply->element[i]->integer;
     outcomes.push_back(code == 0   ? CloudWriteOutcome::applied
                        : code == 1 ? CloudWriteOutcome::superseded
                                    : CloudWriteOutcome::refused);
   }
-  return true;
+  return answered();
 }
 
 bool RedisCloudAccount::changesSince(std::int64_t version, std::vector<CloudRow>& rows) {
@@ -182,7 +203,7 @@ bool RedisCloudAccount::changesSince(std::int64_t version, std::vector<CloudRow>
   auto reply = runScript(kChangesScript, changesSha_, {"2", versions, values, since});
   if (!reply) return failed(commands_ ? commands_->error() : "connection lost");
   if (reply->type != REDIS_REPLY_ARRAY || reply->elements % 3 != 0)
-    return failed("the server refused a read: " + std::string(replyText(*reply)));
+    return unanswered(*reply, "the server refused a read");
   for (std::size_t i = 0; i < reply->elements; i += 3) {
     CloudRow row{std::string(replyText(*reply->element[i])), std::nullopt, 0};
     if (!parseInteger(replyText(*reply->element[i + 1]), row.version))
@@ -191,23 +212,23 @@ bool RedisCloudAccount::changesSince(std::int64_t version, std::vector<CloudRow>
       row.encoded = std::string(replyText(*reply->element[i + 2]));
     rows.push_back(std::move(row));
   }
-  return true;
+  return answered();
 }
 
 bool RedisCloudAccount::current(std::string_view name, std::optional<std::string>& encoded) {
   if (!commands()) return false;
   auto reply = commands_->command({"HGET", key("values"), name});
   if (!reply) return failed(commands_->error());
-  if (isErrorReply(*reply)) return failed(std::string(replyText(*reply)));
+  if (isErrorReply(*reply)) return unanswered(*reply, "the server refused a read");
   encoded = reply->type == REDIS_REPLY_STRING ? std::optional(std::string(replyText(*reply)))
                                               : std::nullopt;
-  return true;
+  return answered();
 }
 
 CloudAccountStatus RedisCloudAccount::status() {
   std::lock_guard lock(mutex_);
   return {"redis", endpoint_ ? endpoint_->describe() : url_, subscribed_ || commands_ != nullptr,
-          problem_, subscribed_ || commands_ ? "" : lastError_};
+          problem_ ? problem_ : refusal_, subscribed_ || commands_ ? "" : lastError_};
 }
 
 std::optional<std::string> RedisCloudAccount::probe() {

@@ -46,6 +46,9 @@ class RedisCloudAccount final : public CloudAccount {
   RedisReply runScript(const char* script, std::string& sha,
                        const std::vector<std::string_view>& arguments);
   bool failed(std::string why);
+  // A reply that is not the answer: a refusal of this user that lasts, or a passing failure.
+  bool unanswered(const redisReply& reply, std::string_view what);
+  bool answered();
   std::string key(std::string_view name) const { return keyPrefix_ + std::string(name); }
   void measureClock(RedisConnection& connection);
   void subscribeLoop();
@@ -65,12 +68,13 @@ class RedisCloudAccount final : public CloudAccount {
   std::string pushSha_, changesSha_;
 
   std::function<void()> onChange_;
-  mutable std::mutex mutex_;  // guards the seven below
+  mutable std::mutex mutex_;  // guards the eight below
   std::condition_variable wake_;
   bool stopping_ = false;
   bool subscribed_ = false;
   bool offline_ = false;                // the last attempt to reach the server failed
   std::optional<std::string> problem_;  // the server refused us; trying again will not help
+  std::optional<std::string> refusal_;  // the last command was refused to this user
   std::string lastError_;
   std::uint64_t lostSubscriptions_ = 0;
   int wakeFd_ = -1;  // an eventfd that ends the subscriber's wait
