@@ -94,7 +94,8 @@ bool write(const Value& value, std::string& out) {
         } else if constexpr (std::is_same_v<T, bool>) {
           out += v ? "true" : "false";
           return true;
-        } else if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, double>) {
+        } else if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t> ||
+                             std::is_same_v<T, double>) {
           return writeNumber(v, out);
         } else if constexpr (std::is_same_v<T, std::string>) {
           return writeString(v, out);
@@ -117,8 +118,12 @@ std::optional<std::string> writeJson(const Value& value) {
   return out;
 }
 
-bool appendJson(const Value& value, std::string& out) { return write(value, out); }
+bool appendJson(const Value& value, std::string& out) {
+  return write(value, out);
+}
 
-bool appendJsonString(std::string_view text, std::string& out) { return writeString(text, out); }
+bool appendJsonString(std::string_view text, std::string& out) {
+  return writeString(text, out);
+}
 
 }  // namespace quorin::platform

@@ -85,6 +85,24 @@ TEST(PlistCodecTest, DatesFarFrom2001KeepTheirInstant) {
   EXPECT_EQ(parsePlist(*serializePlist(Value(Date{-0.25}), PlistFormat::xml)), Value(Date{-1}));
 }
 
+TEST(PlistCodecTest, IntegersPastTheSignedRangeStayUnsigned) {
+  const Value largest(std::numeric_limits<std::uint64_t>::max());
+  const Value minusOne(std::int64_t{-1});
+  EXPECT_TRUE(largest.is<std::uint64_t>());
+  EXPECT_EQ(Value(std::uint64_t{7}), Value(7)) << "unsigned only where signed cannot hold it";
+
+  EXPECT_EQ(parsePlist(xmlPlist("<integer>18446744073709551615</integer>")), largest);
+  EXPECT_EQ(parsePlist(xmlPlist("<integer>-1</integer>")), minusOne);
+  std::string binary = "bplist00\x14" + std::string(8, '\0') + std::string(8, '\xFF');
+  binary += "\x08" + std::string(6, '\0') + "\x01\x01";
+  binary += std::string(7, '\0') + "\x01" + std::string(8, '\0') + std::string(7, '\0') + "\x19";
+  EXPECT_EQ(parsePlist(binary), largest);
+
+  Value both(Array{largest, minusOne, Value(std::uint64_t{1} << 63)});
+  for (auto format : {PlistFormat::binary, PlistFormat::xml})
+    EXPECT_EQ(parsePlist(*serializePlist(both, format)), both);
+}
+
 TEST(PlistCodecTest, RefusesWhatAPropertyListCannotHold) {
   EXPECT_FALSE(serializePlist(Value(), PlistFormat::xml));
   EXPECT_FALSE(serializePlist(Value(Array{Value(Null{})}), PlistFormat::binary));

@@ -61,7 +61,8 @@ std::optional<Value> scalarToValue(plist_t node) {
     case PLIST_UINT: {
       uint64_t u = 0;
       plist_get_uint_val(node, &u);
-      // Binary plists store signed 64-bit integers; the reader hands them over unsigned.
+      // The reader hands every integer over as its 64 bits, whether negative or unsigned.
+      if (u > std::numeric_limits<std::int64_t>::max() && isUnsignedNode(node)) return Value(u);
       return Value(static_cast<std::int64_t>(u));
     }
     case PLIST_UID: {
@@ -152,6 +153,7 @@ PlistPtr fromValue(const Value& value, PlistFormat format, int depth) {
   if (const auto* b = value.get<bool>()) return PlistPtr(plist_new_bool(*b));
   if (const auto* i = value.get<std::int64_t>())
     return PlistPtr(plist_new_uint(static_cast<uint64_t>(*i)));
+  if (const auto* u = value.get<std::uint64_t>()) return newUnsignedNode(*u);
   if (const auto* d = value.get<double>()) return PlistPtr(plist_new_real(*d));
   if (const auto* s = value.get<std::string>()) {
     if (!isWritableText(*s)) return nullptr;

@@ -13,6 +13,8 @@ constexpr std::size_t kTrailerSize = 32;
 constexpr std::size_t kOffsetTableSize = 1;
 // A date, then eight bytes of a big-endian double.
 constexpr char kDateMarker = '\x33';
+// A 16-byte integer: how the format spells an unsigned 64-bit one.
+constexpr char kUnsignedMarker = '\x14';
 
 struct MallocDeleter {
   void operator()(void* p) const { std::free(p); }
@@ -59,6 +61,13 @@ std::string objectOf(plist_t node) {
 PlistPtr newDateNode(double secondsSince2001) {
   std::string object(1, kDateMarker);
   appendBigEndian(object, std::bit_cast<std::uint64_t>(secondsSince2001));
+  return fromObject(object);
+}
+
+PlistPtr newUnsignedNode(std::uint64_t value) {
+  std::string object(1, kUnsignedMarker);
+  appendBigEndian(object, 0);
+  appendBigEndian(object, value);
   return fromObject(object);
 }
 
