@@ -94,7 +94,8 @@ bool write(const Value& value, std::string& out) {
         } else if constexpr (std::is_same_v<T, bool>) {
           out += v ? "true" : "false";
           return true;
-        } else if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, double>) {
+        } else if constexpr (std::is_same_v<T, std::int64_t> || std::is_same_v<T, std::uint64_t> ||
+                             std::is_same_v<T, double>) {
           return writeNumber(v, out);
         } else if constexpr (std::is_same_v<T, std::string>) {
           return writeString(v, out);

@@ -14,6 +14,10 @@ std::optional<double> exactDouble(const Value& value) {
     auto real = static_cast<double>(*integer);
     if (real < kTwoTo63 && static_cast<std::int64_t>(real) == *integer) return real;
   }
+  if (const auto* integer = value.get<std::uint64_t>()) {
+    auto real = static_cast<double>(*integer);
+    if (real < 2 * kTwoTo63 && static_cast<std::uint64_t>(real) == *integer) return real;
+  }
   return std::nullopt;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -36,14 +37,22 @@ using ObjectRef = std::shared_ptr<const Object>;
 // The property-list / JSON object model shared by every platform service.
 class Value {
  public:
-  using Storage = std::variant<Null, bool, std::int64_t, double, std::string, Data, Date, Array,
-                               Dictionary, ObjectRef>;
+  // An integer is std::int64_t unless it is past 2^63-1, as only unsigned ones can be.
+  using Storage = std::variant<Null, bool, std::int64_t, std::uint64_t, double, std::string, Data,
+                               Date, Array, Dictionary, ObjectRef>;
 
   Value() = default;
   Value(Null) {}
   Value(bool b) : storage_(b) {}
   Value(int i) : storage_(std::int64_t{i}) {}
   Value(std::int64_t i) : storage_(i) {}
+  Value(std::uint64_t u) {
+    if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+      storage_ = u;
+    } else {
+      storage_ = static_cast<std::int64_t>(u);
+    }
+  }
   Value(double d) : storage_(d) {}
   Value(const char* s) : storage_(std::string(s)) {}
   Value(std::string s) : storage_(std::move(s)) {}

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 #include "platform/json.hpp"
 #include "support/in_memory_platform.hpp"
@@ -153,6 +154,21 @@ TEST_F(LegacyDataMigratorTest, TheSessionCounterComesFromTheDomainInUse) {
   EXPECT_EQ(*output("generalInfo")->find("sessionVersionAgnosticCounter"), Value(1));
   run(true);
   EXPECT_EQ(*output("generalInfo")->find("sessionVersionAgnosticCounter"), Value(2));
+}
+
+TEST_F(LegacyDataMigratorTest, UnsignedCountersPassThroughExactly) {
+  const Value largest(std::numeric_limits<std::uint64_t>::max());
+  set("GlobalClickCounter", largest);
+  set("lto_actiovation_counter_open", largest);
+  set("app_session", largest);
+  set("AdjustId", "adj");
+  run();
+  EXPECT_EQ(files().read("campings_legacy/counters"),
+            R"({"GlobalClickCounter":18446744073709551615,)"
+            R"("LtoActivationPerTriggerGlobalCounter":)"
+            R"({"lto_actiovation_counter_open":18446744073709551615}})");
+  // The session counter is a signed 64-bit number, which this is not.
+  EXPECT_EQ(output("generalInfo"), platform::parseJson(R"({"adjustId":"adj"})"));
 }
 
 // A value JSON cannot hold (a non-finite number, text that is not UTF-8) is left out, and

@@ -25,6 +25,10 @@ TEST(JsonWriterTest, WritesCompactDocumentsInKeyOrder) {
   EXPECT_EQ(*writeJson(Value(Array{Value(18446744073709551615.0), Value(-0x1p63), Value(1e18)})),
             "[1.8446744073709552e+19,-9.223372036854776e+18,1e+18]");
   EXPECT_EQ(*writeJson(Value(Array{})), "[]");
+  // Unsigned integers past the signed range stay exact.
+  EXPECT_EQ(*writeJson(Value(Array{Value(std::numeric_limits<std::uint64_t>::max()),
+                                   Value(std::uint64_t{1} << 63)})),
+            "[18446744073709551615,9223372036854775808]");
 }
 
 TEST(JsonWriterTest, RefusesWhatJsonCannotHold) {

@@ -34,6 +34,14 @@ TEST_F(UserDefaultsReadsTest, NumbersConvertOnlyWhenExact) {
   EXPECT_EQ(integerForKey(*suite, "max"), std::numeric_limits<std::int64_t>::max());
   EXPECT_EQ(integerForKey(*suite, "missing"), std::nullopt);
 
+  // Unsigned numbers past the signed range are no integer, and a double only when exact.
+  set("unsigned", Value(std::numeric_limits<std::uint64_t>::max()));
+  set("power", Value(std::uint64_t{1} << 63));
+  EXPECT_EQ(integerForKey(*suite, "unsigned"), std::nullopt);
+  EXPECT_EQ(doubleForKey(*suite, "unsigned"), std::nullopt);
+  EXPECT_EQ(integerForKey(*suite, "power"), std::nullopt);
+  EXPECT_EQ(doubleForKey(*suite, "power"), 0x1p63);
+
   set("zero", Value(0));
   set("one", Value(1.0));
   set("two", Value(2));

@@ -1,12 +1,11 @@
 #include "platform/posix/plist_codec.hpp"
 
-#include <plist/plist.h>
-
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <memory>
 
+#include "platform/posix/plist_nodes.hpp"
 #include "platform/posix/plist_screen.hpp"
 #include "platform/utf8.hpp"
 
@@ -15,11 +14,6 @@ namespace {
 
 // Property lists count time from 2001-01-01.
 constexpr double kAppleEpochOffset = 978307200.0;
-
-struct PlistDeleter {
-  void operator()(void* node) const { plist_free(node); }
-};
-using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
 struct MallocDeleter {
   void operator()(void* p) const { std::free(p); }
@@ -67,7 +61,8 @@ std::optional<Value> scalarToValue(plist_t node) {
     case PLIST_UINT: {
       uint64_t u = 0;
       plist_get_uint_val(node, &u);
-      // Binary plists store signed 64-bit integers; the reader hands them over unsigned.
+      // The reader hands every integer over as its 64 bits, whether negative or unsigned.
+      if (u > std::numeric_limits<std::int64_t>::max() && isUnsignedNode(node)) return Value(u);
       return Value(static_cast<std::int64_t>(u));
     }
     case PLIST_UID: {
@@ -92,12 +87,9 @@ std::optional<Value> scalarToValue(plist_t node) {
       return Value(bytes ? Data(bytes, bytes + length) : Data{});
     }
     case PLIST_DATE: {
-      // libplist gives the seconds truncated toward zero and the fraction without its sign,
-      // so only within the last second of 2000 can it not tell which side of 2001 it is.
-      int32_t sec = 0, usec = 0;
-      plist_get_date_val(node, &sec, &usec);
-      double fraction = std::abs(usec) / 1e6;
-      return Value(Date{kAppleEpochOffset + sec + (sec < 0 ? -fraction : fraction)});
+      auto seconds = dateNodeSeconds(node);
+      if (!seconds) return std::nullopt;
+      return Value(Date{kAppleEpochOffset + *seconds});
     }
     default:
       return std::nullopt;
@@ -116,29 +108,29 @@ std::optional<Value> toValue(plist_t node, int depth) {
   }
 }
 
-PlistPtr fromValue(const Value& value, int depth);
+PlistPtr fromValue(const Value& value, PlistFormat format, int depth);
 
 // The writer takes C strings and silently writes unreadable files for malformed UTF-8.
 bool isWritableText(std::string_view text) {
   return text.find('\0') == std::string_view::npos && isValidUtf8(text);
 }
 
-// Rounded to whole microseconds, carrying into the seconds.
-PlistPtr dateNode(Date date) {
-  double micros = std::round((date.secondsSince1970 - kAppleEpochOffset) * 1e6);
-  double whole = std::floor(micros / 1e6);
-  if (!std::isfinite(whole) || whole < std::numeric_limits<int32_t>::min() ||
-      whole > std::numeric_limits<int32_t>::max())
-    return nullptr;
-  auto usec = static_cast<int32_t>(micros - whole * 1e6);
-  return PlistPtr(plist_new_date(static_cast<int32_t>(whole), usec));
+// XML spells a date as YYYY-MM-DDTHH:MM:SSZ, so years 1 to 9999 in whole seconds; binary
+// lists take the same years, so that a value writes in either format.
+PlistPtr dateNode(Date date, PlistFormat format) {
+  constexpr double kFirst = -62135596800.0;  // 0001-01-01T00:00:00Z
+  constexpr double kEnd = 253402300800.0;    // 10000-01-01T00:00:00Z
+  double seconds = date.secondsSince1970;
+  if (!(seconds >= kFirst && seconds < kEnd)) return nullptr;
+  if (format == PlistFormat::xml) seconds = std::floor(seconds);
+  return newDateNode(seconds - kAppleEpochOffset);
 }
 
-PlistPtr containerNode(const Value& value, int depth) {
+PlistPtr containerNode(const Value& value, PlistFormat format, int depth) {
   if (const auto* array = value.get<Array>()) {
     PlistPtr node(plist_new_array());
     for (const auto& item : *array) {
-      PlistPtr child = fromValue(item, depth + 1);
+      PlistPtr child = fromValue(item, format, depth + 1);
       if (!child) return nullptr;
       plist_array_append_item(node.get(), child.release());
     }
@@ -146,7 +138,7 @@ PlistPtr containerNode(const Value& value, int depth) {
   }
   PlistPtr node(plist_new_dict());
   for (const auto& [key, item] : *value.get<Dictionary>()) {
-    PlistPtr child = fromValue(item, depth + 1);
+    PlistPtr child = fromValue(item, format, depth + 1);
     if (!child || !isWritableText(key)) return nullptr;
     plist_dict_set_item(node.get(), key.c_str(), child.release());
   }
@@ -155,12 +147,13 @@ PlistPtr containerNode(const Value& value, int depth) {
 
 // Bounded as reads are: libplist writes and frees the tree recursively, and nothing deeper
 // could be read back.
-PlistPtr fromValue(const Value& value, int depth) {
+PlistPtr fromValue(const Value& value, PlistFormat format, int depth) {
   if (depth > kMaxPlistDepth) return nullptr;
-  if (value.is<Array>() || value.is<Dictionary>()) return containerNode(value, depth);
+  if (value.is<Array>() || value.is<Dictionary>()) return containerNode(value, format, depth);
   if (const auto* b = value.get<bool>()) return PlistPtr(plist_new_bool(*b));
   if (const auto* i = value.get<std::int64_t>())
     return PlistPtr(plist_new_uint(static_cast<uint64_t>(*i)));
+  if (const auto* u = value.get<std::uint64_t>()) return newUnsignedNode(*u);
   if (const auto* d = value.get<double>()) return PlistPtr(plist_new_real(*d));
   if (const auto* s = value.get<std::string>()) {
     if (!isWritableText(*s)) return nullptr;
@@ -168,7 +161,7 @@ PlistPtr fromValue(const Value& value, int depth) {
   }
   if (const auto* data = value.get<Data>())
     return PlistPtr(plist_new_data(reinterpret_cast<const char*>(data->data()), data->size()));
-  if (const auto* date = value.get<Date>()) return dateNode(*date);
+  if (const auto* date = value.get<Date>()) return dateNode(*date, format);
   return nullptr;
 }
 
@@ -185,7 +178,7 @@ std::optional<Value> parsePlist(std::string_view bytes) {
 }
 
 std::optional<std::string> serializePlist(const Value& value, PlistFormat format) {
-  PlistPtr root = fromValue(value, 1);
+  PlistPtr root = fromValue(value, format, 1);
   if (!root) return std::nullopt;
   char* raw = nullptr;
   uint32_t length = 0;

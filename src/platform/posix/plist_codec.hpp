@@ -16,8 +16,8 @@ enum class PlistFormat { binary, xml };
 std::optional<Value> parsePlist(std::string_view bytes);
 
 // None when `value` holds what a property list cannot: null, platform objects, text with a
-// NUL character or that is not UTF-8, dates outside the format's range, or nesting deeper
-// than kMaxPlistDepth.
+// NUL character or that is not UTF-8, dates outside the years 1 to 9999, or nesting deeper
+// than kMaxPlistDepth. XML keeps dates to the whole second they fall in.
 std::optional<std::string> serializePlist(const Value& value, PlistFormat format);
 
 }  // namespace quorin::platform::posix
