@@ -127,6 +127,15 @@ TEST(ConcurrentWritersTest, NoDatabaseIsWrittenThroughASymbolicLink) {
   EXPECT_EQ(cloud.status, 2);
   EXPECT_NE(cloud.output.find("cloud.db is a symbolic link"), std::string::npos) << cloud.output;
 
+  // The whole Library linked elsewhere: neither the cloud journal nor its device file.
+  auto library = root.path() / "library";
+  std::filesystem::create_directories(library);
+  std::filesystem::create_directories(root.path() / "libraryLinked");
+  std::filesystem::create_directory_symlink(library, root.path() / "libraryLinked" / "Library");
+  cloud = run(quorin(root.path() / "libraryLinked", account) + "cloud set k v");
+  EXPECT_EQ(cloud.status, 2) << cloud.output;
+  EXPECT_TRUE(std::filesystem::is_empty(library)) << "nothing is made in the linked Library";
+
   std::vector<std::string> written;
   for (const auto& entry : std::filesystem::directory_iterator(outside))
     written.push_back(entry.path().filename().string());

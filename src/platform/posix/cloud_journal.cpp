@@ -41,7 +41,8 @@ class Unflushed {
 
 }  // namespace
 
-CloudJournal::CloudJournal(std::filesystem::path path) : path_(std::move(path)) {}
+CloudJournal::CloudJournal(DatabaseLocation location)
+    : location_(std::move(location)), path_(location_.file()) {}
 
 CloudJournal::~CloudJournal() {
   close();
@@ -57,7 +58,7 @@ bool CloudJournal::ensureOpen() {
   std::string why;
   bool foreign = false;
   // One flush a commit, not the three of a rollback journal.
-  if (openPrivateDatabase(path_, db_, why) == SQLITE_OK &&
+  if (openPrivateDatabase(location_, db_, why) == SQLITE_OK &&
       sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) == SQLITE_OK) {
     SqliteTransaction transaction(db_);
     int code = transaction.began() ? prepareSchema(db_, kSchema, kSchemaVersion, foreign)

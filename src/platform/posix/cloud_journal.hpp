@@ -35,7 +35,7 @@ class CloudJournal {
     std::int64_t syncedAt = 0;
   };
 
-  explicit CloudJournal(std::filesystem::path path);
+  explicit CloudJournal(DatabaseLocation location);
   ~CloudJournal();
   CloudJournal(const CloudJournal&) = delete;
   CloudJournal& operator=(const CloudJournal&) = delete;
@@ -54,6 +54,7 @@ class CloudJournal {
   void close();
   SqliteStatement& prepare(const char* sql);
 
+  DatabaseLocation location_;
   std::filesystem::path path_;
   sqlite3* db_ = nullptr;
   bool stale_ = false;

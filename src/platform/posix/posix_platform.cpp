@@ -56,7 +56,7 @@ std::unique_ptr<UbiquitousStore> PosixPlatform::makeUbiquitousStore() {
 
 std::unique_ptr<ReplicaUbiquitousStore> PosixPlatform::makeReplicaStore() {
   return std::make_unique<ReplicaUbiquitousStore>(
-      cloudAccount_, options_.container / "Library" / "Cloud", notificationCenter_);
+      cloudAccount_, DatabaseLocation(options_.container, "Library/Cloud"), notificationCenter_);
 }
 
 void PosixPlatform::switchCloudAccount(std::string location) {

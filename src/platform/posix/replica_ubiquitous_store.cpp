@@ -24,32 +24,32 @@ std::optional<Value> decode(const std::optional<std::string>& encoded) {
 }
 
 // One journal per account, named so that the same account always finds it again.
-std::filesystem::path journalPath(const std::filesystem::path& journals,
-                                  const std::string& location) {
+DatabaseLocation journalPath(const DatabaseLocation& journals, const std::string& location) {
   auto identity = cloudAccountIdentity(location);
   unsigned char digest[16];
   crypto_generichash(digest, sizeof digest, reinterpret_cast<const unsigned char*>(identity.data()),
                      identity.size(), nullptr, 0);
   char hex[sizeof digest * 2 + 1];
   sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
-  return journals / (std::string("account-") + hex + ".db");
+  return {journals.root, journals.below / (std::string("account-") + hex + ".db")};
 }
 
 // The device's name in the accounts' write stamps, kept in the container: a journal replayed
 // after a crash then meets its own earlier push as the same write, not as a rival one.
-std::string deviceName(const std::filesystem::path& journals) {
-  auto path = journals / "device";
+std::string deviceName(const DatabaseLocation& journals) {
   auto fresh = randomUuid().uuidString();
-  if (makeDirectories(journals, 0700))
-    writeFileAtomically(path, fresh, 0600, WriteMode::createOnly);
-  auto kept = readFile(path, fresh.size());
+  makeDirectories(journals.root, 0700);
+  AtomicFile file(openDirectoryBeneath(journals.root, journals.below, 0700), "device", 0600,
+                  WriteMode::createOnly);
+  if (file.append(fresh)) file.commit();
+  auto kept = readFile(journals.file() / "device", fresh.size());
   return kept && kept->size() == fresh.size() ? *kept : fresh;
 }
 
 }  // namespace
 
 ReplicaUbiquitousStore::ReplicaUbiquitousStore(std::shared_ptr<CloudAccountSelection> selection,
-                                               std::filesystem::path journals,
+                                               DatabaseLocation journals,
                                                NotificationCenter& center)
     : selection_(std::move(selection)),
       journals_(std::move(journals)),

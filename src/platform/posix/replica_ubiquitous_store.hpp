@@ -16,6 +16,7 @@
 #include "platform/notification_center.hpp"
 #include "platform/posix/cloud_account_selection.hpp"
 #include "platform/posix/cloud_journal.hpp"
+#include "platform/posix/sqlite_database.hpp"
 #include "platform/ubiquitous_store.hpp"
 
 namespace quorin::platform::posix {
@@ -37,9 +38,10 @@ struct ReplicaStatus {
 // this device (a retry would not mend that) and the next one waits to be asked for.
 class ReplicaUbiquitousStore final : public UbiquitousStore {
  public:
-  // `journals` is the container directory that keeps one journal per account.
+  // `journals` is the container directory that keeps one journal per account; nothing below
+  // its root is made or written through a symbolic link.
   ReplicaUbiquitousStore(std::shared_ptr<CloudAccountSelection> selection,
-                         std::filesystem::path journals, NotificationCenter& center);
+                         DatabaseLocation journals, NotificationCenter& center);
   ~ReplicaUbiquitousStore() override;
 
   std::optional<Value> objectForKey(std::string_view key) const override;
@@ -87,7 +89,7 @@ class ReplicaUbiquitousStore final : public UbiquitousStore {
   void stopWaiting();
 
   std::shared_ptr<CloudAccountSelection> selection_;
-  const std::filesystem::path journals_;
+  const DatabaseLocation journals_;
   NotificationCenter& center_;
   const std::string device_;
 
