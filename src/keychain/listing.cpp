@@ -165,6 +165,7 @@ std::string describe(const Value& value) {
   if (const auto* text = value.get<std::string>()) return quoted(*text);
   if (const auto* flag = value.get<bool>()) return *flag ? "true" : "false";
   if (const auto* integer = value.get<std::int64_t>()) return std::to_string(*integer);
+  if (const auto* large = value.get<std::uint64_t>()) return std::to_string(*large);
   if (const auto* real = value.get<double>()) return std::to_string(*real);
   if (const auto* data = value.get<platform::Data>())
     return "<" + std::to_string(data->size()) + " bytes>";

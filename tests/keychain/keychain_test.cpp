@@ -89,6 +89,8 @@ TEST_F(KeychainTest, BaseQueryAndItemAttributes) {
   Attributes item({{"acct", Value("k")}, {"sync", Value(true)}, {"v_Data", platform::Data{1, 2}}});
   EXPECT_EQ(item.description(), R"(["acct": "k", "sync": true, "v_Data": <2 bytes>])");
   EXPECT_EQ(Attributes({}).description(), "[:]");
+  Attributes large({{"n", Value(std::numeric_limits<std::uint64_t>::max())}});
+  EXPECT_EQ(large.description(), R"(["n": 18446744073709551615])");
 }
 
 TEST_F(KeychainTest, StringsRoundTripAndSecondSetUpdates) {
