@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <simdjson.h>
 #include <sys/wait.h>
 
@@ -209,6 +210,13 @@ class WaitingGet {
     if (std::fgets(line.data(), line.size(), pipe_.get()))
       pid_.assign(line.data(), std::strcspn(line.data(), "\n"));
   }
+
+  // A reader whose answer nobody took, after a failed assertion, is not waited for.
+  ~WaitingGet() {
+    if (pipe_ && !pid_.empty()) ::kill(std::stoi(pid_), SIGKILL);
+  }
+  WaitingGet(const WaitingGet&) = delete;
+  WaitingGet& operator=(const WaitingGet&) = delete;
 
   const std::string& pid() const { return pid_; }
 
