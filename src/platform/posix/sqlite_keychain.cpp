@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 
@@ -274,8 +275,9 @@ OSStatus SqliteKeychain::select(const KeychainQuery& query, bool wholeItems, boo
     if (openValues) {
       auto identity = sqliteColumnText(statement.get(), wholeItems ? kIdentityColumn : 4);
       auto opened = sealer_->open(item.data, identity);
-      if (!opened) return errSecDecode;
-      item.data = std::move(*opened);
+      if (!opened && !listsItems(query)) return errSecDecode;
+      item.damaged = !opened;
+      item.data = opened ? std::move(*opened) : Data{};
     }
     items.push_back(std::move(item));
     if (!query.limitAll) return errSecSuccess;
@@ -372,10 +374,16 @@ OSStatus SqliteKeychain::secItemCopyMatching(const Dictionary& query,
   std::lock_guard lock(mutex_);
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
   std::vector<StoredItem> items;
+  bool damaged = false;
   OSStatus status = readOpened([&] {
     items.clear();
-    return select(parsed, false, parsed.returnData, items);
+    OSStatus read = select(parsed, false, parsed.returnData, items);
+    damaged = read == errSecSuccess && std::any_of(items.begin(), items.end(),
+                                                   [](const auto& item) { return item.damaged; });
+    return damaged ? errSecDecode : read;
   });
+  // One damaged value does not hide the rest of a listing: it comes without its value.
+  if (status == errSecDecode && damaged) status = errSecSuccess;
   if (status != errSecSuccess) return status;
   if (items.empty()) return errSecItemNotFound;
   if (parsed.authenticationUIFail) {
@@ -413,7 +421,9 @@ OSStatus SqliteKeychain::changeMatching(
 }
 
 OSStatus SqliteKeychain::secItemUpdate(const Dictionary& query, const Dictionary& attributes) {
-  return changeMatching(query, true, true, [&](std::vector<StoredItem>& items) -> OSStatus {
+  // A new value replaces the old one unread, so a value that no longer opens can be replaced.
+  bool keepsValue = !attributes.count(sec::kSecValueData);
+  return changeMatching(query, true, keepsValue, [&](std::vector<StoredItem>& items) -> OSStatus {
     double time = now();
     for (auto& item : items) {
       if (OSStatus status = applyUpdate(attributes, time, item); status != errSecSuccess)

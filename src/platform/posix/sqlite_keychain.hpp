@@ -79,7 +79,8 @@ class SqliteKeychain final : public KeychainServices {
   // sealed with `to`.
   OSStatus resealAll(const ValueSealer* from, const ValueSealer& to);
   SqliteStatement& prepare(const std::string& sql);
-  // With `openValues`, items come with their values opened; errSecDecode when one fails to.
+  // With `openValues`, items come with their values opened; errSecDecode when one fails to,
+  // except in a listing, where such an item is marked damaged.
   OSStatus select(const KeychainQuery& query, bool wholeItems, bool openValues,
                   std::vector<StoredItem>& items);
   OSStatus insert(const StoredItem& item);
