@@ -146,6 +146,19 @@ TEST_F(SealedKeychainTest, ADamagedValueHidesNothingElseAndCanBeReplaced) {
   EXPECT_EQ(read(*keychain, "good"), (std::variant<OSStatus, std::string>("kept")));
 }
 
+TEST_F(SealedKeychainTest, AnOpenThatFailedForAPassingReasonIsTriedAgain) {
+  std::filesystem::create_directories(keychains().parent_path());
+  std::ofstream(keychains()) << "a file where the directory belongs";
+  auto keychain = open();
+  EXPECT_NE(keychain->secItemAdd(withValue(item("a"), "v")), errSecSuccess);
+  EXPECT_TRUE(keychain->problem());
+
+  std::filesystem::remove(keychains());
+  EXPECT_EQ(keychain->problem(), std::nullopt);
+  EXPECT_EQ(keychain->secItemAdd(withValue(item("a"), "v")), errSecSuccess);
+  EXPECT_EQ(read(*keychain, "a"), (std::variant<OSStatus, std::string>("v")));
+}
+
 TEST_F(SealedKeychainTest, AMissingOrWrongKeyFailsAndLeavesTheDatabaseAlone) {
   auto keychain = open();
   ASSERT_EQ(keychain->secItemAdd(withValue(item("k"), "v")), errSecSuccess);

@@ -167,8 +167,9 @@ OSStatus SqliteKeychain::ensureOpen() {
   if (status != errSecSuccess) {
     statements_.clear();
     if (db_) sqlite3_close(std::exchange(db_, nullptr));
-    // A database another process holds is tried again on the next call.
-    if (status != errSecDatabaseLocked) openFailure_ = status;
+    // Only a database of another kind or sealed under another key is refused for good; a
+    // directory not yet writable, a full disk or another process's lock may pass.
+    if (status == errSecInvalidKeychain || status == errSecAuthFailed) openFailure_ = status;
   }
   return status;
 }

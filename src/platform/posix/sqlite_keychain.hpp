@@ -53,7 +53,8 @@ class SqliteKeychain final : public KeychainServices {
                                  SharedCredentialCompletion completion) override;
   std::string secCreateSharedWebCredentialPassword() override;
 
-  // Why the database cannot be used, or none; opens it when it is not open yet.
+  // Why the database cannot be used, or none; opens it when it is not open yet, which a call
+  // after a failed open tries again.
   std::optional<std::string> problem();
   // The store, key and item count; none when the database cannot be opened.
   std::optional<KeychainKeyState> keyState();
