@@ -75,5 +75,31 @@ TEST(SqliteDatabaseTest, ANewDatabaseItsLogAndItsDirectoriesAreTheUsersAlone) {
     EXPECT_EQ(modeOf(path), perms::owner_all) << path;
 }
 
+TEST(SqliteDatabaseTest, AnOpenNarrowsTheDatabaseItsLogsAndItsDirectoryMadeLooserEarlier) {
+  testing::TemporaryDirectory directory;
+  DatabaseLocation location(directory.path() / "container", "Library/Keychains/keychain.db");
+  // Left open, as by a process that has not closed yet, so that the logs stay.
+  auto earlier = open(location);
+  ASSERT_EQ(sqlite3_exec(earlier.get(), "PRAGMA journal_mode=WAL; CREATE TABLE t (x)", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  using std::filesystem::perms;
+  auto file = location.file().string();
+  auto keychains = location.root / "Library/Keychains";
+  for (const auto& path : {file, file + "-wal", file + "-shm"})
+    std::filesystem::permissions(
+        path, perms::owner_read | perms::owner_write | perms::group_read | perms::others_read);
+  std::filesystem::permissions(keychains, perms::owner_all | perms::group_all | perms::others_all);
+
+  auto db = open(location);
+  auto modeOf = [](const std::filesystem::path& path) {
+    return std::filesystem::status(path).permissions() & perms::all;
+  };
+  for (const auto& path : {file, file + "-wal", file + "-shm"})
+    EXPECT_EQ(modeOf(path), perms::owner_read | perms::owner_write) << path;
+  EXPECT_EQ(modeOf(keychains), perms::owner_all);
+  EXPECT_EQ(modeOf(location.root / "Library"), perms::owner_all) << "left as it was made";
+}
+
 }  // namespace
 }  // namespace quorin::platform::posix

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -112,6 +113,9 @@ DatabaseLocation::DatabaseLocation(std::filesystem::path directory, std::filesys
 
 namespace {
 
+// The database and the logs SQLite keeps beside it.
+constexpr std::array<const char*, 4> kDatabaseFiles{"", "-wal", "-shm", "-journal"};
+
 std::string linkProblem(const std::filesystem::path& path) {
   return path.string() + " is a symbolic link; no database is opened through it";
 }
@@ -121,7 +125,20 @@ bool isLink(const std::filesystem::path& path) {
   return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
+// By path: closing a descriptor of the database would drop every lock this process holds on
+// it. Whatever is missing has nothing to narrow.
+bool makePrivate(const std::filesystem::path& path, mode_t mode, const std::filesystem::path& shown,
+                 std::string& problem) {
+  struct stat info;
+  bool found = ::lstat(path.c_str(), &info) == 0;
+  if (!found && errno == ENOENT) return true;
+  if ((found && (info.st_mode & 077) == 0) || ::chmod(path.c_str(), mode) == 0) return true;
+  problem = "cannot make " + shown.string() + " private: " + std::strerror(errno);
+  return false;
+}
+
 // mkdir never follows a link, and whatever is found in the way must be a real directory.
+// The directory that holds the database is its own, so one made looser earlier is narrowed.
 bool makeDirectoriesBelow(const std::filesystem::path& root, const DatabaseLocation& location,
                           std::string& problem) {
   auto path = root;
@@ -136,19 +153,18 @@ bool makeDirectoriesBelow(const std::filesystem::path& root, const DatabaseLocat
         made && S_ISLNK(info.st_mode) ? linkProblem(shown) : "cannot create " + shown.string();
     return false;
   }
-  return true;
+  return path == root || makePrivate(path, 0700, shown, problem);
 }
 
 // A new file has the mode of the process's umask, and SQLite gives its logs the file's mode
-// when it makes them, so the file is narrowed before any read can make them. By path: closing
-// a descriptor of the file would drop every lock this process holds on it.
-bool makePrivate(const std::filesystem::path& path, const std::filesystem::path& shown,
-                 std::string& problem) {
-  struct stat info;
-  if (::lstat(path.c_str(), &info) == 0 && (info.st_mode & 077) == 0) return true;
-  if (::chmod(path.c_str(), 0600) == 0) return true;
-  problem = "cannot make " + shown.string() + " private: " + std::strerror(errno);
-  return false;
+// when it makes them, so the file is narrowed before any read can make them; logs left by a
+// process that did not close keep their own mode, and are narrowed too.
+bool makeFilesPrivate(const std::filesystem::path& path, const std::filesystem::path& shown,
+                      std::string& problem) {
+  for (const char* suffix : kDatabaseFiles) {
+    if (!makePrivate(path.string() + suffix, 0600, shown.string() + suffix, problem)) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -167,7 +183,7 @@ int openPrivateDatabase(const DatabaseLocation& location, sqlite3*& db, std::str
   }
   if (!makeDirectoriesBelow(root, location, problem)) return SQLITE_CANTOPEN;
   auto path = root / location.below;
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+  for (const char* suffix : kDatabaseFiles) {
     if (!isLink(path.string() + suffix)) continue;
     problem = linkProblem(location.file().string() + suffix);
     return SQLITE_CANTOPEN;
@@ -179,7 +195,8 @@ int openPrivateDatabase(const DatabaseLocation& location, sqlite3*& db, std::str
     problem = linkProblem(location.file());
     return code;
   }
-  if (code == SQLITE_OK && !makePrivate(path, location.file(), problem)) return SQLITE_CANTOPEN;
+  if (code == SQLITE_OK && !makeFilesPrivate(path, location.file(), problem))
+    return SQLITE_CANTOPEN;
   if (code == SQLITE_OK) code = sqlite3_busy_timeout(db, 5000);
   if (code == SQLITE_OK)
     code = sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
