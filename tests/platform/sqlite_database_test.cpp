@@ -101,5 +101,44 @@ TEST(SqliteDatabaseTest, AnOpenNarrowsTheDatabaseItsLogsAndItsDirectoryMadeLoose
   EXPECT_EQ(modeOf(location.root / "Library"), perms::owner_all) << "left as it was made";
 }
 
+TEST(SqliteDatabaseTest, AValuePastTheConnectionsLengthLimitIsRefusedNotTruncated) {
+  testing::TemporaryDirectory directory;
+  auto db = open(DatabaseLocation(directory.path(), "values.db"));
+  ASSERT_EQ(sqlite3_exec(db.get(), "CREATE TABLE t (x)", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_limit(db.get(), SQLITE_LIMIT_LENGTH, 100);
+  SqliteStatement insert(db.get(), "INSERT INTO t VALUES (?1)");
+  auto stepWith = [&](auto bind) {
+    bind();
+    SqliteStatement::Run run(insert);
+    return run.step();
+  };
+  EXPECT_EQ(stepWith([&] { insert.bind(1, Value(std::string(101, 'x'))); }), SQLITE_TOOBIG);
+  EXPECT_EQ(stepWith([&] { insert.bind(1, Value(Data(101, 'x'))); }), SQLITE_TOOBIG);
+  EXPECT_EQ(stepWith([&] { sqliteBindBytes(insert, 1, std::string(101, 'x')); }), SQLITE_TOOBIG);
+  EXPECT_EQ(stepWith([&] { insert.bind(1, Value(Data(50, 'x'))); }), SQLITE_DONE)
+      << "a refused value does not stay with the statement";
+  int rows = -1;
+  ASSERT_EQ(sqliteInteger(db.get(), "SELECT count(*) FROM t WHERE length(x) = 50", rows),
+            SQLITE_OK);
+  EXPECT_EQ(rows, 1);
+  ASSERT_EQ(sqliteInteger(db.get(), "SELECT count(*) FROM t", rows), SQLITE_OK);
+  EXPECT_EQ(rows, 1) << "nothing stood in for a refused value";
+}
+
+TEST(SqliteDatabaseTest, ANameThatLooksLikeAUriIsAFileWhereItSays) {
+  testing::TemporaryDirectory directory;
+  auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(directory.path());
+  auto relative = open(DatabaseLocation("file:relative.db?mode=memory"));
+  std::filesystem::current_path(previous);
+  auto below = open(DatabaseLocation(directory.path(), "file:below.db?mode=memory"));
+  for (auto* db : {relative.get(), below.get()}) {
+    ASSERT_NE(db, nullptr);
+    EXPECT_EQ(sqlite3_exec(db, "CREATE TABLE t (x)", nullptr, nullptr, nullptr), SQLITE_OK);
+  }
+  EXPECT_TRUE(std::filesystem::exists(directory.path() / "file:relative.db?mode=memory"));
+  EXPECT_TRUE(std::filesystem::exists(directory.path() / "file:below.db?mode=memory"));
+}
+
 }  // namespace
 }  // namespace quorin::platform::posix

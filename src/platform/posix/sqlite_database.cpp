@@ -22,28 +22,50 @@ SqliteStatement::~SqliteStatement() {
 
 void SqliteStatement::bind(int index, const Value& value) {
   if (const auto* text = value.get<std::string>()) {
-    sqlite3_bind_text(statement_, index, text->data(), static_cast<int>(text->size()),
-                      SQLITE_TRANSIENT);
+    bindText(index, *text);
   } else if (const auto* number = value.get<std::int64_t>()) {
-    sqlite3_bind_int64(statement_, index, *number);
+    keep(sqlite3_bind_int64(statement_, index, *number));
   } else if (const auto* real = value.get<double>()) {
-    sqlite3_bind_double(statement_, index, *real);
+    keep(sqlite3_bind_double(statement_, index, *real));
   } else if (const auto* data = value.get<Data>()) {
-    sqlite3_bind_blob(statement_, index, data->data(), static_cast<int>(data->size()),
-                      SQLITE_TRANSIENT);
+    bindBytes(index, data->data(), data->size());
   } else if (const auto* flag = value.get<bool>()) {
-    sqlite3_bind_int64(statement_, index, *flag);
+    keep(sqlite3_bind_int64(statement_, index, *flag));
   } else {
-    sqlite3_bind_null(statement_, index);
+    keep(sqlite3_bind_null(statement_, index));
   }
+}
+
+void SqliteStatement::bindText(int index, const std::string& text) {
+  if (!fits(text.size())) return keep(SQLITE_TOOBIG);
+  keep(sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
+                         SQLITE_TRANSIENT));
+}
+
+void SqliteStatement::bindBytes(int index, const void* bytes, std::size_t size) {
+  if (!fits(size)) return keep(SQLITE_TOOBIG);
+  keep(sqlite3_bind_blob(statement_, index, bytes, static_cast<int>(size), SQLITE_TRANSIENT));
+}
+
+// The limit is at most INT_MAX, so a size that fits also survives the cast to int.
+bool SqliteStatement::fits(std::size_t size) const {
+  int limit = sqlite3_limit(sqlite3_db_handle(statement_), SQLITE_LIMIT_LENGTH, -1);
+  return size <= static_cast<std::size_t>(limit);
+}
+
+// The first refusal stands until the run ends: a parameter left unbound would run as NULL.
+void SqliteStatement::keep(int bindCode) {
+  if (bindFailure_ == SQLITE_OK) bindFailure_ = bindCode;
 }
 
 SqliteStatement::Run::~Run() {
   sqlite3_reset(statement.get());
   sqlite3_clear_bindings(statement.get());
+  statement.bindFailure_ = SQLITE_OK;
 }
 
 int SqliteStatement::Run::step() {
+  if (statement.bindFailure_ != SQLITE_OK) return statement.bindFailure_;
   return sqlite3_step(statement.get());
 }
 
@@ -83,10 +105,9 @@ std::optional<std::string> sqliteColumnBytes(sqlite3_stmt* statement, int index)
 void sqliteBindBytes(SqliteStatement& statement, int index,
                      const std::optional<std::string>& bytes) {
   if (bytes) {
-    sqlite3_bind_blob(statement.get(), index, bytes->data(), static_cast<int>(bytes->size()),
-                      SQLITE_TRANSIENT);
+    statement.bindBytes(index, bytes->data(), bytes->size());
   } else {
-    sqlite3_bind_null(statement.get(), index);
+    statement.bind(index, Value());
   }
 }
 
@@ -106,7 +127,7 @@ bool SqliteTransaction::commit() {
 }
 
 DatabaseLocation::DatabaseLocation(std::filesystem::path file)
-    : root(file.parent_path()), below(file.filename()) {}
+    : root(file.has_parent_path() ? file.parent_path() : "."), below(file.filename()) {}
 
 DatabaseLocation::DatabaseLocation(std::filesystem::path directory, std::filesystem::path relative)
     : root(std::move(directory)), below(std::move(relative)) {}
@@ -188,6 +209,8 @@ int openPrivateDatabase(const DatabaseLocation& location, sqlite3*& db, std::str
     problem = linkProblem(location.file().string() + suffix);
     return SQLITE_CANTOPEN;
   }
+  // Always absolute: this SQLite reads a name that starts with "file:" as a URI, whatever the
+  // flags say.
   int code =
       sqlite3_open_v2(path.c_str(), &db,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr);

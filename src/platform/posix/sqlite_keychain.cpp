@@ -153,6 +153,8 @@ OSStatus SqliteKeychain::statusOf(int sqliteCode) {
       return errSecReadOnly;
     case SQLITE_CANTOPEN:
       return errSecNotAvailable;
+    case SQLITE_TOOBIG:
+      return errSecParam;
     case SQLITE_CONSTRAINT:
       return sqliteCode == SQLITE_CONSTRAINT_UNIQUE ? errSecDuplicateItem : errSecParam;
     default:
@@ -177,6 +179,8 @@ OSStatus SqliteKeychain::ensureOpen() {
 OSStatus SqliteKeychain::openDatabase() {
   int code = openPrivateDatabase(location_, db_, problem_);
   if (code != SQLITE_OK) return statusOf(code);
+  // A step then tells a duplicate from another constraint itself.
+  sqlite3_extended_result_codes(db_, 1);
   code = enableWriteAheadLog(db_);
   // Removed and replaced values are overwritten with zeros, not left in free pages.
   if (code == SQLITE_OK)
@@ -358,7 +362,7 @@ OSStatus SqliteKeychain::insert(const StoredItem& item) {
   statement.bind(21, item.id > 0 ? Value(item.id) : Value());
   SqliteStatement::Run run(statement);
   int code = run.step();
-  return code == SQLITE_DONE ? errSecSuccess : statusOf(sqlite3_extended_errcode(db_));
+  return code == SQLITE_DONE ? errSecSuccess : statusOf(code);
 }
 
 OSStatus SqliteKeychain::erase(std::int64_t id) {
