@@ -111,6 +111,54 @@ TEST_F(SealedKeychainTest, ACiphertextMovedToAnotherRowDoesNotOpen) {
   EXPECT_EQ(keychain->secItemDelete(item("one")), errSecSuccess) << "a bad value can be removed";
 }
 
+TEST_F(SealedKeychainTest, ADamagedValueHidesNothingElseAndCanBeReplaced) {
+  auto keychain = open();
+  ASSERT_EQ(keychain->secItemAdd(withValue(item("good"), "kept")), errSecSuccess);
+  ASSERT_EQ(keychain->secItemAdd(withValue(item("bad"), "lost")), errSecSuccess);
+  keychain.reset();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(database().c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "UPDATE items SET data = x'00' WHERE acct = 'bad'", nullptr, nullptr,
+                         nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+
+  keychain = open();
+  Dictionary all = {{std::string(sec::kSecClass), std::string(sec::kSecClassGenericPassword)},
+                    {std::string(sec::kSecMatchLimit), kSecMatchLimitAll()},
+                    {std::string(sec::kSecReturnAttributes), true}};
+  std::optional<Value> result;
+  ASSERT_EQ(keychain->secItemCopyMatching(all, &result), errSecSuccess);
+  EXPECT_EQ(result->get<Array>()->size(), 2u);
+  all[std::string(sec::kSecReturnData)] = true;
+  ASSERT_EQ(keychain->secItemCopyMatching(all, &result), errSecSuccess);
+  const auto& listed = *result->get<Array>();
+  ASSERT_EQ(listed.size(), 2u);
+  const auto& good = *listed[0].get<Dictionary>();
+  const auto& bad = *listed[1].get<Dictionary>();
+  EXPECT_EQ(good.at(std::string(sec::kSecValueData)), Value(Data{'k', 'e', 'p', 't'}));
+  EXPECT_EQ(bad.at(std::string(sec::kSecAttrAccount)), Value("bad"));
+  EXPECT_FALSE(bad.count(std::string(sec::kSecValueData))) << "no value stands in for it";
+  EXPECT_EQ(read(*keychain, "bad"), (std::variant<OSStatus, std::string>(errSecDecode)));
+
+  EXPECT_EQ(keychain->secItemUpdate(item("bad"), withValue({}, "new")), errSecSuccess);
+  EXPECT_EQ(read(*keychain, "bad"), (std::variant<OSStatus, std::string>("new")));
+  EXPECT_EQ(read(*keychain, "good"), (std::variant<OSStatus, std::string>("kept")));
+}
+
+TEST_F(SealedKeychainTest, AnOpenThatFailedForAPassingReasonIsTriedAgain) {
+  std::filesystem::create_directories(keychains().parent_path());
+  std::ofstream(keychains()) << "a file where the directory belongs";
+  auto keychain = open();
+  EXPECT_NE(keychain->secItemAdd(withValue(item("a"), "v")), errSecSuccess);
+  EXPECT_TRUE(keychain->problem());
+
+  std::filesystem::remove(keychains());
+  EXPECT_EQ(keychain->problem(), std::nullopt);
+  EXPECT_EQ(keychain->secItemAdd(withValue(item("a"), "v")), errSecSuccess);
+  EXPECT_EQ(read(*keychain, "a"), (std::variant<OSStatus, std::string>("v")));
+}
+
 TEST_F(SealedKeychainTest, AMissingOrWrongKeyFailsAndLeavesTheDatabaseAlone) {
   auto keychain = open();
   ASSERT_EQ(keychain->secItemAdd(withValue(item("k"), "v")), errSecSuccess);

@@ -12,26 +12,43 @@ int get(const keychain::Keychain& keychain, const KeychainRequest& request, bool
   return printLookup(request.key, keychain.getString(request.key), json, keychain.service());
 }
 
+const std::string* textAt(const platform::Dictionary& item, const char* name) {
+  auto it = item.find(name);
+  return it == item.end() ? nullptr : it->second.get<std::string>();
+}
+
+// An item listed without its value is one whose value no longer opens: the rest are listed,
+// and each such item is named.
+int reportDamaged(const std::vector<keychain::Keychain::ItemSummary>& damaged) {
+  for (const auto& item : damaged) {
+    const auto* key = textAt(item, "key");
+    std::cerr << "quorin: keychain item " << (key ? "\"" + *key + "\"" : "without a key")
+              << " is damaged: its value does not open\n";
+  }
+  return damaged.empty() ? 0 : 2;
+}
+
 int list(const keychain::Keychain& keychain, bool json) {
-  auto items = keychain.allItems();
+  std::vector<keychain::Keychain::ItemSummary> items, damaged;
+  for (auto& item : keychain.allItems())
+    (item.count("value") ? items : damaged).push_back(std::move(item));
   if (json) {
     platform::Array all;
     for (auto& item : items) {
-      if (item.count("value") && !item.at("value").is<std::string>()) item["value"] = Value();
+      if (!item.at("value").is<std::string>()) item["value"] = Value();
       all.emplace_back(std::move(item));
     }
     printJson(Value(std::move(all)));
-    return 0;
+    return reportDamaged(damaged);
   }
   for (const auto& item : items) {
     auto text = [&](const char* name) {
-      auto it = item.find(name);
-      const auto* s = it == item.end() ? nullptr : it->second.get<std::string>();
-      return s ? *s : std::string("(not text)");
+      const auto* found = textAt(item, name);
+      return found ? *found : std::string("(not text)");
     };
     std::cout << text("key") << "\t" << text("value") << "\n";
   }
-  return 0;
+  return reportDamaged(damaged);
 }
 
 int run(const keychain::Keychain& keychain, const KeychainRequest& request, bool json) {

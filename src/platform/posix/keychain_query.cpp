@@ -144,7 +144,7 @@ Value itemResult(const KeychainQuery& query, const StoredItem& item) {
   }
   Dictionary result;
   if (query.returnAttributes) result = item.attributes;
-  if (query.returnData) result[std::string(sec::kSecValueData)] = item.data;
+  if (query.returnData && !item.damaged) result[std::string(sec::kSecValueData)] = item.data;
   if (query.returnRef) result[std::string(sec::kSecValueRef)] = persistentRefOf(item);
   if (query.returnPersistentRef)
     result[std::string(sec::kSecValuePersistentRef)] = persistentRefOf(item);
@@ -152,6 +152,10 @@ Value itemResult(const KeychainQuery& query, const StoredItem& item) {
 }
 
 }  // namespace
+
+bool listsItems(const KeychainQuery& query) {
+  return query.limitAll && query.returnAttributes;
+}
 
 Value resultFor(const KeychainQuery& query, const std::vector<StoredItem>& items) {
   if (!query.limitAll) return itemResult(query, items.front());

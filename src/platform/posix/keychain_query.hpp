@@ -39,10 +39,16 @@ struct StoredItem {
   std::int64_t id = 0;
   Dictionary attributes;
   Data data;
+  // Its sealed value did not open; a listing answers it without one.
+  bool damaged = false;
 };
 
 bool matches(const KeychainQuery& query, const StoredItem& item);
 bool needsAuthentication(const StoredItem& item);
+
+// A query that answers attribute dictionaries of every match, so that one whose value does
+// not open can still be listed.
+bool listsItems(const KeychainQuery& query);
 
 // The result the query asks for, shaped as the platform shapes it.
 Value resultFor(const KeychainQuery& query, const std::vector<StoredItem>& items);

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -21,28 +22,50 @@ SqliteStatement::~SqliteStatement() {
 
 void SqliteStatement::bind(int index, const Value& value) {
   if (const auto* text = value.get<std::string>()) {
-    sqlite3_bind_text(statement_, index, text->data(), static_cast<int>(text->size()),
-                      SQLITE_TRANSIENT);
+    bindText(index, *text);
   } else if (const auto* number = value.get<std::int64_t>()) {
-    sqlite3_bind_int64(statement_, index, *number);
+    keep(sqlite3_bind_int64(statement_, index, *number));
   } else if (const auto* real = value.get<double>()) {
-    sqlite3_bind_double(statement_, index, *real);
+    keep(sqlite3_bind_double(statement_, index, *real));
   } else if (const auto* data = value.get<Data>()) {
-    sqlite3_bind_blob(statement_, index, data->data(), static_cast<int>(data->size()),
-                      SQLITE_TRANSIENT);
+    bindBytes(index, data->data(), data->size());
   } else if (const auto* flag = value.get<bool>()) {
-    sqlite3_bind_int64(statement_, index, *flag);
+    keep(sqlite3_bind_int64(statement_, index, *flag));
   } else {
-    sqlite3_bind_null(statement_, index);
+    keep(sqlite3_bind_null(statement_, index));
   }
+}
+
+void SqliteStatement::bindText(int index, const std::string& text) {
+  if (!fits(text.size())) return keep(SQLITE_TOOBIG);
+  keep(sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
+                         SQLITE_TRANSIENT));
+}
+
+void SqliteStatement::bindBytes(int index, const void* bytes, std::size_t size) {
+  if (!fits(size)) return keep(SQLITE_TOOBIG);
+  keep(sqlite3_bind_blob(statement_, index, bytes, static_cast<int>(size), SQLITE_TRANSIENT));
+}
+
+// The limit is at most INT_MAX, so a size that fits also survives the cast to int.
+bool SqliteStatement::fits(std::size_t size) const {
+  int limit = sqlite3_limit(sqlite3_db_handle(statement_), SQLITE_LIMIT_LENGTH, -1);
+  return size <= static_cast<std::size_t>(limit);
+}
+
+// The first refusal stands until the run ends: a parameter left unbound would run as NULL.
+void SqliteStatement::keep(int bindCode) {
+  if (bindFailure_ == SQLITE_OK) bindFailure_ = bindCode;
 }
 
 SqliteStatement::Run::~Run() {
   sqlite3_reset(statement.get());
   sqlite3_clear_bindings(statement.get());
+  statement.bindFailure_ = SQLITE_OK;
 }
 
 int SqliteStatement::Run::step() {
+  if (statement.bindFailure_ != SQLITE_OK) return statement.bindFailure_;
   return sqlite3_step(statement.get());
 }
 
@@ -82,10 +105,9 @@ std::optional<std::string> sqliteColumnBytes(sqlite3_stmt* statement, int index)
 void sqliteBindBytes(SqliteStatement& statement, int index,
                      const std::optional<std::string>& bytes) {
   if (bytes) {
-    sqlite3_bind_blob(statement.get(), index, bytes->data(), static_cast<int>(bytes->size()),
-                      SQLITE_TRANSIENT);
+    statement.bindBytes(index, bytes->data(), bytes->size());
   } else {
-    sqlite3_bind_null(statement.get(), index);
+    statement.bind(index, Value());
   }
 }
 
@@ -105,12 +127,15 @@ bool SqliteTransaction::commit() {
 }
 
 DatabaseLocation::DatabaseLocation(std::filesystem::path file)
-    : root(file.parent_path()), below(file.filename()) {}
+    : root(file.has_parent_path() ? file.parent_path() : "."), below(file.filename()) {}
 
 DatabaseLocation::DatabaseLocation(std::filesystem::path directory, std::filesystem::path relative)
     : root(std::move(directory)), below(std::move(relative)) {}
 
 namespace {
+
+// The database and the logs SQLite keeps beside it.
+constexpr std::array<const char*, 4> kDatabaseFiles{"", "-wal", "-shm", "-journal"};
 
 std::string linkProblem(const std::filesystem::path& path) {
   return path.string() + " is a symbolic link; no database is opened through it";
@@ -121,7 +146,20 @@ bool isLink(const std::filesystem::path& path) {
   return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
+// By path: closing a descriptor of the database would drop every lock this process holds on
+// it. Whatever is missing has nothing to narrow.
+bool makePrivate(const std::filesystem::path& path, mode_t mode, const std::filesystem::path& shown,
+                 std::string& problem) {
+  struct stat info;
+  bool found = ::lstat(path.c_str(), &info) == 0;
+  if (!found && errno == ENOENT) return true;
+  if ((found && (info.st_mode & 077) == 0) || ::chmod(path.c_str(), mode) == 0) return true;
+  problem = "cannot make " + shown.string() + " private: " + std::strerror(errno);
+  return false;
+}
+
 // mkdir never follows a link, and whatever is found in the way must be a real directory.
+// The directory that holds the database is its own, so one made looser earlier is narrowed.
 bool makeDirectoriesBelow(const std::filesystem::path& root, const DatabaseLocation& location,
                           std::string& problem) {
   auto path = root;
@@ -136,19 +174,18 @@ bool makeDirectoriesBelow(const std::filesystem::path& root, const DatabaseLocat
         made && S_ISLNK(info.st_mode) ? linkProblem(shown) : "cannot create " + shown.string();
     return false;
   }
-  return true;
+  return path == root || makePrivate(path, 0700, shown, problem);
 }
 
 // A new file has the mode of the process's umask, and SQLite gives its logs the file's mode
-// when it makes them, so the file is narrowed before any read can make them. By path: closing
-// a descriptor of the file would drop every lock this process holds on it.
-bool makePrivate(const std::filesystem::path& path, const std::filesystem::path& shown,
-                 std::string& problem) {
-  struct stat info;
-  if (::lstat(path.c_str(), &info) == 0 && (info.st_mode & 077) == 0) return true;
-  if (::chmod(path.c_str(), 0600) == 0) return true;
-  problem = "cannot make " + shown.string() + " private: " + std::strerror(errno);
-  return false;
+// when it makes them, so the file is narrowed before any read can make them; logs left by a
+// process that did not close keep their own mode, and are narrowed too.
+bool makeFilesPrivate(const std::filesystem::path& path, const std::filesystem::path& shown,
+                      std::string& problem) {
+  for (const char* suffix : kDatabaseFiles) {
+    if (!makePrivate(path.string() + suffix, 0600, shown.string() + suffix, problem)) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -167,11 +204,13 @@ int openPrivateDatabase(const DatabaseLocation& location, sqlite3*& db, std::str
   }
   if (!makeDirectoriesBelow(root, location, problem)) return SQLITE_CANTOPEN;
   auto path = root / location.below;
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+  for (const char* suffix : kDatabaseFiles) {
     if (!isLink(path.string() + suffix)) continue;
     problem = linkProblem(location.file().string() + suffix);
     return SQLITE_CANTOPEN;
   }
+  // Always absolute: this SQLite reads a name that starts with "file:" as a URI, whatever the
+  // flags say.
   int code =
       sqlite3_open_v2(path.c_str(), &db,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr);
@@ -179,7 +218,8 @@ int openPrivateDatabase(const DatabaseLocation& location, sqlite3*& db, std::str
     problem = linkProblem(location.file());
     return code;
   }
-  if (code == SQLITE_OK && !makePrivate(path, location.file(), problem)) return SQLITE_CANTOPEN;
+  if (code == SQLITE_OK && !makeFilesPrivate(path, location.file(), problem))
+    return SQLITE_CANTOPEN;
   if (code == SQLITE_OK) code = sqlite3_busy_timeout(db, 5000);
   if (code == SQLITE_OK)
     code = sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -22,20 +23,28 @@ class SqliteStatement {
   int prepareCode() const { return code_; }
   sqlite3_stmt* get() const { return statement_; }
 
-  // Text, integers, reals, data and booleans bind as themselves; anything else as NULL.
+  // Text, integers, reals, data and booleans bind as themselves; anything else as NULL. Text
+  // or bytes longer than the connection's length limit are refused, never cut.
   void bind(int index, const Value& value);
+  void bindBytes(int index, const void* bytes, std::size_t size);
 
   // Resets on leaving, so a cached statement holds no read lock between calls.
   struct Run {
     explicit Run(SqliteStatement& s) : statement(s) {}
     ~Run();
+    // The code of a refused bind, without running the statement.
     int step();
     SqliteStatement& statement;
   };
 
  private:
+  void bindText(int index, const std::string& text);
+  bool fits(std::size_t size) const;
+  void keep(int bindCode);
+
   sqlite3_stmt* statement_ = nullptr;
   int code_ = 0;
+  int bindFailure_ = 0;
 };
 
 // A column as a value: integers, reals, text and blobs as themselves, NULL as Null.
@@ -67,7 +76,8 @@ class SqliteTransaction {
 // A database file below a directory the host names. That directory may be reached through
 // symbolic links; nothing from it down to the file may be one, so that the file stays inside.
 struct DatabaseLocation {
-  // Implicit: a plain path names a file below its own directory.
+  // Implicit: a plain path names a file below its own directory, the current one for a bare
+  // name.
   DatabaseLocation(std::filesystem::path file);
   DatabaseLocation(std::filesystem::path directory, std::filesystem::path relative);
 

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 
@@ -152,6 +153,8 @@ OSStatus SqliteKeychain::statusOf(int sqliteCode) {
       return errSecReadOnly;
     case SQLITE_CANTOPEN:
       return errSecNotAvailable;
+    case SQLITE_TOOBIG:
+      return errSecParam;
     case SQLITE_CONSTRAINT:
       return sqliteCode == SQLITE_CONSTRAINT_UNIQUE ? errSecDuplicateItem : errSecParam;
     default:
@@ -166,8 +169,9 @@ OSStatus SqliteKeychain::ensureOpen() {
   if (status != errSecSuccess) {
     statements_.clear();
     if (db_) sqlite3_close(std::exchange(db_, nullptr));
-    // A database another process holds is tried again on the next call.
-    if (status != errSecDatabaseLocked) openFailure_ = status;
+    // Only a database of another kind or sealed under another key is refused for good; a
+    // directory not yet writable, a full disk or another process's lock may pass.
+    if (status == errSecInvalidKeychain || status == errSecAuthFailed) openFailure_ = status;
   }
   return status;
 }
@@ -175,6 +179,8 @@ OSStatus SqliteKeychain::ensureOpen() {
 OSStatus SqliteKeychain::openDatabase() {
   int code = openPrivateDatabase(location_, db_, problem_);
   if (code != SQLITE_OK) return statusOf(code);
+  // A step then tells a duplicate from another constraint itself.
+  sqlite3_extended_result_codes(db_, 1);
   code = enableWriteAheadLog(db_);
   // Removed and replaced values are overwritten with zeros, not left in free pages.
   if (code == SQLITE_OK)
@@ -274,8 +280,9 @@ OSStatus SqliteKeychain::select(const KeychainQuery& query, bool wholeItems, boo
     if (openValues) {
       auto identity = sqliteColumnText(statement.get(), wholeItems ? kIdentityColumn : 4);
       auto opened = sealer_->open(item.data, identity);
-      if (!opened) return errSecDecode;
-      item.data = std::move(*opened);
+      if (!opened && !listsItems(query)) return errSecDecode;
+      item.damaged = !opened;
+      item.data = opened ? std::move(*opened) : Data{};
     }
     items.push_back(std::move(item));
     if (!query.limitAll) return errSecSuccess;
@@ -355,7 +362,7 @@ OSStatus SqliteKeychain::insert(const StoredItem& item) {
   statement.bind(21, item.id > 0 ? Value(item.id) : Value());
   SqliteStatement::Run run(statement);
   int code = run.step();
-  return code == SQLITE_DONE ? errSecSuccess : statusOf(sqlite3_extended_errcode(db_));
+  return code == SQLITE_DONE ? errSecSuccess : statusOf(code);
 }
 
 OSStatus SqliteKeychain::erase(std::int64_t id) {
@@ -372,10 +379,16 @@ OSStatus SqliteKeychain::secItemCopyMatching(const Dictionary& query,
   std::lock_guard lock(mutex_);
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
   std::vector<StoredItem> items;
+  bool damaged = false;
   OSStatus status = readOpened([&] {
     items.clear();
-    return select(parsed, false, parsed.returnData, items);
+    OSStatus read = select(parsed, false, parsed.returnData, items);
+    damaged = read == errSecSuccess && std::any_of(items.begin(), items.end(),
+                                                   [](const auto& item) { return item.damaged; });
+    return damaged ? errSecDecode : read;
   });
+  // One damaged value does not hide the rest of a listing: it comes without its value.
+  if (status == errSecDecode && damaged) status = errSecSuccess;
   if (status != errSecSuccess) return status;
   if (items.empty()) return errSecItemNotFound;
   if (parsed.authenticationUIFail) {
@@ -413,7 +426,9 @@ OSStatus SqliteKeychain::changeMatching(
 }
 
 OSStatus SqliteKeychain::secItemUpdate(const Dictionary& query, const Dictionary& attributes) {
-  return changeMatching(query, true, true, [&](std::vector<StoredItem>& items) -> OSStatus {
+  // A new value replaces the old one unread, so a value that no longer opens can be replaced.
+  bool keepsValue = !attributes.count(sec::kSecValueData);
+  return changeMatching(query, true, keepsValue, [&](std::vector<StoredItem>& items) -> OSStatus {
     double time = now();
     for (auto& item : items) {
       if (OSStatus status = applyUpdate(attributes, time, item); status != errSecSuccess)

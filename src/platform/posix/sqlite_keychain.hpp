@@ -53,7 +53,8 @@ class SqliteKeychain final : public KeychainServices {
                                  SharedCredentialCompletion completion) override;
   std::string secCreateSharedWebCredentialPassword() override;
 
-  // Why the database cannot be used, or none; opens it when it is not open yet.
+  // Why the database cannot be used, or none; opens it when it is not open yet, which a call
+  // after a failed open tries again.
   std::optional<std::string> problem();
   // The store, key and item count; none when the database cannot be opened.
   std::optional<KeychainKeyState> keyState();
@@ -79,7 +80,8 @@ class SqliteKeychain final : public KeychainServices {
   // sealed with `to`.
   OSStatus resealAll(const ValueSealer* from, const ValueSealer& to);
   SqliteStatement& prepare(const std::string& sql);
-  // With `openValues`, items come with their values opened; errSecDecode when one fails to.
+  // With `openValues`, items come with their values opened; errSecDecode when one fails to,
+  // except in a listing, where such an item is marked damaged.
   OSStatus select(const KeychainQuery& query, bool wholeItems, bool openValues,
                   std::vector<StoredItem>& items);
   OSStatus insert(const StoredItem& item);
