@@ -1,5 +1,6 @@
 #include "platform/posix/container_file_manager.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -95,9 +96,12 @@ std::vector<std::string> ContainerFileManager::troubles() const {
   return troubles_;
 }
 
+// Each trouble once: a long-running host that reads a broken file again and again keeps one
+// line for it, not one a read.
 void ContainerFileManager::noteTrouble(std::string trouble) const {
   std::lock_guard lock(troublesMutex_);
-  troubles_.push_back(std::move(trouble));
+  if (std::find(troubles_.begin(), troubles_.end(), trouble) == troubles_.end())
+    troubles_.push_back(std::move(trouble));
 }
 
 }  // namespace quorin::platform::posix
