@@ -5,7 +5,7 @@
 # failing step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh --test
 
 fuzz_seconds=${QRN_FUZZ_SECONDS:-60}
 
