@@ -24,6 +24,15 @@ awk -v files="$work/examples" -v runs="$work/runs" '
   /^<!-- example-run -->$/ { pending = sprintf("%s/%02d.sh", runs, ++run); next }
 ' README.md
 compgen -G "$work/runs/*.sh" >/dev/null || { echo "README.md: no example-run block" >&2; exit 1; }
+# An example file that no command and no other file names would go unchecked (CMake finds a
+# CMakeLists.txt by itself).
+for file in "$work"/examples/*; do
+  name=$(basename "$file")
+  [[ "$name" == CMakeLists.txt ]] && continue
+  others=$(find "$work/runs" "$work/examples" -type f ! -path "$file")
+  # shellcheck disable=SC2086  # one path a word
+  grep -qF "$name" $others || { echo "README.md: nothing builds the example $name" >&2; exit 1; }
+done
 
 if [[ "$target" != --installed ]]; then
   stage=$work/stage
