@@ -11,7 +11,7 @@ completion=${3:?usage: check_docs.sh QUORIN MAN-PAGE COMPLETION}
 
 warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
 [[ -z "$warnings" ]] || { echo "$page: $warnings" >&2; exit 1; }
-text=$(MANWIDTH=200 man -l "$page" 2>/dev/null | col -b)
+text=$(MANWIDTH=200 man -l "$page" 2>/dev/null)
 
 # shellcheck source=/dev/null
 source "$completion"
