@@ -1,23 +1,26 @@
-# `cmake --install` puts the shared library, the public headers, the quorin host, a CMake package
-# (find_package(QuorinNative) gives QuorinNative::QuorinNative) and a pkg-config file in place.
+# `cmake --install` puts the shared library, the public headers, the quorin host with its man
+# page and bash completion, a CMake package (find_package(QuorinNative) gives
+# QuorinNative::QuorinNative) and a pkg-config file in place. Each file belongs to one
+# component, which cmake/packaging.cmake turns into one Debian package.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(QRN_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/QuorinNative)
 
 install(TARGETS QuorinNative EXPORT QuorinNativeTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(TARGETS quorin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/quorin
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(EXPORT QuorinNativeTargets NAMESPACE QuorinNative:: DESTINATION ${QRN_CMAKE_DIR})
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
+install(EXPORT QuorinNativeTargets NAMESPACE QuorinNative:: DESTINATION ${QRN_CMAKE_DIR}
+  COMPONENT dev)
 
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/QuorinNativeConfig.cmake.in
   ${PROJECT_BINARY_DIR}/QuorinNativeConfig.cmake INSTALL_DESTINATION ${QRN_CMAKE_DIR})
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/QuorinNativeConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/QuorinNativeConfig.cmake
-  ${PROJECT_BINARY_DIR}/QuorinNativeConfigVersion.cmake DESTINATION ${QRN_CMAKE_DIR})
+  ${PROJECT_BINARY_DIR}/QuorinNativeConfigVersion.cmake DESTINATION ${QRN_CMAKE_DIR}
+  COMPONENT dev)
 
 # The pkg-config file finds the prefix from its own place, so a staged install works as well.
 file(RELATIVE_PATH QRN_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
@@ -25,4 +28,11 @@ string(REGEX REPLACE "/$" "" QRN_PC_TO_PREFIX ${QRN_PC_TO_PREFIX})
 configure_file(${CMAKE_CURRENT_LIST_DIR}/quorin-native.pc.in
   ${PROJECT_BINARY_DIR}/quorin-native.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/quorin-native.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+
+install(TARGETS quorin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT cli)
+install(FILES ${PROJECT_SOURCE_DIR}/tools/quorin/quorin.1
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT cli)
+install(FILES ${PROJECT_SOURCE_DIR}/tools/quorin/quorin.bash-completion
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME quorin
+  COMPONENT cli)

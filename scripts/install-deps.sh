@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing QuorinNative need, when missing.
+# Installs the Debian packages QuorinNative needs, when missing: what building and running
+# quorin needs, and with --test also what the tests, benchmarks, fuzzing and the install and
+# package checks need, so that a first run of quorin waits only for the first.
 set -euo pipefail
 
 packages=(
-  cmake ninja-build make g++ binutils pkg-config
-  clang libclang-rt-14-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  cmake ninja-build g++ pkg-config
   libcli11-dev libplist-dev libsimdjson-dev libsqlite3-dev
-  libsodium-dev libsecret-1-dev gnome-keyring dbus
-  libhiredis-dev redis-server
+  libsodium-dev libsecret-1-dev libhiredis-dev
 )
+test_packages=(
+  make binutils clang libclang-rt-14-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  gnome-keyring dbus redis-server
+  dpkg-dev file man-db
+)
+case ${1:-} in
+  "") ;;
+  --test) packages+=("${test_packages[@]}") ;;
+  *) echo "usage: install-deps.sh [--test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,0 +1,41 @@
+# `cpack --config build/default/CPackConfig.cmake` makes three Debian packages from the
+# install components: the shared library, what building against it needs, and the quorin
+# host. dpkg-shlibdeps finds each package's library dependencies from its binaries. The
+# description's first line is each package's synopsis.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quorin-native)
+set(CPACK_PACKAGE_VENDOR Vendexa)
+set(CPACK_PACKAGE_CONTACT "QuorinNative developers <quorin-native@vendexa.invalid>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_COMPONENTS_ALL runtime dev cli)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
+# A shlibs file in the library's package, so that packages built against it depend on it.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+# The build keeps its debug information; the packages need none of it.
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_COMPONENT_DEV_DEPENDS runtime)
+
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libquorinnative${PROJECT_VERSION_MAJOR})
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "native core of the Quorin application SDK
+The shared library libQuorinNative: device facts, lifecycle events, the keychain, the
+cloud key-value store and the legacy SDK's data migration, behind a C and a C++ interface.")
+
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME libquorinnative-dev)
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+set(CPACK_COMPONENT_DEV_DESCRIPTION
+  "native core of the Quorin application SDK (development files)
+The C and C++ headers, the CMake package QuorinNative and the pkg-config file quorin-native.")
+
+set(CPACK_DEBIAN_CLI_PACKAGE_NAME quorin)
+set(CPACK_DEBIAN_CLI_PACKAGE_SECTION utils)
+set(CPACK_COMPONENT_CLI_DESCRIPTION "host for the native core of the Quorin application SDK
+quorin runs as one device (a container directory): it prints the device's facts, reads
+and writes its keychain and cloud key-value store, and migrates the legacy SDK's data.")
+
+include(CPack)

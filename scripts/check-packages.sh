@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Makes the Debian packages of a build, installs them into /usr with dpkg, builds and runs the
+# README's examples against them with the README's commands as written, checks the installed
+# quorin with its man page and completion, then purges the packages again. It changes the
+# system (sudo when not root), so CI runs it on its own machine; scripts/test.sh does not.
+#
+#   check-packages.sh [BUILD-DIR]   (default: build/default)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/default}
+packages=(quorin libquorinnative-dev libquorinnative1)
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+
+# Purging at the end must not take away packages someone installed before.
+for package in "${packages[@]}"; do
+  if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed'; then
+    echo "check-packages: $package is installed already; remove it first" >&2
+    exit 1
+  fi
+done
+
+work=$(mktemp -d)
+trap '"${sudo[@]}" dpkg --purge "${packages[@]}" >/dev/null; rm -rf "$work"' EXIT
+
+log=$work/cpack.log
+cpack --config "$build/CPackConfig.cmake" -B "$work/packages" >"$log" 2>&1 || { cat "$log" >&2; exit 1; }
+"${sudo[@]}" dpkg -i "$work"/packages/*.deb
+
+scripts/check-readme.sh --installed
+echo "-- the installed quorin"
+[[ $(command -v quorin) == /usr/bin/quorin ]]
+quorin --help >/dev/null
+tests/cli/check_docs.sh /usr/bin/quorin "$(man -w quorin)" \
+  /usr/share/bash-completion/completions/quorin
