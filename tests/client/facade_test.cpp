@@ -210,8 +210,7 @@ TEST_F(FacadeTest, PerformReachesTheStorageOperations) {
   ASSERT_TRUE(perform("fetchValueFromCloudStoreForKey:", {"k"}).ok());
   ASSERT_TRUE(perform("removeValueFromCloudStoreForKey:", {"k"}).ok());
   facade.fetchValueFromCloudStoreForKey("k");
-  platform->clock.advance(std::chrono::seconds(30));
-  platform->mainLoop().drainPending();
+  platform->advance(std::chrono::seconds(30));
   EXPECT_EQ(fetched, (std::vector<std::string>{"k=v", "k=nil"}));
   EXPECT_EQ(perform("setValueToCloudStore:forKey:", {"v"}).status,
             QRNPerformStatus::wrongArguments);

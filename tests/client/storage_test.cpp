@@ -16,10 +16,6 @@ class StorageTest : public ::testing::Test {
     client->setOnCloudStoreValueFetched(
         [this](const std::string& key, const auto& value) { fetched.emplace_back(key, value); });
   }
-  void advance(platform::Clock::Duration by) {
-    platform->clock.advance(by);
-    platform->mainLoop().drainPending();
-  }
   Keychain::Ptr legacyKeychain() {
     return Keychain::withService(platform, std::string(QuorinClient::morventDomain));
   }
@@ -110,15 +106,15 @@ TEST_F(StorageTest, AWaitingFetchIsAnsweredThroughTheCallbackSetAtThatMoment) {
 
   client->setOnCloudStoreValueFetched(nullptr);
   client->fetchValueFromCloudStore("absent");
-  advance(30s);  // no callback: no effect
+  platform->advance(30s);  // no callback: no effect
 }
 
 TEST_F(StorageTest, ANeverArrivingValueIsAnsweredWithNilAfterThirtySeconds) {
   client->setup();
   client->fetchValueFromCloudStore("k");
-  advance(30s - 1ms);
+  platform->advance(30s - 1ms);
   EXPECT_TRUE(fetched.empty());
-  advance(1ms);
+  platform->advance(1ms);
   EXPECT_EQ(fetched, (decltype(fetched){{"k", std::nullopt}}));
 }
 
@@ -131,7 +127,7 @@ TEST_F(StorageTest, DisposeOrASecondSetupDropsWaitingFetches) {
   client->dispose();
   platform->cloud.writeFromOtherDevice("first", Value("v"));
   platform->cloud.writeFromOtherDevice("second", Value("v"));
-  advance(1min);
+  platform->advance(1min);
   EXPECT_TRUE(fetched.empty());
   EXPECT_EQ(platform->mainLoop().pendingCount(), 0u);
 }
@@ -158,7 +154,7 @@ TEST_F(StorageTest, ACallbackMayDisposeOrReplaceItselfWhileItRuns) {
   });
   client->fetchValueFromCloudStore("late");
   client->fetchValueFromCloudStore("late");
-  advance(30s);  // the second read finds no callback left
+  platform->advance(30s);  // the second read finds no callback left
   EXPECT_EQ(heard, (std::vector<std::string>{tag + "here", tag + "late"}));
 
   client->setOnCloudStoreValueFetched([&, tag](const std::string& key, const auto& value) {
@@ -183,7 +179,7 @@ TEST_F(StorageTest, AClientThatGoesAwayHearsNothingMore) {
   client.reset();
   EXPECT_TRUE(watched.expired());
   platform->cloud.writeFromOtherDevice("k", Value("v"));
-  advance(1min);
+  platform->advance(1min);
   EXPECT_TRUE(fetched.empty());
 }
 

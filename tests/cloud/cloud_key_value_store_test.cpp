@@ -30,10 +30,6 @@ class CloudKeyValueStoreTest : public ::testing::Test {
       answers.push_back({read, value});
     };
   }
-  void advance(platform::Clock::Duration by) {
-    platform.clock.advance(by);
-    platform.mainLoop().drainPending();
-  }
   void deliver() { platform.mainLoop().drainPending(); }
 
   testing::InMemoryPlatform platform;
@@ -69,7 +65,7 @@ TEST_F(CloudKeyValueStoreTest, AChangeAnswersEveryWaitingReadInOrder) {
   EXPECT_EQ(answers, (std::vector<Answer>{{"first", "v"}, {"second", "v"}}));
   EXPECT_EQ(store->waitingKeyCount(), 1u);
   // The answered wait's time-out is gone with it.
-  advance(30s);
+  platform.advance(30s);
   EXPECT_EQ(answers.size(), 3u);
   EXPECT_EQ(answers.back(), (Answer{"other", std::nullopt}));
 }
@@ -86,11 +82,11 @@ TEST_F(CloudKeyValueStoreTest, KeysOfOneChangeAreAnsweredInListOrder) {
 
 TEST_F(CloudKeyValueStoreTest, AtTheTimeOutEveryWaitingReadGetsAbsent) {
   store->fetchValue("k", record("first"));
-  advance(10s);
+  platform.advance(10s);
   store->fetchValue("k", record("second"));  // shares the first read's time-out
-  advance(20s - 1ns);
+  platform.advance(20s - 1ns);
   EXPECT_TRUE(answers.empty());
-  advance(1ns);
+  platform.advance(1ns);
   EXPECT_EQ(answers, (std::vector<Answer>{{"first", std::nullopt}, {"second", std::nullopt}}));
   EXPECT_EQ(store->waitingKeyCount(), 0u);
   EXPECT_EQ(platform.mainLoop().pendingCount(), 0u);
@@ -105,7 +101,7 @@ TEST_F(CloudKeyValueStoreTest, ANumberReadsAsAbsent) {
   EXPECT_EQ(answers, (std::vector<Answer>{{"waits", std::nullopt}}));
 
   store->fetchValue("n", record("times out"));
-  advance(30s);
+  platform.advance(30s);
   EXPECT_EQ(answers.back(), (Answer{"times out", std::nullopt}));
 }
 
@@ -149,7 +145,7 @@ TEST_F(CloudKeyValueStoreTest, ARemovedKeysChangeAnswersNothing) {
   platform.cloud.removeFromOtherDevice("k");
   deliver();
   EXPECT_TRUE(answers.empty());
-  advance(30s);
+  platform.advance(30s);
   EXPECT_EQ(answers, (std::vector<Answer>{{"read", std::nullopt}}));
 }
 
@@ -178,7 +174,7 @@ TEST_F(CloudKeyValueStoreTest, TeardownWhileReadsWaitCallsNothing) {
   EXPECT_EQ(platform.notifications.observerCount(), observers - 1);
   EXPECT_EQ(platform.cloud.liveStores(), 0u);
   deliver();
-  advance(1min);
+  platform.advance(1min);
   EXPECT_TRUE(answers.empty());
   EXPECT_EQ(platform.mainLoop().pendingCount(), 0u);
 }
@@ -199,10 +195,10 @@ TEST_F(CloudKeyValueStoreTest, AReaderThatReadsAgainWaitsAnew) {
     answers.push_back({"first", value});
     store->fetchValue("k", record("again"));
   });
-  advance(30s);
+  platform.advance(30s);
   EXPECT_EQ(answers, (std::vector<Answer>{{"first", std::nullopt}}));
   EXPECT_EQ(store->waitingKeyCount(), 1u);
-  advance(30s);
+  platform.advance(30s);
   EXPECT_EQ(answers.back(), (Answer{"again", std::nullopt}));
 
   // On a change that brings no string: the new read waits for the next change.

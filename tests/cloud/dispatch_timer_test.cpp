@@ -14,10 +14,6 @@ class DispatchTimerTest : public ::testing::Test {
   std::shared_ptr<DispatchTimer> make(bool shouldRepeat = false) {
     return DispatchTimer::make(platform.dispatch(), 30s, shouldRepeat, [this] { ++fired; });
   }
-  void advance(platform::Clock::Duration by) {
-    platform.clock.advance(by);
-    platform.mainLoop().drainPending();
-  }
 
   testing::InMemoryPlatform platform;
   int fired = 0;
@@ -25,24 +21,24 @@ class DispatchTimerTest : public ::testing::Test {
 
 TEST_F(DispatchTimerTest, FiresOnceAtTheDeadlineCountedFromTheFirstResume) {
   auto timer = make();
-  advance(10s);  // not started yet: this time does not count
+  platform.advance(10s);  // not started yet: this time does not count
   timer->resume();
   timer->resume();
   EXPECT_EQ(platform.mainLoop().pendingCount(), 1u);
-  advance(30s - 1ms);
+  platform.advance(30s - 1ms);
   EXPECT_EQ(fired, 0);
-  advance(1ms);
+  platform.advance(1ms);
   EXPECT_EQ(fired, 1);
-  advance(10min);
+  platform.advance(10min);
   EXPECT_EQ(fired, 1);
 }
 
 TEST_F(DispatchTimerTest, ARepeatingTimerStillFiresOnce) {
   auto timer = make(true);
   timer->resume();
-  advance(30s);
-  advance(30s);
-  advance(30s);
+  platform.advance(30s);
+  platform.advance(30s);
+  platform.advance(30s);
   EXPECT_EQ(fired, 1);
   EXPECT_EQ(platform.mainLoop().pendingCount(), 0u);
 }
@@ -54,14 +50,14 @@ TEST_F(DispatchTimerTest, ATimerThatGoesAwayNeverFires) {
   started.reset();
   neverStarted.reset();
   EXPECT_EQ(platform.mainLoop().pendingCount(), 0u);
-  advance(1h);
+  platform.advance(1h);
   EXPECT_EQ(fired, 0);
 }
 
 TEST_F(DispatchTimerTest, ATimerWithoutBlockFiresWithoutEffect) {
   auto timer = DispatchTimer::make(platform.dispatch(), 1s, false, nullptr);
   timer->resume();
-  advance(1s);
+  platform.advance(1s);
   EXPECT_EQ(platform.mainLoop().pendingCount(), 0u);
 }
 
@@ -77,7 +73,7 @@ TEST_F(DispatchTimerTest, ABlockMayDropItsOwnTimer) {
   });
   watched = timer;
   timer->resume();
-  advance(5s);
+  platform.advance(5s);
   EXPECT_TRUE(finished);
   EXPECT_EQ(platform.mainLoop().pendingCount(), 0u);
 }
