@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "client/quorin_client.hpp"
+#include "support/diagnostics_capture.hpp"
 #include "support/in_memory_platform.hpp"
 
 namespace quorin {
@@ -48,9 +49,12 @@ TEST_F(StorageTest, KeychainOperationsWorkBeforeSetupAndAfterDispose) {
 TEST_F(StorageTest, AFailedKeychainCallReadsAsNilAndChangesNothing) {
   client->setStringValueInKeychain("kept", "k");
   platform->keychain.failNextAdd(platform::errSecInteractionNotAllowed);
-  ::testing::internal::CaptureStdout();
-  client->setStringValueInKeychain("lost", "new");
-  std::string output = ::testing::internal::GetCapturedStdout();
+  std::string output;
+  {
+    testing::DiagnosticsCapture diagnostics;
+    client->setStringValueInKeychain("lost", "new");
+    output = diagnostics.text();
+  }
   EXPECT_NE(output.find("OSStatus error:[-25308]"), std::string::npos) << output;
   EXPECT_EQ(client->getStringValueInKeychain("new"), std::nullopt);
   EXPECT_EQ(client->getStringValueInKeychain("k"), "kept");
