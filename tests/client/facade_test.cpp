@@ -5,19 +5,17 @@
 #include "client/quorin_client.hpp"
 #include "quorin/quorin_client.hpp"
 #include "quorin/version.h"
-#include "support/in_memory_platform.hpp"
+#include "support/in_memory_platform_fixture.hpp"
 
 namespace quorin {
 namespace {
 
-class FacadeTest : public ::testing::Test {
+class FacadeTest : public testing::InMemoryPlatformTest {
  protected:
   QRNPerformResult perform(std::string_view selector, std::vector<QRNValue> arguments = {}) {
     return facade.perform(selector, arguments);
   }
 
-  std::shared_ptr<testing::InMemoryPlatform> platform =
-      std::make_shared<testing::InMemoryPlatform>();
   QRNQuorinClient facade{platform};
 };
 

@@ -2,7 +2,7 @@
 
 #include "client/quorin_client.hpp"
 #include "support/diagnostics_capture.hpp"
-#include "support/in_memory_platform.hpp"
+#include "support/in_memory_platform_fixture.hpp"
 
 namespace quorin {
 namespace {
@@ -11,7 +11,7 @@ using namespace std::chrono_literals;
 using keychain::Keychain;
 using platform::Value;
 
-class StorageTest : public ::testing::Test {
+class StorageTest : public testing::InMemoryPlatformTest {
  protected:
   void SetUp() override {
     client->setOnCloudStoreValueFetched(
@@ -21,8 +21,6 @@ class StorageTest : public ::testing::Test {
     return Keychain::withService(platform, std::string(QuorinClient::morventDomain));
   }
 
-  std::shared_ptr<testing::InMemoryPlatform> platform =
-      std::make_shared<testing::InMemoryPlatform>();
   std::shared_ptr<QuorinClient> client = std::make_shared<QuorinClient>(platform);
   std::vector<std::pair<std::string, std::optional<std::string>>> fetched;
 };
