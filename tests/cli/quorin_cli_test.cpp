@@ -227,7 +227,8 @@ class WaitingGet {
   std::string pid_;
 };
 
-TEST(QuorinCliTest, AWaitingCloudGetAnswersSoonAfterAnotherProcessSets) {
+// How soon the answer comes is measured by cloud_sync_bench, not asserted here.
+TEST(QuorinCliTest, AWaitingCloudGetAnswersWhenAnotherProcessSets) {
   quorin::testing::TemporaryDirectory root;
   WaitingGet reader(quorin(root, "tablet") + "cloud get k --timeout 10");
   // The reader has made its first exchange with the account once it holds the database.
@@ -237,12 +238,9 @@ TEST(QuorinCliTest, AWaitingCloudGetAnswersSoonAfterAnotherProcessSets) {
   ASSERT_TRUE(hasOpen(reader.pid(), "cloud.db"));
 
   ASSERT_EQ(run(quorin(root, "phone") + "cloud set k v").status, 0);
-  auto written = std::chrono::steady_clock::now();
   auto answer = reader.answer();
-  auto latency = std::chrono::steady_clock::now() - written;
   EXPECT_EQ(answer.status, 0);
   EXPECT_EQ(answer.output, "v\n");
-  EXPECT_LT(latency, std::chrono::seconds(2));
 }
 
 // A time-out longer than the clock can add to the time now is cut, not turned into none.
@@ -287,7 +285,8 @@ int listeners(const std::filesystem::path& socket, const std::string& url) {
   return std::atoi(count.c_str());
 }
 
-TEST_F(QuorinRedisCliTest, AWaitingCloudGetAnswersWithinASecondOfAnotherProcessSets) {
+// How soon the answer comes is measured by cloud_sync_bench, not asserted here.
+TEST_F(QuorinRedisCliTest, AWaitingCloudGetAnswersWhenAnotherProcessSets) {
   quorin::testing::TemporaryDirectory root;
   auto account = sharedAccount("cli-wait");
   WaitingGet reader(quorin(root, "tablet", account) + "cloud get k --timeout 10");
@@ -297,14 +296,11 @@ TEST_F(QuorinRedisCliTest, AWaitingCloudGetAnswersWithinASecondOfAnotherProcessS
   ASSERT_EQ(listeners(socket_, account), 1);
 
   auto set = run(quorin(root, "phone", account) + "cloud set k 'from the phone' 2>&1");
-  auto written = std::chrono::steady_clock::now();
   ASSERT_EQ(set.status, 0) << set.output;
   EXPECT_EQ(set.output, "");
   auto answer = reader.answer();
-  auto latency = std::chrono::steady_clock::now() - written;
   EXPECT_EQ(answer.status, 0);
   EXPECT_EQ(answer.output, "from the phone\n");
-  EXPECT_LT(latency, std::chrono::seconds(1));
 }
 
 TEST_F(QuorinRedisCliTest, WritesMadeOfflineWaitOnTheDeviceUntilTheServerIsBack) {

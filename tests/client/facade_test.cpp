@@ -5,19 +5,17 @@
 #include "client/quorin_client.hpp"
 #include "quorin/quorin_client.hpp"
 #include "quorin/version.h"
-#include "support/in_memory_platform.hpp"
+#include "support/in_memory_platform_fixture.hpp"
 
 namespace quorin {
 namespace {
 
-class FacadeTest : public ::testing::Test {
+class FacadeTest : public testing::InMemoryPlatformTest {
  protected:
   QRNPerformResult perform(std::string_view selector, std::vector<QRNValue> arguments = {}) {
     return facade.perform(selector, arguments);
   }
 
-  std::shared_ptr<testing::InMemoryPlatform> platform =
-      std::make_shared<testing::InMemoryPlatform>();
   QRNQuorinClient facade{platform};
 };
 
@@ -210,8 +208,7 @@ TEST_F(FacadeTest, PerformReachesTheStorageOperations) {
   ASSERT_TRUE(perform("fetchValueFromCloudStoreForKey:", {"k"}).ok());
   ASSERT_TRUE(perform("removeValueFromCloudStoreForKey:", {"k"}).ok());
   facade.fetchValueFromCloudStoreForKey("k");
-  platform->clock.advance(std::chrono::seconds(30));
-  platform->mainLoop().drainPending();
+  platform->advance(std::chrono::seconds(30));
   EXPECT_EQ(fetched, (std::vector<std::string>{"k=v", "k=nil"}));
   EXPECT_EQ(perform("setValueToCloudStore:forKey:", {"v"}).status,
             QRNPerformStatus::wrongArguments);

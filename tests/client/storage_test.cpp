@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "client/quorin_client.hpp"
-#include "support/in_memory_platform.hpp"
+#include "support/diagnostics_capture.hpp"
+#include "support/in_memory_platform_fixture.hpp"
 
 namespace quorin {
 namespace {
@@ -10,22 +11,16 @@ using namespace std::chrono_literals;
 using keychain::Keychain;
 using platform::Value;
 
-class StorageTest : public ::testing::Test {
+class StorageTest : public testing::InMemoryPlatformTest {
  protected:
   void SetUp() override {
     client->setOnCloudStoreValueFetched(
         [this](const std::string& key, const auto& value) { fetched.emplace_back(key, value); });
   }
-  void advance(platform::Clock::Duration by) {
-    platform->clock.advance(by);
-    platform->mainLoop().drainPending();
-  }
   Keychain::Ptr legacyKeychain() {
     return Keychain::withService(platform, std::string(QuorinClient::morventDomain));
   }
 
-  std::shared_ptr<testing::InMemoryPlatform> platform =
-      std::make_shared<testing::InMemoryPlatform>();
   std::shared_ptr<QuorinClient> client = std::make_shared<QuorinClient>(platform);
   std::vector<std::pair<std::string, std::optional<std::string>>> fetched;
 };
@@ -52,9 +47,12 @@ TEST_F(StorageTest, KeychainOperationsWorkBeforeSetupAndAfterDispose) {
 TEST_F(StorageTest, AFailedKeychainCallReadsAsNilAndChangesNothing) {
   client->setStringValueInKeychain("kept", "k");
   platform->keychain.failNextAdd(platform::errSecInteractionNotAllowed);
-  ::testing::internal::CaptureStdout();
-  client->setStringValueInKeychain("lost", "new");
-  std::string output = ::testing::internal::GetCapturedStdout();
+  std::string output;
+  {
+    testing::DiagnosticsCapture diagnostics;
+    client->setStringValueInKeychain("lost", "new");
+    output = diagnostics.text();
+  }
   EXPECT_NE(output.find("OSStatus error:[-25308]"), std::string::npos) << output;
   EXPECT_EQ(client->getStringValueInKeychain("new"), std::nullopt);
   EXPECT_EQ(client->getStringValueInKeychain("k"), "kept");
@@ -110,15 +108,15 @@ TEST_F(StorageTest, AWaitingFetchIsAnsweredThroughTheCallbackSetAtThatMoment) {
 
   client->setOnCloudStoreValueFetched(nullptr);
   client->fetchValueFromCloudStore("absent");
-  advance(30s);  // no callback: no effect
+  platform->advance(30s);  // no callback: no effect
 }
 
 TEST_F(StorageTest, ANeverArrivingValueIsAnsweredWithNilAfterThirtySeconds) {
   client->setup();
   client->fetchValueFromCloudStore("k");
-  advance(30s - 1ms);
+  platform->advance(30s - 1ms);
   EXPECT_TRUE(fetched.empty());
-  advance(1ms);
+  platform->advance(1ms);
   EXPECT_EQ(fetched, (decltype(fetched){{"k", std::nullopt}}));
 }
 
@@ -131,7 +129,7 @@ TEST_F(StorageTest, DisposeOrASecondSetupDropsWaitingFetches) {
   client->dispose();
   platform->cloud.writeFromOtherDevice("first", Value("v"));
   platform->cloud.writeFromOtherDevice("second", Value("v"));
-  advance(1min);
+  platform->advance(1min);
   EXPECT_TRUE(fetched.empty());
   EXPECT_EQ(platform->mainLoop().pendingCount(), 0u);
 }
@@ -158,7 +156,7 @@ TEST_F(StorageTest, ACallbackMayDisposeOrReplaceItselfWhileItRuns) {
   });
   client->fetchValueFromCloudStore("late");
   client->fetchValueFromCloudStore("late");
-  advance(30s);  // the second read finds no callback left
+  platform->advance(30s);  // the second read finds no callback left
   EXPECT_EQ(heard, (std::vector<std::string>{tag + "here", tag + "late"}));
 
   client->setOnCloudStoreValueFetched([&, tag](const std::string& key, const auto& value) {
@@ -183,7 +181,7 @@ TEST_F(StorageTest, AClientThatGoesAwayHearsNothingMore) {
   client.reset();
   EXPECT_TRUE(watched.expired());
   platform->cloud.writeFromOtherDevice("k", Value("v"));
-  advance(1min);
+  platform->advance(1min);
   EXPECT_TRUE(fetched.empty());
 }
 

@@ -2,49 +2,44 @@
 
 #include <gtest/gtest.h>
 
-#include "support/in_memory_platform.hpp"
+#include "support/in_memory_platform_fixture.hpp"
 
 namespace quorin {
 namespace {
 
 using namespace std::chrono_literals;
 
-class DispatchTimerTest : public ::testing::Test {
+class DispatchTimerTest : public testing::InMemoryPlatformTest {
  protected:
   std::shared_ptr<DispatchTimer> make(bool shouldRepeat = false) {
-    return DispatchTimer::make(platform.dispatch(), 30s, shouldRepeat, [this] { ++fired; });
-  }
-  void advance(platform::Clock::Duration by) {
-    platform.clock.advance(by);
-    platform.mainLoop().drainPending();
+    return DispatchTimer::make(platform->dispatch(), 30s, shouldRepeat, [this] { ++fired; });
   }
 
-  testing::InMemoryPlatform platform;
   int fired = 0;
 };
 
 TEST_F(DispatchTimerTest, FiresOnceAtTheDeadlineCountedFromTheFirstResume) {
   auto timer = make();
-  advance(10s);  // not started yet: this time does not count
+  platform->advance(10s);  // not started yet: this time does not count
   timer->resume();
   timer->resume();
-  EXPECT_EQ(platform.mainLoop().pendingCount(), 1u);
-  advance(30s - 1ms);
+  EXPECT_EQ(platform->mainLoop().pendingCount(), 1u);
+  platform->advance(30s - 1ms);
   EXPECT_EQ(fired, 0);
-  advance(1ms);
+  platform->advance(1ms);
   EXPECT_EQ(fired, 1);
-  advance(10min);
+  platform->advance(10min);
   EXPECT_EQ(fired, 1);
 }
 
 TEST_F(DispatchTimerTest, ARepeatingTimerStillFiresOnce) {
   auto timer = make(true);
   timer->resume();
-  advance(30s);
-  advance(30s);
-  advance(30s);
+  platform->advance(30s);
+  platform->advance(30s);
+  platform->advance(30s);
   EXPECT_EQ(fired, 1);
-  EXPECT_EQ(platform.mainLoop().pendingCount(), 0u);
+  EXPECT_EQ(platform->mainLoop().pendingCount(), 0u);
 }
 
 TEST_F(DispatchTimerTest, ATimerThatGoesAwayNeverFires) {
@@ -53,23 +48,23 @@ TEST_F(DispatchTimerTest, ATimerThatGoesAwayNeverFires) {
   auto neverStarted = make();
   started.reset();
   neverStarted.reset();
-  EXPECT_EQ(platform.mainLoop().pendingCount(), 0u);
-  advance(1h);
+  EXPECT_EQ(platform->mainLoop().pendingCount(), 0u);
+  platform->advance(1h);
   EXPECT_EQ(fired, 0);
 }
 
 TEST_F(DispatchTimerTest, ATimerWithoutBlockFiresWithoutEffect) {
-  auto timer = DispatchTimer::make(platform.dispatch(), 1s, false, nullptr);
+  auto timer = DispatchTimer::make(platform->dispatch(), 1s, false, nullptr);
   timer->resume();
-  advance(1s);
-  EXPECT_EQ(platform.mainLoop().pendingCount(), 0u);
+  platform->advance(1s);
+  EXPECT_EQ(platform->mainLoop().pendingCount(), 0u);
 }
 
 TEST_F(DispatchTimerTest, ABlockMayDropItsOwnTimer) {
   std::shared_ptr<DispatchTimer> timer;
   std::weak_ptr<DispatchTimer> watched;
   bool finished = false;
-  timer = DispatchTimer::make(platform.dispatch(), 5s, false, [&] {
+  timer = DispatchTimer::make(platform->dispatch(), 5s, false, [&] {
     timer.reset();
     // The timer is gone while its block still runs.
     EXPECT_TRUE(watched.expired());
@@ -77,9 +72,9 @@ TEST_F(DispatchTimerTest, ABlockMayDropItsOwnTimer) {
   });
   watched = timer;
   timer->resume();
-  advance(5s);
+  platform->advance(5s);
   EXPECT_TRUE(finished);
-  EXPECT_EQ(platform.mainLoop().pendingCount(), 0u);
+  EXPECT_EQ(platform->mainLoop().pendingCount(), 0u);
 }
 
 }  // namespace

@@ -201,6 +201,59 @@ TYPED_TEST(KeychainServicesContract, ExtraAttributesAreStoredAndMatched) {
   EXPECT_EQ(kc.secItemCopyMatching({}, nullptr), errSecParam);
 }
 
+TYPED_TEST(KeychainServicesContract, AnAccessGroupSelectsOnlyItsOwnItems) {
+  auto& kc = this->services();
+  auto grouped = genericItem("k", "in group");
+  grouped[std::string(sec::kSecAttrAccessGroup)] = "group";
+  ASSERT_EQ(kc.secItemAdd(grouped), errSecSuccess);
+  ASSERT_EQ(kc.secItemAdd(genericItem("k", "no group")), errSecSuccess)
+      << "the access group is part of an item's identity";
+  std::optional<Value> result;
+  ASSERT_EQ(kc.secItemCopyMatching(
+                query({{sec::kSecAttrAccessGroup, "group"}, {sec::kSecReturnData, true}}), &result),
+            errSecSuccess);
+  EXPECT_EQ(*result, Value(bytes("in group")));
+  EXPECT_EQ(kc.secItemCopyMatching(query({{sec::kSecAttrAccessGroup, "other"}}), nullptr),
+            errSecItemNotFound);
+  ASSERT_EQ(kc.secItemDelete(query({{sec::kSecAttrAccessGroup, "group"}})), errSecSuccess);
+  ASSERT_EQ(kc.secItemCopyMatching(query({{sec::kSecAttrAccount, "k"}, {sec::kSecReturnData, true}}),
+                                   &result),
+            errSecSuccess);
+  EXPECT_EQ(*result, Value(bytes("no group")));
+}
+
+TYPED_TEST(KeychainServicesContract, TheResultTakesTheShapeTheQueryAsksFor) {
+  auto& kc = this->services();
+  ASSERT_EQ(kc.secItemAdd(genericItem("a", "1")), errSecSuccess);
+  ASSERT_EQ(kc.secItemAdd(genericItem("b", "2")), errSecSuccess);
+  std::optional<Value> result;
+  ASSERT_EQ(kc.secItemCopyMatching(query({{sec::kSecAttrAccount, "b"},
+                                          {sec::kSecMatchLimit, kSecMatchLimitOne()},
+                                          {sec::kSecReturnData, true}}),
+                                   &result),
+            errSecSuccess);
+  EXPECT_EQ(*result, Value(bytes("2"))) << "only the value asked for: its bytes";
+
+  ASSERT_EQ(kc.secItemCopyMatching(query({{sec::kSecAttrAccount, "b"},
+                                          {sec::kSecReturnData, true},
+                                          {sec::kSecReturnAttributes, true}}),
+                                   &result),
+            errSecSuccess);
+  ASSERT_TRUE(result->is<Dictionary>());
+  EXPECT_EQ(*result->find(sec::kSecValueData), Value(bytes("2")));
+  EXPECT_EQ(*result->find(sec::kSecAttrAccount), Value("b"));
+  EXPECT_EQ(*result->find(sec::kSecAttrService), Value("svc"));
+
+  ASSERT_EQ(kc.secItemCopyMatching(query({{sec::kSecMatchLimit, kSecMatchLimitAll()},
+                                          {sec::kSecReturnAttributes, true}}),
+                                   &result),
+            errSecSuccess);
+  ASSERT_EQ(result->get<Array>()->size(), 2u);
+  EXPECT_EQ(result->get<Array>()->front().find(sec::kSecValueData), nullptr)
+      << "attributes alone carry no value";
+  EXPECT_EQ(kc.secItemCopyMatching(query({{sec::kSecMatchLimit, "lots"}}), nullptr), errSecParam);
+}
+
 TEST(SqliteKeychainTest, PersistsAcrossOpensWithPrivateFiles) {
   testing::TemporaryDirectory directory;
   auto path = directory.path() / "Keychains" / "keychain.db";

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/diagnostics_capture.hpp"
 #include "support/in_memory_platform.hpp"
 
 namespace quorin::keychain {
@@ -12,13 +13,12 @@ using platform::Value;
 
 class KeychainTest : public ::testing::Test {
  protected:
-  // Captures standard output around `body`, for the diagnostic lines.
+  // The diagnostic lines written while `body` runs.
   template <typename Body>
   std::string output(Body body) {
-    ::testing::internal::CaptureStdout();
+    testing::DiagnosticsCapture diagnostics;
     body();
-    std::fflush(stdout);
-    return ::testing::internal::GetCapturedStdout();
+    return diagnostics.text();
   }
 
   std::shared_ptr<testing::InMemoryPlatform> platform =

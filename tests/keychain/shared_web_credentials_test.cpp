@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "keychain/keychain.hpp"
+#include "support/diagnostics_capture.hpp"
 #include "support/in_memory_platform.hpp"
 
 namespace quorin::keychain {
@@ -23,11 +24,10 @@ class SharedWebCredentialsTest : public ::testing::Test {
  protected:
   template <typename Body>
   std::string output(Body body) {
-    ::testing::internal::CaptureStdout();
+    testing::DiagnosticsCapture diagnostics;
     body();
     platform->keychain.waitForCompletions();
-    std::fflush(stdout);
-    return ::testing::internal::GetCapturedStdout();
+    return diagnostics.text();
   }
   Keychain::CredentialsCallback into(Answer& answer) {
     return [&answer](std::vector<Credential> credentials, Error error) {

@@ -4,14 +4,15 @@
 
 #include <set>
 
+#include "support/diagnostics_capture.hpp"
+
 namespace quorin::keychain {
 namespace {
 
 std::string capturedLine(std::int32_t code, Status* status) {
-  ::testing::internal::CaptureStdout();
+  testing::DiagnosticsCapture diagnostics;
   *status = statusError(code).status();
-  std::fflush(stdout);
-  return ::testing::internal::GetCapturedStdout();
+  return diagnostics.text();
 }
 
 TEST(StatusTest, LookupsByCode) {

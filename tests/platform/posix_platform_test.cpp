@@ -15,45 +15,82 @@ void writePlist(const std::filesystem::path& path, Dictionary contents, PlistFor
   ASSERT_TRUE(writeFileAtomically(path, *serializePlist(Value(std::move(contents)), format), 0600));
 }
 
-TEST(PosixPlatformTest, TheContainerProfileAndInfoPlistAnswerThroughTheClient) {
-  testing::TemporaryDirectory root;
-  auto container = root.path() / "device";
-  writePlist(container / "device.plist",
-             {{"SystemVersion", Value("13.4")},
-              {"UserInterfaceIdiom", Value(1)},
-              {"IdentifierForVendor", Value("E621E1F8-C36C-495A-93FC-0C247A3E6E5F")},
-              {"AdvertisingIdentifier", Value("6D92078A-8246-4BA4-AE5B-76104861E7DC")},
-              {"AdvertisingTrackingEnabled", Value(true)},
-              {"StorefrontCountryCode", Value("CAN")}},
-             PlistFormat::binary);
-  writePlist(root.path() / "App" / "Info.plist",
-             {{"CFBundleVersion", Value("311")}, {"CFBundleIdentifier", Value("com.example.app")}},
-             PlistFormat::xml);
+// A container with a device profile and an application's Info.plist, read through a client.
+class PosixContainerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    writePlist(container / "device.plist",
+               {{"SystemVersion", Value("13.4")},
+                {"UserInterfaceIdiom", Value(1)},
+                {"IdentifierForVendor", Value("E621E1F8-C36C-495A-93FC-0C247A3E6E5F")},
+                {"AdvertisingIdentifier", Value("6D92078A-8246-4BA4-AE5B-76104861E7DC")},
+                {"AdvertisingTrackingEnabled", Value(true)},
+                {"StorefrontCountryCode", Value("CAN")}},
+               PlistFormat::binary);
+    writePlist(root.path() / "App" / "Info.plist",
+               {{"CFBundleVersion", Value("311")}, {"CFBundleIdentifier", Value("com.example.app")}},
+               PlistFormat::xml);
+    platform = std::make_shared<PosixPlatform>(
+        PosixPlatformOptions{.container = container,
+                             .infoPlist = root.path() / "App" / "Info.plist",
+                             .cloudAccount = (root.path() / "cloud").string()});
+    client = std::make_shared<QuorinClient>(platform);
+    client->setup();
+  }
+  void TearDown() override {
+    if (client) client->dispose();
+  }
 
-  auto platform = std::make_shared<PosixPlatform>(
-      PosixPlatformOptions{.container = container,
-                           .infoPlist = root.path() / "App" / "Info.plist",
-                           .cloudAccount = (root.path() / "cloud").string()});
-  auto client = std::make_shared<QuorinClient>(platform);
-  client->setup();
+  testing::TemporaryDirectory root;
+  std::filesystem::path container = root.path() / "device";
+  std::shared_ptr<PosixPlatform> platform;
+  std::shared_ptr<QuorinClient> client;
+};
+
+TEST_F(PosixContainerTest, TheSystemVersionComesFromTheProfile) {
   EXPECT_EQ(client->osVersion(), "13.4");
+}
+
+TEST_F(PosixContainerTest, TheIdiomComesFromTheProfile) {
   EXPECT_TRUE(client->isTablet());
+}
+
+TEST_F(PosixContainerTest, TheVendorIdentifierComesFromTheProfile) {
   EXPECT_EQ(client->idfv(), "E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+}
+
+TEST_F(PosixContainerTest, TheAdvertisingIdentifierFollowsTheOptOutFlag) {
   EXPECT_EQ(client->idfa(), "6D92078A-8246-4BA4-AE5B-76104861E7DC") << "13.4 uses the opt-out flag";
+}
+
+TEST_F(PosixContainerTest, TheBuildNumberComesFromTheInfoPlist) {
   EXPECT_EQ(client->buildNumber(), "311");
+}
+
+TEST_F(PosixContainerTest, TheBundleIdentifierComesFromTheInfoPlist) {
   EXPECT_EQ(platform->mainBundle().objectForInfoDictionaryKey("CFBundleIdentifier"),
             Value("com.example.app"));
-  // The application's own suite is named after its bundle identifier.
-  writePlist(container / "Library" / "Preferences" / "com.example.app.plist",
-             {{"launches", Value(3)}}, PlistFormat::binary);
-  platform->standardUserDefaults().removePersistentDomainForName("com.example.app");
-  EXPECT_FALSE(std::filesystem::exists(container / "Library" / "Preferences" / "com.example.app.plist"));
-  EXPECT_FALSE(platform->makeUserDefaults("../escape"));
-  EXPECT_EQ(client->storeCountry(), "CAN");
+}
 
+// The application's own suite is named after its bundle identifier.
+TEST_F(PosixContainerTest, TheStandardSuiteIsTheBundleIdentifiers) {
+  auto suite = container / "Library" / "Preferences" / "com.example.app.plist";
+  writePlist(suite, {{"launches", Value(3)}}, PlistFormat::binary);
+  platform->standardUserDefaults().removePersistentDomainForName("com.example.app");
+  EXPECT_FALSE(std::filesystem::exists(suite));
+}
+
+TEST_F(PosixContainerTest, ASuiteNameCannotLeaveTheContainer) {
+  EXPECT_FALSE(platform->makeUserDefaults("../escape"));
+}
+
+TEST_F(PosixContainerTest, TheStorefrontComesFromTheProfile) {
+  EXPECT_EQ(client->storeCountry(), "CAN");
+}
+
+TEST_F(PosixContainerTest, AStorefrontChangeReachesTheClient) {
   platform->simulatedPaymentQueue().changeStorefront(Storefront{"MEX", "143468"});
   EXPECT_EQ(client->storeCountry(), "MEX");
-  client->dispose();
 }
 
 TEST(PosixPlatformTest, SystemVersionComparisons) {

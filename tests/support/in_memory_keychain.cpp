@@ -1,19 +1,18 @@
 #include "support/in_memory_keychain.hpp"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/posix/access_control.hpp"
 
 namespace quorin::testing {
 
 using platform::OSStatus;
-using platform::posix::KeychainQuery;
-using platform::posix::StoredItem;
 
-std::vector<StoredItem*> InMemoryKeychain::matching(const KeychainQuery& query) {
-  std::vector<StoredItem*> found;
+std::vector<MemoryItem*> InMemoryKeychain::matching(const MemoryQuery& query) {
+  std::vector<MemoryItem*> found;
   for (auto& item : items_) {
-    if (platform::posix::matches(query, item)) found.push_back(&item);
+    if (selects(query, item)) found.push_back(&item);
   }
   return found;
 }
@@ -21,19 +20,19 @@ std::vector<StoredItem*> InMemoryKeychain::matching(const KeychainQuery& query) 
 OSStatus InMemoryKeychain::secItemCopyMatching(const platform::Dictionary& query,
                                                std::optional<platform::Value>* result) {
   std::lock_guard lock(mutex_);
-  KeychainQuery parsed;
-  if (OSStatus status = parseQuery(query, parsed); status != platform::errSecSuccess) return status;
-  auto found = matching(parsed);
+  auto parsed = readQuery(query);
+  if (!parsed) return platform::errSecParam;
+  auto found = matching(*parsed);
   if (found.empty()) return platform::errSecItemNotFound;
-  if (!parsed.limitAll) found.resize(1);
-  if (parsed.authenticationUIFail && std::any_of(found.begin(), found.end(), [](auto* item) {
+  if (!parsed->all) found.resize(1);
+  if (parsed->forbidsAuthenticationUI && std::any_of(found.begin(), found.end(), [](auto* item) {
         return needsAuthentication(*item);
       }))
     return platform::errSecInteractionNotAllowed;
-  if (result && parsed.returnsAnything()) {
-    std::vector<StoredItem> copies;
+  if (result && parsed->wantsAnything()) {
+    std::vector<MemoryItem> copies;
     for (auto* item : found) copies.push_back(*item);
-    *result = resultFor(parsed, copies);
+    *result = answer(*parsed, copies);
   }
   return platform::errSecSuccess;
 }
@@ -51,38 +50,32 @@ OSStatus InMemoryKeychain::secItemAdd(const platform::Dictionary& attributes) {
 }
 
 OSStatus InMemoryKeychain::add(const platform::Dictionary& attributes) {
-  StoredItem item;
-  item.id = nextId_;
-  if (OSStatus status = attributesForAdd(attributes, clock_++, item);
-      status != platform::errSecSuccess)
-    return status;
-  auto key = primaryKey(item);
+  auto item = itemFromAdd(attributes, clock_++);
+  if (!item) return platform::errSecParam;
   for (const auto& existing : items_) {
-    if (primaryKey(existing) == key) return platform::errSecDuplicateItem;
+    if (sameIdentity(existing, *item)) return platform::errSecDuplicateItem;
   }
-  ++nextId_;
-  items_.push_back(std::move(item));
+  item->id = nextId_++;
+  items_.push_back(std::move(*item));
   return platform::errSecSuccess;
 }
 
 OSStatus InMemoryKeychain::secItemUpdate(const platform::Dictionary& query,
                                          const platform::Dictionary& attributes) {
   std::lock_guard lock(mutex_);
-  KeychainQuery parsed;
-  if (OSStatus status = parseQuery(query, parsed); status != platform::errSecSuccess) return status;
-  parsed.limitAll = true;
-  auto found = matching(parsed);
+  auto parsed = readQuery(query);
+  if (!parsed) return platform::errSecParam;
+  auto found = matching(*parsed);  // an update changes every match, whatever the limit
   if (found.empty()) return platform::errSecItemNotFound;
-  std::vector<StoredItem> updated;
+  std::vector<MemoryItem> updated;
   for (auto* item : found) {
-    StoredItem copy = *item;
-    if (OSStatus status = applyUpdate(attributes, clock_, copy); status != platform::errSecSuccess)
-      return status;
+    MemoryItem copy = *item;
+    if (!applyChanges(attributes, clock_, copy)) return platform::errSecParam;
     updated.push_back(std::move(copy));
   }
   for (const auto& candidate : updated) {
     for (const auto& other : items_) {
-      if (other.id != candidate.id && primaryKey(other) == primaryKey(candidate))
+      if (other.id != candidate.id && sameIdentity(other, candidate))
         return platform::errSecDuplicateItem;
     }
   }
@@ -93,10 +86,10 @@ OSStatus InMemoryKeychain::secItemUpdate(const platform::Dictionary& query,
 
 OSStatus InMemoryKeychain::secItemDelete(const platform::Dictionary& query) {
   std::lock_guard lock(mutex_);
-  KeychainQuery parsed;
-  if (OSStatus status = parseQuery(query, parsed); status != platform::errSecSuccess) return status;
+  auto parsed = readQuery(query);
+  if (!parsed) return platform::errSecParam;
   auto removed =
-      std::erase_if(items_, [&](const StoredItem& item) { return matches(parsed, item); });
+      std::erase_if(items_, [&](const MemoryItem& item) { return selects(*parsed, item); });
   return removed == 0 ? platform::errSecItemNotFound : platform::errSecSuccess;
 }
 

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "platform/keychain_services.hpp"
-#include "platform/posix/keychain_query.hpp"
+#include "support/memory_keychain_query.hpp"
 
 namespace quorin::testing {
 
-// The keychain in memory, with the same query semantics as the one on disk. A test can
+// The keychain in memory, reading queries with a matcher of its own. A test can
 // make the next call of a kind fail with a given code, and script what the shared web
 // credential calls answer; those answer on a thread of their own.
 class InMemoryKeychain final : public platform::KeychainServices {
@@ -61,11 +61,11 @@ class InMemoryKeychain final : public platform::KeychainServices {
   std::size_t size() const;
 
  private:
-  std::vector<platform::posix::StoredItem*> matching(const platform::posix::KeychainQuery& query);
+  std::vector<MemoryItem*> matching(const MemoryQuery& query);
   platform::OSStatus add(const platform::Dictionary& attributes);
 
   mutable std::recursive_mutex mutex_;
-  std::vector<platform::posix::StoredItem> items_;
+  std::vector<MemoryItem> items_;
   std::int64_t nextId_ = 1;
   double clock_ = 1'700'000'000;
   std::optional<platform::OSStatus> nextAddFailure_;

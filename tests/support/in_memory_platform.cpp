@@ -38,6 +38,10 @@ std::optional<double> FakeCalendar::startOfWeek(double instant) const {
   return (localDay - back) * kDay - static_cast<double>(gmtOffset);
 }
 
+void InMemoryPlatform::advance(platform::Clock::Duration by) {
+  mainLoop().runUntil(clock.now() + by);
+}
+
 void InMemoryPlatform::postLifecycle(std::string_view name) {
   notifications.post({std::string(name), &fakeApplication, std::nullopt});
 }

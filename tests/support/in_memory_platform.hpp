@@ -108,6 +108,9 @@ class InMemoryPlatform final : public platform::Platform {
   platform::Calendar& calendar() override { return fakeCalendar; }
 
   platform::posix::RunLoop& mainLoop() { return dispatch_.mainLoop(); }
+  // Moves the virtual clock on by `by`, running each task and timer as it falls due, with the
+  // clock at that timer's deadline, so work scheduled along the way fires in order too.
+  void advance(platform::Clock::Duration by);
   // Posts a lifecycle notification as the platform does: with the application as object.
   void postLifecycle(std::string_view name);
 

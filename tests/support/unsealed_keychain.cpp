@@ -61,6 +61,7 @@ void writeUnsealedKeychain(const std::filesystem::path& database,
         {std::string(sec::kSecClass), std::string(sec::kSecClassGenericPassword)},
         {std::string(sec::kSecAttrService), "svc"},
         {std::string(sec::kSecAttrAccount), account}};
+    // The SQLite keychain finds items by its own identity key, so only its engine can make one.
     platform::posix::attributesForAdd(request, 1, item);
     auto identity = platform::posix::primaryKey(item);
     sqlite3_bind_blob(insert, 1, identity.data(), static_cast<int>(identity.size()),
