@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/uuid.hpp"
+#include "formats/uuid.hpp"
 
 namespace quorin::platform {
 

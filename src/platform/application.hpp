@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "platform/url.hpp"
+#include "formats/url.hpp"
 
 namespace quorin::platform {
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/uuid.hpp"
+#include "formats/uuid.hpp"
 
 namespace quorin::platform {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "formats/value.hpp"
 #include "platform/error.hpp"
-#include "platform/value.hpp"
 
 namespace quorin::platform {
 

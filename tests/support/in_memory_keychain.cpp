@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/posix/access_control.hpp"
+#include "platform/common/access_control.hpp"
 
 namespace quorin::testing {
 

@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/common/keychain_query.hpp"
 #include "platform/keychain_services.hpp"
-#include "platform/posix/keychain_query.hpp"
 
 namespace quorin::testing {
 
