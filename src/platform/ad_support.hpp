@@ -11,7 +11,7 @@ enum class TrackingAuthorizationStatus : int {
   authorized = 3,
 };
 
-// The advertising identifier and the user's tracking choices.
+// The advertising identifier and the user's tracking choices. Safe to use from any thread.
 class AdSupport {
  public:
   virtual ~AdSupport() = default;

@@ -9,7 +9,7 @@ namespace quorin::platform {
 
 inline constexpr std::string_view kCFBundleVersionKey = "CFBundleVersion";
 
-// The application's main bundle.
+// The application's main bundle. Safe to use from any thread.
 class Bundle {
  public:
   virtual ~Bundle() = default;

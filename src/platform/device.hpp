@@ -27,7 +27,8 @@ enum class UserInterfaceIdiom : int {
   vision = 6,
 };
 
-// The current device: hardware, OS version, idiom and the identifier for vendor.
+// The current device: hardware, OS version, idiom and the identifier for vendor. Safe to use
+// from any thread.
 class Device {
  public:
   virtual ~Device() = default;
