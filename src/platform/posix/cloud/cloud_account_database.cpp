@@ -30,39 +30,32 @@ CREATE TABLE entries (
 
 }  // namespace
 
+// The account's directory may be shared over a network file system, where the write-ahead
+// log's shared index does not work; a rollback journal needs only file locks.
 CloudAccountDatabase::CloudAccountDatabase(std::filesystem::path directory)
-    : directory_(std::move(directory)) {}
-
-CloudAccountDatabase::~CloudAccountDatabase() {
-  statements_.clear();
-  if (db_) sqlite3_close(db_);
-}
+    : directory_(std::move(directory)), db_({directory_, fileName}, SqliteJournal::rollback) {}
 
 bool CloudAccountDatabase::close(std::string why) {
   problem_ = std::move(why);
-  statements_.clear();
-  if (db_) sqlite3_close(std::exchange(db_, nullptr));
+  db_.close();
   return false;
 }
 
 // Tried again on every call: a locked or missing account may be usable a moment later.
 bool CloudAccountDatabase::ensureOpen() {
   gaveUpWaiting_ = false;
-  if (db_ && !stale_) return true;
-  if (db_) close(problem_);
-  stale_ = false;
-  auto path = directory_ / fileName;
+  if (db_.isOpen()) return true;
   std::string why;
-  if (openPrivateDatabase({directory_, fileName}, db_, why) != SQLITE_OK) return close(why);
-  sqlite3_busy_handler(db_, &CloudAccountDatabase::onBusy, this);
-  SqliteTransaction transaction(db_);
-  if (!transaction.began()) return close(path.string() + ": " + sqlite3_errmsg(db_));
+  if (db_.open(why) != SQLITE_OK) return close(why);
+  sqlite3_busy_handler(db_.get(), &CloudAccountDatabase::onBusy, this);
+  SqliteTransaction transaction(db_.get());
+  if (!transaction.began()) return close(db_.failure());
   bool foreign = false;
-  int code = prepareSchema(db_, kSchema, kSchemaVersion, foreign);
+  int code = prepareSchema(db_.get(), kSchema, kSchemaVersion, foreign);
   if (foreign)
-    return close(path.string() + " is a database of another kind or version; it is left as it is");
-  if (code != SQLITE_OK || !transaction.commit())
-    return close(path.string() + ": " + sqlite3_errmsg(db_));
+    return close(db_.path().string() +
+                 " is a database of another kind or version; it is left as it is");
+  if (code != SQLITE_OK || !transaction.commit()) return close(db_.failure());
   problem_.clear();
   return true;
 }
@@ -72,11 +65,10 @@ bool CloudAccountDatabase::ensureOpen() {
 // lock is a passing obstacle; any other failure stays the account's problem until a call
 // gets through.
 bool CloudAccountDatabase::fail() {
-  int code = sqlite3_errcode(db_);
-  problem_ = (directory_ / fileName).string() + ": " +
-             (code == SQLITE_OK ? "the commit failed" : sqlite3_errmsg(db_));
+  int code = sqlite3_errcode(db_.get());
+  problem_ = code == SQLITE_OK ? db_.path().string() + ": the commit failed" : db_.failure();
   if (!gaveUpWaiting_ && code != SQLITE_BUSY && code != SQLITE_LOCKED) lastingFailure_ = problem_;
-  stale_ = true;
+  db_.reopenNextTime();
   return false;
 }
 
@@ -120,14 +112,8 @@ std::optional<std::string> CloudAccountDatabase::problem() {
   return problem_;
 }
 
-SqliteStatement& CloudAccountDatabase::prepare(const std::string& sql) {
-  auto& slot = statements_[sql];
-  if (!slot) slot = std::make_unique<SqliteStatement>(db_, sql);
-  return *slot;
-}
-
 bool CloudAccountDatabase::readUsage(Usage& usage) {
-  auto& statement = prepare(
+  auto& statement = db_.prepare(
       "SELECT count(value), coalesce(sum(size), 0), coalesce(max(version), 0) FROM entries");
   SqliteStatement::Run run(statement);
   if (statement.prepareCode() != SQLITE_OK || run.step() != SQLITE_ROW) return false;
@@ -139,7 +125,7 @@ bool CloudAccountDatabase::readUsage(Usage& usage) {
 
 bool CloudAccountDatabase::readExisting(const std::string& key, std::optional<Existing>& existing) {
   auto& statement =
-      prepare("SELECT value IS NOT NULL, size, written_at, device FROM entries WHERE key = ?1");
+      db_.prepare("SELECT value IS NOT NULL, size, written_at, device FROM entries WHERE key = ?1");
   if (statement.prepareCode() != SQLITE_OK) return false;
   SqliteStatement::Run run(statement);
   statement.bind(1, Value(key));
@@ -177,7 +163,7 @@ CloudWriteOutcome CloudAccountDatabase::apply(const CloudWrite& write, std::stri
         usage.bytes - oldSize + size > kCloudMaxTotalBytes)
       return CloudWriteOutcome::refused;
   }
-  auto& statement = prepare(
+  auto& statement = db_.prepare(
       "INSERT OR REPLACE INTO entries (key, value, size, written_at, device, version) "
       "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
   SqliteStatement::Run run(statement);
@@ -202,7 +188,7 @@ bool CloudAccountDatabase::push(const std::vector<CloudWrite>& writes, std::stri
   outcomes.clear();
   if (writes.empty()) return true;
   if (!ensureOpen()) return false;
-  SqliteTransaction transaction(db_);
+  SqliteTransaction transaction(db_.get());
   Usage usage;
   if (!transaction.began() || !readUsage(usage)) return fail();
   bool failed = false;
@@ -218,7 +204,7 @@ bool CloudAccountDatabase::changesSince(std::int64_t version, std::vector<CloudR
   rows.clear();
   if (!ensureOpen()) return false;
   auto& statement =
-      prepare("SELECT key, value, version FROM entries WHERE version > ?1 ORDER BY version");
+      db_.prepare("SELECT key, value, version FROM entries WHERE version > ?1 ORDER BY version");
   if (statement.prepareCode() != SQLITE_OK) return fail();
   SqliteStatement::Run run(statement);
   statement.bind(1, Value(version));
@@ -232,7 +218,7 @@ bool CloudAccountDatabase::changesSince(std::int64_t version, std::vector<CloudR
 
 bool CloudAccountDatabase::current(std::string_view key, std::optional<std::string>& encoded) {
   if (!ensureOpen()) return false;
-  auto& statement = prepare("SELECT value FROM entries WHERE key = ?1");
+  auto& statement = db_.prepare("SELECT value FROM entries WHERE key = ?1");
   if (statement.prepareCode() != SQLITE_OK) return fail();
   SqliteStatement::Run run(statement);
   statement.bind(1, Value(std::string(key)));

@@ -4,16 +4,14 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/cloud_account.hpp"
-#include "platform/posix/sqlite/sqlite_database.hpp"
+#include "platform/posix/sqlite/sqlite_connection.hpp"
 
 namespace quorin::platform::posix {
 
@@ -27,7 +25,6 @@ class CloudAccountDatabase {
   static constexpr std::string_view fileName = "cloud.db";
 
   explicit CloudAccountDatabase(std::filesystem::path directory);
-  ~CloudAccountDatabase();
   CloudAccountDatabase(const CloudAccountDatabase&) = delete;
   CloudAccountDatabase& operator=(const CloudAccountDatabase&) = delete;
 
@@ -65,7 +62,6 @@ class CloudAccountDatabase {
 
   bool ensureOpen();
   bool close(std::string why);
-  SqliteStatement& prepare(const std::string& sql);
   bool readUsage(Usage& usage);
   bool readExisting(const std::string& key, std::optional<Existing>& existing);
   CloudWriteOutcome apply(const CloudWrite& write, std::string_view device, Usage& usage,
@@ -76,12 +72,10 @@ class CloudAccountDatabase {
   bool waitForLock(int attempts);
 
   std::filesystem::path directory_;
-  sqlite3* db_ = nullptr;
-  bool stale_ = false;
+  SqliteConnection db_;
   std::string problem_;
   std::optional<std::string> lastingFailure_;
   bool gaveUpWaiting_ = false;  // in the call under way, on another process's lock
-  std::unordered_map<std::string, std::unique_ptr<SqliteStatement>> statements_;
   std::chrono::steady_clock::time_point busySince_;
 
   std::mutex waitMutex_;

@@ -1,17 +1,14 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <map>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/cloud_account.hpp"
-#include "platform/posix/sqlite/sqlite_database.hpp"
+#include "platform/posix/sqlite/sqlite_connection.hpp"
 
 namespace quorin::platform::posix {
 
@@ -36,9 +33,6 @@ class CloudJournal {
   };
 
   explicit CloudJournal(DatabaseLocation location);
-  ~CloudJournal();
-  CloudJournal(const CloudJournal&) = delete;
-  CloudJournal& operator=(const CloudJournal&) = delete;
 
   bool load(Contents& contents);
   bool record(const CloudWrite& write);
@@ -51,16 +45,10 @@ class CloudJournal {
   bool fail();
   // A journal whose rows cannot be what this code wrote; it is not used again.
   bool damaged(std::string_view what);
-  void close();
-  SqliteStatement& prepare(const char* sql);
 
-  DatabaseLocation location_;
-  std::filesystem::path path_;
-  sqlite3* db_ = nullptr;
-  bool stale_ = false;
+  SqliteConnection db_;
   bool damaged_ = false;
   std::optional<std::string> problem_;
-  std::unordered_map<const char*, std::unique_ptr<SqliteStatement>> statements_;
 };
 
 }  // namespace quorin::platform::posix
