@@ -13,8 +13,9 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/posix/notification_center.hpp"
-#include "platform/posix/replica_ubiquitous_store.hpp"
+#include "platform/common/notification_center.hpp"
+#include "platform/linux/cloud_account_location.hpp"
+#include "platform/posix/cloud/replica_ubiquitous_store.hpp"
 #include "support/redis_server.hpp"
 #include "support/temporary_directory.hpp"
 
@@ -37,8 +38,8 @@ std::string redisLocation(const std::string& account) {
 std::unique_ptr<ReplicaUbiquitousStore> openDevice(const std::string& location,
                                                    const std::filesystem::path& journals,
                                                    NotificationCenter& center) {
-  return std::make_unique<ReplicaUbiquitousStore>(std::make_shared<CloudAccountSelection>(location),
-                                                  journals, center);
+  return std::make_unique<ReplicaUbiquitousStore>(
+      std::make_shared<CloudAccountSelection>(location, cloudAccountKinds()), journals, center);
 }
 
 // The other process: on each request of n writes it writes the next n counter values,

@@ -7,8 +7,8 @@
 #include <random>
 
 #include "keychain/keychain.hpp"
-#include "platform/posix/posix_platform.hpp"
-#include "platform/posix/value_sealer.hpp"
+#include "platform/linux/posix_platform.hpp"
+#include "platform/posix/keychain/value_sealer.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace {

@@ -3,10 +3,10 @@
 #include <random>
 #include <string>
 
+#include "formats/plist_codec.hpp"
 #include "keychain/keychain.hpp"
-#include "platform/posix/file_io.hpp"
-#include "platform/posix/plist_codec.hpp"
-#include "platform/posix/posix_platform.hpp"
+#include "platform/linux/posix_platform.hpp"
+#include "platform/posix/files/file_io.hpp"
 
 namespace quorin::bench {
 namespace {

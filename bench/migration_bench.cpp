@@ -11,7 +11,7 @@
 
 #include "client/quorin_client.hpp"
 #include "legacy_container.hpp"
-#include "platform/posix/posix_platform.hpp"
+#include "platform/linux/posix_platform.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/json.hpp"
+#include "formats/json.hpp"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <limits>
 #include <string_view>
 
+#include "formats/json.hpp"
 #include "migration/decoding_error.hpp"
 #include "migration/legacy_lto_info.hpp"
 #include "migration/migration_records.hpp"
-#include "platform/json.hpp"
 
 namespace {
 

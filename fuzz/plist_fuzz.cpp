@@ -2,9 +2,9 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/json.hpp"
-#include "platform/posix/device_profile.hpp"
-#include "platform/posix/plist_codec.hpp"
+#include "formats/json.hpp"
+#include "formats/plist_codec.hpp"
+#include "platform/posix/device/device_profile.hpp"
 
 // Whatever parses must survive every consumer: the device profile, the JSON writer and a
 // binary round trip.

@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/posix/plist_codec.hpp"
-#include "platform/posix/plist_screen.hpp"
+#include "formats/plist_codec.hpp"
+#include "formats/plist_screen.hpp"
 
 namespace {
 

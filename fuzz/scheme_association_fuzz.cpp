@@ -1,7 +1,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/posix/scheme_handlers.hpp"
+#include "platform/posix/device/scheme_handlers.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using quorin::platform::posix::AssociationFile;

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/posix/plist_codec.hpp"
-#include "platform/posix/plist_user_defaults.hpp"
+#include "formats/plist_codec.hpp"
+#include "platform/posix/files/plist_user_defaults.hpp"
 
 namespace {
 

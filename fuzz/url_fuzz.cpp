@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/url.hpp"
+#include "formats/url.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);

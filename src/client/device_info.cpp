@@ -1,5 +1,5 @@
 #include "client/quorin_client.hpp"
-#include "platform/base64.hpp"
+#include "formats/base64.hpp"
 
 namespace quorin {
 namespace {

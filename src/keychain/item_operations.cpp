@@ -1,8 +1,8 @@
 #include <cstdio>
 
+#include "formats/utf8.hpp"
 #include "keychain/keychain.hpp"
 #include "keychain/no_throw.hpp"
-#include "platform/utf8.hpp"
 
 namespace quorin::keychain {
 namespace {

@@ -1,5 +1,5 @@
+#include "formats/utf8.hpp"
 #include "keychain/keychain.hpp"
-#include "platform/utf8.hpp"
 
 namespace quorin::keychain {
 namespace {

@@ -4,9 +4,9 @@
 #include <string>
 #include <utility>
 
+#include "formats/url.hpp"
 #include "keychain/value_types.hpp"
 #include "platform/keychain_services.hpp"
-#include "platform/url.hpp"
 
 namespace quorin::keychain {
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "platform/utf8.hpp"
+#include "formats/utf8.hpp"
 
 namespace quorin::migration {
 

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "platform/value.hpp"
+#include "formats/value.hpp"
 
 namespace quorin::migration {
 

@@ -1,6 +1,6 @@
 #include "migration/json_object_file.hpp"
 
-#include "platform/json.hpp"
+#include "formats/json.hpp"
 
 namespace quorin::migration {
 namespace {

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/value.hpp"
 #include "platform/file_manager.hpp"
-#include "platform/value.hpp"
 
 namespace quorin::migration {
 

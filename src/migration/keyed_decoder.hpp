@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/value.hpp"
 #include "migration/decoding_error.hpp"
-#include "platform/value.hpp"
 
 namespace quorin::migration {
 

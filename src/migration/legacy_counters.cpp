@@ -1,8 +1,8 @@
+#include "formats/json.hpp"
 #include "migration/json_form.hpp"
 #include "migration/json_object_file.hpp"
 #include "migration/legacy_data_migrator.hpp"
 #include "migration/legacy_names.hpp"
-#include "platform/json.hpp"
 
 namespace quorin::migration {
 using platform::Dictionary;

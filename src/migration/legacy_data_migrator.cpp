@@ -2,12 +2,12 @@
 
 #include <unordered_set>
 
+#include "formats/json.hpp"
 #include "migration/decoding_error.hpp"
 #include "migration/json_object_file.hpp"
 #include "migration/legacy_lto_info.hpp"
 #include "migration/legacy_names.hpp"
 #include "migration/migration_records.hpp"
-#include "platform/json.hpp"
 
 namespace quorin::migration {
 

@@ -1,3 +1,4 @@
+#include "formats/json.hpp"
 #include "keychain/no_throw.hpp"
 #include "migration/decoding_error.hpp"
 #include "migration/json_form.hpp"
@@ -5,7 +6,6 @@
 #include "migration/legacy_data_migrator.hpp"
 #include "migration/legacy_names.hpp"
 #include "migration/migration_records.hpp"
-#include "platform/json.hpp"
 
 namespace quorin::migration {
 namespace {

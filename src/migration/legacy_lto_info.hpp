@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/value.hpp"
 #include "platform/calendar.hpp"
-#include "platform/value.hpp"
 
 namespace quorin::migration {
 

@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "platform/value.hpp"
+#include "formats/value.hpp"
 
 namespace quorin::migration {
 

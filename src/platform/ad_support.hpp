@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/uuid.hpp"
+#include "formats/uuid.hpp"
 
 namespace quorin::platform {
 
@@ -11,7 +11,7 @@ enum class TrackingAuthorizationStatus : int {
   authorized = 3,
 };
 
-// The advertising identifier and the user's tracking choices.
+// The advertising identifier and the user's tracking choices. Safe to use from any thread.
 class AdSupport {
  public:
   virtual ~AdSupport() = default;

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "platform/url.hpp"
+#include "formats/url.hpp"
 
 namespace quorin::platform {
 
@@ -16,7 +16,7 @@ inline constexpr std::string_view kWillResignActiveNotification =
     "UIApplicationWillResignActiveNotification";
 
 // The shared application. It is itself the object of its lifecycle notifications, which the
-// platform posts on the main thread.
+// platform posts on the main thread. Safe to use from any thread.
 class Application {
  public:
   virtual ~Application() = default;

@@ -3,13 +3,13 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/value.hpp"
+#include "formats/value.hpp"
 
 namespace quorin::platform {
 
 inline constexpr std::string_view kCFBundleVersionKey = "CFBundleVersion";
 
-// The application's main bundle.
+// The application's main bundle. Safe to use from any thread.
 class Bundle {
  public:
   virtual ~Bundle() = default;

@@ -5,7 +5,8 @@
 
 namespace quorin::platform {
 
-// The device's wall clock, time zone and calendar. Instants are seconds since 1970.
+// The device's wall clock, time zone and calendar. Instants are seconds since 1970. Safe to
+// use from any thread.
 class Calendar {
  public:
   virtual ~Calendar() = default;

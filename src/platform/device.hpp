@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/uuid.hpp"
+#include "formats/uuid.hpp"
 
 namespace quorin::platform {
 
@@ -27,7 +27,8 @@ enum class UserInterfaceIdiom : int {
   vision = 6,
 };
 
-// The current device: hardware, OS version, idiom and the identifier for vendor.
+// The current device: hardware, OS version, idiom and the identifier for vendor. Safe to use
+// from any thread.
 class Device {
  public:
   virtual ~Device() = default;

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/value.hpp"
+#include "formats/value.hpp"
 
 namespace quorin::platform {
 

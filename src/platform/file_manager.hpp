@@ -17,7 +17,8 @@ class FileWriter {
   virtual bool commit() = 0;
 };
 
-// The application's files.
+// The application's files. Safe to use from any thread; each FileWriter belongs to one
+// thread at a time.
 class FileManager {
  public:
   virtual ~FileManager() = default;

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "formats/value.hpp"
 #include "platform/error.hpp"
-#include "platform/value.hpp"
 
 namespace quorin::platform {
 
@@ -156,7 +156,8 @@ using SharedCredentialsCompletion =
     std::function<void(std::optional<Array> credentials, std::optional<Error> error)>;
 using SharedCredentialCompletion = std::function<void(std::optional<Error> error)>;
 
-// The platform keychain. Each call is atomic; the store serialises concurrent callers.
+// The platform keychain. Safe to use from any thread: each call is atomic, and the store
+// serialises concurrent callers.
 class KeychainServices {
  public:
   virtual ~KeychainServices() = default;

@@ -6,7 +6,7 @@
 
 namespace quorin::platform {
 
-// The user's language and region settings.
+// The user's language and region settings. Safe to use from any thread.
 class Locale {
  public:
   virtual ~Locale() = default;

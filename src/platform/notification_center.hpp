@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "formats/value.hpp"
 #include "platform/dispatch.hpp"
-#include "platform/value.hpp"
 
 namespace quorin::platform {
 

@@ -11,6 +11,8 @@ struct OperatingSystemVersion {
   int patchVersion = 0;
 };
 
+// The running process: its environment and the operating system it runs on. Safe to use
+// from any thread.
 class ProcessInfo {
  public:
   virtual ~ProcessInfo() = default;

@@ -28,8 +28,8 @@ class PaymentTransactionObserver {
   virtual void paymentQueueDidChangeStorefront(PaymentQueue& queue) = 0;
 };
 
-// The default payment queue. Observers are held weakly and called on the thread that
-// reports the event.
+// The default payment queue. Safe to use from any thread; observers are held weakly and
+// called on the thread that reports the event.
 class PaymentQueue {
  public:
   virtual ~PaymentQueue() = default;

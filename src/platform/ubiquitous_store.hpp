@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/value.hpp"
+#include "formats/value.hpp"
 
 namespace quorin::platform {
 

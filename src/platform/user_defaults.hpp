@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/value.hpp"
+#include "formats/value.hpp"
 
 namespace quorin::platform {
 

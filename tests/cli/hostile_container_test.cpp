@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli/cli_run.hpp"
-#include "platform/posix/file_io.hpp"
+#include "platform/posix/files/file_io.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace {

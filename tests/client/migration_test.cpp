@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "client/quorin_client.hpp"
-#include "platform/json.hpp"
+#include "formats/json.hpp"
 #include "support/in_memory_platform.hpp"
 #include "support/value_printer.hpp"
 

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <thread>
 
-#include "platform/posix/cloud_account_location.hpp"
-#include "platform/posix/file_io.hpp"
-#include "platform/posix/plist_codec.hpp"
+#include "formats/plist_codec.hpp"
+#include "platform/linux/cloud_account_location.hpp"
+#include "platform/posix/files/file_io.hpp"
 #include "support/cloud_device.hpp"
 #include "support/hostile_plists.hpp"
 #include "support/redis_server.hpp"
@@ -38,7 +38,7 @@ class CloudAccountContractTest : public ::testing::TestWithParam<Backend> {
       // A process this test starts again finds the same server.
       ::setenv("QRN_REDIS_SOCKET", socket_->c_str(), 0);
     }
-    account = std::make_shared<CloudAccountSelection>(location("account"));
+    account = std::make_shared<CloudAccountSelection>(location("account"), cloudAccountKinds());
   }
 
   std::string location(const std::string& name) const {
@@ -217,7 +217,8 @@ TEST_P(CloudAccountContractTest, SwitchingTheAccountReportsEveryKeyThatDiffers) 
   phone->store.setObject(Value("old only"), "gone");
   ASSERT_TRUE(phone->store.exchange());
   {
-    auto elsewhere = deviceOn(std::make_shared<CloudAccountSelection>(location("second")));
+    auto elsewhere =
+        deviceOn(std::make_shared<CloudAccountSelection>(location("second"), cloudAccountKinds()));
     elsewhere->store.setObject(Value("new"), "shared");
     elsewhere->store.setObject(Value("new only"), "fresh");
     ASSERT_TRUE(elsewhere->store.exchange());
@@ -306,7 +307,8 @@ TEST_P(CloudAccountContractTest, AHostileValueReadsAsAbsentAndTheRestStillReads)
 TEST(DirectoryCloudAccountTest, AnUnusableAccountKeepsLocalWritesForLater) {
   testing::TemporaryDirectory root;
   LocalNotificationCenter center;
-  auto account = std::make_shared<CloudAccountSelection>((root.path() / "account").string());
+  auto account = std::make_shared<CloudAccountSelection>((root.path() / "account").string(),
+                                                         cloudAccountKinds());
   auto device = [&, devices = 0]() mutable {
     return std::make_unique<Device>(account, root.path() / std::to_string(devices++), center);
   };

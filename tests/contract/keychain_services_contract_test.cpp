@@ -3,7 +3,7 @@
 
 #include <fstream>
 
-#include "platform/posix/sqlite_keychain.hpp"
+#include "platform/posix/keychain/sqlite_keychain.hpp"
 #include "support/in_memory_keychain.hpp"
 #include "support/temporary_directory.hpp"
 

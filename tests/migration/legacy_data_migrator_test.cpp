@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "platform/json.hpp"
+#include "formats/json.hpp"
 #include "support/in_memory_platform.hpp"
 #include "support/value_printer.hpp"
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "formats/json.hpp"
 #include "migration/decoding_error.hpp"
-#include "platform/json.hpp"
 #include "support/in_memory_platform.hpp"
 
 namespace quorin::migration {

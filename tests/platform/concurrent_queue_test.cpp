@@ -1,4 +1,4 @@
-#include "platform/posix/concurrent_queue.hpp"
+#include "platform/common/concurrent_queue.hpp"
 
 #include <gtest/gtest.h>
 

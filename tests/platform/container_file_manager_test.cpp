@@ -1,4 +1,4 @@
-#include "platform/posix/container_file_manager.hpp"
+#include "platform/posix/files/container_file_manager.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -6,8 +6,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "platform/posix/file_io.hpp"
-#include "platform/posix/system_calendar.hpp"
+#include "platform/posix/device/system_calendar.hpp"
+#include "platform/posix/files/file_io.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace quorin::platform::posix {

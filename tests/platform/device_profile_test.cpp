@@ -1,4 +1,4 @@
-#include "platform/posix/device_profile.hpp"
+#include "platform/posix/device/device_profile.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/file_io.hpp"
-#include "platform/posix/plist_codec.hpp"
+#include "formats/plist_codec.hpp"
+#include "platform/posix/files/file_io.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace quorin::platform::posix {

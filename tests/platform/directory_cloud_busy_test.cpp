@@ -8,8 +8,9 @@
 #include <chrono>
 #include <filesystem>
 
-#include "platform/posix/cloud_account_database.hpp"
-#include "platform/posix/cloud_journal.hpp"
+#include "platform/linux/cloud_account_location.hpp"
+#include "platform/posix/cloud/cloud_account_database.hpp"
+#include "platform/posix/cloud/cloud_journal.hpp"
 #include "support/cloud_device.hpp"
 #include "support/temporary_directory.hpp"
 
@@ -96,7 +97,7 @@ class DirectoryCloudBusyTest : public ::testing::Test {
   testing::TemporaryDirectory root;
   std::filesystem::path directory = root.path() / "account";
   std::shared_ptr<CloudAccountSelection> account =
-      std::make_shared<CloudAccountSelection>(directory.string());
+      std::make_shared<CloudAccountSelection>(directory.string(), cloudAccountKinds());
   LocalNotificationCenter center;
 };
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/json.hpp"
+#include "formats/json.hpp"
 #include "support/value_printer.hpp"
 
 namespace quorin::platform {

@@ -1,4 +1,4 @@
-#include "platform/json.hpp"
+#include "formats/json.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "platform/json.hpp"
+#include "formats/json.hpp"
 
 #include <gtest/gtest.h>
 
 #include <limits>
 
-#include "platform/utf8.hpp"
+#include "formats/utf8.hpp"
 
 namespace quorin::platform {
 namespace {

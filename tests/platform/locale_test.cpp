@@ -1,4 +1,4 @@
-#include "platform/posix/locale.hpp"
+#include "platform/posix/device/locale.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "platform/posix/notification_center.hpp"
+#include "platform/common/notification_center.hpp"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
-#include "platform/posix/run_loop.hpp"
+#include "platform/common/run_loop.hpp"
 #include "support/virtual_clock.hpp"
 
 namespace quorin::platform::posix {

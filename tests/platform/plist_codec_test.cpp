@@ -1,4 +1,4 @@
-#include "platform/posix/plist_codec.hpp"
+#include "formats/plist_codec.hpp"
 
 #include <gtest/gtest.h>
 

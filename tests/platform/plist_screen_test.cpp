@@ -1,10 +1,10 @@
 // Property lists that would crash or exhaust a recursive reader never reach it, and read as
 // nothing; everything a device really writes still reads.
-#include "platform/posix/plist_screen.hpp"
+#include "formats/plist_screen.hpp"
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/plist_codec.hpp"
+#include "formats/plist_codec.hpp"
 #include "support/hostile_plists.hpp"
 
 namespace quorin::platform::posix {

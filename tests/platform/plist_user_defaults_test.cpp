@@ -1,9 +1,9 @@
-#include "platform/posix/plist_user_defaults.hpp"
+#include "platform/posix/files/plist_user_defaults.hpp"
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/file_io.hpp"
-#include "platform/posix/plist_codec.hpp"
+#include "formats/plist_codec.hpp"
+#include "platform/posix/files/file_io.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace quorin::platform::posix {

@@ -1,10 +1,10 @@
-#include "platform/posix/posix_platform.hpp"
+#include "platform/linux/posix_platform.hpp"
 
 #include <gtest/gtest.h>
 
 #include "client/quorin_client.hpp"
-#include "platform/posix/file_io.hpp"
-#include "platform/posix/plist_codec.hpp"
+#include "platform/posix/files/file_io.hpp"
+#include "formats/plist_codec.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace quorin::platform::posix {

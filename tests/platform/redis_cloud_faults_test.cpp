@@ -10,8 +10,9 @@
 #include <map>
 #include <thread>
 
-#include "platform/posix/cloud_journal.hpp"
-#include "platform/posix/plist_codec.hpp"
+#include "formats/plist_codec.hpp"
+#include "platform/linux/cloud_account_location.hpp"
+#include "platform/posix/cloud/cloud_journal.hpp"
 #include "platform/redis/redis_cloud_account.hpp"
 #include "platform/redis/redis_connection.hpp"
 #include "platform/redis/redis_url.hpp"
@@ -77,7 +78,8 @@ class RedisCloudFaultsTest : public ::testing::Test {
   testing::TemporaryDirectory root;
   testing::RedisServer server{root.path()};
   std::string url = server.url("faults");
-  std::shared_ptr<CloudAccountSelection> account = std::make_shared<CloudAccountSelection>(url);
+  std::shared_ptr<CloudAccountSelection> account =
+      std::make_shared<CloudAccountSelection>(url, cloudAccountKinds());
   LocalNotificationCenter center;
 };
 
@@ -174,7 +176,7 @@ TEST_F(RedisCloudFaultsTest, AWrongPasswordIsAClearErrorNotACrash) {
     EXPECT_NE(problem->find(locked.socket().string()), std::string::npos) << *problem;
     EXPECT_EQ(problem->find("not the right one"), std::string::npos) << *problem;
 
-    auto selection = std::make_shared<CloudAccountSelection>(wrong);
+    auto selection = std::make_shared<CloudAccountSelection>(wrong, cloudAccountKinds());
     testing::CloudDevice phone(selection, guarded.path() / "phone", center);
     phone.store.setObject(Value("kept"), "k");
     EXPECT_FALSE(phone.store.exchange());
@@ -210,8 +212,8 @@ TEST_F(RedisCloudFaultsTest, EveryReconnectOfTheSubscriptionPromptsAPull) {
 TEST_F(RedisCloudFaultsTest, AWriteMissedWhileTheServerWasAwayArrivesOnceItIsBack) {
   auto link = root.path() / "link.sock";
   std::filesystem::create_symlink(server.socket(), link);
-  auto viaLink =
-      std::make_shared<CloudAccountSelection>("unix://" + link.string() + "?account=faults");
+  auto viaLink = std::make_shared<CloudAccountSelection>(
+      "unix://" + link.string() + "?account=faults", cloudAccountKinds());
   testing::CloudDevice phone(viaLink, root.path() / "phone", center);
   auto write = [&](const std::string& key, const std::string& text) {
     RedisCloudAccount tablet(url);
@@ -243,8 +245,9 @@ TEST(RedisCloudJournalTest, AChangedPasswordFindsTheWritesKeptForTheAccount) {
   LocalNotificationCenter center;
   auto on = [&](const std::string& password) {
     auto url = "unix://:" + password + "@" + (root.path() / "no-server").string() + "?account=a";
-    return std::make_unique<testing::CloudDevice>(std::make_shared<CloudAccountSelection>(url),
-                                                  root.path() / "phone", center);
+    return std::make_unique<testing::CloudDevice>(
+        std::make_shared<CloudAccountSelection>(url, cloudAccountKinds()), root.path() / "phone",
+        center);
   };
   on("old password")->store.setObject(Value("kept"), "k");
   auto renewed = on("new password");

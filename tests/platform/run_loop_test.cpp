@@ -1,4 +1,4 @@
-#include "platform/posix/run_loop.hpp"
+#include "platform/common/run_loop.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/posix/scheme_handlers.hpp"
+#include "platform/posix/device/scheme_handlers.hpp"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 #include <future>
 #include <iterator>
 
-#include "platform/posix/file_io.hpp"
-#include "platform/posix/sqlite_keychain.hpp"
+#include "platform/posix/files/file_io.hpp"
+#include "platform/posix/keychain/sqlite_keychain.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/unsealed_keychain.hpp"
 

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/posix/sqlite_keychain.hpp"
+#include "platform/posix/keychain/sqlite_keychain.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace quorin::platform::posix {

@@ -4,7 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/posix/sqlite_keychain.hpp"
+#include "platform/posix/keychain/sqlite_keychain.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace quorin::platform::posix {

@@ -7,8 +7,8 @@
 #include <set>
 #include <thread>
 
-#include "platform/posix/shared_password.hpp"
-#include "platform/posix/sqlite_keychain.hpp"
+#include "platform/posix/keychain/shared_password.hpp"
+#include "platform/posix/keychain/sqlite_keychain.hpp"
 #include "support/password_shape.hpp"
 #include "support/temporary_directory.hpp"
 

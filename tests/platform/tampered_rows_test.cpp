@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include "platform/posix/cloud_journal.hpp"
-#include "platform/posix/sqlite_keychain.hpp"
+#include "platform/posix/cloud/cloud_journal.hpp"
+#include "platform/posix/keychain/sqlite_keychain.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace quorin::platform::posix {

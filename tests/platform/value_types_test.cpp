@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "platform/base64.hpp"
-#include "platform/url.hpp"
-#include "platform/uuid.hpp"
+#include "formats/base64.hpp"
+#include "formats/url.hpp"
+#include "formats/uuid.hpp"
 
 namespace quorin::platform {
 namespace {

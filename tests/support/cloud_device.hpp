@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/notification_center.hpp"
-#include "platform/posix/replica_ubiquitous_store.hpp"
+#include "platform/common/notification_center.hpp"
+#include "platform/posix/cloud/replica_ubiquitous_store.hpp"
 
 namespace quorin::testing {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/posix/access_control.hpp"
+#include "platform/common/access_control.hpp"
 
 namespace quorin::testing {
 

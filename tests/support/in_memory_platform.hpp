@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/common/loop_dispatch.hpp"
+#include "platform/common/notification_center.hpp"
+#include "platform/common/payment_queue.hpp"
 #include "platform/platform.hpp"
-#include "platform/posix/loop_dispatch.hpp"
-#include "platform/posix/notification_center.hpp"
-#include "platform/posix/payment_queue.hpp"
 #include "support/in_memory_cloud.hpp"
 #include "support/in_memory_defaults.hpp"
 #include "support/in_memory_files.hpp"

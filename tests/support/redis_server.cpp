@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/device_profile.hpp"
+#include "platform/posix/device/device_profile.hpp"
 #include "support/temporary_directory.hpp"
 
 extern char** environ;

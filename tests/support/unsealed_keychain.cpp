@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "platform/posix/keychain_query.hpp"
+#include "platform/common/keychain_query.hpp"
 
 namespace quorin::testing {
 namespace {

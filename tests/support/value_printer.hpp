@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "platform/json.hpp"
+#include "formats/json.hpp"
 
 namespace quorin::platform {
 

@@ -4,8 +4,8 @@
 #include <ctime>
 #include <iostream>
 
+#include "formats/utf8.hpp"
 #include "host.hpp"
-#include "platform/utf8.hpp"
 
 namespace quorin::cli {
 namespace {

@@ -9,8 +9,8 @@
 #include <sstream>
 #include <thread>
 
+#include "formats/json.hpp"
 #include "host.hpp"
-#include "platform/json.hpp"
 
 namespace quorin::cli {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-#include "platform/json.hpp"
+#include "formats/json.hpp"
 
 namespace quorin::cli {
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <optional>
 
-#include "platform/posix/posix_platform.hpp"
+#include "platform/linux/posix_platform.hpp"
 #include "quorin/quorin_client.hpp"
 
 namespace quorin::cli {

@@ -1,7 +1,7 @@
 #include <iostream>
 
+#include "formats/json.hpp"
 #include "host.hpp"
-#include "platform/json.hpp"
 
 namespace quorin::cli {
 namespace {

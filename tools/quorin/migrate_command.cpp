@@ -1,8 +1,8 @@
 #include <iostream>
 
 #include "client/quorin_client.hpp"
+#include "formats/json.hpp"
 #include "host.hpp"
-#include "platform/json.hpp"
 
 namespace quorin::cli {
 namespace {

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/cloud_account.hpp"
+#include "platform/posix/cloud/cloud_account_selection.hpp"
+
+namespace quorin::platform::posix {
+
+// The account a location names: a `redis://` or `unix://` URL, or else a directory.
+std::unique_ptr<CloudAccount> openCloudAccount(const std::string& location);
+
+// Why the account cannot be used, or none; a server is asked on the calling thread. One
+// out of reach is no reason: writes wait on the device until it is back.
+std::optional<std::string> probeCloudAccount(const std::string& location);
+
+// What names the account in the device's own records, so that however the location is
+// written the same account finds the writes kept for it: a directory's absolute path with
+// links resolved; a URL without its password.
+std::string cloudAccountIdentity(const std::string& location);
+
+// Every kind of account above, for a device's account selection.
+CloudAccountKinds cloudAccountKinds();
+
+}  // namespace quorin::platform::posix

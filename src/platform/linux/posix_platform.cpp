@@ -1,0 +1,124 @@
+#include "platform/linux/posix_platform.hpp"
+
+#include <cstdlib>
+#include <mutex>
+
+#include "platform/linux/cloud_account_location.hpp"
+
+namespace quorin::platform::posix {
+namespace {
+
+std::filesystem::path userDataDirectory() {
+  const char* dataHome = std::getenv("XDG_DATA_HOME");
+  if (dataHome && dataHome[0] == '/') return std::filesystem::path(dataHome) / "quorin";
+  const char* home = std::getenv("HOME");
+  return std::filesystem::path(home && home[0] ? home : ".") / ".local" / "share" / "quorin";
+}
+
+// The application's own suite is named after its bundle identifier, as on iOS.
+std::string standardSuiteName(const Bundle& bundle) {
+  auto identifier = bundle.objectForInfoDictionaryKey("CFBundleIdentifier");
+  const auto* name = identifier ? identifier->get<std::string>() : nullptr;
+  return name && isSuiteName(*name) ? *name : "quorin";
+}
+
+}  // namespace
+
+std::filesystem::path defaultContainerPath() {
+  return userDataDirectory() / "containers" / "default";
+}
+
+std::filesystem::path defaultCloudAccountPath() {
+  return userDataDirectory() / "cloud" / "default";
+}
+
+PosixPlatform::PosixPlatform(PosixPlatformOptions options)
+    : options_(std::move(options)),
+      loaded_(loadDeviceProfile(options_.container)),
+      bundle_(options_.infoPlist),
+      locale_(processInfo_.environment()),
+      application_(processInfo_.environment()),
+      paymentQueue_(loaded_.profile.storefront),
+      keychain_(
+          {options_.container, std::filesystem::path("Library") / "Keychains" / "keychain.db"},
+          options_.keychainKey),
+      cloudAccount_(std::make_shared<CloudAccountSelection>(
+          options_.cloudAccount.value_or(defaultCloudAccountPath().string()), cloudAccountKinds())),
+      standardDefaults_(PlistUserDefaults::open(preferences(), standardSuiteName(bundle_))) {}
+
+std::unique_ptr<UserDefaults> PosixPlatform::makeUserDefaults(std::string_view suiteName) {
+  return PlistUserDefaults::open(preferences(), suiteName);
+}
+
+std::unique_ptr<UbiquitousStore> PosixPlatform::makeUbiquitousStore() {
+  return makeReplicaStore();
+}
+
+std::unique_ptr<ReplicaUbiquitousStore> PosixPlatform::makeReplicaStore() {
+  return std::make_unique<ReplicaUbiquitousStore>(
+      cloudAccount_, DatabaseLocation(options_.container, "Library/Cloud"), notificationCenter_);
+}
+
+void PosixPlatform::switchCloudAccount(std::string location) {
+  cloudAccount_->switchTo(std::move(location));
+}
+
+std::optional<std::string> PosixPlatform::cloudProblem() const {
+  return probeCloudAccount(cloudAccount_->location());
+}
+
+namespace {
+
+std::mutex& defaultMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+std::shared_ptr<Platform>& defaultSlot() {
+  static std::shared_ptr<Platform> slot;
+  return slot;
+}
+std::optional<KeychainKey>& defaultKeySlot() {
+  static std::optional<KeychainKey> key;
+  return key;
+}
+
+}  // namespace
+
+KeychainKeyOptions defaultKeychainKeyOptions() {
+  std::lock_guard lock(defaultMutex());
+  return {.hostKey = defaultKeySlot()};
+}
+
+}  // namespace quorin::platform::posix
+
+namespace quorin::platform {
+
+using posix::defaultMutex;
+using posix::defaultSlot;
+
+std::shared_ptr<Platform> defaultPlatform() {
+  std::lock_guard lock(defaultMutex());
+  auto& slot = defaultSlot();
+  if (!slot) {
+    slot = std::make_shared<posix::PosixPlatform>(
+        posix::PosixPlatformOptions{.container = posix::defaultContainerPath(),
+                                    .keychainKey = {.hostKey = posix::defaultKeySlot()}});
+  }
+  return slot;
+}
+
+void setDefaultPlatform(std::shared_ptr<Platform> platform) {
+  std::lock_guard lock(defaultMutex());
+  defaultSlot() = std::move(platform);
+}
+
+bool setDefaultKeychainKey(std::span<const std::uint8_t> key) {
+  posix::KeychainKey copy;
+  if (key.size() != copy.size()) return false;
+  std::copy(key.begin(), key.end(), copy.begin());
+  std::lock_guard lock(defaultMutex());
+  posix::defaultKeySlot() = copy;
+  return true;
+}
+
+}  // namespace quorin::platform

@@ -1,0 +1,27 @@
+#include "platform/posix/cloud/directory_cloud_account.hpp"
+
+#include <chrono>
+
+#include "platform/posix/files/file_io.hpp"
+
+namespace quorin::platform::posix {
+
+DirectoryCloudAccount::DirectoryCloudAccount(std::filesystem::path directory)
+    : database_((makeDirectories(directory, 0700), std::move(directory))) {}
+
+std::int64_t DirectoryCloudAccount::now() {
+  using namespace std::chrono;
+  return duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+CloudAccountStatus DirectoryCloudAccount::status() {
+  auto problem = database_.problem();
+  return {"directory", database_.directory().string(), !problem, std::move(problem), ""};
+}
+
+void DirectoryCloudAccount::watch(std::function<void()> onChange) {
+  watcher_ = std::make_unique<DirectoryWatcher>(
+      database_.directory(), std::string(CloudAccountDatabase::fileName), std::move(onChange));
+}
+
+}  // namespace quorin::platform::posix

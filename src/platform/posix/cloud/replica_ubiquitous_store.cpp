@@ -1,0 +1,346 @@
+#include "platform/posix/cloud/replica_ubiquitous_store.hpp"
+
+#include <sodium.h>
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+#include "formats/plist_codec.hpp"
+#include "platform/posix/device/device_profile.hpp"
+#include "platform/posix/files/file_io.hpp"
+
+namespace quorin::platform::posix {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kFirstRetry = 100ms;
+constexpr auto kLongestRetry = 10000ms;
+
+std::optional<Value> decode(const std::optional<std::string>& encoded) {
+  return encoded ? parsePlist(*encoded) : std::nullopt;
+}
+
+// One journal per account, named so that the same account always finds it again.
+DatabaseLocation journalPath(const DatabaseLocation& journals, const std::string& identity) {
+  unsigned char digest[16];
+  crypto_generichash(digest, sizeof digest, reinterpret_cast<const unsigned char*>(identity.data()),
+                     identity.size(), nullptr, 0);
+  char hex[sizeof digest * 2 + 1];
+  sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
+  return {journals.root, journals.below / (std::string("account-") + hex + ".db")};
+}
+
+// The device's name in the accounts' write stamps, kept in the container: a journal replayed
+// after a crash then meets its own earlier push as the same write, not as a rival one.
+std::string deviceName(const DatabaseLocation& journals) {
+  auto fresh = randomUuid().uuidString();
+  makeDirectories(journals.root, 0700);
+  AtomicFile file(openDirectoryBeneath(journals.root, journals.below, 0700), "device", 0600,
+                  WriteMode::createOnly);
+  if (file.append(fresh)) file.commit();
+  auto kept = readFile(journals.file() / "device", fresh.size());
+  return kept && kept->size() == fresh.size() ? *kept : fresh;
+}
+
+}  // namespace
+
+ReplicaUbiquitousStore::ReplicaUbiquitousStore(std::shared_ptr<CloudAccountSelection> selection,
+                                               DatabaseLocation journals,
+                                               NotificationCenter& center)
+    : selection_(std::move(selection)),
+      journals_(std::move(journals)),
+      center_(center),
+      device_(deviceName(journals_)) {
+  open(selection_->location());
+  listener_ = selection_->listen([this] { kick(); });
+  exchanges_ = std::thread([this] { runExchanges(); });
+}
+
+ReplicaUbiquitousStore::~ReplicaUbiquitousStore() {
+  selection_->unlisten(listener_);
+  {
+    std::lock_guard lock(kickMutex_);
+    stopping_ = true;
+  }
+  kicked_.notify_all();
+  stopWaiting();
+  exchanges_.join();
+  // The account's own threads stop here, before anything they call into goes away.
+  account_.reset();
+}
+
+// The local copy is what the account held when last seen, with the writes not yet pushed
+// laid over it.
+void ReplicaUbiquitousStore::open(const std::string& location) {
+  location_ = location;
+  auto account = selection_->kinds().open(location);
+  auto journal = std::make_unique<CloudJournal>(
+      journalPath(journals_, selection_->kinds().identity(location)));
+  CloudJournal::Contents contents;
+  journal->load(contents);
+  accountVersion_ = contents.version;
+  syncedAt_ = contents.syncedAt;
+  pulled_ = false;
+  {
+    std::scoped_lock lock(journalMutex_, mutex_);
+    values_.clear();
+    pending_.clear();
+    for (const auto& [key, encoded] : contents.values) {
+      if (auto value = parsePlist(encoded)) values_.insert_or_assign(key, std::move(*value));
+    }
+    for (auto& write : contents.pending) {
+      if (auto value = decode(write.encoded)) {
+        values_.insert_or_assign(write.key, std::move(*value));
+      } else {
+        values_.erase(write.key);
+      }
+      lastWriteTime_ = std::max(lastWriteTime_, write.writtenAt);
+      pending_.insert_or_assign(write.key, std::move(write));
+    }
+    journal_ = std::move(journal);
+    account_ = std::move(account);
+    if (closing_) account_->stopWaiting();
+  }
+  accountWatched_ = false;
+}
+
+// Other devices' writes are watched for once the host has asked for an exchange, as the
+// platform's store starts to hear of them; a store opened for one exchange opens no watch.
+void ReplicaUbiquitousStore::watchAccount() {
+  if (!watching_ || accountWatched_) return;
+  accountWatched_ = true;
+  account_->watch([this] { kick(); });
+}
+
+std::optional<Value> ReplicaUbiquitousStore::objectForKey(std::string_view key) const {
+  std::lock_guard lock(mutex_);
+  auto it = values_.find(key);
+  if (it == values_.end()) return std::nullopt;
+  return it->second;
+}
+
+void ReplicaUbiquitousStore::setObject(Value value, std::string_view key) {
+  write(key, std::move(value));
+}
+
+void ReplicaUbiquitousStore::removeObject(std::string_view key) {
+  write(key, std::nullopt);
+}
+
+bool ReplicaUbiquitousStore::write(std::string_view key, const std::optional<Value>& value) {
+  if (!value) return record(key, std::nullopt);
+  auto encoded = serializePlist(*value, PlistFormat::binary);
+  return encoded && record(key, std::move(encoded));
+}
+
+// Write times only grow, so a later local write always wins over an earlier one. The
+// journal is written in the order of the writes, and before the caller goes on; a write it
+// cannot keep is not made at all, so that none is pushed that a crash would have lost.
+bool ReplicaUbiquitousStore::record(std::string_view key, std::optional<std::string> encoded) {
+  std::lock_guard journal(journalMutex_);
+  CloudWrite write;
+  {
+    std::lock_guard lock(mutex_);
+    lastWriteTime_ = std::max(account_->now(), lastWriteTime_ + 1);
+    write = CloudWrite{std::string(key), std::move(encoded), lastWriteTime_};
+  }
+  if (!journal_->record(write)) return false;
+  std::lock_guard lock(mutex_);
+  if (auto value = decode(write.encoded)) {
+    values_.insert_or_assign(write.key, std::move(*value));
+  } else {
+    values_.erase(write.key);
+  }
+  pending_.insert_or_assign(write.key, std::move(write));
+  return true;
+}
+
+void ReplicaUbiquitousStore::kick() {
+  {
+    std::lock_guard lock(kickMutex_);
+    kickPending_ = true;
+  }
+  kicked_.notify_one();
+}
+
+// A failed exchange is tried again without being asked: the account may never tell of a
+// change that would start one, as when it comes back after being out of reach.
+void ReplicaUbiquitousStore::runExchanges() {
+  auto asked = [this] { return kickPending_ || stopping_; };
+  auto retry = kFirstRetry;
+  bool failing = false;
+  std::unique_lock lock(kickMutex_);
+  while (true) {
+    if (failing) {
+      kicked_.wait_for(lock, retry, asked);
+    } else {
+      kicked_.wait(lock, asked);
+    }
+    bool last = stopping_;
+    if (!std::exchange(kickPending_, false) && last) return;
+    lock.unlock();
+    bool exchanged = exchange();
+    lock.lock();
+    if (last) return;
+    retry = failing && !exchanged ? std::min(retry * 2, kLongestRetry) : kFirstRetry;
+    failing = !exchanged && !unusable_;
+  }
+}
+
+// The exchange under way, and the last one asked for, take what they can get at once.
+void ReplicaUbiquitousStore::stopWaiting() {
+  std::lock_guard lock(mutex_);
+  closing_ = true;
+  account_->stopWaiting();
+}
+
+bool ReplicaUbiquitousStore::synchronize() {
+  watching_ = true;
+  kick();
+  return !unusable_;
+}
+
+bool ReplicaUbiquitousStore::exchange() {
+  std::lock_guard exchangeLock(exchangeMutex_);
+  Keys refused, changed, switched;
+  if (auto location = selection_->location(); location != location_)
+    switchAccount(location, switched);
+  watchAccount();  // before the pull, so that no write slips between the two
+  CloudJournal::Exchange learned;
+  bool pushed = push(refused, changed, learned);
+  bool exchanged = pushed && pull(changed, learned);
+  auto reason =
+      pulled_ ? UbiquitousChangeReason::serverChange : UbiquitousChangeReason::initialSyncChange;
+  if (exchanged) pulled_ = true;
+  if (pushed) settle(learned);
+  {
+    std::lock_guard journal(journalMutex_);
+    unusable_ = journal_->problem() || (!exchanged && account_->status().problem);
+  }
+  post(UbiquitousChangeReason::accountChange, switched.list);
+  post(UbiquitousChangeReason::quotaViolationChange, refused.list);
+  post(reason, changed.list);
+  return exchanged;
+}
+
+bool ReplicaUbiquitousStore::push(Keys& refused, Keys& changed, CloudJournal::Exchange& exchange) {
+  std::vector<CloudWrite> writes;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& [key, write] : pending_) writes.push_back(write);
+  }
+  std::vector<CloudWriteOutcome> outcomes;
+  if (!account_->push(writes, device_, outcomes)) return false;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& write : writes) {
+      auto it = pending_.find(write.key);
+      if (it != pending_.end() && it->second.writtenAt == write.writtenAt) pending_.erase(it);
+    }
+  }
+  for (std::size_t i = 0; i < writes.size(); ++i) {
+    exchange.pushed.push_back(writes[i]);
+    if (outcomes[i] == CloudWriteOutcome::applied) {
+      exchange.values.emplace_back(writes[i].key, writes[i].encoded);
+      continue;
+    }
+    // The account keeps its own value; so does the local copy from now on.
+    std::optional<std::string> current;
+    if (!account_->current(writes[i].key, current)) return false;
+    bool differs = adopt(writes[i].key, current, exchange);
+    if (outcomes[i] == CloudWriteOutcome::refused) {
+      refused.add(writes[i].key);
+    } else if (differs) {
+      changed.add(writes[i].key);
+    }
+  }
+  return true;
+}
+
+bool ReplicaUbiquitousStore::pull(Keys& changed, CloudJournal::Exchange& exchange) {
+  std::vector<CloudRow> rows;
+  if (!account_->changesSince(accountVersion_, rows)) return false;
+  for (const auto& row : rows) {
+    if (adopt(row.key, row.encoded, exchange)) changed.add(row.key);
+    accountVersion_ = row.version;
+  }
+  syncedAt_ = account_->now();
+  return true;
+}
+
+// Writes not yet pushed stay in the journal of the account they were made in. The local
+// copy becomes the new account's, and every key that differs between the two is reported.
+void ReplicaUbiquitousStore::switchAccount(const std::string& location, Keys& changed) {
+  Keys ignored;
+  CloudJournal::Exchange last;
+  if (push(ignored, ignored, last)) settle(last);
+  std::map<std::string, Value, std::less<>> previous;
+  {
+    std::lock_guard lock(mutex_);
+    previous = values_;
+  }
+  open(location);
+  CloudJournal::Exchange first;
+  if (pull(ignored, first)) {
+    pulled_ = true;
+    settle(first);
+  }
+  std::lock_guard lock(mutex_);
+  for (const auto& [key, value] : previous) {
+    auto now = values_.find(key);
+    if (now == values_.end() || now->second != value) changed.add(key);
+  }
+  for (const auto& [key, value] : values_) {
+    if (!previous.contains(key)) changed.add(key);
+  }
+}
+
+bool ReplicaUbiquitousStore::adopt(const std::string& key,
+                                   const std::optional<std::string>& encoded,
+                                   CloudJournal::Exchange& exchange) {
+  exchange.values.emplace_back(key, encoded);
+  auto value = decode(encoded);
+  std::lock_guard lock(mutex_);
+  if (pending_.contains(key)) return false;
+  auto it = values_.find(key);
+  if (!value) {
+    if (it == values_.end()) return false;
+    values_.erase(it);
+    return true;
+  }
+  if (it != values_.end() && it->second == *value) return false;
+  values_.insert_or_assign(key, std::move(*value));
+  return true;
+}
+
+void ReplicaUbiquitousStore::settle(CloudJournal::Exchange& exchange) {
+  exchange.version = accountVersion_;
+  exchange.syncedAt = syncedAt_;
+  std::lock_guard lock(journalMutex_);
+  journal_->settle(exchange);
+}
+
+void ReplicaUbiquitousStore::post(UbiquitousChangeReason reason,
+                                  const std::vector<std::string>& keys) {
+  if (keys.empty()) return;
+  center_.post({std::string(kUbiquitousKeyValueStoreDidChangeExternallyNotification),
+                static_cast<const UbiquitousStore*>(this),
+                Dictionary{{std::string(kUbiquitousKeyValueStoreChangeReasonKey),
+                            static_cast<std::int64_t>(reason)},
+                           {std::string(kUbiquitousKeyValueStoreChangedKeysKey),
+                            Array(keys.begin(), keys.end())}}});
+}
+
+ReplicaStatus ReplicaUbiquitousStore::status() {
+  std::lock_guard exchangeLock(exchangeMutex_);
+  ReplicaStatus status{account_->status(), 0, syncedAt_, std::nullopt};
+  std::lock_guard journal(journalMutex_);
+  status.journalProblem = journal_->problem();
+  std::lock_guard lock(mutex_);
+  status.pendingWrites = pending_.size();
+  return status;
+}
+
+}  // namespace quorin::platform::posix

@@ -1,0 +1,221 @@
+#include "platform/posix/files/file_io.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <utility>
+
+namespace quorin::platform::posix {
+namespace {
+
+bool writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+std::string temporaryPrefix(const std::string& name) {
+  return "." + name + ".tmp-";
+}
+
+std::string temporaryName(const std::string& name) {
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  return temporaryPrefix(name) + std::to_string(random());
+}
+
+FileDescriptor openDirectory(const std::filesystem::path& directory) {
+  return FileDescriptor(
+      ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+// A writer holds a lock on its temporary for as long as it lives, so a temporary nobody
+// holds was left by a writer that died.
+void removeAbandonedTemporaries(int directory, const std::string& name) {
+  int listing = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return;
+  std::unique_ptr<DIR, int (*)(DIR*)> entries(::fdopendir(listing), ::closedir);
+  if (!entries) {
+    ::close(listing);
+    return;
+  }
+  auto prefix = temporaryPrefix(name);
+  while (const dirent* entry = ::readdir(entries.get())) {
+    if (std::string_view(entry->d_name).substr(0, prefix.size()) != prefix) continue;
+    FileDescriptor candidate(
+        ::openat(directory, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (candidate.isOpen() && ::flock(candidate.get(), LOCK_EX | LOCK_NB) == 0)
+      ::unlinkat(directory, entry->d_name, 0);
+  }
+}
+
+}  // namespace
+
+FileDescriptor::~FileDescriptor() {
+  close();
+}
+
+FileDescriptor::FileDescriptor(FileDescriptor&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)) {}
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+int FileDescriptor::close() {
+  return fd_ < 0 ? 0 : ::close(std::exchange(fd_, -1));
+}
+
+std::optional<std::string> readFile(const std::filesystem::path& path, std::size_t maxBytes) {
+  // Non-blocking, so that a FIFO put where a file belongs cannot hold the open for ever.
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat info {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  if (static_cast<std::size_t>(info.st_size) > maxBytes) return std::nullopt;
+  // Room to find the end of the file, and for a parser's padding, without growing.
+  constexpr std::size_t kSlack = 4096 + 64;
+  std::string bytes;
+  bytes.reserve(static_cast<std::size_t>(info.st_size) + kSlack);
+  bytes.resize(static_cast<std::size_t>(info.st_size));
+  std::size_t filled = 0;
+  while (true) {
+    if (filled == bytes.size()) bytes.resize(filled + 4096);  // the file may have grown
+    ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return std::nullopt;
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
+    if (filled > maxBytes) return std::nullopt;
+  }
+  bytes.resize(filled);
+  return bytes;
+}
+
+std::string whyUnreadable(const std::filesystem::path& path, std::size_t maxBytes) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::string("cannot be read: ") + strerror(errno);
+  if (!S_ISREG(info.st_mode)) return "is not a regular file";
+  if (static_cast<std::size_t>(info.st_size) > maxBytes)
+    return "is larger than " + std::to_string(maxBytes) + " bytes";
+  if (::access(path.c_str(), R_OK) != 0) return std::string("cannot be read: ") + strerror(errno);
+  return "cannot be read";
+}
+
+FileDescriptor openDirectoryBeneath(const std::filesystem::path& root,
+                                    const std::filesystem::path& relative,
+                                    std::optional<mode_t> makeMissing) {
+  FileDescriptor directory = openDirectory(root);
+  for (const auto& part : relative) {
+    if (!directory.isOpen()) break;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      errno = EPERM;
+      return {};
+    }
+    if (makeMissing && ::mkdirat(directory.get(), part.c_str(), *makeMissing) != 0 &&
+        errno != EEXIST)
+      return {};
+    directory = FileDescriptor(
+        ::openat(directory.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  }
+  return directory;
+}
+
+AtomicFile::AtomicFile(const std::filesystem::path& path, mode_t mode, WriteMode writeMode)
+    : AtomicFile(openDirectory(path.parent_path()), path.filename().string(), mode, writeMode) {}
+
+AtomicFile::AtomicFile(FileDescriptor directory, std::string name, mode_t mode, WriteMode writeMode)
+    : directory_(std::move(directory)), name_(std::move(name)), writeMode_(writeMode) {
+  if (directory_.isOpen()) open(mode);
+}
+
+AtomicFile::~AtomicFile() {
+  discard();
+}
+
+void AtomicFile::open(mode_t mode) {
+  removeAbandonedTemporaries(directory_.get(), name_);
+  // A sweep in another process may take a temporary in the instant before its lock: then
+  // it is gone, and a new one is made.
+  for (int attempt = 0; attempt < 3 && !file_.isOpen(); ++attempt) {
+    temporary_ = temporaryName(name_);
+    file_ = FileDescriptor(::openat(directory_.get(), temporary_.c_str(),
+                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    struct stat info {};
+    if (file_.isOpen() && (::flock(file_.get(), LOCK_EX) != 0 || ::fstat(file_.get(), &info) != 0 ||
+                           info.st_nlink == 0))
+      file_ = FileDescriptor();
+  }
+  if (file_.isOpen() && ::fchmod(file_.get(), mode) != 0) discard();
+}
+
+void AtomicFile::discard() {
+  if (!file_.isOpen()) return;
+  file_.close();
+  ::unlinkat(directory_.get(), temporary_.c_str(), 0);
+}
+
+bool AtomicFile::append(std::string_view bytes) {
+  failed_ = failed_ || !file_.isOpen() || !writeAll(file_.get(), bytes);
+  return !failed_;
+}
+
+bool AtomicFile::publish() {
+  int directory = directory_.get();
+  if (writeMode_ == WriteMode::replace)
+    return ::renameat(directory, temporary_.c_str(), directory, name_.c_str()) == 0;
+  bool linked = ::linkat(directory, temporary_.c_str(), directory, name_.c_str(), 0) == 0;
+  ::unlinkat(directory, temporary_.c_str(), 0);
+  return linked;
+}
+
+// Published before the temporary is closed, so that its lock keeps sweeps off it.
+bool AtomicFile::commit() {
+  if (!file_.isOpen()) return false;
+  bool ok = !failed_ && ::fsync(file_.get()) == 0 && publish();
+  if (!ok) {
+    discard();
+    return false;
+  }
+  file_.close();
+  ::fsync(directory_.get());
+  return true;
+}
+
+bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode,
+                         WriteMode writeMode) {
+  AtomicFile file(path, mode, writeMode);
+  return file.append(bytes) && file.commit();
+}
+
+bool renameDurably(const std::filesystem::path& from, const std::filesystem::path& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return false;
+  FileDescriptor directory = openDirectory(to.parent_path());
+  if (directory.isOpen()) ::fsync(directory.get());
+  return true;
+}
+
+bool makeDirectories(const std::filesystem::path& path, mode_t mode) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) return true;
+  if (path.has_parent_path() && path.parent_path() != path &&
+      !makeDirectories(path.parent_path(), mode))
+    return false;
+  return ::mkdir(path.c_str(), mode) == 0 ||
+         (errno == EEXIST && std::filesystem::is_directory(path, error));
+}
+
+}  // namespace quorin::platform::posix

@@ -1,0 +1,459 @@
+#include "platform/posix/keychain/sqlite_keychain.hpp"
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+
+#include "formats/plist_codec.hpp"
+#include "platform/common/access_control.hpp"
+#include "platform/posix/sqlite/sqlite_database.hpp"
+
+namespace quorin::platform::posix {
+namespace {
+
+constexpr OSStatus errSecDiskFull = -34;
+constexpr OSStatus errSecReadOnly = -25292;
+constexpr OSStatus errSecDatabaseLocked = -67869;
+
+// Attributes kept in columns of their own, so queries can select on them. Their keys are
+// also the column names. A value of another type than the column's goes with the extras.
+struct Column {
+  std::string_view attribute;
+  bool integer;
+};
+constexpr std::array<Column, 11> kColumns{{
+    {sec::kSecAttrAccessGroup, false},
+    {sec::kSecAttrAccount, false},
+    {sec::kSecAttrService, false},
+    {sec::kSecAttrServer, false},
+    {sec::kSecAttrProtocol, false},
+    {sec::kSecAttrAuthenticationType, false},
+    {sec::kSecAttrPort, true},
+    {sec::kSecAttrPath, false},
+    {sec::kSecAttrSecurityDomain, false},
+    {sec::kSecAttrAccessible, false},
+    {sec::kSecAttrLabel, false},
+}};
+
+constexpr std::string_view kItemColumns =
+    "id, class, sync, agrp, acct, svce, srvr, ptcl, atyp, port, path, sdmn, pdmn, labl, "
+    "accc_protection, accc_flags, cdat, mdat, data, extra, identity";
+constexpr int kIdentityColumn = 20;
+
+// Switching a new file to WAL needs it alone, and SQLite answers BUSY there without waiting
+// on the busy handler, so a process that opens it while another creates it tries again.
+int enableWriteAheadLog(sqlite3* db) {
+  int code = SQLITE_BUSY;
+  for (int attempt = 0; attempt < 500 && (code & 0xFF) == SQLITE_BUSY; ++attempt) {
+    if (attempt > 0) ::usleep(10'000);
+    code = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  }
+  return code;
+}
+
+double now() {
+  using namespace std::chrono;
+  return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+const Column* columnFor(std::string_view attribute, const Value& value) {
+  for (const auto& column : kColumns) {
+    if (column.attribute != attribute) continue;
+    bool fits = column.integer ? value.is<std::int64_t>() : value.is<std::string>();
+    return fits ? &column : nullptr;
+  }
+  return nullptr;
+}
+
+bool isKeptApart(std::string_view key) {
+  return key == sec::kSecClass || key == sec::kSecAttrSynchronizable ||
+         key == sec::kSecAttrCreationDate || key == sec::kSecAttrModificationDate ||
+         key == sec::kSecAttrAccessControl;
+}
+
+}  // namespace
+
+struct SqliteKeychain::Selection {
+  std::string sql;
+  std::vector<Value> parameters;
+  bool needsFilter = false;
+};
+
+namespace {
+
+// Columns in the order of kItemColumns.
+bool readItem(sqlite3_stmt* statement, StoredItem& item) {
+  item.id = sqlite3_column_int64(statement, 0);
+  item.attributes.clear();
+  item.attributes[std::string(sec::kSecClass)] = sqliteColumnValue(statement, 1);
+  item.attributes[std::string(sec::kSecAttrSynchronizable)] =
+      sqlite3_column_int64(statement, 2) != 0;
+  for (std::size_t i = 0; i < kColumns.size(); ++i) {
+    Value value = sqliteColumnValue(statement, static_cast<int>(3 + i));
+    if (!value.isNull()) item.attributes[std::string(kColumns[i].attribute)] = std::move(value);
+  }
+  // The attributes are in the clear, so anyone may have put any type in any column.
+  if (sqlite3_column_type(statement, 1) != SQLITE_TEXT) return false;
+  if (sqlite3_column_type(statement, 14) == SQLITE_TEXT) {
+    auto protection = sqliteColumnText(statement, 14);
+    auto flags = static_cast<std::uint64_t>(sqlite3_column_int64(statement, 15));
+    item.attributes[std::string(sec::kSecAttrAccessControl)] =
+        ObjectRef(std::make_shared<AccessControl>(std::move(protection), flags));
+  } else if (sqlite3_column_type(statement, 14) != SQLITE_NULL) {
+    return false;
+  }
+  item.attributes[std::string(sec::kSecAttrCreationDate)] =
+      Date{sqlite3_column_double(statement, 16)};
+  item.attributes[std::string(sec::kSecAttrModificationDate)] =
+      Date{sqlite3_column_double(statement, 17)};
+  item.data = sqliteColumnBlob(statement, 18);
+  if (sqlite3_column_type(statement, 19) == SQLITE_BLOB) {
+    auto extra = sqliteColumnBlob(statement, 19);
+    auto parsed =
+        parsePlist(std::string_view(reinterpret_cast<const char*>(extra.data()), extra.size()));
+    if (!parsed || !parsed->is<Dictionary>()) return false;
+    for (auto& [key, value] : *parsed->get<Dictionary>())
+      item.attributes.try_emplace(key, std::move(value));
+  }
+  return true;
+}
+
+}  // namespace
+
+SqliteKeychain::SqliteKeychain(DatabaseLocation database, KeychainKeyOptions keyOptions)
+    : location_(std::move(database)), path_(location_.file()), keyOptions_(std::move(keyOptions)) {}
+
+SqliteKeychain::~SqliteKeychain() {
+  {
+    std::unique_lock lock(jobsMutex_);
+    jobsDone_.wait(lock, [this] { return runningJobs_ == 0; });
+  }
+  statements_.clear();
+  if (db_) sqlite3_close(db_);
+}
+
+OSStatus SqliteKeychain::statusOf(int sqliteCode) {
+  switch (sqliteCode & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_DONE:
+    case SQLITE_ROW:
+      return errSecSuccess;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return errSecDatabaseLocked;
+    case SQLITE_FULL:
+      return errSecDiskFull;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      return errSecInvalidKeychain;
+    case SQLITE_READONLY:
+      return errSecReadOnly;
+    case SQLITE_CANTOPEN:
+      return errSecNotAvailable;
+    case SQLITE_TOOBIG:
+      return errSecParam;
+    case SQLITE_CONSTRAINT:
+      return sqliteCode == SQLITE_CONSTRAINT_UNIQUE ? errSecDuplicateItem : errSecParam;
+    default:
+      return errSecIO;
+  }
+}
+
+OSStatus SqliteKeychain::ensureOpen() {
+  if (db_) return errSecSuccess;
+  if (openFailure_) return *openFailure_;
+  OSStatus status = openDatabase();
+  if (status != errSecSuccess) {
+    statements_.clear();
+    if (db_) sqlite3_close(std::exchange(db_, nullptr));
+    // Only a database of another kind or sealed under another key is refused for good; a
+    // directory not yet writable, a full disk or another process's lock may pass.
+    if (status == errSecInvalidKeychain || status == errSecAuthFailed) openFailure_ = status;
+  }
+  return status;
+}
+
+OSStatus SqliteKeychain::openDatabase() {
+  int code = openPrivateDatabase(location_, db_, problem_);
+  if (code != SQLITE_OK) return statusOf(code);
+  // A step then tells a duplicate from another constraint itself.
+  sqlite3_extended_result_codes(db_, 1);
+  code = enableWriteAheadLog(db_);
+  // Removed and replaced values are overwritten with zeros, not left in free pages.
+  if (code == SQLITE_OK)
+    code = sqlite3_exec(db_, "PRAGMA secure_delete=ON", nullptr, nullptr, nullptr);
+  if (code != SQLITE_OK) {
+    problem_ = path_.string() + ": " + sqlite3_errmsg(db_);
+    return statusOf(code);
+  }
+  return createSchema();
+}
+
+std::optional<std::string> SqliteKeychain::problem() {
+  std::lock_guard lock(mutex_);
+  if (ensureOpen() == errSecSuccess) return std::nullopt;
+  return problem_;
+}
+
+OSStatus SqliteKeychain::transaction(const std::function<OSStatus()>& body) {
+  int code = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  if (code != SQLITE_OK) return statusOf(code);
+  OSStatus status = body();
+  code =
+      sqlite3_exec(db_, status == errSecSuccess ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
+  if (status == errSecSuccess && code != SQLITE_OK) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return statusOf(code);
+  }
+  return status;
+}
+
+OSStatus SqliteKeychain::sealingTransaction(const std::function<OSStatus()>& body) {
+  return transaction([&]() -> OSStatus {
+    if (OSStatus status = useRecordedKey(); status != errSecSuccess) return status;
+    return body();
+  });
+}
+
+OSStatus SqliteKeychain::readOpened(const std::function<OSStatus()>& read) {
+  OSStatus status = read();
+  if (status != errSecDecode) return status;
+  std::string keyId = sealer_->keyId();
+  if (OSStatus followed = transaction([this] { return useRecordedKey(); });
+      followed != errSecSuccess)
+    return followed;
+  return sealer_->keyId() == keyId ? status : read();
+}
+
+SqliteStatement& SqliteKeychain::prepare(const std::string& sql) {
+  auto& slot = statements_[sql];
+  if (!slot) slot = std::make_unique<SqliteStatement>(db_, sql);
+  return *slot;
+}
+
+OSStatus SqliteKeychain::select(const KeychainQuery& query, bool wholeItems, bool openValues,
+                                std::vector<StoredItem>& items) {
+  Selection selection;
+  selection.parameters.push_back(query.itemClass);
+  std::string where = " WHERE class = ?1";
+  if (query.sync != KeychainQuery::Sync::any) {
+    where += " AND sync = " + std::string(query.sync == KeychainQuery::Sync::yes ? "1" : "0");
+  }
+  for (const auto& [key, value] : query.match) {
+    if (const Column* column = columnFor(key, value)) {
+      selection.parameters.push_back(value);
+      where += " AND " + std::string(column->attribute) + " = ?" +
+               std::to_string(selection.parameters.size());
+    } else {
+      selection.needsFilter = true;
+    }
+  }
+  selection.needsFilter |= query.persistentRef.has_value();
+  wholeItems |= selection.needsFilter || query.returnAttributes;
+  selection.sql =
+      "SELECT " +
+      std::string(wholeItems ? kItemColumns : "id, class, data, accc_protection, identity") +
+      " FROM items" + where + " ORDER BY id" +
+      (query.limitAll || selection.needsFilter ? "" : " LIMIT 1");
+
+  SqliteStatement& statement = prepare(selection.sql);
+  if (statement.prepareCode() != SQLITE_OK) return statusOf(statement.prepareCode());
+  for (std::size_t i = 0; i < selection.parameters.size(); ++i)
+    statement.bind(static_cast<int>(i + 1), selection.parameters[i]);
+  SqliteStatement::Run run(statement);
+  int code;
+  while ((code = run.step()) == SQLITE_ROW) {
+    StoredItem item;
+    if (wholeItems) {
+      if (!readItem(statement.get(), item)) return errSecDecode;
+      if (selection.needsFilter && !matches(query, item)) continue;
+    } else {
+      item.id = sqlite3_column_int64(statement.get(), 0);
+      item.attributes[std::string(sec::kSecClass)] = sqliteColumnValue(statement.get(), 1);
+      item.data = sqliteColumnBlob(statement.get(), 2);
+      if (sqlite3_column_type(statement.get(), 3) != SQLITE_NULL)
+        item.attributes[std::string(sec::kSecAttrAccessControl)] = Value(true);
+    }
+    if (openValues) {
+      auto identity = sqliteColumnText(statement.get(), wholeItems ? kIdentityColumn : 4);
+      auto opened = sealer_->open(item.data, identity);
+      if (!opened && !listsItems(query)) return errSecDecode;
+      item.damaged = !opened;
+      item.data = opened ? std::move(*opened) : Data{};
+    }
+    items.push_back(std::move(item));
+    if (!query.limitAll) return errSecSuccess;
+  }
+  return statusOf(code);
+}
+
+namespace {
+
+// The columns' values, the access control and the extras' property list of an item.
+struct Row {
+  std::array<Value, kColumns.size()> columns;
+  Value protection, flags, extra;
+};
+
+std::optional<Row> rowOf(const StoredItem& item) {
+  Row row;
+  Dictionary extras;
+  for (const auto& [key, value] : item.attributes) {
+    if (isKeptApart(key)) continue;
+    if (const Column* column = columnFor(key, value)) {
+      row.columns[static_cast<std::size_t>(column - kColumns.data())] = value;
+    } else {
+      extras.emplace(key, value);
+    }
+  }
+  if (auto it = item.attributes.find(sec::kSecAttrAccessControl); it != item.attributes.end()) {
+    const auto* object = it->second.get<ObjectRef>();
+    auto control = object ? std::dynamic_pointer_cast<const AccessControl>(*object) : nullptr;
+    if (!control) return std::nullopt;
+    row.protection = control->protection;
+    row.flags = static_cast<std::int64_t>(control->flags);
+  }
+  if (!extras.empty()) {
+    auto bytes = serializePlist(Value(std::move(extras)), PlistFormat::binary);
+    if (!bytes) return std::nullopt;
+    row.extra = Data(bytes->begin(), bytes->end());
+  }
+  return row;
+}
+
+double dateOf(const StoredItem& item, std::string_view key) {
+  auto it = item.attributes.find(key);
+  const auto* date = it == item.attributes.end() ? nullptr : it->second.get<Date>();
+  return date ? date->secondsSince1970 : 0;
+}
+
+bool isSynchronized(const StoredItem& item) {
+  auto it = item.attributes.find(sec::kSecAttrSynchronizable);
+  return it != item.attributes.end() && it->second == Value(true);
+}
+
+}  // namespace
+
+OSStatus SqliteKeychain::insert(const StoredItem& item) {
+  auto row = rowOf(item);
+  if (!row) return errSecParam;
+  SqliteStatement& statement = prepare(
+      "INSERT INTO items (identity, class, sync, agrp, acct, svce, srvr, ptcl, atyp, port, path, "
+      "sdmn, pdmn, labl, accc_protection, accc_flags, cdat, mdat, data, extra, id) VALUES "
+      "(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, "
+      "?21)");
+  if (statement.prepareCode() != SQLITE_OK) return statusOf(statement.prepareCode());
+  auto identity = primaryKey(item);
+  statement.bind(1, Data(identity.begin(), identity.end()));
+  statement.bind(2, item.attributes.at(std::string(sec::kSecClass)));
+  statement.bind(3, isSynchronized(item));
+  for (std::size_t i = 0; i < kColumns.size(); ++i)
+    statement.bind(static_cast<int>(4 + i), row->columns[i]);
+  statement.bind(15, row->protection);
+  statement.bind(16, row->flags);
+  statement.bind(17, dateOf(item, sec::kSecAttrCreationDate));
+  statement.bind(18, dateOf(item, sec::kSecAttrModificationDate));
+  statement.bind(19, sealer_->seal(item.data, identity));
+  statement.bind(20, row->extra);
+  // A new item gets the next id; an updated one keeps its own, so listings keep their order.
+  statement.bind(21, item.id > 0 ? Value(item.id) : Value());
+  SqliteStatement::Run run(statement);
+  int code = run.step();
+  return code == SQLITE_DONE ? errSecSuccess : statusOf(code);
+}
+
+OSStatus SqliteKeychain::erase(std::int64_t id) {
+  SqliteStatement& statement = prepare("DELETE FROM items WHERE id = ?1");
+  statement.bind(1, Value(id));
+  SqliteStatement::Run run(statement);
+  return run.step() == SQLITE_DONE ? errSecSuccess : statusOf(sqlite3_extended_errcode(db_));
+}
+
+OSStatus SqliteKeychain::secItemCopyMatching(const Dictionary& query,
+                                             std::optional<Value>* result) {
+  KeychainQuery parsed;
+  if (OSStatus status = parseQuery(query, parsed); status != errSecSuccess) return status;
+  std::lock_guard lock(mutex_);
+  if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
+  std::vector<StoredItem> items;
+  bool damaged = false;
+  OSStatus status = readOpened([&] {
+    items.clear();
+    OSStatus read = select(parsed, false, parsed.returnData, items);
+    damaged = read == errSecSuccess && std::any_of(items.begin(), items.end(),
+                                                   [](const auto& item) { return item.damaged; });
+    return damaged ? errSecDecode : read;
+  });
+  // One damaged value does not hide the rest of a listing: it comes without its value.
+  if (status == errSecDecode && damaged) status = errSecSuccess;
+  if (status != errSecSuccess) return status;
+  if (items.empty()) return errSecItemNotFound;
+  if (parsed.authenticationUIFail) {
+    for (const auto& item : items)
+      if (needsAuthentication(item)) return errSecInteractionNotAllowed;
+  }
+  if (result && parsed.returnsAnything()) *result = resultFor(parsed, items);
+  return errSecSuccess;
+}
+
+OSStatus SqliteKeychain::secItemAdd(const Dictionary& attributes) {
+  StoredItem item;
+  if (OSStatus status = attributesForAdd(attributes, now(), item); status != errSecSuccess)
+    return status;
+  std::lock_guard lock(mutex_);
+  if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
+  return sealingTransaction([&] { return insert(item); });
+}
+
+OSStatus SqliteKeychain::changeMatching(
+    const Dictionary& query, bool wholeItems, bool openValues,
+    const std::function<OSStatus(std::vector<StoredItem>&)>& change) {
+  KeychainQuery parsed;
+  if (OSStatus status = parseQuery(query, parsed); status != errSecSuccess) return status;
+  parsed.limitAll = true;
+  std::lock_guard lock(mutex_);
+  if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
+  return sealingTransaction([&]() -> OSStatus {
+    std::vector<StoredItem> items;
+    if (OSStatus status = select(parsed, wholeItems, openValues, items); status != errSecSuccess)
+      return status;
+    if (items.empty()) return errSecItemNotFound;
+    return change(items);
+  });
+}
+
+OSStatus SqliteKeychain::secItemUpdate(const Dictionary& query, const Dictionary& attributes) {
+  // A new value replaces the old one unread, so a value that no longer opens can be replaced.
+  bool keepsValue = !attributes.count(sec::kSecValueData);
+  return changeMatching(query, true, keepsValue, [&](std::vector<StoredItem>& items) -> OSStatus {
+    double time = now();
+    for (auto& item : items) {
+      if (OSStatus status = applyUpdate(attributes, time, item); status != errSecSuccess)
+        return status;
+      if (OSStatus status = erase(item.id); status != errSecSuccess) return status;
+    }
+    for (const auto& item : items) {
+      if (OSStatus status = insert(item); status != errSecSuccess) return status;
+    }
+    return errSecSuccess;
+  });
+}
+
+OSStatus SqliteKeychain::secItemDelete(const Dictionary& query) {
+  return changeMatching(query, false, false, [&](std::vector<StoredItem>& items) -> OSStatus {
+    for (const auto& item : items) {
+      if (OSStatus status = erase(item.id); status != errSecSuccess) return status;
+    }
+    return errSecSuccess;
+  });
+}
+
+std::shared_ptr<const AccessControl> SqliteKeychain::secAccessControlCreateWithFlags(
+    std::string_view protection, std::uint64_t flags, std::optional<Error>* error) {
+  return makeAccessControl(protection, flags, error);
+}
+
+}  // namespace quorin::platform::posix

@@ -1,0 +1,121 @@
+#pragma once
+
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/common/keychain_query.hpp"
+#include "platform/keychain_services.hpp"
+#include "platform/posix/keychain/keychain_key_store.hpp"
+#include "platform/posix/sqlite/sqlite_database.hpp"
+
+namespace quorin::platform::posix {
+
+// What a shared credential's sealed password is bound to.
+std::string credentialAssociatedData(std::string_view domain, std::string_view account);
+
+// What a sealed keychain says of itself; never the key.
+struct KeychainKeyState {
+  std::string store;
+  std::string keyId;
+  std::int64_t items = 0;
+};
+
+// The keychain in one SQLite database (mode 0600, WAL, one transaction per call, a busy
+// timeout so that several processes share it). Values are sealed under a key from a
+// KeychainKeyStore; the database records which store and key, and a database of the earlier,
+// unsealed kind is sealed in place on first open. Opened on first use; a file that is not a
+// keychain database makes every call fail with errSecInvalidKeychain, and a missing or wrong
+// key with errSecAuthFailed, and either is left as it is.
+class SqliteKeychain final : public KeychainServices {
+ public:
+  explicit SqliteKeychain(DatabaseLocation database, KeychainKeyOptions keyOptions = {});
+  ~SqliteKeychain() override;
+
+  OSStatus secItemCopyMatching(const Dictionary& query, std::optional<Value>* result) override;
+  OSStatus secItemAdd(const Dictionary& attributes) override;
+  OSStatus secItemUpdate(const Dictionary& query, const Dictionary& attributes) override;
+  OSStatus secItemDelete(const Dictionary& query) override;
+  std::shared_ptr<const AccessControl> secAccessControlCreateWithFlags(
+      std::string_view protection, std::uint64_t flags, std::optional<Error>* error) override;
+  // Shared web credentials live in the same database and answer on a worker thread.
+  void secRequestSharedWebCredential(const std::optional<std::string>& domain,
+                                     const std::optional<std::string>& account,
+                                     SharedCredentialsCompletion completion) override;
+  void secAddSharedWebCredential(const std::string& domain, const std::string& account,
+                                 const std::optional<std::string>& password,
+                                 SharedCredentialCompletion completion) override;
+  std::string secCreateSharedWebCredentialPassword() override;
+
+  // Why the database cannot be used, or none; opens it when it is not open yet, which a call
+  // after a failed open tries again.
+  std::optional<std::string> problem();
+  // The store, key and item count; none when the database cannot be opened.
+  std::optional<KeychainKeyState> keyState();
+  // Seals every value under a new key from the same store, in one transaction; until it
+  // commits, the old key keeps working.
+  OSStatus rotateKey();
+
+ private:
+  struct Selection;
+
+  OSStatus ensureOpen();
+  OSStatus openDatabase();
+  OSStatus createSchema();
+  bool readRecordedKey(std::string& storeName, std::string& keyId);
+  // Seals and opens with the key the database records, finding it in its store when another
+  // connection changed it. Runs with the write lock held, as a pending key it finds is made
+  // current in its store; the database is not written.
+  OSStatus useRecordedKey();
+  // Seals an empty or unsealed database under a key from the first usable store.
+  OSStatus sealDatabase();
+  OSStatus chooseKey(std::unique_ptr<KeychainKeyStore>& store, KeychainKey& key, bool& created);
+  // Seals every item and credential again: opened with `from` (none: they are unsealed) and
+  // sealed with `to`.
+  OSStatus resealAll(const ValueSealer* from, const ValueSealer& to);
+  SqliteStatement& prepare(const std::string& sql);
+  // With `openValues`, items come with their values opened; errSecDecode when one fails to,
+  // except in a listing, where such an item is marked damaged.
+  OSStatus select(const KeychainQuery& query, bool wholeItems, bool openValues,
+                  std::vector<StoredItem>& items);
+  OSStatus insert(const StoredItem& item);
+  OSStatus erase(std::int64_t id);
+  OSStatus transaction(const std::function<OSStatus()>& body);
+  // A transaction whose writes seal with the key the database records.
+  OSStatus sealingTransaction(const std::function<OSStatus()>& body);
+  // Runs `read`, and once more under the recorded key when a value did not open because
+  // another connection changed the key.
+  OSStatus readOpened(const std::function<OSStatus()>& read);
+  // Runs `change` on the items `query` selects, in one transaction; none is errSecItemNotFound.
+  OSStatus changeMatching(const Dictionary& query, bool wholeItems, bool openValues,
+                          const std::function<OSStatus(std::vector<StoredItem>&)>& change);
+  OSStatus statusOf(int sqliteCode);
+  OSStatus selectCredentials(const std::optional<std::string>& domain,
+                             const std::optional<std::string>& account, Array& credentials);
+  OSStatus storeCredential(const std::string& domain, const std::string& account,
+                           const std::optional<std::string>& password);
+  // Runs `job` on a worker; the keychain outlives every job it started.
+  void runDetached(std::function<void()> job);
+
+  DatabaseLocation location_;
+  std::filesystem::path path_;
+  KeychainKeyOptions keyOptions_;
+  std::mutex mutex_;
+  std::unique_ptr<KeychainKeyStore> keyStore_;
+  std::unique_ptr<ValueSealer> sealer_;
+  sqlite3* db_ = nullptr;
+  std::optional<OSStatus> openFailure_;
+  std::string problem_;
+  std::unordered_map<std::string, std::unique_ptr<SqliteStatement>> statements_;
+  std::mutex jobsMutex_;
+  std::condition_variable jobsDone_;
+  int runningJobs_ = 0;
+};
+
+}  // namespace quorin::platform::posix

@@ -1,0 +1,130 @@
+#include <sqlite3.h>
+
+#include "platform/common/worker_pool.hpp"
+#include "platform/posix/keychain/shared_password.hpp"
+#include "platform/posix/keychain/sqlite_keychain.hpp"
+
+// The shared web credentials of the keychain database: one row a domain and account.
+namespace quorin::platform::posix {
+namespace {
+
+Error credentialError(OSStatus status) {
+  std::string description;
+  switch (status) {
+    case errSecItemNotFound:
+      description = "The specified item could not be found in the keychain.";
+      break;
+    case errSecParam:
+      description = "One or more parameters passed to a function were not valid.";
+      break;
+    default:
+      description = "The shared web credentials could not be read or written (OSStatus " +
+                    std::to_string(status) + ").";
+  }
+  return Error{"NSOSStatusErrorDomain", status,
+               Dictionary{{std::string(kLocalizedDescriptionKey), description}}};
+}
+
+}  // namespace
+
+void SqliteKeychain::runDetached(std::function<void()> job) {
+  {
+    std::lock_guard lock(jobsMutex_);
+    ++runningJobs_;
+  }
+  runOnWorker([this, job = std::move(job)] {
+    job();
+    std::lock_guard lock(jobsMutex_);
+    if (--runningJobs_ == 0) jobsDone_.notify_all();
+  });
+}
+
+OSStatus SqliteKeychain::selectCredentials(const std::optional<std::string>& domain,
+                                           const std::optional<std::string>& account,
+                                           Array& credentials) {
+  auto& statement = prepare(
+      "SELECT domain, account, password FROM shared_credentials WHERE (?1 IS NULL OR domain = "
+      "?1) AND (?2 IS NULL OR account = ?2) ORDER BY domain, account");
+  if (statement.prepareCode() != SQLITE_OK) return statusOf(statement.prepareCode());
+  statement.bind(1, domain ? Value(*domain) : Value());
+  statement.bind(2, account ? Value(*account) : Value());
+  SqliteStatement::Run run(statement);
+  int code = SQLITE_OK;
+  while ((code = run.step()) == SQLITE_ROW) {
+    auto server = sqliteColumnText(statement.get(), 0);
+    auto user = sqliteColumnText(statement.get(), 1);
+    auto password =
+        sealer_->open(sqliteColumnBlob(statement.get(), 2), credentialAssociatedData(server, user));
+    if (!password) return errSecDecode;
+    credentials.emplace_back(Dictionary{
+        {std::string(sec::kSecAttrServer), std::move(server)},
+        {std::string(sec::kSecAttrAccount), std::move(user)},
+        {std::string(sec::kSecSharedPassword), std::string(password->begin(), password->end())},
+    });
+  }
+  if (code != SQLITE_DONE) return statusOf(code);
+  return credentials.empty() ? errSecItemNotFound : errSecSuccess;
+}
+
+OSStatus SqliteKeychain::storeCredential(const std::string& domain, const std::string& account,
+                                         const std::optional<std::string>& password) {
+  auto& statement =
+      prepare(password ? "INSERT OR REPLACE INTO shared_credentials (domain, account, password) "
+                         "VALUES (?1, ?2, ?3)"
+                       : "DELETE FROM shared_credentials WHERE domain = ?1 AND account = ?2");
+  if (statement.prepareCode() != SQLITE_OK) return statusOf(statement.prepareCode());
+  statement.bind(1, Value(domain));
+  statement.bind(2, Value(account));
+  if (password) {
+    Data bytes(password->begin(), password->end());
+    statement.bind(3, sealer_->seal(bytes, credentialAssociatedData(domain, account)));
+  }
+  SqliteStatement::Run run(statement);
+  int code = run.step();
+  if (code != SQLITE_DONE) return statusOf(code);
+  return password || sqlite3_changes(db_) > 0 ? errSecSuccess : errSecItemNotFound;
+}
+
+void SqliteKeychain::secRequestSharedWebCredential(const std::optional<std::string>& domain,
+                                                   const std::optional<std::string>& account,
+                                                   SharedCredentialsCompletion completion) {
+  runDetached([this, domain, account, completion = std::move(completion)] {
+    Array credentials;
+    OSStatus status = errSecSuccess;
+    {
+      std::lock_guard lock(mutex_);
+      status = ensureOpen();
+      if (status == errSecSuccess) {
+        status = readOpened([&] {
+          credentials.clear();
+          return selectCredentials(domain, account, credentials);
+        });
+      }
+    }
+    if (status != errSecSuccess) return completion(std::nullopt, credentialError(status));
+    completion(std::move(credentials), std::nullopt);
+  });
+}
+
+void SqliteKeychain::secAddSharedWebCredential(const std::string& domain,
+                                               const std::string& account,
+                                               const std::optional<std::string>& password,
+                                               SharedCredentialCompletion completion) {
+  runDetached([this, domain, account, password, completion = std::move(completion)] {
+    OSStatus status = errSecParam;
+    if (!domain.empty() && !account.empty()) {
+      std::lock_guard lock(mutex_);
+      status = ensureOpen();
+      if (status == errSecSuccess)
+        status = sealingTransaction([&] { return storeCredential(domain, account, password); });
+    }
+    completion(status == errSecSuccess ? std::nullopt
+                                       : std::optional<Error>(credentialError(status)));
+  });
+}
+
+std::string SqliteKeychain::secCreateSharedWebCredentialPassword() {
+  return generateSharedPassword();
+}
+
+}  // namespace quorin::platform::posix
