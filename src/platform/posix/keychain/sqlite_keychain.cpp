@@ -1,7 +1,6 @@
 #include "platform/posix/keychain/sqlite_keychain.hpp"
 
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -42,17 +41,6 @@ constexpr std::string_view kItemColumns =
     "id, class, sync, agrp, acct, svce, srvr, ptcl, atyp, port, path, sdmn, pdmn, labl, "
     "accc_protection, accc_flags, cdat, mdat, data, extra, identity";
 constexpr int kIdentityColumn = 20;
-
-// Switching a new file to WAL needs it alone, and SQLite answers BUSY there without waiting
-// on the busy handler, so a process that opens it while another creates it tries again.
-int enableWriteAheadLog(sqlite3* db) {
-  int code = SQLITE_BUSY;
-  for (int attempt = 0; attempt < 500 && (code & 0xFF) == SQLITE_BUSY; ++attempt) {
-    if (attempt > 0) ::usleep(10'000);
-    code = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-  }
-  return code;
-}
 
 double now() {
   using namespace std::chrono;
@@ -123,16 +111,18 @@ bool readItem(sqlite3_stmt* statement, StoredItem& item) {
 
 }  // namespace
 
+// A write-ahead log: one flush a commit, and readers in other processes never wait on a
+// writer. The keychain is the device's own, never on a network file system.
 SqliteKeychain::SqliteKeychain(DatabaseLocation database, KeychainKeyOptions keyOptions)
-    : location_(std::move(database)), path_(location_.file()), keyOptions_(std::move(keyOptions)) {}
+    : path_(database.file()),
+      keyOptions_(std::move(keyOptions)),
+      db_(std::move(database), SqliteJournal::writeAheadLog) {}
 
 SqliteKeychain::~SqliteKeychain() {
   {
     std::unique_lock lock(jobsMutex_);
     jobsDone_.wait(lock, [this] { return runningJobs_ == 0; });
   }
-  statements_.clear();
-  if (db_) sqlite3_close(db_);
 }
 
 OSStatus SqliteKeychain::statusOf(int sqliteCode) {
@@ -163,12 +153,11 @@ OSStatus SqliteKeychain::statusOf(int sqliteCode) {
 }
 
 OSStatus SqliteKeychain::ensureOpen() {
-  if (db_) return errSecSuccess;
+  if (db_.isOpen()) return errSecSuccess;
   if (openFailure_) return *openFailure_;
   OSStatus status = openDatabase();
   if (status != errSecSuccess) {
-    statements_.clear();
-    if (db_) sqlite3_close(std::exchange(db_, nullptr));
+    db_.close();
     // Only a database of another kind or sealed under another key is refused for good; a
     // directory not yet writable, a full disk or another process's lock may pass.
     if (status == errSecInvalidKeychain || status == errSecAuthFailed) openFailure_ = status;
@@ -177,16 +166,14 @@ OSStatus SqliteKeychain::ensureOpen() {
 }
 
 OSStatus SqliteKeychain::openDatabase() {
-  int code = openPrivateDatabase(location_, db_, problem_);
+  int code = db_.open(problem_);
   if (code != SQLITE_OK) return statusOf(code);
   // A step then tells a duplicate from another constraint itself.
-  sqlite3_extended_result_codes(db_, 1);
-  code = enableWriteAheadLog(db_);
+  sqlite3_extended_result_codes(db_.get(), 1);
   // Removed and replaced values are overwritten with zeros, not left in free pages.
-  if (code == SQLITE_OK)
-    code = sqlite3_exec(db_, "PRAGMA secure_delete=ON", nullptr, nullptr, nullptr);
+  code = sqlite3_exec(db_.get(), "PRAGMA secure_delete=ON", nullptr, nullptr, nullptr);
   if (code != SQLITE_OK) {
-    problem_ = path_.string() + ": " + sqlite3_errmsg(db_);
+    problem_ = db_.failure();
     return statusOf(code);
   }
   return createSchema();
@@ -199,13 +186,13 @@ std::optional<std::string> SqliteKeychain::problem() {
 }
 
 OSStatus SqliteKeychain::transaction(const std::function<OSStatus()>& body) {
-  int code = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  int code = sqlite3_exec(db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
   if (code != SQLITE_OK) return statusOf(code);
   OSStatus status = body();
-  code =
-      sqlite3_exec(db_, status == errSecSuccess ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
+  code = sqlite3_exec(db_.get(), status == errSecSuccess ? "COMMIT" : "ROLLBACK", nullptr, nullptr,
+                      nullptr);
   if (status == errSecSuccess && code != SQLITE_OK) {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
     return statusOf(code);
   }
   return status;
@@ -226,12 +213,6 @@ OSStatus SqliteKeychain::readOpened(const std::function<OSStatus()>& read) {
       followed != errSecSuccess)
     return followed;
   return sealer_->keyId() == keyId ? status : read();
-}
-
-SqliteStatement& SqliteKeychain::prepare(const std::string& sql) {
-  auto& slot = statements_[sql];
-  if (!slot) slot = std::make_unique<SqliteStatement>(db_, sql);
-  return *slot;
 }
 
 OSStatus SqliteKeychain::select(const KeychainQuery& query, bool wholeItems, bool openValues,
@@ -369,7 +350,7 @@ OSStatus SqliteKeychain::erase(std::int64_t id) {
   SqliteStatement& statement = prepare("DELETE FROM items WHERE id = ?1");
   statement.bind(1, Value(id));
   SqliteStatement::Run run(statement);
-  return run.step() == SQLITE_DONE ? errSecSuccess : statusOf(sqlite3_extended_errcode(db_));
+  return run.step() == SQLITE_DONE ? errSecSuccess : statusOf(sqlite3_extended_errcode(db_.get()));
 }
 
 OSStatus SqliteKeychain::secItemCopyMatching(const Dictionary& query,

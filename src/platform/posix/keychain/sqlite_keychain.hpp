@@ -13,7 +13,7 @@
 #include "platform/common/keychain_query.hpp"
 #include "platform/keychain_services.hpp"
 #include "platform/posix/keychain/keychain_key_store.hpp"
-#include "platform/posix/sqlite/sqlite_database.hpp"
+#include "platform/posix/sqlite/sqlite_connection.hpp"
 
 namespace quorin::platform::posix {
 
@@ -79,7 +79,7 @@ class SqliteKeychain final : public KeychainServices {
   // Seals every item and credential again: opened with `from` (none: they are unsealed) and
   // sealed with `to`.
   OSStatus resealAll(const ValueSealer* from, const ValueSealer& to);
-  SqliteStatement& prepare(const std::string& sql);
+  SqliteStatement& prepare(const std::string& sql) { return db_.prepare(sql); }
   // With `openValues`, items come with their values opened; errSecDecode when one fails to,
   // except in a listing, where such an item is marked damaged.
   OSStatus select(const KeychainQuery& query, bool wholeItems, bool openValues,
@@ -103,16 +103,14 @@ class SqliteKeychain final : public KeychainServices {
   // Runs `job` on a worker; the keychain outlives every job it started.
   void runDetached(std::function<void()> job);
 
-  DatabaseLocation location_;
   std::filesystem::path path_;
   KeychainKeyOptions keyOptions_;
   std::mutex mutex_;
   std::unique_ptr<KeychainKeyStore> keyStore_;
   std::unique_ptr<ValueSealer> sealer_;
-  sqlite3* db_ = nullptr;
+  SqliteConnection db_;
   std::optional<OSStatus> openFailure_;
   std::string problem_;
-  std::unordered_map<std::string, std::unique_ptr<SqliteStatement>> statements_;
   std::mutex jobsMutex_;
   std::condition_variable jobsDone_;
   int runningJobs_ = 0;

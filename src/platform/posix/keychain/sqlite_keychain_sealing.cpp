@@ -51,7 +51,7 @@ std::string credentialAssociatedData(std::string_view domain, std::string_view a
 
 OSStatus SqliteKeychain::createSchema() {
   int version = -1;
-  int code = sqliteInteger(db_, "PRAGMA user_version", version);
+  int code = sqliteInteger(db_.get(), "PRAGMA user_version", version);
   if (code != SQLITE_OK) return statusOf(code);
   if (version == kSealedVersion) return transaction([this] { return useRecordedKey(); });
   return sealDatabase();
@@ -126,8 +126,9 @@ OSStatus SqliteKeychain::sealDatabase() {
   bool sealedHere = false;
   OSStatus status = transaction([&]() -> OSStatus {
     int version = -1, tables = -1;
-    int code = sqliteInteger(db_, "PRAGMA user_version", version);
-    if (code == SQLITE_OK) code = sqliteInteger(db_, "SELECT count(*) FROM sqlite_master", tables);
+    int code = sqliteInteger(db_.get(), "PRAGMA user_version", version);
+    if (code == SQLITE_OK)
+      code = sqliteInteger(db_.get(), "SELECT count(*) FROM sqlite_master", tables);
     if (code != SQLITE_OK) return statusOf(code);
     if (version == kSealedVersion) return useRecordedKey();
     if (version != kUnsealedVersion && (version != 0 || tables != 0)) {
@@ -138,23 +139,25 @@ OSStatus SqliteKeychain::sealDatabase() {
     // No key is recorded yet, so a crash after this leaves the new key for the next try.
     if (created) store->promote(key);
     sealer = std::make_unique<ValueSealer>(key);
-    if (version == 0) code = sqlite3_exec(db_, kSealedSchema, nullptr, nullptr, nullptr);
-    if (code == SQLITE_OK) code = sqlite3_exec(db_, kSealingTables, nullptr, nullptr, nullptr);
+    if (version == 0) code = sqlite3_exec(db_.get(), kSealedSchema, nullptr, nullptr, nullptr);
+    if (code == SQLITE_OK)
+      code = sqlite3_exec(db_.get(), kSealingTables, nullptr, nullptr, nullptr);
     if (code != SQLITE_OK) return statusOf(code);
     if (OSStatus resealed = resealAll(nullptr, *sealer); resealed != errSecSuccess) return resealed;
-    SqliteStatement record(db_, "INSERT INTO keychain_key (store, key_id) VALUES (?1, ?2)");
+    SqliteStatement record(db_.get(), "INSERT INTO keychain_key (store, key_id) VALUES (?1, ?2)");
     record.bind(1, Value(std::string(store->name())));
     record.bind(2, Value(sealer->keyId()));
     SqliteStatement::Run run(record);
-    if (run.step() != SQLITE_DONE) return statusOf(sqlite3_extended_errcode(db_));
-    code = sqlite3_exec(db_, ("PRAGMA user_version=" + std::to_string(kSealedVersion)).c_str(),
-                        nullptr, nullptr, nullptr);
+    if (run.step() != SQLITE_DONE) return statusOf(sqlite3_extended_errcode(db_.get()));
+    code =
+        sqlite3_exec(db_.get(), ("PRAGMA user_version=" + std::to_string(kSealedVersion)).c_str(),
+                     nullptr, nullptr, nullptr);
     sealedHere = code == SQLITE_OK;
     return statusOf(code);
   });
   if (status != errSecSuccess || !sealedHere) return status;
   // The unsealed pages of an upgraded database leave the main file and the log.
-  sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+  sqlite3_wal_checkpoint_v2(db_.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
   keyStore_ = std::move(store);
   sealer_ = std::move(sealer);
   return errSecSuccess;
@@ -202,11 +205,11 @@ OSStatus reseal(sqlite3* db, const char* select, const char* update,
 
 OSStatus SqliteKeychain::resealAll(const ValueSealer* from, const ValueSealer& to) {
   OSStatus status = reseal(
-      db_, "SELECT id, data, identity FROM items", "UPDATE items SET data = ?1 WHERE id = ?2",
+      db_.get(), "SELECT id, data, identity FROM items", "UPDATE items SET data = ?1 WHERE id = ?2",
       [](sqlite3_stmt* row) { return sqliteColumnText(row, 2); }, from, to);
   if (status != errSecSuccess) return status;
   return reseal(
-      db_, "SELECT rowid, CAST(password AS BLOB), domain, account FROM shared_credentials",
+      db_.get(), "SELECT rowid, CAST(password AS BLOB), domain, account FROM shared_credentials",
       "UPDATE shared_credentials SET password = ?1 WHERE rowid = ?2",
       [](sqlite3_stmt* row) {
         return credentialAssociatedData(sqliteColumnText(row, 2), sqliteColumnText(row, 3));
@@ -219,7 +222,8 @@ std::optional<KeychainKeyState> SqliteKeychain::keyState() {
   if (ensureOpen() != errSecSuccess) return std::nullopt;
   if (transaction([this] { return useRecordedKey(); }) != errSecSuccess) return std::nullopt;
   int items = 0;
-  if (sqliteInteger(db_, "SELECT count(*) FROM items", items) != SQLITE_OK) return std::nullopt;
+  if (sqliteInteger(db_.get(), "SELECT count(*) FROM items", items) != SQLITE_OK)
+    return std::nullopt;
   return KeychainKeyState{std::string(keyStore_->name()), sealer_->keyId(), items};
 }
 
@@ -239,10 +243,11 @@ OSStatus SqliteKeychain::rotateKey() {
     sealer = std::make_unique<ValueSealer>(*key);
     if (OSStatus resealed = resealAll(sealer_.get(), *sealer); resealed != errSecSuccess)
       return resealed;
-    SqliteStatement record(db_, "UPDATE keychain_key SET key_id = ?1");
+    SqliteStatement record(db_.get(), "UPDATE keychain_key SET key_id = ?1");
     record.bind(1, Value(sealer->keyId()));
     SqliteStatement::Run run(record);
-    return run.step() == SQLITE_DONE ? errSecSuccess : statusOf(sqlite3_extended_errcode(db_));
+    return run.step() == SQLITE_DONE ? errSecSuccess
+                                     : statusOf(sqlite3_extended_errcode(db_.get()));
   });
   if (status != errSecSuccess) return status;
   sealer_ = std::move(sealer);

@@ -82,7 +82,7 @@ OSStatus SqliteKeychain::storeCredential(const std::string& domain, const std::s
   SqliteStatement::Run run(statement);
   int code = run.step();
   if (code != SQLITE_DONE) return statusOf(code);
-  return password || sqlite3_changes(db_) > 0 ? errSecSuccess : errSecItemNotFound;
+  return password || sqlite3_changes(db_.get()) > 0 ? errSecSuccess : errSecItemNotFound;
 }
 
 void SqliteKeychain::secRequestSharedWebCredential(const std::optional<std::string>& domain,
