@@ -8,8 +8,8 @@
 
 namespace quorin::platform::posix {
 
-// The cloud account a device syncs through: a directory, or a `redis://` or `unix://`
-// URL. The host may switch it while stores are open; each store then moves to the new
+// The cloud account a device syncs through: a directory, or a `redis://`, `rediss://` or
+// `unix://` URL. The host may switch it while stores are open; each store then moves to the new
 // account on its next exchange.
 class CloudAccountSelection {
  public:
