@@ -1,0 +1,97 @@
+#include <cstring>
+#include <iostream>
+
+#include "host.hpp"
+#include "platform/redis/redis_account_user.hpp"
+
+namespace quorin::cli {
+namespace {
+
+using platform::redis::Revocation;
+
+std::optional<platform::redis::RedisEndpoint> serverOf(const CloudRequest& request) {
+  std::string error;
+  if (!platform::redis::isAccountName(request.key)) {
+    std::cerr << "quorin: an account name is 1 to 128 letters, digits, '-', '_' or '.'\n";
+    return std::nullopt;
+  }
+  auto server = platform::redis::parseRedisServerUrl(request.value, error);
+  if (!server) std::cerr << "quorin: not a server URL: " << error << "\n";
+  return server;
+}
+
+int provision(const CloudRequest& request, bool json) {
+  auto server = serverOf(request);
+  if (!server) return 2;
+  std::string error;
+  auto url = platform::redis::provisionAccount(*server, request.key, error);
+  if (!url) {
+    std::cerr << "quorin: account '" << request.key << "' not provisioned: " << error << "\n";
+    return 2;
+  }
+  if (json) {
+    printJson(platform::Dictionary{{"account", request.key}, {"url", *url}});
+  } else {
+    std::cout << *url << "\n";
+  }
+  return 0;
+}
+
+int revoke(const CloudRequest& request) {
+  auto server = serverOf(request);
+  if (!server) return 2;
+  std::string error;
+  switch (platform::redis::revokeAccount(*server, request.key, error)) {
+    case Revocation::revoked:
+      return 0;
+    case Revocation::noSuchUser:
+      std::cerr << "quorin: the server has no user for account '" << request.key << "'\n";
+      return 1;
+    case Revocation::failed:
+      break;
+  }
+  std::cerr << "quorin: account '" << request.key << "' not revoked: " << error << "\n";
+  return 2;
+}
+
+// Overwrites the secret parts of a URL in place: from `start` on, the password and the
+// values of ca=, cert= and key=.
+void maskUrl(char* start) {
+  std::string_view url(start);
+  auto question = url.find('?');
+  auto authority = url.substr(0, question);
+  auto at = authority.rfind('@');
+  auto colon = authority.find(':', authority.find("://") + 3);
+  if (at != std::string_view::npos && colon < at)
+    std::memset(start + colon + 1, '*', at - colon - 1);
+  for (auto position = question; position != std::string_view::npos;
+       position = url.find('&', position + 1)) {
+    auto pair = url.substr(position + 1, url.find('&', position + 1) - position - 1);
+    auto equals = pair.find('=');
+    auto name = pair.substr(0, equals);
+    if (equals == std::string_view::npos || (name != "ca" && name != "cert" && name != "key"))
+      continue;
+    std::memset(start + position + 1 + equals + 1, '*', pair.size() - equals - 1);
+  }
+}
+
+}  // namespace
+
+int runCloudAccountUser(const CloudRequest& request, bool json) {
+  return request.action == "provision-account" ? provision(request, json) : revoke(request);
+}
+
+void maskCloudSecrets(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::string_view argument(argv[i]);
+    auto equals = argument.find('=');
+    for (std::size_t start : {std::size_t{0}, equals + 1}) {
+      if (start <= argument.size() && platform::redis::isRedisUrl(argument.substr(start))) {
+        maskUrl(argv[i] + start);
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace quorin::cli
