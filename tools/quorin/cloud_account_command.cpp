@@ -54,27 +54,6 @@ int revoke(const CloudRequest& request) {
   return 2;
 }
 
-// Overwrites the secret parts of a URL in place: from `start` on, the password and the
-// values of ca=, cert= and key=.
-void maskUrl(char* start) {
-  std::string_view url(start);
-  auto question = url.find('?');
-  auto authority = url.substr(0, question);
-  auto at = authority.rfind('@');
-  auto colon = authority.find(':', authority.find("://") + 3);
-  if (at != std::string_view::npos && colon < at)
-    std::memset(start + colon + 1, '*', at - colon - 1);
-  for (auto position = question; position != std::string_view::npos;
-       position = url.find('&', position + 1)) {
-    auto pair = url.substr(position + 1, url.find('&', position + 1) - position - 1);
-    auto equals = pair.find('=');
-    auto name = pair.substr(0, equals);
-    if (equals == std::string_view::npos || (name != "ca" && name != "cert" && name != "key"))
-      continue;
-    std::memset(start + position + 1 + equals + 1, '*', pair.size() - equals - 1);
-  }
-}
-
 }  // namespace
 
 int runCloudAccountUser(const CloudRequest& request, bool json) {
@@ -87,7 +66,8 @@ void maskCloudSecrets(int argc, char** argv) {
     auto equals = argument.find('=');
     for (std::size_t start : {std::size_t{0}, equals + 1}) {
       if (start <= argument.size() && platform::redis::isRedisUrl(argument.substr(start))) {
-        maskUrl(argv[i] + start);
+        auto masked = platform::redis::maskedUrl(argument.substr(start));
+        std::memcpy(argv[i] + start, masked.data(), masked.size());
         break;
       }
     }

@@ -43,7 +43,7 @@ RedisCloudAccount::RedisCloudAccount(std::string url) : url_(std::move(url)) {
   std::string error;
   endpoint_ = parseRedisUrl(url_, error);
   if (!endpoint_) {
-    problem_ = url_ + ": " + error;
+    problem_ = maskedUrl(url_) + ": " + error;
     return;
   }
   keyPrefix_ = accountKeyPrefix(endpoint_->account);
@@ -229,8 +229,9 @@ bool RedisCloudAccount::current(std::string_view name, std::optional<std::string
 
 CloudAccountStatus RedisCloudAccount::status() {
   std::lock_guard lock(mutex_);
-  return {"redis", endpoint_ ? endpoint_->describe() : url_, subscribed_ || commands_ != nullptr,
-          problem_ ? problem_ : refusal_, subscribed_ || commands_ ? "" : lastError_};
+  return {"redis", endpoint_ ? endpoint_->describe() : maskedUrl(url_),
+          subscribed_ || commands_ != nullptr, problem_ ? problem_ : refusal_,
+          subscribed_ || commands_ ? "" : lastError_};
 }
 
 std::optional<std::string> RedisCloudAccount::probe() {

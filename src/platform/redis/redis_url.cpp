@@ -196,6 +196,28 @@ std::optional<RedisEndpoint> parseRedisServerUrl(std::string_view url, std::stri
   return endpoint;
 }
 
+std::string maskedUrl(std::string_view url) {
+  std::string masked(url);
+  auto question = url.find('?');
+  auto authority = url.substr(0, question);
+  auto at = authority.rfind('@');
+  auto scheme = authority.find("://");
+  auto colon = authority.find(':', scheme == std::string_view::npos ? 0 : scheme + 3);
+  if (at != std::string_view::npos && colon < at)
+    masked.replace(colon + 1, at - colon - 1, at - colon - 1, '*');
+  for (auto position = question; position != std::string_view::npos;
+       position = url.find('&', position + 1)) {
+    auto pair = url.substr(position + 1, url.find('&', position + 1) - position - 1);
+    auto equals = pair.find('=');
+    auto name = pair.substr(0, equals);
+    if (equals == std::string_view::npos || (name != "ca" && name != "cert" && name != "key"))
+      continue;
+    auto value = position + 1 + equals + 1;
+    masked.replace(value, pair.size() - equals - 1, pair.size() - equals - 1, '*');
+  }
+  return masked;
+}
+
 std::string RedisEndpoint::describe() const {
   auto text = identity();
   for (const auto* file : {&caFile, &certificateFile, &keyFile}) {

@@ -42,6 +42,10 @@ bool isRedisUrl(std::string_view location);
 
 // The endpoint, or none with `error` saying what is wrong with the URL.
 std::optional<RedisEndpoint> parseRedisUrl(std::string_view url, std::string& error);
+// `url` with the password and the values of ca=, cert= and key= masked, each character by
+// one '*', even when the rest does not parse.
+std::string maskedUrl(std::string_view url);
+
 // A server's URL for its administration: the same without ?account=.
 std::optional<RedisEndpoint> parseRedisServerUrl(std::string_view url, std::string& error);
 
