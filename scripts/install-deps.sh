@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libplist-dev libsimdjson-dev libsqlite3-dev
   libsodium-dev libsecret-1-dev gnome-keyring dbus
-  libhiredis-dev redis-server
+  libhiredis-dev redis-server libssl-dev openssl
 )
 
 missing=()

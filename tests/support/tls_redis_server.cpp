@@ -5,9 +5,11 @@
 namespace quorin::testing {
 namespace {
 
-std::vector<std::string> tlsListener(const TestCertificates& certificates, int port,
-                                     const TlsRedisServer::Options& options) {
-  return {"--tls-port",
+std::vector<std::string> listeners(const TestCertificates& certificates, int port, int plainPort,
+                                   const TlsRedisServer::Options& options) {
+  return {"--port",
+          std::to_string(plainPort),
+          "--tls-port",
           std::to_string(port),
           "--bind",
           "127.0.0.1",
@@ -36,7 +38,8 @@ TlsRedisServer::TlsRedisServer(const TestCertificates& certificates,
                                const std::filesystem::path& directory, const Options& options)
     : certificates_(certificates),
       port_(freeTcpPort()),
-      server_(directory, options.password, tlsListener(certificates, port_, options)) {}
+      plainPort_(options.plainToo ? freeTcpPort() : 0),
+      server_(directory, options.password, listeners(certificates, port_, plainPort_, options)) {}
 
 std::string TlsRedisServer::url(const std::string& account, const std::string& credentials,
                                 const std::string& query) const {

@@ -33,6 +33,7 @@ class TlsRedisServer {
     std::string certificate = "server";
     bool clientCertificates = false;  // the server asks every client for one
     std::optional<std::string> password;
+    bool plainToo = false;  // also plain TCP on another free port, to compare with
   };
 
   TlsRedisServer(const TestCertificates& certificates, const std::filesystem::path& directory,
@@ -40,6 +41,7 @@ class TlsRedisServer {
 
   bool start() { return server_.start(); }
   int port() const { return port_; }
+  int plainPort() const { return plainPort_; }
   // The account's URL on localhost, trusting the test authority, then `query` (e.g. "&cert=…").
   std::string url(const std::string& account, const std::string& credentials = "",
                   const std::string& query = "") const;
@@ -51,6 +53,7 @@ class TlsRedisServer {
  private:
   const TestCertificates& certificates_;
   int port_;
+  int plainPort_;
   RedisServer server_;
 };
 
