@@ -3,6 +3,10 @@
 // a revoked device stops at its next command with its writes kept.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <fstream>
+#include <iterator>
 #include <regex>
 
 #include "cli/cli_run.hpp"
@@ -148,6 +152,30 @@ TEST_F(CloudAccountUserTest, TheAdminPasswordNeverShowsInWhatTheCommandSays) {
   EXPECT_TRUE(contains(refused.output, "WRONGPASS")) << refused.output;
   EXPECT_FALSE(contains(refused.output, "wrong secret")) << refused.output;
   EXPECT_FALSE(contains(refused.output, certificates->file("").string())) << refused.output;
+}
+
+// What `ps` shows of a running device.
+TEST_F(CloudAccountUserTest, TheProcessCommandLineShowsNoPasswordAndNoFile) {
+  auto frank = provision("frank");
+  auto password = frank.substr(frank.find(':', 9) + 1, 64);
+  FILE* pipe = ::popen(
+      (quorin(root, "phone", frank) + "cloud get k --timeout 60 >/dev/null & echo $!").c_str(),
+      "r");
+  int pid = 0;
+  ASSERT_EQ(std::fscanf(pipe, "%d", &pid), 1);
+  std::string shown;
+  for (auto deadline = std::chrono::steady_clock::now() + 20s;
+       !contains(shown, "account=frank") && std::chrono::steady_clock::now() < deadline;) {
+    std::this_thread::sleep_for(10ms);
+    std::ifstream file("/proc/" + std::to_string(pid) + "/cmdline");
+    std::string read((std::istreambuf_iterator<char>(file)), {});
+    if (contains(read, "*@")) shown = read;  // masked once its options are parsed
+  }
+  ::kill(pid, SIGTERM);
+  ::pclose(pipe);
+  EXPECT_TRUE(contains(shown, "account=frank&ca=**")) << shown;
+  EXPECT_FALSE(contains(shown, password)) << shown;
+  EXPECT_FALSE(contains(shown, certificates->file("").string())) << shown;
 }
 
 }  // namespace
