@@ -1,8 +1,8 @@
-// Two devices in two processes on one cloud account, the Redis backend next to the
-// directory one: how long a write takes to reach the other device as a change notification
-// (p50 and p99), and how many writes a second travel from one to the other. Every write is
-// durable on the writer before it is pushed; the Redis server syncs its append-only file on
-// every write.
+// Two devices in two processes on one cloud account, the Redis backend (on a unix socket, on
+// loopback TCP, and over TLS on loopback) next to the directory one: how long a write takes
+// to reach the other device as a change notification (p50 and p99), and how many writes a
+// second travel from one to the other. Every write is durable on the writer before it is
+// pushed; the Redis servers sync their append-only files on every write.
 #include <benchmark/benchmark.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +18,7 @@
 #include "platform/posix/cloud/replica_ubiquitous_store.hpp"
 #include "support/redis_server.hpp"
 #include "support/temporary_directory.hpp"
+#include "support/tls_redis_server.hpp"
 
 namespace {
 
@@ -33,6 +34,22 @@ std::string redisLocation(const std::string& account) {
   static quorin::testing::RedisServer server(directory.path());
   static bool started = server.start();
   return started ? server.url(account) : "unix:///nonexistent?account=" + account;
+}
+
+// The server every TCP run shares, serving TLS and plain TCP side by side.
+std::string tcpLocation(const std::string& account, bool tls) {
+  static quorin::testing::TemporaryDirectory directory;
+  static auto certificates = quorin::testing::TestCertificates::make();
+  static std::unique_ptr<quorin::testing::TlsRedisServer> server;
+  if (!server && certificates) {
+    server = std::make_unique<quorin::testing::TlsRedisServer>(
+        *certificates, directory.path(),
+        quorin::testing::TlsRedisServer::Options{"server", false, std::nullopt, true});
+    if (!server->start()) server.reset();
+  }
+  if (!server) return "unix:///nonexistent?account=" + account;
+  if (tls) return server->url(account);
+  return "redis://localhost:" + std::to_string(server->plainPort()) + "/0?account=" + account;
 }
 
 std::unique_ptr<ReplicaUbiquitousStore> openDevice(const std::string& location,
@@ -128,12 +145,29 @@ class Reader {
   std::unique_ptr<ReplicaUbiquitousStore> device_;
 };
 
-// Two devices on a fresh account: a directory of the pair's own, or one on the shared
-// server. The writer is forked before this process starts any thread of its own.
+enum class Backend { directory, redis, redisTcp, redisTls };
+
+std::string locationFor(Backend backend, const std::filesystem::path& root,
+                        const std::string& account) {
+  auto fresh = quorin::testing::freshAccountName(account);
+  switch (backend) {
+    case Backend::directory:
+      return (root / account).string();
+    case Backend::redis:
+      return redisLocation(fresh);
+    case Backend::redisTcp:
+      return tcpLocation(fresh, false);
+    case Backend::redisTls:
+      return tcpLocation(fresh, true);
+  }
+  return {};
+}
+
+// Two devices on a fresh account: a directory of the pair's own, or one on a shared server.
+// The writer is forked before this process starts any thread of its own.
 struct Pair {
-  Pair(bool redis, const std::string& account)
-      : location(redis ? redisLocation(quorin::testing::freshAccountName(account))
-                       : (root.path() / account).string()),
+  Pair(Backend backend, const std::string& account)
+      : location(locationFor(backend, root.path(), account)),
         writer(location, root.path() / "writer"),
         reader(location, root.path() / "reader") {}
 
@@ -149,10 +183,8 @@ struct Pair {
   std::int64_t written = 0;
 };
 
-enum class Backend { directory, redis };
-
 void BM_ChangeNotificationLatency(benchmark::State& state, Backend backend) {
-  Pair pair(backend == Backend::redis, "latency");
+  Pair pair(backend, "latency");
   if (!pair.round(1)) return state.SkipWithError("the first change never arrived");
   std::vector<double> micros;
   for (auto _ : state) {
@@ -167,7 +199,7 @@ void BM_ChangeNotificationLatency(benchmark::State& state, Backend backend) {
 
 void BM_WritesBetweenProcesses(benchmark::State& state, Backend backend) {
   constexpr std::int32_t kBatch = 100;
-  Pair pair(backend == Backend::redis, "throughput");
+  Pair pair(backend, "throughput");
   if (!pair.round(1)) return state.SkipWithError("the first change never arrived");
   for (auto _ : state) {
     if (!pair.round(kBatch)) return state.SkipWithError("the writes never all arrived");
@@ -185,10 +217,22 @@ BENCHMARK_CAPTURE(BM_ChangeNotificationLatency, directory, Backend::directory)
 BENCHMARK_CAPTURE(BM_ChangeNotificationLatency, redis, Backend::redis)
     ->Apply(measured)
     ->Iterations(300);
+BENCHMARK_CAPTURE(BM_ChangeNotificationLatency, redis_tcp, Backend::redisTcp)
+    ->Apply(measured)
+    ->Iterations(300);
+BENCHMARK_CAPTURE(BM_ChangeNotificationLatency, redis_tls, Backend::redisTls)
+    ->Apply(measured)
+    ->Iterations(300);
 BENCHMARK_CAPTURE(BM_WritesBetweenProcesses, directory, Backend::directory)
     ->Apply(measured)
     ->Iterations(10);
 BENCHMARK_CAPTURE(BM_WritesBetweenProcesses, redis, Backend::redis)
+    ->Apply(measured)
+    ->Iterations(10);
+BENCHMARK_CAPTURE(BM_WritesBetweenProcesses, redis_tcp, Backend::redisTcp)
+    ->Apply(measured)
+    ->Iterations(10);
+BENCHMARK_CAPTURE(BM_WritesBetweenProcesses, redis_tls, Backend::redisTls)
     ->Apply(measured)
     ->Iterations(10);
 

@@ -7,12 +7,12 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libcli11-dev libplist-dev libsimdjson-dev libsqlite3-dev
-  libsodium-dev libsecret-1-dev libhiredis-dev
+  libsodium-dev libsecret-1-dev libhiredis-dev libssl-dev
 )
 test_packages=(
   make binutils clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  gnome-keyring dbus redis-server
+  gnome-keyring dbus redis-server openssl
   dpkg-dev file man-db
 )
 case ${1:-} in

@@ -1,5 +1,6 @@
 #include "support/redis_server.hpp"
 
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -39,10 +40,12 @@ bool serves(const std::filesystem::path& socket) {
 
 }  // namespace
 
-RedisServer::RedisServer(std::filesystem::path directory, std::optional<std::string> password)
+RedisServer::RedisServer(std::filesystem::path directory, std::optional<std::string> password,
+                         std::vector<std::string> listeners)
     : directory_(std::move(directory)),
       socket_(directory_ / "redis.sock"),
-      password_(std::move(password)) {}
+      password_(std::move(password)),
+      listeners_(std::move(listeners)) {}
 
 RedisServer::~RedisServer() {
   kill();
@@ -71,6 +74,7 @@ bool RedisServer::start() {
                                      "--logfile",
                                      (directory_ / "log").string()};
   if (password_) arguments.insert(arguments.end(), {"--requirepass", *password_});
+  arguments.insert(arguments.end(), listeners_.begin(), listeners_.end());
   std::vector<char*> argv;
   for (auto& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
@@ -110,6 +114,20 @@ std::optional<std::filesystem::path> sharedRedisSocket() {
     if (!server->start()) server.reset();
   }
   return server ? std::optional(server->socket()) : std::nullopt;
+}
+
+int freeTcpPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = -1;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    port = ntohs(address.sin_port);
+  ::close(fd);
+  return port;
 }
 
 std::string freshAccountName(const std::string& stem) {

@@ -170,6 +170,7 @@ int write(Host& host, const CloudRequest& request, bool json) {
 }  // namespace
 
 int runCloud(const GlobalOptions& options, const CloudRequest& request) {
+  if (request.action.ends_with("-account")) return runCloudAccountUser(request, options.json);
   Host host(options, request.action == "get");
   if (request.action == "status") return status(host, options.json);
   if (auto problem = host.platform->cloudProblem()) {

@@ -52,9 +52,9 @@ struct SharedCredentialRequest {
 };
 
 struct CloudRequest {
-  std::string action;  // get, set, remove or status
-  std::string key;
-  std::string value;
+  std::string action;  // get, set, remove, status, provision-account or revoke-account
+  std::string key;     // the account's name for provision-account and revoke-account
+  std::string value;   // the server's URL for provision-account and revoke-account
   double timeoutSeconds = 30;
 };
 
@@ -68,6 +68,11 @@ int runEvents(const GlobalOptions& options);
 int runKeychain(const GlobalOptions& options, const KeychainRequest& request);
 int runSharedCredential(const GlobalOptions& options, const SharedCredentialRequest& request);
 int runCloud(const GlobalOptions& options, const CloudRequest& request);
+// Creates, renews or deletes the server's user for one account.
+int runCloudAccountUser(const CloudRequest& request, bool json);
+// Masks the passwords and file paths of the Redis URLs among the arguments, in place, so
+// that the process's command line no longer shows them; CLI11 holds copies.
+void maskCloudSecrets(int argc, char** argv);
 // Collects the legacy data, prints what was written, and erases it all with `clear`.
 int runMigrate(const GlobalOptions& options, const MigrateRequest& request);
 

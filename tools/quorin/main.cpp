@@ -127,6 +127,19 @@ int main(int argc, char** argv) {
                        "Show the account's backend, connection, pending writes and last sync "
                        "(exit status 2 when the account or the device's journal is unusable)")
       ->callback([&cloud] { cloud.action = "status"; });
+  auto accountUser = [&](const char* name, const char* help) {
+    auto* command = cloudCommand->add_subcommand(name, help);
+    command->callback([&cloud, name] { cloud.action = name; });
+    command->add_option("URL", cloud.value, "The server, with the credentials of its admin")
+        ->required();
+    command->add_option("NAME", cloud.key, "The account")->required();
+  };
+  accountUser("provision-account",
+              "Create the server's user for account NAME, limited to its keys, channel and the "
+              "commands a device sends, or give it a new password; print the device's URL");
+  accountUser("revoke-account",
+              "Delete the server's user for account NAME and end its connections (exit status 1 "
+              "when there is none)");
 
   MigrateRequest migration;
   auto* migrate = app.add_subcommand(
@@ -145,6 +158,7 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& error) {
     return app.exit(error) == 0 ? 0 : 2;
   }
+  maskCloudSecrets(argc, argv);
   options.container = container;
   options.cloudAccount = cloudAccount;
   if (!infoPlist.empty()) options.infoPlist = infoPlist;

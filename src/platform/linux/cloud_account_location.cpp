@@ -35,7 +35,7 @@ std::string cloudAccountIdentity(const std::string& location) {
   if (!redis::isRedisUrl(location)) return canonicalDirectory(location).string();
   std::string error;
   auto endpoint = redis::parseRedisUrl(location, error);
-  return endpoint ? endpoint->describe() : location;
+  return endpoint ? endpoint->identity() : location;
 }
 
 CloudAccountKinds cloudAccountKinds() {

@@ -9,7 +9,7 @@
 
 namespace quorin::platform::posix {
 
-// The account a location names: a `redis://` or `unix://` URL, or else a directory.
+// The account a location names: a `redis://`, `rediss://` or `unix://` URL, or else a directory.
 std::unique_ptr<CloudAccount> openCloudAccount(const std::string& location);
 
 // Why the account cannot be used, or none; a server is asked on the calling thread. One
@@ -18,7 +18,7 @@ std::optional<std::string> probeCloudAccount(const std::string& location);
 
 // What names the account in the device's own records, so that however the location is
 // written the same account finds the writes kept for it: a directory's absolute path with
-// links resolved; a URL without its password.
+// links resolved; a URL without its password and files.
 std::string cloudAccountIdentity(const std::string& location);
 
 // Every kind of account above, for a device's account selection.

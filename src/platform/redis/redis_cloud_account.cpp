@@ -7,6 +7,7 @@
 
 #include <charconv>
 
+#include "platform/redis/redis_account_user.hpp"
 #include "platform/redis/redis_scripts.hpp"
 
 namespace quorin::platform::redis {
@@ -38,15 +39,14 @@ bool isLastingRefusal(std::string_view error) {
 
 }  // namespace
 
-// Keys of one account share a hash tag, so that a cluster keeps them on one node.
 RedisCloudAccount::RedisCloudAccount(std::string url) : url_(std::move(url)) {
   std::string error;
   endpoint_ = parseRedisUrl(url_, error);
   if (!endpoint_) {
-    problem_ = url_ + ": " + error;
+    problem_ = maskedUrl(url_) + ": " + error;
     return;
   }
-  keyPrefix_ = "quorin:{" + endpoint_->account + "}:";
+  keyPrefix_ = accountKeyPrefix(endpoint_->account);
   channel_ = key("changes");
 }
 
@@ -68,9 +68,10 @@ std::int64_t RedisCloudAccount::now() {
   return localNanoseconds() + clockOffset_.load();
 }
 
+// A server that refuses us is in reach: the next call asks it again, as the host decides.
 void RedisCloudAccount::noteOpenError(const RedisOpenError& error) {
   std::lock_guard lock(mutex_);
-  offline_ = true;
+  offline_ = !error.refused;
   if (error.refused) {
     problem_ = endpoint_->describe() + ": " + error.message;
   } else {
@@ -102,6 +103,7 @@ RedisConnection* RedisCloudAccount::commands() {
     commands_ = std::move(opened);
     commandsSession_ = session;
   }
+  wake_.notify_all();  // a subscriber that was refused tries again
   measureClock(*commands_);
   pushSha_.clear();
   changesSha_.clear();
@@ -227,8 +229,9 @@ bool RedisCloudAccount::current(std::string_view name, std::optional<std::string
 
 CloudAccountStatus RedisCloudAccount::status() {
   std::lock_guard lock(mutex_);
-  return {"redis", endpoint_ ? endpoint_->describe() : url_, subscribed_ || commands_ != nullptr,
-          problem_ ? problem_ : refusal_, subscribed_ || commands_ ? "" : lastError_};
+  return {"redis", endpoint_ ? endpoint_->describe() : maskedUrl(url_),
+          subscribed_ || commands_ != nullptr, problem_ ? problem_ : refusal_,
+          subscribed_ || commands_ ? "" : lastError_};
 }
 
 std::optional<std::string> RedisCloudAccount::probe() {
@@ -249,6 +252,29 @@ void RedisCloudAccount::backOff(std::chrono::milliseconds delay) {
   wake_.wait_for(lock, delay, [this] { return stopping_; });
 }
 
+// A refusal that lasts is not tried again on a timer: the subscriber waits until a command
+// connection gets through, which the host asks for.
+void RedisCloudAccount::waitWhileRefused() {
+  std::unique_lock lock(mutex_);
+  wake_.wait(lock, [this] { return stopping_ || !problem_; });
+}
+
+// A connection subscribed to the account's channel, or none with `error` saying why.
+std::unique_ptr<RedisConnection> RedisCloudAccount::subscribe(RedisOpenError& error) {
+  auto subscriber = RedisConnection::open(*endpoint_, kCommandTimeout, error);
+  if (!subscriber) return nullptr;
+  auto confirmed = subscriber->command({"SUBSCRIBE", channel_});
+  if (!confirmed) {
+    error = {subscriber->error(), subscriber->refused()};
+    return nullptr;
+  }
+  if (isErrorReply(*confirmed)) {
+    error = {"the server refused the subscription: " + std::string(replyText(*confirmed)), true};
+    return nullptr;
+  }
+  return subscriber;
+}
+
 void RedisCloudAccount::subscribeLoop() {
   auto delay = std::chrono::milliseconds(kFirstRetry);
   while (true) {
@@ -257,16 +283,15 @@ void RedisCloudAccount::subscribeLoop() {
       if (stopping_) return;
     }
     RedisOpenError error;
-    auto subscriber = RedisConnection::open(*endpoint_, kCommandTimeout, error);
-    RedisReply confirmed;
-    if (subscriber) confirmed = subscriber->command({"SUBSCRIBE", channel_});
-    if (!subscriber || !confirmed || isErrorReply(*confirmed)) {
-      if (subscriber)
-        error = {confirmed ? std::string(replyText(*confirmed)) : subscriber->error(),
-                 confirmed != nullptr};
+    auto subscriber = subscribe(error);
+    if (!subscriber) {
       noteOpenError(error);
-      backOff(delay);
-      delay = std::min(delay * 2, std::chrono::milliseconds(kLongestRetry));
+      if (error.refused) {
+        waitWhileRefused();
+      } else {
+        backOff(delay);
+        delay = std::min(delay * 2, std::chrono::milliseconds(kLongestRetry));
+      }
       continue;
     }
     delay = kFirstRetry;

@@ -21,6 +21,8 @@ namespace quorin::platform::redis {
 // the watcher so that the device pulls what it missed. A lost subscription means the
 // command connection is gone too, so the next call opens a fresh one. Calls answer false at
 // once while the server is out of reach, and never wait longer than the command time-out.
+// A server that refuses this device (its credentials, its certificate, its rights) is asked
+// again only when the host calls, never on a timer.
 class RedisCloudAccount final : public CloudAccount {
  public:
   // A URL that does not parse gives an account that stays unusable and says why.
@@ -52,8 +54,10 @@ class RedisCloudAccount final : public CloudAccount {
   std::string key(std::string_view name) const { return keyPrefix_ + std::string(name); }
   void measureClock(RedisConnection& connection);
   void subscribeLoop();
+  std::unique_ptr<RedisConnection> subscribe(RedisOpenError& error);
   bool listen(RedisConnection& subscriber);
   void backOff(std::chrono::milliseconds delay);
+  void waitWhileRefused();
   void noteOpenError(const RedisOpenError& error);
 
   const std::string url_;

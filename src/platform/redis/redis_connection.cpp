@@ -1,58 +1,33 @@
 #include "platform/redis/redis_connection.hpp"
 
 #include <hiredis/hiredis.h>
-#include <pthread.h>
-#include <signal.h>
-#include <time.h>
+
+#include "platform/redis/redis_tls.hpp"
 
 namespace quorin::platform::redis {
 namespace {
 
-timeval toTimeval(std::chrono::milliseconds timeout) {
-  return {static_cast<time_t>(timeout.count() / 1000),
-          static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
+Deadline deadlineAfter(std::chrono::milliseconds timeout) {
+  return std::chrono::steady_clock::now() + timeout;
 }
 
-redisContext* connect(const RedisEndpoint& endpoint, std::chrono::milliseconds timeout) {
-  auto tv = toTimeval(timeout);
-  return endpoint.socketPath.empty()
-             ? redisConnectWithTimeout(endpoint.host.c_str(), endpoint.port, tv)
-             : redisConnectUnixWithTimeout(endpoint.socketPath.c_str(), tv);
+std::unique_ptr<ByteStream> connect(const RedisEndpoint& endpoint, Deadline deadline,
+                                    RedisOpenError& error) {
+  if (!endpoint.socketPath.empty())
+    return Socket::connectUnix(endpoint.socketPath, deadline, error.message);
+  auto socket = Socket::connectTcp(endpoint.host, endpoint.port, deadline, error.message);
+  if (!socket || !endpoint.tls) return socket;
+  return TlsStream::open(std::move(socket), endpoint, deadline, error.message, error.refused);
 }
-
-// A write to a server that has gone raises SIGPIPE, which would end the host. The signal
-// is held back on this thread for the command and taken if the command raised it.
-class HeldSigpipe {
- public:
-  HeldSigpipe() {
-    sigemptyset(&pipe_);
-    sigaddset(&pipe_, SIGPIPE);
-    sigset_t pending;
-    sigpending(&pending);
-    alreadyPending_ = sigismember(&pending, SIGPIPE) == 1;
-    pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
-  }
-  ~HeldSigpipe() {
-    sigset_t pending;
-    if (!alreadyPending_ && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
-      timespec now{};
-      sigtimedwait(&pipe_, nullptr, &now);
-    }
-    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-  }
-  HeldSigpipe(const HeldSigpipe&) = delete;
-  HeldSigpipe& operator=(const HeldSigpipe&) = delete;
-
- private:
-  sigset_t pipe_{};
-  sigset_t previous_{};
-  bool alreadyPending_ = false;
-};
 
 }  // namespace
 
 void ReplyDeleter::operator()(redisReply* reply) const {
   freeReplyObject(reply);
+}
+
+void ReaderDeleter::operator()(redisReader* reader) const {
+  redisReaderFree(reader);
 }
 
 std::string_view replyText(const redisReply& reply) {
@@ -68,20 +43,17 @@ bool isErrorReply(const redisReply& reply) {
 std::unique_ptr<RedisConnection> RedisConnection::open(const RedisEndpoint& endpoint,
                                                        std::chrono::milliseconds timeout,
                                                        RedisOpenError& error) {
-  redisContext* context = connect(endpoint, timeout);
-  if (!context) {
+  auto stream = connect(endpoint, deadlineAfter(timeout), error);
+  if (!stream) return nullptr;
+  std::unique_ptr<RedisConnection> connection(new RedisConnection(std::move(stream), timeout));
+  if (!connection->reader_) {
     error = {"out of memory", false};
-    return nullptr;
-  }
-  std::unique_ptr<RedisConnection> connection(new RedisConnection(context));
-  if (context->err || redisSetTimeout(context, toTimeval(timeout)) != REDIS_OK) {
-    error = {connection->error(), false};
     return nullptr;
   }
   auto ask = [&](std::vector<std::string_view> arguments, std::string_view what) {
     auto reply = connection->command(arguments);
     if (!reply) {
-      error = {connection->error(), false};
+      error = {connection->error(), connection->refused()};
       return false;
     }
     if (isErrorReply(*reply)) {
@@ -107,40 +79,69 @@ std::unique_ptr<RedisConnection> RedisConnection::open(const RedisEndpoint& endp
   return connection;
 }
 
-RedisConnection::~RedisConnection() {
-  redisFree(context_);
+RedisConnection::RedisConnection(std::unique_ptr<ByteStream> stream,
+                                 std::chrono::milliseconds timeout)
+    : stream_(std::move(stream)), reader_(redisReaderCreate()), timeout_(timeout) {}
+
+RedisConnection::~RedisConnection() = default;
+
+bool RedisConnection::failed(std::string why, bool refused) {
+  broken_ = true;
+  error_ = std::move(why);
+  refused_ = refused;
+  return false;
 }
 
 RedisReply RedisConnection::command(const std::vector<std::string_view>& arguments) {
+  if (broken_) return nullptr;
   std::vector<const char*> pointers;
   std::vector<std::size_t> lengths;
   for (auto argument : arguments) {
     pointers.push_back(argument.data());
     lengths.push_back(argument.size());
   }
-  HeldSigpipe held;
-  return RedisReply(static_cast<redisReply*>(redisCommandArgv(
-      context_, static_cast<int>(pointers.size()), pointers.data(), lengths.data())));
+  char* formatted = nullptr;
+  int length = redisFormatCommandArgv(&formatted, static_cast<int>(pointers.size()),
+                                      pointers.data(), lengths.data());
+  if (length < 0) {
+    failed("out of memory");
+    return nullptr;
+  }
+  std::unique_ptr<char, decltype(&redisFreeCommand)> held(formatted, redisFreeCommand);
+  auto deadline = deadlineAfter(timeout_);
+  if (!stream_->send({formatted, static_cast<std::size_t>(length)}, deadline)) {
+    failed(stream_->error(), stream_->refused());
+    return nullptr;
+  }
+  RedisReply reply;
+  while (nextReply(reply) && !reply) {
+    if (!receive(deadline)) return nullptr;
+  }
+  return reply;
+}
+
+bool RedisConnection::receive(Deadline deadline) {
+  std::string arrived;
+  if (!stream_->receive(arrived, deadline)) return failed(stream_->error(), stream_->refused());
+  return redisReaderFeed(reader_.get(), arrived.data(), arrived.size()) == REDIS_OK ||
+         failed("out of memory");
 }
 
 bool RedisConnection::readAvailable() {
-  return redisBufferRead(context_) == REDIS_OK;
+  std::string arrived;
+  if (broken_) return false;
+  if (!stream_->receiveReady(arrived)) return failed(stream_->error(), stream_->refused());
+  return redisReaderFeed(reader_.get(), arrived.data(), arrived.size()) == REDIS_OK ||
+         failed("out of memory");
 }
 
 bool RedisConnection::nextReply(RedisReply& reply) {
   void* raw = nullptr;
-  if (redisGetReplyFromReader(context_, &raw) != REDIS_OK) return false;
+  if (broken_) return false;
+  if (redisReaderGetReply(reader_.get(), &raw) != REDIS_OK)
+    return failed(std::string("the server's reply is garbled: ") + reader_->errstr);
   reply.reset(static_cast<redisReply*>(raw));
   return true;
-}
-
-int RedisConnection::fd() const {
-  return context_->fd;
-}
-
-std::string RedisConnection::error() const {
-  if (!context_->err) return "no error";
-  return context_->errstr[0] ? context_->errstr : "connection failed";
 }
 
 }  // namespace quorin::platform::redis

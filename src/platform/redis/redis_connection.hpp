@@ -6,9 +6,10 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/redis/redis_stream.hpp"
 #include "platform/redis/redis_url.hpp"
 
-struct redisContext;
+struct redisReader;
 struct redisReply;
 
 namespace quorin::platform::redis {
@@ -18,15 +19,22 @@ struct ReplyDeleter {
 };
 using RedisReply = std::unique_ptr<redisReply, ReplyDeleter>;
 
+struct ReaderDeleter {
+  void operator()(redisReader* reader) const;
+};
+
 // Why a connection could not be opened. `refused` means the server answered but will not
-// serve this URL (a wrong password, a database it lacks): trying again will not help.
+// serve this URL (a wrong password, a database it lacks, a certificate that fails its
+// check): trying again will not help.
 struct RedisOpenError {
   std::string message;
   bool refused = false;
 };
 
-// One connection to the server, authenticated and on the URL's database. Every call waits
-// at most the timeout it was opened with; a failed call leaves the connection unusable.
+// One connection to the server, authenticated and on the URL's database. Commands are
+// written in the server's protocol and its replies parsed by hiredis; the bytes go over a
+// socket of this class's own, in TLS for rediss://. Every call waits at most the timeout it
+// was opened with; a failed call leaves the connection unusable.
 class RedisConnection {
  public:
   static std::unique_ptr<RedisConnection> open(const RedisEndpoint& endpoint,
@@ -43,13 +51,22 @@ class RedisConnection {
   bool readAvailable();
   bool nextReply(RedisReply& reply);
 
-  int fd() const;
-  std::string error() const;
+  int fd() const { return stream_->fd(); }
+  std::string error() const { return error_; }
+  // Whether the failure lasts, as a refused certificate does.
+  bool refused() const { return refused_; }
 
  private:
-  explicit RedisConnection(redisContext* context) : context_(context) {}
+  RedisConnection(std::unique_ptr<ByteStream> stream, std::chrono::milliseconds timeout);
+  bool failed(std::string why, bool refused = false);
+  bool receive(Deadline deadline);
 
-  redisContext* context_;
+  std::unique_ptr<ByteStream> stream_;
+  std::unique_ptr<redisReader, ReaderDeleter> reader_;
+  std::chrono::milliseconds timeout_;
+  std::string error_ = "no error";
+  bool broken_ = false;
+  bool refused_ = false;
 };
 
 // The reply's text for a string, status or error reply; empty otherwise.

@@ -6,6 +6,7 @@ namespace quorin::platform::redis {
 namespace {
 
 constexpr std::string_view kTcpScheme = "redis://";
+constexpr std::string_view kTlsScheme = "rediss://";
 constexpr std::string_view kUnixScheme = "unix://";
 constexpr std::size_t kMaxAccountBytes = 128;
 
@@ -38,17 +39,6 @@ bool parseNumber(std::string_view text, int low, int high, int& value) {
   return code == std::errc() && end == text.data() + text.size() && value >= low && value <= high;
 }
 
-// Account names become part of key names and channel names, so they stay plain.
-bool isAccountName(std::string_view name) {
-  if (name.empty() || name.size() > kMaxAccountBytes) return false;
-  for (char c : name) {
-    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                 c == '-' || c == '_' || c == '.';
-    if (!plain) return false;
-  }
-  return true;
-}
-
 bool parseUserInfo(std::string_view info, RedisEndpoint& endpoint, std::string& error) {
   auto colon = info.find(':');
   auto user = percentDecoded(info.substr(0, colon));
@@ -61,28 +51,49 @@ bool parseUserInfo(std::string_view info, RedisEndpoint& endpoint, std::string& 
   return true;
 }
 
-bool parseQuery(std::string_view query, bool allowDatabase, RedisEndpoint& endpoint,
-                std::string& error) {
+bool parseFile(std::string_view name, std::string_view value, RedisEndpoint& endpoint,
+               std::string& error) {
+  if (!endpoint.tls) return (error = "'" + std::string(name) + "' needs a rediss:// URL", false);
+  auto decoded = percentDecoded(value);
+  if (!decoded || decoded->empty())
+    return (error = "'" + std::string(name) + "' must name a file", false);
+  auto& file = name == "ca"     ? endpoint.caFile
+               : name == "cert" ? endpoint.certificateFile
+                                : endpoint.keyFile;
+  file = *decoded;
+  return true;
+}
+
+bool parseParameter(std::string_view name, std::string_view value, RedisEndpoint& endpoint,
+                    std::string& error) {
+  if (name == "account") {
+    auto decoded = percentDecoded(value);
+    if (!decoded || !isAccountName(*decoded))
+      return (error = "the account must be 1 to 128 letters, digits, '-', '_' or '.'", false);
+    endpoint.account = *decoded;
+    return true;
+  }
+  if (name == "db" && !endpoint.socketPath.empty()) {
+    if (!parseNumber(value, 0, 1 << 20, endpoint.database))
+      return (error = "the database must be a number", false);
+    return true;
+  }
+  if (name == "ca" || name == "cert" || name == "key")
+    return parseFile(name, value, endpoint, error);
+  return (error = "unknown parameter '" + std::string(name) + "'", false);
+}
+
+bool parseQuery(std::string_view query, RedisEndpoint& endpoint, std::string& error) {
   while (!query.empty()) {
     auto amp = query.find('&');
     auto pair = query.substr(0, amp);
     query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
     auto equals = pair.find('=');
-    auto name = pair.substr(0, equals);
     auto value = equals == std::string_view::npos ? std::string_view() : pair.substr(equals + 1);
-    if (name == "account") {
-      auto decoded = percentDecoded(value);
-      if (!decoded || !isAccountName(*decoded))
-        return (error = "the account must be 1 to 128 letters, digits, '-', '_' or '.'", false);
-      endpoint.account = *decoded;
-    } else if (name == "db" && allowDatabase) {
-      if (!parseNumber(value, 0, 1 << 20, endpoint.database))
-        return (error = "the database must be a number", false);
-    } else {
-      return (error = "unknown parameter '" + std::string(name) + "'", false);
-    }
+    if (!parseParameter(pair.substr(0, equals), value, endpoint, error)) return false;
   }
-  if (endpoint.account.empty()) return (error = "the URL names no ?account=", false);
+  if (endpoint.certificateFile.empty() != endpoint.keyFile.empty())
+    return (error = "'cert' and 'key' go together", false);
   return true;
 }
 
@@ -107,20 +118,22 @@ bool parseHostPort(std::string_view hostPort, RedisEndpoint& endpoint, std::stri
   return true;
 }
 
-}  // namespace
-
-bool isRedisUrl(std::string_view location) {
-  return location.starts_with(kTcpScheme) || location.starts_with(kUnixScheme);
+std::string_view schemeOf(std::string_view url) {
+  for (auto scheme : {kTcpScheme, kTlsScheme, kUnixScheme}) {
+    if (url.starts_with(scheme)) return scheme;
+  }
+  return {};
 }
 
-std::optional<RedisEndpoint> parseRedisUrl(std::string_view url, std::string& error) {
-  bool unix = url.starts_with(kUnixScheme);
-  if (!unix && !url.starts_with(kTcpScheme)) {
-    error = "not a redis:// or unix:// URL";
+std::optional<RedisEndpoint> parse(std::string_view url, std::string& error) {
+  auto scheme = schemeOf(url);
+  if (scheme.empty()) {
+    error = "not a redis://, rediss:// or unix:// URL";
     return std::nullopt;
   }
   RedisEndpoint endpoint;
-  auto rest = url.substr(unix ? kUnixScheme.size() : kTcpScheme.size());
+  endpoint.tls = scheme == kTlsScheme;
+  auto rest = url.substr(scheme.size());
   auto question = rest.find('?');
   auto query = question == std::string_view::npos ? std::string_view() : rest.substr(question + 1);
   rest = rest.substr(0, question);
@@ -129,7 +142,7 @@ std::optional<RedisEndpoint> parseRedisUrl(std::string_view url, std::string& er
     if (!parseUserInfo(rest.substr(0, at), endpoint, error)) return std::nullopt;
     rest = rest.substr(at + 1);
   }
-  if (unix) {
+  if (scheme == kUnixScheme) {
     auto path = percentDecoded(rest);
     if (!path || !path->starts_with('/')) {
       error = "a unix:// URL needs an absolute socket path";
@@ -145,24 +158,94 @@ std::optional<RedisEndpoint> parseRedisUrl(std::string_view url, std::string& er
       return std::nullopt;
     }
   }
-  if (!parseQuery(query, unix, endpoint, error)) return std::nullopt;
+  if (!parseQuery(query, endpoint, error)) return std::nullopt;
   return endpoint;
 }
 
+}  // namespace
+
+bool isAccountName(std::string_view name) {
+  if (name.empty() || name.size() > kMaxAccountBytes) return false;
+  for (char c : name) {
+    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                 c == '-' || c == '_' || c == '.';
+    if (!plain) return false;
+  }
+  return true;
+}
+
+bool isRedisUrl(std::string_view location) {
+  return !schemeOf(location).empty();
+}
+
+std::optional<RedisEndpoint> parseRedisUrl(std::string_view url, std::string& error) {
+  auto endpoint = parse(url, error);
+  if (endpoint && endpoint->account.empty()) {
+    error = "the URL names no ?account=";
+    return std::nullopt;
+  }
+  return endpoint;
+}
+
+std::optional<RedisEndpoint> parseRedisServerUrl(std::string_view url, std::string& error) {
+  auto endpoint = parse(url, error);
+  if (endpoint && !endpoint->account.empty()) {
+    error = "a server's URL names no ?account=";
+    return std::nullopt;
+  }
+  return endpoint;
+}
+
+std::string maskedUrl(std::string_view url) {
+  std::string masked(url);
+  auto question = url.find('?');
+  auto authority = url.substr(0, question);
+  auto at = authority.rfind('@');
+  auto scheme = authority.find("://");
+  auto colon = authority.find(':', scheme == std::string_view::npos ? 0 : scheme + 3);
+  if (at != std::string_view::npos && colon < at)
+    masked.replace(colon + 1, at - colon - 1, at - colon - 1, '*');
+  for (auto position = question; position != std::string_view::npos;
+       position = url.find('&', position + 1)) {
+    auto pair = url.substr(position + 1, url.find('&', position + 1) - position - 1);
+    auto equals = pair.find('=');
+    auto name = pair.substr(0, equals);
+    if (equals == std::string_view::npos || (name != "ca" && name != "cert" && name != "key"))
+      continue;
+    auto value = position + 1 + equals + 1;
+    masked.replace(value, pair.size() - equals - 1, pair.size() - equals - 1, '*');
+  }
+  return masked;
+}
+
 std::string RedisEndpoint::describe() const {
-  std::string text = socketPath.empty() ? std::string(kTcpScheme) : std::string(kUnixScheme);
+  auto text = identity();
+  for (const auto* file : {&caFile, &certificateFile, &keyFile}) {
+    if (file->empty()) continue;
+    text += text.find('?') == std::string::npos ? '?' : '&';
+    text += (file == &caFile ? "ca" : file == &certificateFile ? "cert" : "key");
+    text += "=***";
+  }
+  return text;
+}
+
+std::string RedisEndpoint::identity() const {
+  std::string text = !socketPath.empty() ? std::string(kUnixScheme)
+                     : tls               ? std::string(kTlsScheme)
+                                         : std::string(kTcpScheme);
   if (!user.empty() || password) {
     text += user;
     if (password) text += ":***";
     text += '@';
   }
+  std::string query = account.empty() ? "" : "?account=" + account;
   if (socketPath.empty()) {
     bool v6 = host.find(':') != std::string::npos;
     text += (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port) + "/" +
-            std::to_string(database) + "?account=" + account;
+            std::to_string(database) + query;
   } else {
-    text += socketPath + "?account=" + account;
-    if (database != 0) text += "&db=" + std::to_string(database);
+    if (database != 0) query += (query.empty() ? "?db=" : "&db=") + std::to_string(database);
+    text += socketPath + query;
   }
   return text;
 }

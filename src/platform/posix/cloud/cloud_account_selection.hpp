@@ -19,9 +19,9 @@ struct CloudAccountKinds {
   std::function<std::string(const std::string& location)> identity;
 };
 
-// The cloud account a device syncs through: a directory, or a `redis://` or `unix://`
-// URL. The host may switch it while stores are open; each store then moves to the new
-// account on its next exchange.
+// The cloud account a device syncs through: a directory, or a `redis://`, `rediss://` or
+// `unix://` URL. The host may switch it while stores are open; each store then moves to the
+// new account on its next exchange.
 class CloudAccountSelection {
  public:
   using ListenerId = std::uint64_t;

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace quorin::platform::redis {
+
+using Deadline = std::chrono::steady_clock::time_point;
+
+// The bytes between this device and the server: a socket of its own, non-blocking, so that
+// every wait ends at a deadline. A failed call leaves the stream unusable and says why;
+// `refused` marks a failure that trying again will not mend (a certificate check).
+class ByteStream {
+ public:
+  virtual ~ByteStream() = default;
+
+  virtual bool send(std::string_view bytes, Deadline deadline) = 0;
+  // Appends what has arrived, without waiting; false only when the stream failed.
+  virtual bool receiveReady(std::string& into) = 0;
+  virtual int fd() const = 0;
+
+  // Waits until something arrives, then appends it.
+  bool receive(std::string& into, Deadline deadline);
+  // Waits until the socket can be read (or written, with `output`); false at the deadline.
+  bool wait(Deadline deadline, bool output = false);
+
+  const std::string& error() const { return error_; }
+  bool refused() const { return refused_; }
+
+ protected:
+  bool fail(std::string why, bool refused = false);
+
+ private:
+  std::string error_ = "no error";
+  bool refused_ = false;
+};
+
+// A connected socket, closed with its holder.
+class Socket final : public ByteStream {
+ public:
+  static std::unique_ptr<Socket> connectTcp(const std::string& host, int port, Deadline deadline,
+                                            std::string& error);
+  static std::unique_ptr<Socket> connectUnix(const std::string& path, Deadline deadline,
+                                             std::string& error);
+  explicit Socket(int fd) : fd_(fd) {}
+  ~Socket() override;
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+
+  bool send(std::string_view bytes, Deadline deadline) override;
+  bool receiveReady(std::string& into) override;
+  int fd() const override { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace quorin::platform::redis
