@@ -10,6 +10,7 @@
 #include <regex>
 
 #include "cli/cli_run.hpp"
+#include "platform/linux/cloud_account_location.hpp"
 #include "platform/redis/redis_cloud_account.hpp"
 #include "support/cloud_device.hpp"
 #include "support/tls_redis_server.hpp"
@@ -103,7 +104,8 @@ TEST_F(CloudAccountUserTest, ADeviceCannotReadWriteOrHearAnotherAccount) {
 TEST_F(CloudAccountUserTest, ARevokedDeviceStopsAtItsNextCommandAndKeepsItsWrites) {
   auto carol = provision("carol");
   quorin::platform::posix::LocalNotificationCenter center;
-  auto selection = std::make_shared<quorin::platform::posix::CloudAccountSelection>(carol);
+  auto selection = std::make_shared<quorin::platform::posix::CloudAccountSelection>(
+      carol, quorin::platform::posix::cloudAccountKinds());
   quorin::testing::CloudDevice phone(selection, root.path() / "phone", center);
   phone.store.setObject(quorin::platform::Value("before"), "k");
   ASSERT_TRUE(phone.store.exchange());

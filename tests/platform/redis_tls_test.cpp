@@ -8,6 +8,7 @@
 
 #include <thread>
 
+#include "platform/linux/cloud_account_location.hpp"
 #include "platform/redis/redis_cloud_account.hpp"
 #include "platform/redis/redis_connection.hpp"
 #include "platform/redis/redis_url.hpp"
@@ -40,8 +41,9 @@ class RedisTlsTest : public ::testing::Test {
   }
 
   std::unique_ptr<testing::CloudDevice> device(const std::string& url, const std::string& name) {
-    return std::make_unique<testing::CloudDevice>(std::make_shared<CloudAccountSelection>(url),
-                                                  root.path() / name, center);
+    return std::make_unique<testing::CloudDevice>(
+        std::make_shared<CloudAccountSelection>(url, cloudAccountKinds()), root.path() / name,
+        center);
   }
 
   // What the server's own users sent since the last call; the test's unix socket aside.
