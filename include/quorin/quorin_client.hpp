@@ -9,8 +9,9 @@
 // one at a time on each device. Lifecycle callbacks run on the thread that posts the
 // lifecycle notification, which is the main thread (the thread that drives the process's main
 // loop, with the qrn_main_loop_* functions of quorin/quorin.h), and so do cloud values that
-// arrive later. Callback slots are plain fields that the main loop reads: set them, read them
-// and call dispose() on the main thread, or while no thread runs the main loop. A callback may
+// arrive later. Callback slots are plain fields that the main loop reads: set them, read them,
+// call dispose() and destroy the facade on the main thread, or while no thread runs the main
+// loop. A callback may
 // replace itself, clear itself or call dispose() while it runs. Nothing here throws.
 
 #include <cstdint>
