@@ -11,17 +11,30 @@
  * for nil, and also for a failed allocation.
  *
  * Handles. A NULL qrn_client is accepted everywhere: calls on it do nothing and answer NULL,
- * false or nothing. No call reports failure any other way, and none lets an exception out.
+ * false or nothing. Calls report failure only through what they answer (NULL, false or a
+ * status), and none lets an exception out.
  *
- * Threads. Calls run synchronously on the calling thread. Lifecycle callbacks and cloud values
- * that arrive later run on the main thread: the thread that runs the main loop through
- * qrn_main_loop_run() or qrn_main_loop_drain(). A host with its own event loop calls
- * qrn_main_loop_drain() from it often (a 30-second cloud wait ends on the first drain after
- * it expires); a host without one calls qrn_main_loop_run(). A cloud value that is already
- * there reaches the callback before qrn_client_fetch_value_from_cloud_store_for_key() returns,
- * on the caller's thread. Set callbacks before the events they are for, not while the main
- * loop delivers them. Once qrn_client_dispose() or qrn_client_free() returns, the client's
- * callbacks are not called again and their contexts may be released.
+ * Threads. Calls run synchronously on the calling thread. Each function says where it may be
+ * called from:
+ *   any thread     at any time, from several threads at once;
+ *   client calls   on one client one call at a time (from any thread); calls on different
+ *                  clients may run at once;
+ *   main thread    as a client call, and only on the main thread (inside a callback, or
+ *                  between runs of the main loop) or while no thread runs the main loop:
+ *                  the main loop reads the client's callbacks while it delivers them.
+ * The main thread is whichever thread runs the process's main loop through qrn_main_loop_run()
+ * or qrn_main_loop_drain(), one thread at a time. Lifecycle callbacks and cloud values that
+ * arrive later run there, inside those calls. A cloud value that is already there reaches the
+ * callback before qrn_client_fetch_value_from_cloud_store_for_key() returns, on the caller's
+ * thread. Once qrn_client_dispose() or qrn_client_free() returns, the client's callbacks are not
+ * called again and their contexts may be released. A callback may replace or clear itself,
+ * dispose or free its own client, and stop or drain the main loop.
+ *
+ * The main loop. Every device of the process shares one main loop, as the parts of an
+ * application share one main thread, so the calls below drive the devices of every facade
+ * alive. A host without an event loop of its own calls qrn_main_loop_run(); a host with one
+ * watches qrn_main_loop_fd() and calls qrn_main_loop_drain() when it polls readable or when
+ * qrn_main_loop_timeout_ms() has passed.
  */
 
 #include <stdbool.h>
@@ -44,21 +57,23 @@ typedef struct qrn_swift_client qrn_swift_client;
 typedef void (*qrn_cloud_value_callback)(void* context, const char* key, const char* value);
 typedef void (*qrn_lifecycle_callback)(void* context);
 
-/* Releases a string the library returned; NULL is ignored. */
+/* Releases a string the library returned; NULL is ignored. Any thread. */
 QRN_EXPORT void qrn_string_free(char* string);
 
 /* ---- Facade: set-up and teardown ---- */
 
 /* Makes a facade on the process's default device and sets up its client. NULL only when
- * memory runs out. */
+ * memory runs out. Any thread. */
 QRN_EXPORT qrn_client* qrn_client_create(void);
 /* Releases the facade without disposing its client: waiting cloud reads are dropped unanswered
- * and no callback runs afterwards, unless a qrn_swift_client still holds the client. */
+ * and no callback runs afterwards, unless a qrn_swift_client still holds the client. Main
+ * thread. */
 QRN_EXPORT void qrn_client_free(qrn_client* client);
-/* Stops the client's events: clears every callback and removes its observers. */
+/* Stops the client's events: clears every callback and removes its observers. Main thread. */
 QRN_EXPORT void qrn_client_dispose(qrn_client* client);
 
-/* ---- Callbacks: a NULL function clears the slot; `context` is passed back untouched ---- */
+/* ---- Callbacks: a NULL function clears the slot; `context` is passed back untouched.
+ * Setting and reading them: main thread. ---- */
 
 QRN_EXPORT void qrn_client_set_on_cloud_store_value_fetched(qrn_client* client,
                                                             qrn_cloud_value_callback callback,
@@ -89,10 +104,11 @@ qrn_client_on_application_did_become_active(const qrn_client* client, void** con
 QRN_EXPORT qrn_lifecycle_callback
 qrn_client_on_application_will_resign_active(const qrn_client* client, void** context);
 
-/* ---- Device and environment facts, read on each call ---- */
+/* ---- Device and environment facts, read on each call: client calls ---- */
 
 QRN_EXPORT char* qrn_client_device_model(const qrn_client* client);
 QRN_EXPORT char* qrn_client_os_version(const qrn_client* client);
+/* The Info.plist's "CFBundleVersion"; "" when the device names no Info.plist. */
 QRN_EXPORT char* qrn_client_build_number(const qrn_client* client);
 QRN_EXPORT bool qrn_client_is_tablet(const qrn_client* client);
 /* Has no effect: whether the device is a tablet is a fact of the device. */
@@ -105,14 +121,15 @@ QRN_EXPORT char* qrn_client_store_country(const qrn_client* client);
 QRN_EXPORT bool qrn_client_is_application_installed_for_scheme(const qrn_client* client,
                                                                const char* scheme);
 
-/* ---- The legacy SDK's data ---- */
+/* ---- The legacy SDK's data: client calls, and one at a time on each device, since both
+ * write the same files ---- */
 
 /* Gathers it into JSON files and answers the path of their directory, or NULL. */
 QRN_EXPORT char* qrn_client_collect_migration_data(qrn_client* client);
 /* After a collection: erases the legacy data and the collected files. */
 QRN_EXPORT void qrn_client_clear_data_after_migration(qrn_client* client);
 
-/* ---- Keychain: work also after qrn_client_dispose() ---- */
+/* ---- Keychain: client calls; they work also after qrn_client_dispose() ---- */
 
 QRN_EXPORT char* qrn_client_get_string_value_in_keychain_for_key(qrn_client* client,
                                                                  const char* key);
@@ -122,7 +139,7 @@ QRN_EXPORT void qrn_client_remove_value_in_keychain_for_key(qrn_client* client, 
 /* Erases this SDK's keychain items and those of the SDK before it. */
 QRN_EXPORT void qrn_client_clear_keychains(qrn_client* client);
 
-/* ---- Cloud key-value store: do nothing after qrn_client_dispose() ---- */
+/* ---- Cloud key-value store: client calls; they do nothing after qrn_client_dispose() ---- */
 
 /* Answers through the cloud callback: at once when the value is there, otherwise on the main
  * thread when another device brings it, or with NULL after 30 seconds. */
@@ -136,27 +153,69 @@ QRN_EXPORT void qrn_client_remove_value_from_cloud_store_for_key(qrn_client* cli
 /* ---- The facade's client ---- */
 
 /* A new reference to the facade's client, or NULL when it has none; release it with
- * qrn_swift_client_free(). */
+ * qrn_swift_client_free(). A client call. */
 QRN_EXPORT qrn_swift_client* qrn_client_swift_client(const qrn_client* client);
 /* Makes `swift_client`'s client the facade's; NULL leaves the facade without one, which makes
  * every call on it do nothing: the model, OS version, build number and language answer "",
- * everything else NULL or false. */
+ * everything else NULL or false. A client call, on both facades' clients. */
 QRN_EXPORT void qrn_client_set_swift_client(qrn_client* client,
                                             const qrn_swift_client* swift_client);
+/* Any thread; the client's callbacks may still run until its facades are freed too. */
 QRN_EXPORT void qrn_swift_client_free(qrn_swift_client* swift_client);
 
-/* ---- The device on this machine and its main loop ---- */
+/* ---- The device on this machine ---- */
 
-/* Makes `container` the default device for facades created afterwards, syncing its cloud
- * store through `cloud_account` (a directory, or a "redis://" or "unix://" URL with
- * "?account=NAME"), or the user's default account when that is NULL. Facades made earlier
- * keep their device. Answers false, changing nothing, for a NULL or non-UTF-8
- * container or account. */
+/* A device, named with what the quorin host's global options say. Set `size` with
+ * QRN_DEVICE_OPTIONS_INIT (or to sizeof(qrn_device_options)) and leave unused fields NULL;
+ * fields are only ever added at the end, so a host built against an older header, passing a
+ * smaller size, keeps working. */
+typedef struct qrn_device_options {
+  size_t size;
+  /* The device's container directory: an absolute path, made on first use. Required. */
+  const char* container;
+  /* The cloud account its store syncs through: a directory, or a "redis://" or "unix://" URL
+   * with "?account=NAME"; NULL for the user's default account. */
+  const char* cloud_account;
+  /* The application's Info.plist, read once: the build number and the defaults suite's name. */
+  const char* info_plist;
+  /* Where the keychain's sealing key is kept: "secret-service" or "key-file". With neither
+   * this nor keychain_key, the key qrn_use_keychain_key() gave, else the Secret Service when
+   * reachable, else the key file. */
+  const char* key_store;
+  /* The host's own key, from a key store of its own, and its length (32); not together with
+   * key_store. */
+  const unsigned char* keychain_key;
+  size_t keychain_key_length;
+} qrn_device_options;
+
+#define QRN_DEVICE_OPTIONS_INIT {sizeof(qrn_device_options), NULL, NULL, NULL, NULL, NULL, 0}
+
+typedef enum qrn_device_status {
+  QRN_DEVICE_OK = 0,
+  /* NULL options; a size smaller than `size` and `container`, or one that ends inside a
+   * field; a size larger than this library knows whose extra bytes are not all zero (a field
+   * this library cannot honour); a string that is empty or not UTF-8; an unknown key store; a
+   * key store beside a key; a key that is not 32 bytes. */
+  QRN_DEVICE_INVALID_OPTIONS = -1,
+  /* The container is empty or not an absolute path. */
+  QRN_DEVICE_RELATIVE_CONTAINER = -2,
+  /* The device could not be set up: memory or file descriptors ran out. */
+  QRN_DEVICE_FAILED = -3,
+} qrn_device_status;
+
+/* Makes the device the process's default for facades created afterwards; facades made earlier
+ * keep theirs. Anything but QRN_DEVICE_OK changes nothing and creates nothing. Any thread. */
+QRN_EXPORT qrn_device_status qrn_use_device(const qrn_device_options* options);
+
+/* qrn_use_device() with only the container and the cloud account (NULL for the user's
+ * default). Answers false, changing nothing, where qrn_use_device() would not answer
+ * QRN_DEVICE_OK: among others for a NULL, empty or relative container. Any thread. */
 QRN_EXPORT bool qrn_use_container(const char* container, const char* cloud_account);
 
 /* For hosts with a key store of their own: the 32-byte key that seals the keychain of devices
- * chosen afterwards, instead of a key the library keeps in the Secret Service or a key file.
- * Answers false, changing nothing, for a NULL key or a length other than 32. */
+ * chosen afterwards without a key store or key of their own, instead of a key the library
+ * keeps in the Secret Service or a key file. Answers false, changing nothing, for a NULL key
+ * or a length other than 32. Any thread. */
 QRN_EXPORT bool qrn_use_keychain_key(const unsigned char* key, size_t length);
 
 typedef enum qrn_application_event {
@@ -166,18 +225,33 @@ typedef enum qrn_application_event {
   QRN_APPLICATION_WILL_RESIGN_ACTIVE,
 } qrn_application_event;
 
-/* Tells the default device that the application changed state, as the system would: the
+/* Tells every device in use that the application changed state, as the system would: the
  * notification is posted on the main loop, so lifecycle callbacks run at its next turn.
- * Answers false for an unknown event. */
+ * Answers false for an unknown event. Any thread. */
 QRN_EXPORT bool qrn_post_application_event(qrn_application_event event);
 
-/* Runs the default device's main loop for up to `seconds`, or until qrn_main_loop_stop()
- * when `seconds` is negative. Answers true when it returned because of qrn_main_loop_stop(). */
+/* ---- The main loop ---- */
+
+/* Runs the main loop for up to `seconds`, or until qrn_main_loop_stop() when `seconds` is
+ * negative. Answers true when it returned because of qrn_main_loop_stop(). The calling thread
+ * is the main thread while it runs; a callback may run the loop again inside it. */
 QRN_EXPORT bool qrn_main_loop_run(double seconds);
-/* Runs the main loop's ready tasks and due timers without waiting; answers how many ran. */
+/* Runs the main loop's ready tasks and due timers without waiting; answers how many ran. The
+ * calling thread is the main thread while it runs. */
 QRN_EXPORT size_t qrn_main_loop_drain(void);
-/* Makes qrn_main_loop_run() return; safe from any thread and from callbacks. */
+/* Makes the innermost qrn_main_loop_run() in progress return. With no run in progress it does
+ * nothing: it is not kept for the next run, and it does not end a drain. Any thread, and from
+ * callbacks. */
 QRN_EXPORT void qrn_main_loop_stop(void);
+/* A descriptor, for poll() and the like, that reads as readable while the main loop has a task
+ * ready or a timer was armed, until the next drain or run finds nothing ready. Watch it for
+ * reading (never read or close it), wait at most qrn_main_loop_timeout_ms(), then call
+ * qrn_main_loop_drain(). The same descriptor on every call; -1 when the process is out of
+ * descriptors. Any thread. */
+QRN_EXPORT int qrn_main_loop_fd(void);
+/* Milliseconds until the main loop's next timer is due, rounded up: 0 when a task is ready or a
+ * timer is due, -1 when nothing is queued or armed. Ask again after every drain. Any thread. */
+QRN_EXPORT int qrn_main_loop_timeout_ms(void);
 
 #ifdef __cplusplus
 }

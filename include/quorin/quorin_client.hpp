@@ -4,10 +4,14 @@
 // at once, reads device facts and registers callbacks through it, and calls dispose() when
 // it no longer wants events.
 //
-// Threads: every call runs synchronously on the calling thread. Lifecycle callbacks run on
-// the thread that posts the lifecycle notification, which is the main thread (the thread
-// that drives the main run loop), and so do cloud values that arrive later. Callback slots are
-// plain fields: from other threads, set them before the events they are for. A callback may
+// Threads: every call runs synchronously on the calling thread, and a facade takes one call at
+// a time; different facades may be called at once, except that the two migration calls run
+// one at a time on each device. Lifecycle callbacks run on the thread that posts the
+// lifecycle notification, which is the main thread (the thread that drives the process's main
+// loop, with the qrn_main_loop_* functions of quorin/quorin.h), and so do cloud values that
+// arrive later. Callback slots are plain fields that the main loop reads: set them, read them,
+// call dispose() and destroy the facade on the main thread, or while no thread runs the main
+// loop. A callback may
 // replace itself, clear itself or call dispose() while it runs. Nothing here throws.
 
 #include <cstdint>
@@ -20,6 +24,7 @@
 #include <string_view>
 #include <variant>
 
+#include "quorin/device_options.hpp"
 #include "quorin/export.h"
 #include "quorin/version.h"
 
@@ -69,6 +74,10 @@ class QRN_EXPORT QRNQuorinClient {
   // facades made afterwards on the default platform, instead of a key the library keeps in
   // the Secret Service or a key file. False, changing nothing, for a key of another length.
   static bool useKeychainKey(std::span<const std::uint8_t> key);
+  // Makes the device that `options` names the default platform of facades made afterwards;
+  // facades made earlier keep theirs. Its main queue is the process's main loop. Anything but
+  // ok changes nothing and creates nothing. Safe from any thread.
+  static QRNDeviceStatus useDevice(const QRNDeviceOptions& options);
 
   QRNQuorinClient(const QRNQuorinClient&) = delete;
   QRNQuorinClient& operator=(const QRNQuorinClient&) = delete;

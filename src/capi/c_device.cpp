@@ -1,18 +1,20 @@
+#include <algorithm>
+#include <array>
 #include <chrono>
+#include <climits>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 
 #include "formats/utf8.hpp"
 #include "platform/application.hpp"
-#include "platform/linux/posix_platform.hpp"
+#include "platform/linux/host_devices.hpp"
 #include "quorin/quorin.h"
+#include "quorin/quorin_client.hpp"
 
 namespace {
 
-using quorin::platform::posix::PosixPlatform;
-
-std::shared_ptr<PosixPlatform> defaultDevice() {
-  return std::dynamic_pointer_cast<PosixPlatform>(quorin::platform::defaultPlatform());
-}
+using quorin::platform::posix::processMainLoop;
 
 bool isText(const char* text) {
   return text && quorin::platform::isValidUtf8(text);
@@ -43,22 +45,95 @@ quorin::platform::Clock::TimePoint deadlineAfter(const quorin::platform::Clock& 
                            std::chrono::duration<double>(seconds));
 }
 
+#define QRN_FIELD_END(field) (offsetof(qrn_device_options, field) + sizeof(qrn_device_options::field))
+
+// A host's struct may be a prefix of this one, from an older header, but never a part field.
+constexpr std::array kFieldEnds{QRN_FIELD_END(container),   QRN_FIELD_END(cloud_account),
+                                QRN_FIELD_END(info_plist),  QRN_FIELD_END(key_store),
+                                QRN_FIELD_END(keychain_key), QRN_FIELD_END(keychain_key_length)};
+
+#undef QRN_FIELD_END
+
+// The host's options as this library knows them: what its size covers, the rest left unset.
+// A larger struct from a newer header is read only when its extra fields are unset, since
+// this library cannot honour them.
+std::optional<qrn_device_options> readOptions(const qrn_device_options* given) {
+  if (!given) return std::nullopt;
+  std::size_t size = given->size;
+  qrn_device_options options{};
+  if (size > sizeof options) {
+    const auto* extra = reinterpret_cast<const unsigned char*>(given) + sizeof options;
+    if (std::any_of(extra, extra + (size - sizeof options), [](auto byte) { return byte; }))
+      return std::nullopt;
+    size = sizeof options;
+  } else if (std::find(kFieldEnds.begin(), kFieldEnds.end(), size) == kFieldEnds.end()) {
+    return std::nullopt;
+  }
+  std::memcpy(&options, given, size);
+  return options;
+}
+
+bool isAbsentOrText(const char* text) {
+  return !text || isText(text);
+}
+
+std::optional<std::string> optionalText(const char* text) {
+  return text ? std::optional<std::string>(text) : std::nullopt;
+}
+
+// The options in C++ terms; none when a string is not text or the key is not a key.
+std::optional<QRNDeviceOptions> toDeviceOptions(const qrn_device_options& options) {
+  if (!isAbsentOrText(options.cloud_account) || !isAbsentOrText(options.info_plist) ||
+      !isAbsentOrText(options.key_store))
+    return std::nullopt;
+  QRNDeviceOptions device{.container = options.container,
+                          .cloudAccount = optionalText(options.cloud_account),
+                          .infoPlist = optionalText(options.info_plist),
+                          .keyStore = optionalText(options.key_store)};
+  if (options.keychain_key || options.keychain_key_length) {
+    std::array<std::uint8_t, 32> key;
+    if (!options.keychain_key || options.keychain_key_length != key.size()) return std::nullopt;
+    std::copy_n(options.keychain_key, key.size(), key.begin());
+    device.keychainKey = key;
+  }
+  return device;
+}
+
+qrn_device_status toC(QRNDeviceStatus status) {
+  switch (status) {
+    case QRNDeviceStatus::ok:
+      return QRN_DEVICE_OK;
+    case QRNDeviceStatus::invalidOptions:
+      return QRN_DEVICE_INVALID_OPTIONS;
+    case QRNDeviceStatus::relativeContainer:
+      return QRN_DEVICE_RELATIVE_CONTAINER;
+    case QRNDeviceStatus::failed:
+      return QRN_DEVICE_FAILED;
+  }
+  return QRN_DEVICE_FAILED;
+}
+
 }  // namespace
 
 extern "C" {
 
-bool qrn_use_container(const char* container, const char* cloud_account) {
-  if (!isText(container) || (cloud_account && !isText(cloud_account))) return false;
+qrn_device_status qrn_use_device(const qrn_device_options* given) {
+  auto options = readOptions(given);
+  if (!options || !options->container) return QRN_DEVICE_INVALID_OPTIONS;
+  if (!isText(options->container)) return QRN_DEVICE_INVALID_OPTIONS;
   try {
-    quorin::platform::posix::PosixPlatformOptions options{
-        .container = container,
-        .keychainKey = quorin::platform::posix::defaultKeychainKeyOptions()};
-    if (cloud_account) options.cloudAccount = cloud_account;
-    quorin::platform::setDefaultPlatform(std::make_shared<PosixPlatform>(std::move(options)));
-    return true;
+    auto device = toDeviceOptions(*options);
+    return device ? toC(QRNQuorinClient::useDevice(*device)) : QRN_DEVICE_INVALID_OPTIONS;
   } catch (...) {
-    return false;
+    return QRN_DEVICE_FAILED;
   }
+}
+
+bool qrn_use_container(const char* container, const char* cloud_account) {
+  qrn_device_options options = QRN_DEVICE_OPTIONS_INIT;
+  options.container = container;
+  options.cloud_account = cloud_account;
+  return qrn_use_device(&options) == QRN_DEVICE_OK;
 }
 
 bool qrn_use_keychain_key(const unsigned char* key, size_t length) {
@@ -67,13 +142,16 @@ bool qrn_use_keychain_key(const unsigned char* key, size_t length) {
 
 bool qrn_post_application_event(qrn_application_event event) {
   auto name = eventName(event);
-  auto device = name ? defaultDevice() : nullptr;
-  if (!device) return false;
+  if (!name) return false;
   try {
-    // Weakly: the task waits in the device's own loop, which must not keep the device alive.
-    device->mainLoop().async([weak = std::weak_ptr(device), name = std::string(*name)] {
-      if (auto posting = weak.lock())
-        posting->notificationCenter().post({name, &posting->application(), std::nullopt});
+    std::vector<std::weak_ptr<quorin::platform::posix::PosixPlatform>> devices;
+    for (auto& device : quorin::platform::posix::hostDevices()) devices.push_back(device);
+    // Weakly: the task waits in the main loop, which must not keep the devices alive.
+    processMainLoop()->async([devices = std::move(devices), name = std::string(*name)] {
+      for (const auto& weak : devices) {
+        if (auto device = weak.lock())
+          device->notificationCenter().post({name, &device->application(), std::nullopt});
+      }
     });
     return true;
   } catch (...) {
@@ -82,27 +160,49 @@ bool qrn_post_application_event(qrn_application_event event) {
 }
 
 bool qrn_main_loop_run(double seconds) {
-  auto device = defaultDevice();
-  if (!device) return false;
   try {
-    return !device->mainLoop().runUntil(deadlineAfter(device->dispatch().clock(), seconds));
+    auto loop = processMainLoop();
+    return !loop->runUntil(deadlineAfter(loop->clock(), seconds));
   } catch (...) {
     return false;
   }
 }
 
 size_t qrn_main_loop_drain(void) {
-  auto device = defaultDevice();
-  if (!device) return 0;
   try {
-    return device->mainLoop().drainPending();
+    return processMainLoop()->drainPending();
   } catch (...) {
     return 0;
   }
 }
 
 void qrn_main_loop_stop(void) {
-  if (auto device = defaultDevice()) device->mainLoop().stop();
+  try {
+    processMainLoop()->stop();
+  } catch (...) {
+    // Only making the loop can fail, and a loop not yet made runs nothing to stop.
+  }
+}
+
+int qrn_main_loop_fd(void) {
+  try {
+    return processMainLoop()->readyDescriptor();
+  } catch (...) {
+    return -1;
+  }
+}
+
+// Rounded up, so that a host woken by the time-out finds the timer due rather than polling
+// again and again in its last millisecond.
+int qrn_main_loop_timeout_ms(void) {
+  try {
+    auto wait = processMainLoop()->timeUntilReady();
+    if (!wait) return -1;
+    auto milliseconds = std::chrono::ceil<std::chrono::milliseconds>(*wait).count();
+    return static_cast<int>(std::min<decltype(milliseconds)>(milliseconds, INT_MAX));
+  } catch (...) {
+    return -1;
+  }
 }
 
 }  // extern "C"

@@ -1,4 +1,5 @@
 #include "client/quorin_client.hpp"
+#include "platform/host_device.hpp"
 #include "quorin/quorin_client.hpp"
 
 using quorin::QuorinClient;
@@ -20,6 +21,14 @@ QRNQuorinClient::~QRNQuorinClient() = default;
 
 bool QRNQuorinClient::useKeychainKey(std::span<const std::uint8_t> key) {
   return quorin::platform::setDefaultKeychainKey(key);
+}
+
+QRNDeviceStatus QRNQuorinClient::useDevice(const QRNDeviceOptions& options) {
+  try {
+    return quorin::platform::useHostDevice(options);
+  } catch (...) {
+    return QRNDeviceStatus::failed;
+  }
 }
 
 namespace {

@@ -3,7 +3,10 @@
  * program another device that writes one cloud value and exits. */
 #define _POSIX_C_SOURCE 200809L
 
+#include <dirent.h>
+#include <poll.h>
 #include <spawn.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -48,20 +51,31 @@ static void use_container(const char* name, char* path, size_t size) {
   CHECK(qrn_use_container(path, cloud));
 }
 
-static int run(char* const argv[]) {
+static pid_t start(char* const argv[]) {
   pid_t child;
+  return posix_spawn(&child, argv[0], NULL, NULL, argv, environ) == 0 ? child : -1;
+}
+
+static int finish(pid_t child) {
   int status = 0;
-  if (posix_spawn(&child, argv[0], NULL, NULL, argv, environ) != 0) return -1;
-  if (waitpid(child, &status, 0) < 0) return -1;
+  if (child < 0 || waitpid(child, &status, 0) < 0) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-/* Another device on the same cloud account writes `value` under `key`. */
-static void write_from_other_device(const char* key, const char* value) {
+static int run(char* const argv[]) {
+  return finish(start(argv));
+}
+
+/* Another device on the same cloud account starts writing `value` under `key`. */
+static pid_t start_writing_from_other_device(const char* key, const char* value) {
   char container[300];
   snprintf(container, sizeof container, "%s/other-device", scratch);
   char* argv[] = {(char*)self_path, "--write", container, cloud, (char*)key, (char*)value, NULL};
-  CHECK(run(argv) == 0);
+  return start(argv);
+}
+
+static void write_from_other_device(const char* key, const char* value) {
+  CHECK(finish(start_writing_from_other_device(key, value)) == 0);
 }
 
 static int write_and_exit(char** argv) {
@@ -368,6 +382,199 @@ static void test_migration_of_the_example_container(void) {
   qrn_client_free(client);
 }
 
+static void write_text(const char* path, const char* text) {
+  FILE* file = fopen(path, "w");
+  CHECK(file != NULL);
+  if (!file) return;
+  fputs(text, file);
+  fclose(file);
+}
+
+static int is_empty_directory(const char* path) {
+  DIR* directory = opendir(path);
+  if (!directory) return 0;
+  int entries = 0;
+  for (struct dirent* entry; (entry = readdir(directory));) {
+    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) ++entries;
+  }
+  closedir(directory);
+  return entries == 0;
+}
+
+/* Everything the quorin host's options say reaches the device: the Info.plist and the key
+ * store here. */
+static void test_device_options_name_the_info_plist_and_key_store(void) {
+  char container[300], plist[300];
+  snprintf(container, sizeof container, "%s/options", scratch);
+  snprintf(plist, sizeof plist, "%s/Info.plist", scratch);
+  write_text(plist,
+             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+             "<key>CFBundleVersion</key><string>417</string></dict></plist>\n");
+  qrn_device_options options = QRN_DEVICE_OPTIONS_INIT;
+  options.container = container;
+  options.cloud_account = cloud;
+  options.info_plist = plist;
+  options.key_store = "key-file";
+  CHECK(qrn_use_device(&options) == QRN_DEVICE_OK);
+  qrn_client* client = qrn_client_create();
+  CHECK_STRING(qrn_client_build_number(client), "417");
+  qrn_client_set_string_value_in_keychain(client, "sealed", "token");
+  CHECK_STRING(qrn_client_get_string_value_in_keychain_for_key(client, "token"), "sealed");
+  CHECK(file_exists(container, "Library/Keychains/keychain.key"));
+  qrn_client_free(client);
+
+  /* Told to use the Secret Service, the device does not open a keychain the key file sealed. */
+  options.key_store = "secret-service";
+  CHECK(qrn_use_device(&options) == QRN_DEVICE_OK);
+  client = qrn_client_create();
+  CHECK_STRING(qrn_client_get_string_value_in_keychain_for_key(client, "token"), NULL);
+  qrn_client_free(client);
+}
+
+/* Sizes from older and newer headers: a prefix ending on a field is read, the rest unset; a
+ * larger struct is read only when its extra fields are unset. */
+static void test_device_options_are_read_as_far_as_their_size_says(void) {
+  char container[300];
+  snprintf(container, sizeof container, "%s/sizes", scratch);
+  qrn_device_options options = QRN_DEVICE_OPTIONS_INIT;
+  options.container = container;
+  options.cloud_account = cloud;
+  options.key_store = "no-such-store";
+  CHECK(qrn_use_device(&options) == QRN_DEVICE_INVALID_OPTIONS);
+  options.size = offsetof(qrn_device_options, key_store);
+  CHECK(qrn_use_device(&options) == QRN_DEVICE_OK);
+  options.size = offsetof(qrn_device_options, key_store) + 1;
+  CHECK(qrn_use_device(&options) == QRN_DEVICE_INVALID_OPTIONS);
+  options.size = sizeof(size_t);
+  CHECK(qrn_use_device(&options) == QRN_DEVICE_INVALID_OPTIONS);
+  options.key_store = NULL;
+
+  struct {
+    qrn_device_options known;
+    const char* future[2];
+  } newer = {options, {NULL, NULL}};
+  newer.known.size = sizeof newer;
+  CHECK(qrn_use_device(&newer.known) == QRN_DEVICE_OK);
+  newer.future[1] = "set";
+  CHECK(qrn_use_device(&newer.known) == QRN_DEVICE_INVALID_OPTIONS);
+
+  options.size = sizeof options;
+  unsigned char key[32] = {1};
+  options.keychain_key = key;
+  options.keychain_key_length = 31;
+  CHECK(qrn_use_device(&options) == QRN_DEVICE_INVALID_OPTIONS);
+  options.keychain_key_length = 32;
+  options.key_store = "key-file";
+  CHECK(qrn_use_device(&options) == QRN_DEVICE_INVALID_OPTIONS);
+  options.key_store = NULL;
+  options.info_plist = "\xff.plist";
+  CHECK(qrn_use_device(&options) == QRN_DEVICE_INVALID_OPTIONS);
+  options.info_plist = "";
+  CHECK(qrn_use_device(&options) == QRN_DEVICE_INVALID_OPTIONS);
+  CHECK(qrn_use_device(NULL) == QRN_DEVICE_INVALID_OPTIONS);
+}
+
+/* A container that is not an absolute path is refused before anything is made in the working
+ * directory. */
+static void test_a_relative_container_is_refused(void) {
+  char here[300], previous[512];
+  snprintf(here, sizeof here, "%s/working-directory", scratch);
+  CHECK(mkdir(here, 0700) == 0);
+  CHECK(getcwd(previous, sizeof previous) != NULL);
+  CHECK(chdir(here) == 0);
+  CHECK(!qrn_use_container("", cloud));
+  CHECK(!qrn_use_container("device", cloud));
+  qrn_device_options options = QRN_DEVICE_OPTIONS_INIT;
+  options.container = "";
+  CHECK(qrn_use_device(&options) == QRN_DEVICE_RELATIVE_CONTAINER);
+  options.container = "./device";
+  CHECK(qrn_use_device(&options) == QRN_DEVICE_RELATIVE_CONTAINER);
+  CHECK(is_empty_directory(here));
+  CHECK(chdir(previous) == 0);
+}
+
+/* A host's own event loop: one watch on the descriptor, a wait no longer than the next timer,
+ * a drain when either fires. */
+static void test_a_host_event_loop_polls_for_a_waiting_read(void) {
+  char container[300];
+  use_container("polled", container, sizeof container);
+  qrn_client* client = qrn_client_create();
+  cloud_record record = {0};
+  qrn_client_set_on_cloud_store_value_fetched(client, record_cloud_value, &record);
+  int fd = qrn_main_loop_fd();
+  CHECK(fd >= 0 && qrn_main_loop_fd() == fd);
+  qrn_client_fetch_value_from_cloud_store_for_key(client, "polled");
+  CHECK(record.calls == 0);
+  int timeout = qrn_main_loop_timeout_ms();
+  CHECK(timeout > 0 && timeout <= 30000);
+  qrn_main_loop_drain();
+  struct pollfd idle = {fd, POLLIN, 0};
+  CHECK(poll(&idle, 1, 0) == 0);
+
+  /* Written while the host's loop waits, so that only the descriptor can wake it. */
+  pid_t writer = start_writing_from_other_device("polled", "by poll");
+  int timed_out = 0;
+  for (int turn = 0; record.calls == 0 && turn < 1000 && !timed_out; ++turn) {
+    struct pollfd watch = {fd, POLLIN, 0};
+    int wait = qrn_main_loop_timeout_ms();
+    /* Capped so that a descriptor that never signals fails the test instead of waiting. */
+    timed_out = poll(&watch, 1, wait < 0 || wait > 10000 ? 10000 : wait) == 0 && wait >= 10000;
+    qrn_main_loop_drain();
+  }
+  CHECK(finish(writer) == 0);
+  CHECK(!timed_out);
+  CHECK(record.calls == 1 && strcmp(record.value, "by poll") == 0);
+  struct pollfd after = {fd, POLLIN, 0};
+  CHECK(poll(&after, 1, 0) == 0);
+  CHECK(qrn_main_loop_timeout_ms() == -1);
+  qrn_client_free(client);
+}
+
+/* A stop made while no run is in progress does not end the next run early. */
+static void test_a_stop_outside_a_run_is_not_kept(void) {
+  char container[300];
+  use_container("stop", container, sizeof container);
+  qrn_client* client = qrn_client_create();
+  int active = 0;
+  qrn_client_set_on_application_did_become_active(client, count_event, &active);
+  qrn_main_loop_stop();
+  CHECK(qrn_post_application_event(QRN_APPLICATION_DID_BECOME_ACTIVE));
+  CHECK(!qrn_main_loop_run(0));
+  CHECK(active == 1);
+  qrn_client_free(client);
+}
+
+/* Facades on an earlier device keep hearing its cloud values and the application's events
+ * after another device became the default. */
+static void test_two_devices_are_driven_by_one_main_loop(void) {
+  char first[300], second[300];
+  use_container("first", first, sizeof first);
+  qrn_client* left = qrn_client_create();
+  use_container("second", second, sizeof second);
+  qrn_client* right = qrn_client_create();
+  cloud_record left_record = {.stops_loop = 1}, right_record = {.stops_loop = 1};
+  int left_active = 0, right_active = 0;
+  qrn_client_set_on_cloud_store_value_fetched(left, record_cloud_value, &left_record);
+  qrn_client_set_on_cloud_store_value_fetched(right, record_cloud_value, &right_record);
+  qrn_client_set_on_application_did_become_active(left, count_event, &left_active);
+  qrn_client_set_on_application_did_become_active(right, count_event, &right_active);
+  qrn_client_fetch_value_from_cloud_store_for_key(left, "left");
+  qrn_client_fetch_value_from_cloud_store_for_key(right, "right");
+
+  write_from_other_device("left", "L");
+  write_from_other_device("right", "R");
+  for (int run = 0; run < 2 && !(left_record.calls && right_record.calls); ++run)
+    qrn_main_loop_run(10);
+  CHECK(left_record.calls == 1 && strcmp(left_record.value, "L") == 0);
+  CHECK(right_record.calls == 1 && strcmp(right_record.value, "R") == 0);
+
+  CHECK(qrn_post_application_event(QRN_APPLICATION_DID_BECOME_ACTIVE));
+  qrn_main_loop_drain();
+  CHECK(left_active == 1 && right_active == 1);
+  qrn_client_free(right);
+  qrn_client_free(left);
+}
+
 /* Last of all: the host's key stays the process's default from here on. */
 static void test_a_host_key_seals_the_keychain(void) {
   unsigned char key[32];
@@ -404,6 +611,12 @@ static const test_case tests[] = {
     {"lifecycle", test_lifecycle_callbacks_run_on_the_main_loop},
     {"shared_client", test_a_client_handed_to_another_facade},
     {"migration", test_migration_of_the_example_container},
+    {"device_options", test_device_options_name_the_info_plist_and_key_store},
+    {"device_option_sizes", test_device_options_are_read_as_far_as_their_size_says},
+    {"relative_container", test_a_relative_container_is_refused},
+    {"poll", test_a_host_event_loop_polls_for_a_waiting_read},
+    {"stop_outside_a_run", test_a_stop_outside_a_run_is_not_kept},
+    {"two_devices", test_two_devices_are_driven_by_one_main_loop},
     {"host_key", test_a_host_key_seals_the_keychain},
 };
 

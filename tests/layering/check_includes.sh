@@ -23,7 +23,7 @@ layer_of() {
 
 declare -A allowed=(
   [formats]="formats"
-  [interfaces]="interfaces formats"
+  [interfaces]="interfaces formats public"
   [core]="core interfaces formats public"
   [common]="common interfaces formats"
   [posix]="posix common interfaces formats"

@@ -1,7 +1,9 @@
 #include "platform/common/run_loop.hpp"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -24,9 +26,16 @@ class RunLoopTest : public ::testing::Test {
     return timer;
   }
 
+  static bool readable(int fd) {
+    pollfd watch{fd, POLLIN, 0};
+    return ::poll(&watch, 1, 0) == 1 && (watch.revents & POLLIN);
+  }
+
   VirtualClock clock;
   RunLoop loop{clock};
 };
+
+using Wait = std::optional<Clock::Duration>;
 
 TEST_F(RunLoopTest, TasksRunInSubmissionOrderIncludingThoseSubmittedFromOtherThreads) {
   std::vector<int> order;
@@ -101,6 +110,61 @@ TEST_F(RunLoopTest, StopEndsRunFromATaskOrAnotherThread) {
   std::thread stopper([&] { loop.async([&] { loop.stop(); }); });
   EXPECT_FALSE(loop.runUntil(Clock::TimePoint::max()));
   stopper.join();
+}
+
+TEST_F(RunLoopTest, StopEndsOnlyTheRunInProgressAndIsNotKeptForTheNext) {
+  std::vector<int> ran;
+  loop.stop();
+  loop.async([&] { ran.push_back(1); });
+  EXPECT_TRUE(loop.runUntil(clock.now() + 1s)) << "a stop before the run ended it";
+  loop.async([&] { loop.stop(); });
+  loop.drainPending();
+  loop.async([&] {
+    loop.async([&] { loop.stop(); });
+    EXPECT_FALSE(loop.runUntil(clock.now() + 1s));
+    ran.push_back(2);
+  });
+  EXPECT_TRUE(loop.runUntil(clock.now() + 5s)) << "the inner run's stop ended the outer run";
+  EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+}
+
+TEST_F(RunLoopTest, ReadyDescriptorPollsReadableWhileTasksWaitAndNotAfterTheyRan) {
+  loop.async([] {});
+  int fd = loop.readyDescriptor();
+  EXPECT_TRUE(readable(fd)) << "a task queued before the descriptor was made";
+  EXPECT_EQ(loop.timeUntilReady(), Wait(0s));
+  loop.drainPending();
+  EXPECT_FALSE(readable(fd));
+  EXPECT_EQ(loop.timeUntilReady(), std::nullopt);
+
+  std::thread([&] { loop.async([] {}); }).join();
+  EXPECT_TRUE(readable(fd));
+  loop.async([&] { loop.async([] {}); });
+  EXPECT_EQ(loop.drainPending(), 3u);
+  EXPECT_FALSE(readable(fd)) << "nothing is ready, so the host's poll must not wake again";
+
+  loop.async([] {});
+  EXPECT_TRUE(loop.runUntil(clock.now() + 1s));
+  EXPECT_FALSE(readable(fd));
+  EXPECT_EQ(loop.readyDescriptor(), fd);
+}
+
+TEST_F(RunLoopTest, ArmingATimerWakesTheHostToAskHowLongToWait) {
+  int fd = loop.readyDescriptor();
+  std::vector<int> fired;
+  auto timer = timerIn(30s, fired, 1);
+  timer->resume();
+  EXPECT_TRUE(readable(fd));
+  loop.drainPending();
+  EXPECT_FALSE(readable(fd));
+  EXPECT_EQ(loop.timeUntilReady(), Wait(30s));
+  clock.advance(30s - 1ms);
+  EXPECT_EQ(loop.timeUntilReady(), Wait(1ms));
+  clock.advance(1s);
+  EXPECT_EQ(loop.timeUntilReady(), Wait(0s));
+  loop.drainPending();
+  EXPECT_EQ(fired, std::vector<int>{1});
+  EXPECT_EQ(loop.timeUntilReady(), std::nullopt);
 }
 
 }  // namespace

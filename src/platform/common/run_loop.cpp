@@ -60,6 +60,8 @@ void RunLoop::async(Task task) {
   {
     std::lock_guard lock(mutex_);
     tasks_.push_back(std::move(task));
+    // The signal is cleared only when no task is queued, so only the first one raises it.
+    if (readySignal_ && tasks_.size() == 1) readySignal_->raise();
   }
   wakeup_.notify_all();
 }
@@ -78,6 +80,7 @@ void RunLoop::arm(const std::shared_ptr<TimerState>& timer) {
   timers_.push_back(Armed{timer->deadline, sequence_++, timer, timer->generation});
   std::push_heap(timers_.begin(), timers_.end(), std::greater<>());
   timer->armed = true;
+  if (readySignal_) readySignal_->raise();
   wakeup_.notify_all();
 }
 
@@ -114,7 +117,10 @@ bool RunLoop::takeReady(Task& task) {
     return true;
   }
   dropDeadTimers();
-  if (timers_.empty() || timers_.front().deadline > clock_.now()) return false;
+  if (timers_.empty() || timers_.front().deadline > clock_.now()) {
+    if (readySignal_) readySignal_->clear();
+    return false;
+  }
   auto timer = timers_.front().timer;
   popTimer();
   timer->done = true;
@@ -140,12 +146,16 @@ std::size_t RunLoop::drainPending() {
 
 bool RunLoop::runUntil(Clock::TimePoint deadline) {
   std::unique_lock lock(mutex_);
+  ++runs_;
+  bool reached = waitAndRun(lock, deadline);
+  --runs_;
+  stopRequested_ = false;
+  return reached;
+}
+
+bool RunLoop::waitAndRun(std::unique_lock<std::mutex>& lock, Clock::TimePoint deadline) {
   Task task;
-  while (true) {
-    if (stopRequested_) {
-      stopRequested_ = false;
-      return false;
-    }
+  while (!stopRequested_) {
     if (takeReady(task)) {
       lock.unlock();
       task();
@@ -156,6 +166,7 @@ bool RunLoop::runUntil(Clock::TimePoint deadline) {
     if (clock_.now() >= deadline) return true;
     clock_.waitUntil(wakeup_, lock, std::min(deadline, nextDeadline()));
   }
+  return false;
 }
 
 void RunLoop::run() {
@@ -165,9 +176,27 @@ void RunLoop::run() {
 void RunLoop::stop() {
   {
     std::lock_guard lock(mutex_);
+    if (runs_ == 0) return;
     stopRequested_ = true;
   }
   wakeup_.notify_all();
+}
+
+int RunLoop::readyDescriptor() {
+  std::lock_guard lock(mutex_);
+  if (!readySignal_) {
+    readySignal_.emplace();
+    if (!tasks_.empty()) readySignal_->raise();
+  }
+  return readySignal_->descriptor();
+}
+
+std::optional<Clock::Duration> RunLoop::timeUntilReady() {
+  std::lock_guard lock(mutex_);
+  if (!tasks_.empty()) return Clock::Duration::zero();
+  dropDeadTimers();
+  if (timers_.empty()) return std::nullopt;
+  return std::max(timers_.front().deadline - clock_.now(), Clock::Duration::zero());
 }
 
 std::size_t RunLoop::pendingCount() const {

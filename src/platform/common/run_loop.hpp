@@ -5,9 +5,11 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "platform/dispatch.hpp"
+#include "platform/common/event_signal.hpp"
 
 namespace quorin::platform::posix {
 
@@ -29,8 +31,19 @@ class RunLoop final : public SerialQueue {
   // Runs tasks and due timers until none is ready, including those that they submit, and
   // returns how many ran. Never waits and never moves the clock.
   std::size_t drainPending();
-  // Makes the innermost run() or runUntil() return; safe from any thread and from tasks.
+  // Makes the innermost run() or runUntil() in progress return; safe from any thread and from
+  // tasks. As on the platform, a stop while no run is in progress does nothing: it is not
+  // kept for the next run.
   void stop();
+
+  // For a host's own event loop: a descriptor that polls readable while a task is queued, or
+  // after a timer was armed (the time to wait may have shortened), until the loop next finds
+  // nothing ready. Made on first use; throws std::system_error when it cannot be.
+  int readyDescriptor();
+  // How long until a task or timer is ready: zero when one is, none when nothing is queued
+  // or armed.
+  std::optional<Clock::Duration> timeUntilReady();
+  Clock& clock() const { return clock_; }
 
   // Tasks queued and timers armed; a loop shut down clean has neither.
   std::size_t pendingCount() const;
@@ -51,8 +64,10 @@ class RunLoop final : public SerialQueue {
   void arm(const std::shared_ptr<TimerState>& timer);
   // Leaves the timer's heap entry, if it has one, behind as stale.
   void disarm(TimerState& timer);
-  // Takes the next runnable task or due timer handler, if any.
+  // Takes the next runnable task or due timer handler, if any; with none, clears the ready
+  // signal.
   bool takeReady(Task& task);
+  bool waitAndRun(std::unique_lock<std::mutex>& lock, Clock::TimePoint deadline);
   Clock::TimePoint nextDeadline() const;
   void dropDeadTimers();
   void popTimer();
@@ -67,7 +82,10 @@ class RunLoop final : public SerialQueue {
   std::vector<Armed> timers_;
   std::size_t stale_ = 0;
   std::uint64_t sequence_ = 0;
+  // Runs in progress, nested ones included; a stop is heard only while there is one.
+  std::size_t runs_ = 0;
   bool stopRequested_ = false;
+  std::optional<EventSignal> readySignal_;
 };
 
 // The real monotonic clock.

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/linux/cloud_account_location.hpp"
+#include "platform/linux/host_devices.hpp"
 
 namespace quorin::platform::posix {
 namespace {
@@ -34,6 +35,7 @@ std::filesystem::path defaultCloudAccountPath() {
 
 PosixPlatform::PosixPlatform(PosixPlatformOptions options)
     : options_(std::move(options)),
+      dispatch_(clock_, options_.mainLoop ? options_.mainLoop : std::make_shared<RunLoop>(clock_)),
       loaded_(loadDeviceProfile(options_.container)),
       bundle_(options_.infoPlist),
       locale_(processInfo_.environment()),
@@ -100,9 +102,8 @@ std::shared_ptr<Platform> defaultPlatform() {
   std::lock_guard lock(defaultMutex());
   auto& slot = defaultSlot();
   if (!slot) {
-    slot = std::make_shared<posix::PosixPlatform>(
-        posix::PosixPlatformOptions{.container = posix::defaultContainerPath(),
-                                    .keychainKey = {.hostKey = posix::defaultKeySlot()}});
+    slot = posix::makeHostDevice({.container = posix::defaultContainerPath(),
+                                  .keychainKey = {.hostKey = posix::defaultKeySlot()}});
   }
   return slot;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -33,6 +34,9 @@ struct PosixPlatformOptions {
   std::optional<std::string> cloudAccount = std::nullopt;
   // Where the key that seals the keychain comes from.
   KeychainKeyOptions keychainKey = {};
+  // The main thread's run loop, which the devices of a host share; one of the device's own
+  // when none.
+  std::shared_ptr<RunLoop> mainLoop = nullptr;
 };
 
 // `$XDG_DATA_HOME/quorin/containers/default`, or under `~/.local/share` without it.
@@ -84,7 +88,7 @@ class PosixPlatform final : public Platform {
  private:
   PosixPlatformOptions options_;
   SteadyClock clock_;
-  LoopDispatch dispatch_{clock_};
+  LoopDispatch dispatch_;
   LocalNotificationCenter notificationCenter_;
   LoadedProfile loaded_;
   ProfileDevice device_{loaded_.profile};

@@ -1,0 +1,86 @@
+#include "platform/linux/host_devices.hpp"
+
+#include <algorithm>
+#include <mutex>
+
+#include "platform/host_device.hpp"
+
+namespace quorin::platform::posix {
+namespace {
+
+struct MainThread {
+  SteadyClock clock;
+  RunLoop loop{clock};
+};
+
+std::mutex& registryMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+std::vector<std::weak_ptr<PosixPlatform>>& registry() {
+  static std::vector<std::weak_ptr<PosixPlatform>> devices;
+  return devices;
+}
+
+bool isNonEmpty(const std::optional<std::string>& text) {
+  return !text || !text->empty();
+}
+
+QRNDeviceStatus check(const QRNDeviceOptions& options) {
+  if (options.container.empty() || !std::filesystem::path(options.container).is_absolute())
+    return QRNDeviceStatus::relativeContainer;
+  if (!isNonEmpty(options.cloudAccount) || !isNonEmpty(options.infoPlist))
+    return QRNDeviceStatus::invalidOptions;
+  if (options.keyStore && (options.keychainKey || (*options.keyStore != kSecretServiceKeyStore &&
+                                                   *options.keyStore != kKeyFileKeyStore)))
+    return QRNDeviceStatus::invalidOptions;
+  return QRNDeviceStatus::ok;
+}
+
+KeychainKeyOptions keyOptions(const QRNDeviceOptions& options) {
+  if (options.keychainKey) return {.hostKey = *options.keychainKey};
+  if (options.keyStore) return {.store = *options.keyStore};
+  return defaultKeychainKeyOptions();
+}
+
+}  // namespace
+
+std::shared_ptr<RunLoop> processMainLoop() {
+  // The clock lives and dies with the loop that reads it.
+  static const auto mainThread = std::make_shared<MainThread>();
+  return {mainThread, &mainThread->loop};
+}
+
+std::shared_ptr<PosixPlatform> makeHostDevice(PosixPlatformOptions options) {
+  options.mainLoop = processMainLoop();
+  auto device = std::make_shared<PosixPlatform>(std::move(options));
+  std::lock_guard lock(registryMutex());
+  std::erase_if(registry(), [](const auto& known) { return known.expired(); });
+  registry().push_back(device);
+  return device;
+}
+
+std::vector<std::shared_ptr<PosixPlatform>> hostDevices() {
+  std::lock_guard lock(registryMutex());
+  std::vector<std::shared_ptr<PosixPlatform>> live;
+  for (const auto& known : registry()) {
+    if (auto device = known.lock()) live.push_back(std::move(device));
+  }
+  return live;
+}
+
+}  // namespace quorin::platform::posix
+
+namespace quorin::platform {
+
+QRNDeviceStatus useHostDevice(const QRNDeviceOptions& options) {
+  if (auto status = posix::check(options); status != QRNDeviceStatus::ok) return status;
+  posix::PosixPlatformOptions device{.container = options.container,
+                                     .cloudAccount = options.cloudAccount,
+                                     .keychainKey = posix::keyOptions(options)};
+  if (options.infoPlist) device.infoPlist = *options.infoPlist;
+  setDefaultPlatform(posix::makeHostDevice(std::move(device)));
+  return QRNDeviceStatus::ok;
+}
+
+}  // namespace quorin::platform

@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/platform.hpp"
+#include "quorin/quorin_client.hpp"
+#include "support/temporary_directory.hpp"
+
+namespace quorin {
+namespace {
+
+class DeviceOptionsTest : public ::testing::Test {
+ protected:
+  void TearDown() override { platform::setDefaultPlatform(nullptr); }
+
+  QRNDeviceOptions optionsFor(const std::string& name) const {
+    return {.container = (root.path() / name).string(),
+            .cloudAccount = (root.path() / "cloud").string(),
+            .keyStore = "key-file"};
+  }
+
+  testing::TemporaryDirectory root;
+};
+
+TEST_F(DeviceOptionsTest, FacadesMadeAfterwardsReadTheNamedInfoPlistAndKeyStore) {
+  auto plist = root.path() / "Info.plist";
+  std::ofstream(plist) << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">"
+                          "<dict><key>CFBundleVersion</key><string>417</string></dict></plist>\n";
+  auto options = optionsFor("device");
+  options.infoPlist = plist.string();
+  ASSERT_EQ(QRNQuorinClient::useDevice(options), QRNDeviceStatus::ok);
+
+  QRNQuorinClient facade;
+  EXPECT_EQ(facade.buildNumber(), "417");
+  facade.setStringValueInKeychain("sealed", "token");
+  EXPECT_EQ(facade.getStringValueInKeychainForKey("token"), "sealed");
+  EXPECT_TRUE(std::filesystem::exists(root.path() / "device/Library/Keychains/keychain.key"));
+  facade.dispose();
+}
+
+TEST_F(DeviceOptionsTest, RefusedOptionsChangeNothingAndMakeNothing) {
+  ASSERT_EQ(QRNQuorinClient::useDevice(optionsFor("device")), QRNDeviceStatus::ok);
+  auto chosen = platform::defaultPlatform();
+
+  auto relative = optionsFor("device");
+  relative.container = "quorin-relative-device";
+  EXPECT_EQ(QRNQuorinClient::useDevice(relative), QRNDeviceStatus::relativeContainer);
+  relative.container = "";
+  EXPECT_EQ(QRNQuorinClient::useDevice(relative), QRNDeviceStatus::relativeContainer);
+  auto unknownStore = optionsFor("other");
+  unknownStore.keyStore = "vault";
+  EXPECT_EQ(QRNQuorinClient::useDevice(unknownStore), QRNDeviceStatus::invalidOptions);
+  auto storeAndKey = optionsFor("other");
+  storeAndKey.keychainKey = std::array<std::uint8_t, 32>{};
+  EXPECT_EQ(QRNQuorinClient::useDevice(storeAndKey), QRNDeviceStatus::invalidOptions);
+  auto noAccount = optionsFor("other");
+  noAccount.cloudAccount = "";
+  EXPECT_EQ(QRNQuorinClient::useDevice(noAccount), QRNDeviceStatus::invalidOptions);
+
+  EXPECT_EQ(platform::defaultPlatform(), chosen);
+  EXPECT_FALSE(std::filesystem::exists("quorin-relative-device"));
+  EXPECT_FALSE(std::filesystem::exists(root.path() / "other"));
+}
+
+}  // namespace
+}  // namespace quorin
