@@ -60,6 +60,14 @@ bool useFiles(SSL_CTX* context, const RedisEndpoint& endpoint, std::string& erro
   return true;
 }
 
+// Called only when the server asks for a certificate and the device has none: the server
+// then ends the connection after the handshake, and whether the device hears its alert or
+// only a reset is a race, so the device says why itself.
+int noCertificate(SSL* ssl, X509** /*certificate*/, EVP_PKEY** /*key*/) {
+  *static_cast<bool*>(SSL_get_app_data(ssl)) = true;
+  return 0;
+}
+
 std::unique_ptr<SSL_CTX, ContextFree> makeContext(const RedisEndpoint& endpoint,
                                                   std::string& error) {
   ERR_clear_error();
@@ -69,6 +77,7 @@ std::unique_ptr<SSL_CTX, ContextFree> makeContext(const RedisEndpoint& endpoint,
     return nullptr;
   }
   SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
+  SSL_CTX_set_client_cert_cb(context.get(), noCertificate);
   if (!useFiles(context.get(), endpoint, error)) return nullptr;
   return context;
 }
@@ -95,6 +104,7 @@ struct TlsStream::Session {
   BIO* incoming;  // owned by ssl
   BIO* outgoing;  // owned by ssl
   std::string host;
+  bool certificateAsked = false;
 };
 
 std::unique_ptr<TlsStream> TlsStream::open(std::unique_ptr<Socket> socket,
@@ -115,6 +125,7 @@ std::unique_ptr<TlsStream> TlsStream::open(std::unique_ptr<Socket> socket,
   }
   SSL_set_bio(session->ssl.get(), session->incoming, session->outgoing);
   SSL_set_connect_state(session->ssl.get());
+  SSL_set_app_data(session->ssl.get(), &session->certificateAsked);
   session->host = endpoint.host;
   if (!expectHost(session->ssl.get(), endpoint.host)) {
     error = "TLS cannot check the host name " + endpoint.host;
@@ -139,6 +150,8 @@ bool TlsStream::handshake(const RedisEndpoint& endpoint, Deadline deadline) {
   while (true) {
     ERR_clear_error();
     int result = SSL_do_handshake(ssl);
+    if (session_->certificateAsked)
+      return fail("the server asks for the device's certificate (cert= and key=)", true);
     if (result == 1) return flush(deadline);
     if (SSL_get_error(ssl, result) != SSL_ERROR_WANT_READ)
       return sessionFailed(result, "the TLS handshake with " + endpoint.host + " failed");
