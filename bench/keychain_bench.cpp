@@ -81,11 +81,10 @@ void BM_RawSqliteSelect(benchmark::State& state) {
   for (auto _ : state) {
     const auto& key = keys[i++ % keys.size()];
     sqlite3_bind_text(f.select, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
-    if (sqlite3_step(f.select) == SQLITE_ROW) {
-      std::string value(static_cast<const char*>(sqlite3_column_blob(f.select, 0)),
-                        static_cast<std::size_t>(sqlite3_column_bytes(f.select, 0)));
-      benchmark::DoNotOptimize(value);
-    }
+    if (sqlite3_step(f.select) != SQLITE_ROW) state.SkipWithError("no row");
+    std::string value(static_cast<const char*>(sqlite3_column_blob(f.select, 0)),
+                      static_cast<std::size_t>(sqlite3_column_bytes(f.select, 0)));
+    benchmark::DoNotOptimize(value);
     sqlite3_reset(f.select);
   }
   state.SetItemsProcessed(state.iterations());
@@ -111,7 +110,8 @@ void BM_RawSqliteUpdate(benchmark::State& state) {
     sqlite3_bind_blob(f.update, 1, value.data(), static_cast<int>(value.size()), SQLITE_STATIC);
     sqlite3_bind_double(f.update, 2, 1.0);
     sqlite3_bind_text(f.update, 3, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
-    sqlite3_step(f.update);
+    if (sqlite3_step(f.update) != SQLITE_DONE || sqlite3_changes(f.raw) != 1)
+      state.SkipWithError(sqlite3_errmsg(f.raw));
     sqlite3_reset(f.update);
   }
   state.SetItemsProcessed(state.iterations());

@@ -37,6 +37,19 @@ std::string events(std::mt19937& random, std::size_t bytes) {
   return out + "]";
 }
 
+// `{"evt-id":event,...}` of about `bytes` bytes; every tenth id of an even `file` is shared
+// by the other even files, as events queued twice are.
+std::string keyedEvents(std::mt19937& random, std::size_t bytes, int file) {
+  std::string out = "{";
+  for (int i = 0; out.size() < bytes; ++i) {
+    if (i > 0) out.push_back(',');
+    bool shared = file % 2 == 0 && i % 10 == 0;
+    out += R"("evt-)" + std::to_string(shared ? i : (file + 1) * 10'000'000 + i) + R"(":)";
+    out += event(random, i);
+  }
+  return out + "}";
+}
+
 std::string offer(int i) {
   auto n = std::to_string(i);
   return R"({"spot":"spot)" + n + R"(","spotImage":"https://cdn.example.com/)" + n +
@@ -64,6 +77,35 @@ Dictionary suite(int keys) {
   return values;
 }
 
+// Shares of the analytics total, largest first, as a busy device accumulates them.
+constexpr std::pair<const char*, double> kAnalytics[] = {{"analytics", 0.5},
+                                                         {"impressionAnalytics", 0.2},
+                                                         {"adsImpressionAnalytics", 0.15},
+                                                         {"sessionEventAnalytics", 0.1},
+                                                         {"verifyReceiptAnalytics", 0.05}};
+
+// The analytics file number `file` of the device, holding `share` of its analytics.
+std::string analytics(std::mt19937& random, const LegacyContainerSize& size, int file,
+                      double share) {
+  auto total = static_cast<double>(size.analyticsBytes);
+  bool isArray = file == 1;
+  switch (size.shape) {
+    case AnalyticsShape::keyedObjects:
+    case AnalyticsShape::smallFiles: {
+      auto bytes = static_cast<std::size_t>(total / std::size(kAnalytics));
+      return isArray ? events(random, bytes) : keyedEvents(random, bytes, file);
+    }
+    case AnalyticsShape::arrays: {
+      auto list = events(random, static_cast<std::size_t>(share * total));
+      return isArray ? list : R"({"events":)" + list + R"(,"pending_uploads":3})";
+    }
+    case AnalyticsShape::hugeMember:
+      if (file == 0) return R"({"events":)" + events(random, size.analyticsBytes) + "}";
+      return isArray ? events(random, 1024) : keyedEvents(random, 1024, file);
+  }
+  return "{}";
+}
+
 void write(const fs::path& path, const std::string& bytes, std::vector<fs::path>& written) {
   platform::posix::makeDirectories(path.parent_path(), 0755);
   platform::posix::writeFileAtomically(path, bytes, 0644);
@@ -72,28 +114,51 @@ void write(const fs::path& path, const std::string& bytes, std::vector<fs::path>
 
 }  // namespace
 
+std::string_view nameOf(AnalyticsShape shape) {
+  switch (shape) {
+    case AnalyticsShape::keyedObjects:
+      return "keyed_objects";
+    case AnalyticsShape::arrays:
+      return "arrays";
+    case AnalyticsShape::hugeMember:
+      return "huge_member";
+    case AnalyticsShape::smallFiles:
+      return "small_files";
+  }
+  return "unknown";
+}
+
+LegacyContainerSize benchSize(AnalyticsShape shape) {
+  switch (shape) {
+    case AnalyticsShape::keyedObjects:
+      return {.shape = shape};
+    case AnalyticsShape::arrays:
+      return {.shape = shape};
+    case AnalyticsShape::hugeMember:
+      return {.shape = shape, .analyticsBytes = 120u << 20};
+    case AnalyticsShape::smallFiles:
+      return {.shape = shape, .analyticsBytes = 5u * (64u << 10), .offers = 100, .suiteKeys = 100};
+  }
+  return {};
+}
+
 std::vector<fs::path> writeLegacyContainer(const fs::path& container,
                                            const LegacyContainerSize& size) {
   std::mt19937 random(7);
   std::vector<fs::path> written;
   auto campaigns = container / "Library" / "campaigns";
-  // Shares of the analytics total, largest first, as a busy device accumulates them.
-  const std::pair<const char*, double> kAnalytics[] = {{"analytics", 0.5},
-                                                       {"impressionAnalytics", 0.2},
-                                                       {"adsImpressionAnalytics", 0.15},
-                                                       {"sessionEventAnalytics", 0.1},
-                                                       {"verifyReceiptAnalytics", 0.05}};
-  for (auto [name, share] : kAnalytics) {
-    auto list =
-        events(random, static_cast<std::size_t>(share * static_cast<double>(size.analyticsBytes)));
-    bool isObject = std::string_view(name) != "impressionAnalytics";
-    write(campaigns / name, isObject ? R"({"events":)" + list + R"(,"pending_uploads":3})" : list,
-          written);
+  for (int file = 0; file < static_cast<int>(std::size(kAnalytics)); ++file) {
+    auto [name, share] = kAnalytics[file];
+    write(campaigns / name, analytics(random, size, file, share), written);
   }
   std::string offers = "[";
   for (int i = 0; i < size.offers; ++i) offers += (i > 0 ? "," : "") + offer(i);
   write(campaigns / "lto_campaigns", offers + "]", written);
-  write(campaigns / "campaigns", events(random, 1 << 20), written);
+  auto contextBytes = size.shape == AnalyticsShape::smallFiles ? std::size_t{64} << 10 : 1 << 20;
+  write(campaigns / "campaigns", events(random, contextBytes), written);
+  write(campaigns / "features", keyedEvents(random, contextBytes / 4, 1), written);
+  write(campaigns / "content", events(random, contextBytes / 4), written);
+  write(campaigns / "defaultProducts", R"(["com.example.coins.100","com.example.pro"])", written);
   write(campaigns / "limits", R"({"daily_impressions":3,"cooldown_seconds":3600})", written);
   write(campaigns / "context_sync_time", R"({"remoteTimeInterval":1650000300.125})", written);
   write(container / "Library" / "installedApps" / "installedApps", R"(["maps","chat"])", written);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,6 +66,36 @@ struct JsonOutline {
 // None where parseJson gives none. The members' texts point into `text`. Spare capacity of
 // 64 bytes past the end of `text` saves a copy.
 std::optional<JsonOutline> outlineJson(const std::string& text);
+
+// A member as JsonOutliner leaves it: the name unescaped, pointing into the document or, when
+// the document spells it with escapes, into the outliner.
+struct JsonMemberView {
+  std::string_view name;
+  std::string_view text;
+  bool compact = false;
+  bool escapedName = false;
+};
+
+// Outlines one document after another with one parser, whose buffers grow to the largest
+// document and are kept until the outliner goes, and names members in place rather than
+// copying each name. What an outline points to stays valid until the next one.
+class JsonOutliner {
+ public:
+  JsonOutliner();
+  ~JsonOutliner();
+  JsonOutliner(const JsonOutliner&) = delete;
+  JsonOutliner& operator=(const JsonOutliner&) = delete;
+
+  // As outlineJson, for `text` with `capacity` bytes readable from its start; 64 past its end
+  // save a copy. The members are left empty: an object's are in members().
+  std::optional<JsonOutline> outline(std::string_view text, std::size_t capacity);
+  const std::vector<JsonMemberView>& members() const { return members_; }
+
+ private:
+  struct Parser;
+  std::unique_ptr<Parser> parser_;
+  std::vector<JsonMemberView> members_;
+};
 
 // Appends `json`, a valid JSON text or a piece of one cut where a value starts, without the
 // white space between its tokens.

@@ -176,19 +176,27 @@ class Checker {
   int depth_ = 1;
 };
 
-error_code outlineObject(ondemand::document& document, Checker& check, JsonOutline& outline) {
+bool hasEscape(std::string_view content) {
+  return std::find(content.begin(), content.end(), '\\') != content.end();
+}
+
+error_code outlineObject(ondemand::document& document, Checker& check, JsonOutline& outline,
+                         std::vector<JsonMemberView>& members) {
   ondemand::object object;
   if (auto error = document.get_object().get(object)) return error;
   check.countOpening();
   for (auto field : object) {
     ondemand::field member;
-    std::string_view key;
     if (auto error = std::move(field).get(member)) return error;
     ondemand::value value = member.value();
     // A scalar's token is its text; a container's ends where the next token starts.
     std::string_view token = value.raw_json_token();
-    check.countKey(keyContent(member.key().raw(), token.data()));
-    if (auto error = member.unescaped_key().get(key)) return error;
+    std::string_view name = keyContent(member.key().raw(), token.data());
+    check.countKey(name);
+    bool escaped = hasEscape(name);
+    if (escaped) {
+      if (auto error = member.unescaped_key().get(name)) return error;
+    }
     ondemand::json_type type;
     if (auto error = value.type().get(type)) return error;
     auto before = check.compactBytes();
@@ -198,21 +206,21 @@ error_code outlineObject(ondemand::document& document, Checker& check, JsonOutli
       if (auto error = document.current_location().get(end)) return error;
     }
     auto text = trimEnd(token.data(), end);
-    outline.members.push_back(
-        {std::string(key), text, check.compactBytes() - before == text.size()});
+    members.push_back({name, text, check.compactBytes() - before == text.size(), escaped});
   }
-  check.closeContainer(outline.members.size());
+  check.closeContainer(members.size());
   outline.isObject = true;
-  outline.count = outline.members.size();
+  outline.count = members.size();
   return simdjson::SUCCESS;
 }
 
-error_code outline(ondemand::document& document, std::string_view text, JsonOutline& result) {
+error_code outline(ondemand::document& document, std::string_view text, JsonOutline& result,
+                   std::vector<JsonMemberView>& members) {
   Checker check(result.breaks);
   ondemand::json_type type;
   if (auto error = document.type().get(type)) return error;
   if (type == ondemand::json_type::object) {
-    if (auto error = outlineObject(document, check, result)) return error;
+    if (auto error = outlineObject(document, check, result, members)) return error;
   } else if (type == ondemand::json_type::array) {
     ondemand::array array;
     if (auto error = document.get_array().get(array)) return error;
@@ -231,29 +239,56 @@ error_code outline(ondemand::document& document, std::string_view text, JsonOutl
 
 }  // namespace
 
-std::optional<JsonOutline> outlineJson(const std::string& whole) {
+struct JsonOutliner::Parser {
+  ondemand::parser parser;
+};
+
+JsonOutliner::JsonOutliner() : parser_(std::make_unique<Parser>()) {}
+JsonOutliner::~JsonOutliner() = default;
+
+std::optional<JsonOutline> JsonOutliner::outline(std::string_view whole, std::size_t capacity) {
   auto text = withoutByteOrderMark(whole);
-  auto capacity = whole.capacity() - static_cast<std::size_t>(text.data() - whole.data());
+  capacity -= static_cast<std::size_t>(text.data() - whole.data());
   std::optional<simdjson::padded_string> copy;
   simdjson::padded_string_view input(text.data(), text.size(), capacity);
   if (capacity < text.size() + simdjson::SIMDJSON_PADDING) {
     copy.emplace(text.data(), text.size());
     input = *copy;
   }
-  // A parser of its own, so that its buffers go as soon as the outline is made.
-  ondemand::parser parser;
+  members_.clear();
   ondemand::document document;
   JsonOutline result;
-  if (parser.iterate(input).get(document) != simdjson::SUCCESS) return std::nullopt;
-  if (outline(document, text, result) != simdjson::SUCCESS) return std::nullopt;
+  if (parser_->parser.iterate(input).get(document) != simdjson::SUCCESS ||
+      platform::outline(document, text, result, members_) != simdjson::SUCCESS) {
+    members_.clear();
+    return std::nullopt;
+  }
   result.text = text;
   if (copy) {
     // The outline must point into the caller's text, not into the copy.
-    auto moved = [&](const char* at) { return text.data() + (at - copy->data()); };
-    for (auto& member : result.members)
-      member.text = {moved(member.text.data()), member.text.size()};
-    for (auto& at : result.breaks) at = moved(at);
+    auto inCopy = [&](const char* at) {
+      return at >= copy->data() && at <= copy->data() + copy->size();
+    };
+    auto moved = [&](std::string_view part) {
+      if (!inCopy(part.data())) return part;
+      return std::string_view(text.data() + (part.data() - copy->data()), part.size());
+    };
+    for (auto& member : members_) {
+      member.name = moved(member.name);
+      member.text = moved(member.text);
+    }
+    for (auto& at : result.breaks) at = moved({at, 0}).data();
   }
+  return result;
+}
+
+std::optional<JsonOutline> outlineJson(const std::string& whole) {
+  JsonOutliner outliner;
+  auto result = outliner.outline(whole, whole.capacity());
+  if (!result) return std::nullopt;
+  result->members.reserve(outliner.members().size());
+  for (const auto& member : outliner.members())
+    result->members.push_back({std::string(member.name), member.text, member.compact});
   return result;
 }
 

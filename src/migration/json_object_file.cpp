@@ -1,7 +1,5 @@
 #include "migration/json_object_file.hpp"
 
-#include "formats/json.hpp"
-
 namespace quorin::migration {
 namespace {
 
@@ -31,40 +29,65 @@ bool JsonObjectFile::open() {
   return !failed_;
 }
 
-void JsonObjectFile::beginMember(std::string_view name) {
+void JsonObjectFile::beginMember(std::string_view name, bool spelled) {
   if (count_++ > 0) buffer_.push_back(',');
-  failed_ = failed_ || !platform::appendJsonString(name, buffer_);
+  if (spelled) {
+    buffer_.push_back('"');
+    buffer_.append(name);
+    buffer_.push_back('"');
+  } else {
+    failed_ = failed_ || !platform::appendJsonString(name, buffer_);
+  }
   buffer_.push_back(':');
 }
 
-void JsonObjectFile::flushIfFull() {
-  if (buffer_.size() < kFlushBytes) return;
+void JsonObjectFile::flush() {
   failed_ = failed_ || !writer_->append(buffer_);
   buffer_.clear();
+}
+
+void JsonObjectFile::flushIfFull() {
+  if (buffer_.size() >= kFlushBytes) flush();
 }
 
 bool JsonObjectFile::add(std::string_view name, const platform::Value& value) {
   std::string text;
   if (!platform::appendJson(value, text)) return false;
   if (!open()) return true;
-  beginMember(name);
+  beginMember(name, false);
   buffer_ += text;
   flushIfFull();
   return true;
 }
 
-void JsonObjectFile::addText(std::string_view name, const std::vector<std::string_view>& pieces,
-                             bool compact) {
-  if (!open()) return;
-  beginMember(name);
-  for (auto piece : pieces) {
-    if (compact) {
-      buffer_.append(piece);
-    } else {
-      platform::appendCompactJson(piece, buffer_);
-    }
+// A large compact text goes to the file as it is, not through the buffer.
+void JsonObjectFile::addText(std::string_view text, bool compact,
+                             const platform::JsonOutline& outline) {
+  if (compact && text.size() >= kFlushBytes) {
+    flush();
+    failed_ = failed_ || !writer_->append(text);
+  } else if (compact) {
+    buffer_.append(text);
     flushIfFull();
+  } else {
+    for (auto piece : outline.pieces(text)) {
+      platform::appendCompactJson(piece, buffer_);
+      flushIfFull();
+    }
   }
+}
+
+void JsonObjectFile::addDocument(std::string_view name, const platform::JsonOutline& outline) {
+  if (!open()) return;
+  beginMember(name, false);
+  addText(outline.text, outline.compact, outline);
+}
+
+void JsonObjectFile::addMember(const platform::JsonMemberView& member,
+                               const platform::JsonOutline& outline) {
+  if (!open()) return;
+  beginMember(member.name, !member.escapedName);
+  addText(member.text, member.compact, outline);
 }
 
 bool JsonObjectFile::commit() {

@@ -8,6 +8,8 @@
 
 #include "formats/value.hpp"
 #include "platform/file_manager.hpp"
+#include "formats/json.hpp"
+#include "formats/value.hpp"
 
 namespace quorin::migration {
 
@@ -20,16 +22,21 @@ class JsonObjectFile {
 
   // False, and nothing added, when the value has no JSON form.
   bool add(std::string_view name, const platform::Value& value);
-  // A value already known to be JSON, in the pieces an outline cut it into; `compact` when
-  // it has no white space to take out.
-  void addText(std::string_view name, const std::vector<std::string_view>& pieces, bool compact);
+  // A whole outlined document as the value of `name`.
+  void addDocument(std::string_view name, const platform::JsonOutline& outline);
+  // A member of the document `outline` outlined, as it is.
+  void addMember(const platform::JsonMemberView& member, const platform::JsonOutline& outline);
   // False when nothing was published: no member, or a failure on the way.
   bool commit();
 
  private:
   bool open();
-  void beginMember(std::string_view name);
+  // `spelled` when the name is already as JSON spells it, without escapes.
+  void beginMember(std::string_view name, bool spelled);
+  // `text` is known to be JSON; `compact` when it has no white space to take out.
+  void addText(std::string_view text, bool compact, const platform::JsonOutline& outline);
   void flushIfFull();
+  void flush();
 
   platform::FileManager& files_;
   std::filesystem::path directory_;

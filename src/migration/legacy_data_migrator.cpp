@@ -1,13 +1,12 @@
 #include "migration/legacy_data_migrator.hpp"
 
-#include <unordered_set>
-
-#include "formats/json.hpp"
 #include "migration/decoding_error.hpp"
 #include "migration/json_object_file.hpp"
 #include "migration/legacy_lto_info.hpp"
 #include "migration/legacy_names.hpp"
 #include "migration/migration_records.hpp"
+#include "migration/name_set.hpp"
+#include "formats/json.hpp"
 
 namespace quorin::migration {
 
@@ -20,6 +19,27 @@ namespace {
 bool nestable(const platform::JsonOutline& outline) {
   return outline.depth < platform::kMaxJsonDepth;
 }
+
+// Legacy files of one directory read and outlined one after another, through one buffer and
+// one parser that grow to the largest of them.
+class OutlinedFiles {
+ public:
+  OutlinedFiles(const platform::FileManager& files, std::filesystem::path directory)
+      : files_(files), directory_(std::move(directory)) {}
+
+  // What the outline points to stays valid until the next file.
+  std::optional<platform::JsonOutline> outline(std::string_view file) {
+    if (!files_.readInto(directory_ / file, buffer_)) return std::nullopt;
+    return outliner_.outline(buffer_.bytes(), buffer_.capacity());
+  }
+  const std::vector<platform::JsonMemberView>& members() const { return outliner_.members(); }
+
+ private:
+  const platform::FileManager& files_;
+  std::filesystem::path directory_;
+  platform::FileBuffer buffer_;
+  platform::JsonOutliner outliner_;
+};
 
 }  // namespace
 
@@ -67,13 +87,13 @@ void LegacyDataMigrator::addSyncTime(JsonObjectFile& context) const {
 }
 
 void LegacyDataMigrator::migrateContext() const {
-  if (!legacyDirectory(fileManager_, LegacyDirectory::campaigns)) return;
+  auto directory = legacyDirectory(fileManager_, LegacyDirectory::campaigns);
+  if (!directory) return;
   JsonObjectFile context(fileManager_, targetDirectory_, std::string(OutputFile::context));
+  OutlinedFiles files(fileManager_, *directory);
   for (auto [file, member] : kContextFiles) {
-    auto bytes = read(LegacyDirectory::campaigns, file);
-    auto outline = bytes ? platform::outlineJson(*bytes) : std::nullopt;
-    if (outline && nestable(*outline))
-      context.addText(member, outline->pieces(outline->text), outline->compact);
+    auto outline = files.outline(file);
+    if (outline && nestable(*outline)) context.addDocument(member, *outline);
   }
   addSyncTime(context);
   context.commit();
@@ -82,22 +102,23 @@ void LegacyDataMigrator::migrateContext() const {
 // Files are taken last first, and each file's members last first, so that the first value
 // written under a name is the one that wins, and the output is written as it is read.
 void LegacyDataMigrator::migrateCachedAnalytics() const {
-  if (!legacyDirectory(fileManager_, LegacyDirectory::campaigns)) return;
+  auto directory = legacyDirectory(fileManager_, LegacyDirectory::campaigns);
+  if (!directory) return;
   JsonObjectFile analytics(fileManager_, targetDirectory_,
                            std::string(OutputFile::cachedAnalytics));
-  std::unordered_set<std::string> written;
+  OutlinedFiles files(fileManager_, *directory);
+  NameSet written;
   for (auto file = kLegacyAnalyticsFiles.rbegin(); file != kLegacyAnalyticsFiles.rend(); ++file) {
-    auto bytes = read(LegacyDirectory::campaigns, *file);
-    auto outline = bytes ? platform::outlineJson(*bytes) : std::nullopt;
+    auto outline = files.outline(*file);
     if (!outline || outline->count == 0) continue;
     if (!outline->isObject) {
-      if (nestable(*outline) && written.emplace(*file).second)
-        analytics.addText(*file, outline->pieces(outline->text), outline->compact);
+      if (nestable(*outline) && written.insert(*file)) analytics.addDocument(*file, *outline);
       continue;
     }
-    for (auto member = outline->members.rbegin(); member != outline->members.rend(); ++member)
-      if (written.insert(member->name).second)
-        analytics.addText(member->name, outline->pieces(member->text), member->compact);
+    const auto& members = files.members();
+    written.reserve(members.size());
+    for (auto member = members.rbegin(); member != members.rend(); ++member)
+      if (written.insert(member->name)) analytics.addMember(*member, *outline);
   }
   analytics.commit();
 }

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "formats/file_buffer.hpp"
 
 namespace quorin::platform {
 
@@ -32,6 +35,16 @@ class FileManager {
   virtual bool removeItem(const std::filesystem::path& path) = 0;
   // The bytes of the file at `path`; none when it cannot be read.
   virtual std::optional<std::string> contents(const std::filesystem::path& path) const = 0;
+  // The bytes of the file at `path` into `buffer`, whose memory they reuse; false, with the
+  // buffer empty, when it cannot be read.
+  virtual bool readInto(const std::filesystem::path& path, FileBuffer& buffer) const {
+    auto bytes = contents(path);
+    char* data = buffer.reserve(bytes ? bytes->size() : 0);
+    if (!bytes) return false;
+    std::copy(bytes->begin(), bytes->end(), data);
+    buffer.resize(bytes->size());
+    return true;
+  }
   // Starts replacing the file at `path`, whose directory must exist; none when it cannot.
   virtual std::unique_ptr<FileWriter> createFile(const std::filesystem::path& path) = 0;
 };

@@ -225,6 +225,30 @@ TEST_F(LegacyDataMigratorTest, LegacyJsonReadsAsThePlatformReadsIt) {
   EXPECT_EQ(*output("context"), *platform::parseJson(R"({"limits":[2],"context_built_at":5})"));
 }
 
+TEST_F(LegacyDataMigratorTest, CachedAnalyticsReadsALargeFileThenSmallerOnes) {
+  std::string events = "[";
+  for (int i = 0; i < 20'000; ++i) events += (i ? "," : "") + std::to_string(i);
+  events += "]";
+  // Taken last first: the large file first, then smaller ones in the same buffer.
+  put("campaigns/verifyReceiptAnalytics", R"({"huge":)" + events + "}");
+  put("campaigns/sessionEventAnalytics", R"({"b":[true]})");
+  put("campaigns/adsImpressionAnalytics", "");
+  put("campaigns/impressionAnalytics", "[]");
+  put("campaigns/analytics", R"({"a":1})");
+  run();
+  EXPECT_EQ(files().read("campings_legacy/cachedAnalytics"),
+            R"({"huge":)" + events + R"(,"b":[true],"a":1})");
+}
+
+TEST_F(LegacyDataMigratorTest, CachedAnalyticsKeepsTheLastOfANameRepeatedAcrossFiles) {
+  put("campaigns/analytics", R"({"e1":1,"e2":2,"e\u0033":3})");
+  put("campaigns/adsImpressionAnalytics", R"({"e2":"later","e3":"later"})");
+  put("campaigns/verifyReceiptAnalytics", R"({"e1":"last","e1":"very last"})");
+  run();
+  EXPECT_EQ(files().read("campings_legacy/cachedAnalytics"),
+            R"({"e1":"very last","e3":"later","e2":"later"})");
+}
+
 TEST_F(LegacyDataMigratorTest, CachedAnalyticsMergesObjectsAndNamesArrays) {
   put("campaigns/analytics", R"({"events":[1],"shared":"first","dup":1,"dup":2})");
   put("campaigns/impressionAnalytics", R"([{"id":1}])");

@@ -15,6 +15,35 @@ namespace {
 
 namespace fs = std::filesystem;
 
+TEST(ContainerFileManagerTest, ReadsIntoOneBufferFromALargeFileToASmallerOne) {
+  testing::TemporaryDirectory root;
+  ContainerFileManager files(root.path());
+  auto library = *files.libraryDirectory();
+  ASSERT_TRUE(files.createDirectory(library));
+  std::string large(100'000, 'x');
+  ASSERT_TRUE(writeFileAtomically(library / "large", large, 0600));
+  ASSERT_TRUE(writeFileAtomically(library / "small", "[1]", 0600));
+  ASSERT_TRUE(writeFileAtomically(library / "empty", "", 0600));
+
+  FileBuffer buffer;
+  ASSERT_TRUE(files.readInto(library / "large", buffer));
+  EXPECT_EQ(buffer.bytes(), large);
+  const char* block = buffer.bytes().data();
+  ASSERT_TRUE(files.readInto(library / "small", buffer));
+  EXPECT_EQ(buffer.bytes(), "[1]");
+  EXPECT_EQ(buffer.bytes().data(), block) << "the block is reused";
+  EXPECT_EQ(buffer.bytes().data()[3], '\0') << "nothing of the larger file shows past the end";
+  EXPECT_GE(buffer.capacity(), buffer.bytes().size() + FileBuffer::kPadding);
+  ASSERT_TRUE(files.readInto(library / "empty", buffer));
+  EXPECT_TRUE(buffer.bytes().empty());
+
+  EXPECT_FALSE(files.readInto(library / "missing", buffer));
+  EXPECT_TRUE(buffer.bytes().empty());
+  EXPECT_TRUE(files.troubles().empty()) << "a missing file is no trouble";
+  EXPECT_FALSE(files.readInto(library, buffer));
+  EXPECT_EQ(files.troubles().size(), 1u) << "a directory where a file belongs is";
+}
+
 TEST(ContainerFileManagerTest, FilesUnderTheContainersLibrary) {
   testing::TemporaryDirectory root;
   ContainerFileManager files(root.path());

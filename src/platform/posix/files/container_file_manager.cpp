@@ -72,11 +72,21 @@ bool ContainerFileManager::removeItem(const std::filesystem::path& path) {
 
 std::optional<std::string> ContainerFileManager::contents(const std::filesystem::path& path) const {
   auto bytes = readFile(path);
-  std::error_code error;
-  if (!bytes &&
-      std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::not_found)
-    noteTrouble(path.string() + " " + whyUnreadable(path));
+  if (!bytes) noteUnreadable(path);
   return bytes;
+}
+
+bool ContainerFileManager::readInto(const std::filesystem::path& path, FileBuffer& buffer) const {
+  bool read = readFileInto(path, buffer);
+  if (!read) noteUnreadable(path);
+  return read;
+}
+
+// A missing file is no trouble: the legacy SDK may never have written it.
+void ContainerFileManager::noteUnreadable(const std::filesystem::path& path) const {
+  std::error_code error;
+  if (std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::not_found)
+    noteTrouble(path.string() + " " + whyUnreadable(path));
 }
 
 std::unique_ptr<FileWriter> ContainerFileManager::createFile(const std::filesystem::path& path) {

@@ -22,6 +22,7 @@ class ContainerFileManager final : public FileManager {
   bool createDirectory(const std::filesystem::path& path) override;
   bool removeItem(const std::filesystem::path& path) override;
   std::optional<std::string> contents(const std::filesystem::path& path) const override;
+  bool readInto(const std::filesystem::path& path, FileBuffer& buffer) const override;
   std::unique_ptr<FileWriter> createFile(const std::filesystem::path& path) override;
 
   // What went wrong so far, a sentence each: files that are there but could not be read,
@@ -32,6 +33,8 @@ class ContainerFileManager final : public FileManager {
   void noteTrouble(std::string trouble) const;
 
  private:
+  void noteUnreadable(const std::filesystem::path& path) const;
+
   std::filesystem::path container_;
   std::filesystem::path library_;
   mutable std::mutex troublesMutex_;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -102,6 +103,33 @@ std::optional<std::string> readFile(const std::filesystem::path& path, std::size
   }
   bytes.resize(filled);
   return bytes;
+}
+
+bool readFileInto(const std::filesystem::path& path, FileBuffer& buffer, std::size_t maxBytes) {
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat info {};
+  buffer.reserve(0);
+  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  if (static_cast<std::size_t>(info.st_size) > maxBytes) return false;
+  // A byte more than the file had, so that growth shows without a second pass.
+  auto room = static_cast<std::size_t>(info.st_size) + 1;
+  char* data = buffer.reserve(room);
+  std::size_t filled = 0;
+  while (true) {
+    if (filled == room) {
+      if (room > maxBytes) return false;
+      room += std::max<std::size_t>(room / 2, 4096);  // the file is growing as we read
+      data = buffer.reserve(room, filled);
+    }
+    ssize_t got = ::read(fd.get(), data + filled, room - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
+  }
+  if (filled > maxBytes) return false;
+  buffer.resize(filled);
+  return true;
 }
 
 std::string whyUnreadable(const std::filesystem::path& path, std::size_t maxBytes) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "formats/file_buffer.hpp"
 #include "platform/file_manager.hpp"
 
 namespace quorin::platform::posix {
@@ -17,6 +18,11 @@ namespace quorin::platform::posix {
 // padding past its end.
 std::optional<std::string> readFile(const std::filesystem::path& path,
                                     std::size_t maxBytes = std::size_t{1} << 30);
+
+// The same into `buffer`, reusing its memory; false, with the buffer empty, where readFile()
+// gives none.
+bool readFileInto(const std::filesystem::path& path, FileBuffer& buffer,
+                  std::size_t maxBytes = std::size_t{1} << 30);
 
 // Why readFile() found nothing at `path`, as the end of a sentence naming it: "is not a
 // regular file", "cannot be read: Permission denied", ...

@@ -64,12 +64,6 @@ bool isKeptApart(std::string_view key) {
 
 }  // namespace
 
-struct SqliteKeychain::Selection {
-  std::string sql;
-  std::vector<Value> parameters;
-  bool needsFilter = false;
-};
-
 namespace {
 
 // Columns in the order of kItemColumns.
@@ -172,6 +166,7 @@ OSStatus SqliteKeychain::openDatabase() {
   sqlite3_extended_result_codes(db_.get(), 1);
   // Removed and replaced values are overwritten with zeros, not left in free pages.
   code = sqlite3_exec(db_.get(), "PRAGMA secure_delete=ON", nullptr, nullptr, nullptr);
+  if (code == SQLITE_OK) code = registerSqlFunctions();
   if (code != SQLITE_OK) {
     problem_ = db_.failure();
     return statusOf(code);
@@ -185,14 +180,21 @@ std::optional<std::string> SqliteKeychain::problem() {
   return problem_;
 }
 
+// Prepared once, as every call runs one.
 OSStatus SqliteKeychain::transaction(const std::function<OSStatus()>& body) {
-  int code = sqlite3_exec(db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  auto run = [this](const char* sql) {
+    SqliteStatement& statement = prepare(sql);
+    if (statement.prepareCode() != SQLITE_OK) return statement.prepareCode();
+    SqliteStatement::Run step(statement);
+    int code = step.step();
+    return code == SQLITE_DONE ? SQLITE_OK : code;
+  };
+  int code = run("BEGIN IMMEDIATE");
   if (code != SQLITE_OK) return statusOf(code);
   OSStatus status = body();
-  code = sqlite3_exec(db_.get(), status == errSecSuccess ? "COMMIT" : "ROLLBACK", nullptr, nullptr,
-                      nullptr);
+  code = run(status == errSecSuccess ? "COMMIT" : "ROLLBACK");
   if (status == errSecSuccess && code != SQLITE_OK) {
-    sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    run("ROLLBACK");
     return statusOf(code);
   }
   return status;
@@ -215,29 +217,35 @@ OSStatus SqliteKeychain::readOpened(const std::function<OSStatus()>& read) {
   return sealer_->keyId() == keyId ? status : read();
 }
 
-OSStatus SqliteKeychain::select(const KeychainQuery& query, bool wholeItems, bool openValues,
-                                std::vector<StoredItem>& items) {
+SqliteKeychain::Selection SqliteKeychain::selectionFor(const KeychainQuery& query) {
   Selection selection;
   selection.parameters.push_back(query.itemClass);
-  std::string where = " WHERE class = ?1";
+  selection.sql = " WHERE class = ?1";
   if (query.sync != KeychainQuery::Sync::any) {
-    where += " AND sync = " + std::string(query.sync == KeychainQuery::Sync::yes ? "1" : "0");
+    selection.sql +=
+        " AND sync = " + std::string(query.sync == KeychainQuery::Sync::yes ? "1" : "0");
   }
   for (const auto& [key, value] : query.match) {
     if (const Column* column = columnFor(key, value)) {
       selection.parameters.push_back(value);
-      where += " AND " + std::string(column->attribute) + " = ?" +
-               std::to_string(selection.parameters.size());
+      selection.sql += " AND " + std::string(column->attribute) + " = ?" +
+                       std::to_string(selection.parameters.size());
     } else {
       selection.needsFilter = true;
     }
   }
   selection.needsFilter |= query.persistentRef.has_value();
+  return selection;
+}
+
+OSStatus SqliteKeychain::select(const KeychainQuery& query, bool wholeItems, bool openValues,
+                                std::vector<StoredItem>& items) {
+  Selection selection = selectionFor(query);
   wholeItems |= selection.needsFilter || query.returnAttributes;
   selection.sql =
       "SELECT " +
       std::string(wholeItems ? kItemColumns : "id, class, data, accc_protection, identity") +
-      " FROM items" + where + " ORDER BY id" +
+      " FROM items" + selection.sql + " ORDER BY id" +
       (query.limitAll || selection.needsFilter ? "" : " LIMIT 1");
 
   SqliteStatement& statement = prepare(selection.sql);
@@ -407,6 +415,11 @@ OSStatus SqliteKeychain::changeMatching(
 }
 
 OSStatus SqliteKeychain::secItemUpdate(const Dictionary& query, const Dictionary& attributes) {
+  {
+    KeychainQuery parsed;
+    if (OSStatus status = parseQuery(query, parsed); status != errSecSuccess) return status;
+    if (auto status = updateInPlace(parsed, attributes)) return *status;
+  }
   // A new value replaces the old one unread, so a value that no longer opens can be replaced.
   bool keepsValue = !attributes.count(sec::kSecValueData);
   return changeMatching(query, true, keepsValue, [&](std::vector<StoredItem>& items) -> OSStatus {

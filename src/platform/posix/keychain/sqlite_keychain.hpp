@@ -15,6 +15,9 @@
 #include "platform/posix/keychain/keychain_key_store.hpp"
 #include "platform/posix/sqlite/sqlite_connection.hpp"
 
+struct sqlite3_context;
+struct sqlite3_value;
+
 namespace quorin::platform::posix {
 
 // What a shared credential's sealed password is bound to.
@@ -63,7 +66,14 @@ class SqliteKeychain final : public KeychainServices {
   OSStatus rotateKey();
 
  private:
-  struct Selection;
+  // The WHERE clause that selects a query's items, its parameters, and whether some of its
+  // entries must still be matched against the items read.
+  struct Selection {
+    std::string sql;
+    std::vector<Value> parameters;
+    bool needsFilter = false;
+  };
+  struct InPlaceUpdate;
 
   OSStatus ensureOpen();
   OSStatus openDatabase();
@@ -96,6 +106,17 @@ class SqliteKeychain final : public KeychainServices {
   OSStatus changeMatching(const Dictionary& query, bool wholeItems, bool openValues,
                           const std::function<OSStatus(std::vector<StoredItem>&)>& change);
   OSStatus statusOf(int sqliteCode);
+  Selection selectionFor(const KeychainQuery& query);
+  // An update that only replaces the value and the protection class, and may move the sync
+  // flag, as one UPDATE statement in one transaction, the sealing done by the statement.
+  // None when it does not apply: then the items are read and written whole.
+  std::optional<OSStatus> updateInPlace(const KeychainQuery& query, const Dictionary& changes);
+  OSStatus runInPlaceUpdate(Selection& selection, const InPlaceUpdate& update);
+  // SQL functions of the connection: an item's identity from its columns, and a value sealed
+  // for it; the latter refuses a row that must be read whole (see updateInPlace).
+  int registerSqlFunctions();
+  static void sqlIdentity(sqlite3_context* context, int count, sqlite3_value** values);
+  static void sqlSeal(sqlite3_context* context, int count, sqlite3_value** values);
   OSStatus selectCredentials(const std::optional<std::string>& domain,
                              const std::optional<std::string>& account, Array& credentials);
   OSStatus storeCredential(const std::string& domain, const std::string& account,
@@ -111,6 +132,7 @@ class SqliteKeychain final : public KeychainServices {
   SqliteConnection db_;
   std::optional<OSStatus> openFailure_;
   std::string problem_;
+  bool rowNeedsWholeUpdate_ = false;
   std::mutex jobsMutex_;
   std::condition_variable jobsDone_;
   int runningJobs_ = 0;
