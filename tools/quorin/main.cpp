@@ -1,8 +1,8 @@
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <sstream>
 
@@ -190,10 +190,13 @@ int main(int argc, char** argv) {
   auto* help = app.add_subcommand(
       "help", "Print the help of quorin, or of a command: quorin help keychain get");
   help->allow_extras();
-  // Read before parsing, which would take the names for commands to run. As "quorin help", "quorin
-  // help keychain get" prints what --help prints for that command.
-  if (argc >= 2 && std::strcmp(argv[1], "help") == 0)
-    return printHelp(app, std::vector<std::string>(argv + 2, argv + argc));
+  // Read before parsing, which would take the names for commands to run: "quorin help keychain
+  // get" prints what "quorin keychain get --help" prints. Options ("help --help") parse as usual.
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  bool namesOnly = std::none_of(arguments.begin(), arguments.end(),
+                                [](const std::string& word) { return word.starts_with("-"); });
+  if (!arguments.empty() && arguments.front() == "help" && namesOnly)
+    return printHelp(app, {arguments.begin() + 1, arguments.end()});
 
   try {
     app.parse(argc, argv);
