@@ -27,10 +27,9 @@ std::string replacingInvalid(std::string_view text) {
   return out;
 }
 
-// The bytes a member holds when they are not text JSON can carry as they are.
-std::optional<std::string> invalidText(const Value& value) {
-  if (const auto* text = value.get<std::string>())
-    return platform::isValidUtf8(*text) ? std::nullopt : std::optional(*text);
+// The bytes of text or data; none for any other value.
+std::optional<std::string> bytesOf(const Value& value) {
+  if (const auto* text = value.get<std::string>()) return *text;
   if (const auto* data = value.get<platform::Data>())
     return std::string(data->begin(), data->end());
   return std::nullopt;
@@ -40,7 +39,7 @@ platform::Dictionary visibleMembers(const platform::Dictionary& members) {
   platform::Dictionary out;
   for (const auto& [name, member] : members) {
     auto visibleName = replacingInvalid(name);
-    if (auto bytes = invalidText(member)) {
+    if (auto bytes = bytesOf(member)) {
       out[visibleName] = replacingInvalid(*bytes);
       if (!platform::isValidUtf8(*bytes)) {
         auto raw = reinterpret_cast<const std::uint8_t*>(bytes->data());
@@ -62,8 +61,9 @@ Value visibleInJson(const Value& value) {
     for (const auto& element : *elements) out.push_back(visibleInJson(element));
     return out;
   }
-  if (const auto* text = value.get<std::string>()) return replacingInvalid(*text);
-  return value;
+  if (auto bytes = bytesOf(value)) return replacingInvalid(*bytes);
+  // What JSON cannot hold at all (a date, a number that is not finite) reads as null.
+  return platform::writeJson(value) ? value : Value();
 }
 
 void printJson(const Value& value) {
