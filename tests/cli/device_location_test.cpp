@@ -58,10 +58,11 @@ TEST_F(DeviceLocationTest, AContainerThatIsNoDirectoryIsReportedAsSuch) {
 
 TEST_F(DeviceLocationTest, AUrlOfAnUnsupportedSchemeIsRefusedNotMadeADirectory) {
   for (std::string url :
-       {"rediss://localhost:6380/0?account=a", "http://example.com/a", "redis:/a", "Ftp://x"}) {
+       {"rediss:/localhost:6380/0?account=a", "http://example.com/a", "redis:/a", "Ftp://x"}) {
     auto result = run(inRoot(url) + "cloud status 2>&1");
     EXPECT_EQ(result.status, 2) << url;
-    EXPECT_TRUE(contains(result.output, "supported scheme (redis:// or unix://)")) << result.output;
+    EXPECT_TRUE(contains(result.output, "supported scheme (redis://, rediss:// or unix://)"))
+        << result.output;
   }
   EXPECT_FALSE(std::filesystem::exists(root.path() / "device"));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(root.path()), {}), 0)

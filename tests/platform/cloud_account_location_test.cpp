@@ -24,10 +24,10 @@ TEST(CloudAccountLocationTest, SchemesAreCaseInsensitive) {
 }
 
 TEST(CloudAccountLocationTest, AUrlOfNoSupportedSchemeIsRefusedNamingTheSupportedOnes) {
-  for (auto url : {"http://example.com/x", "rediss://h:1/0?account=a", "redis:/x", "ftp:x"}) {
+  for (auto url : {"http://example.com/x", "rediss:h:1/0?account=a", "redis:/x", "ftp:x"}) {
     auto problem = cloudAccountLocationProblem(url);
     ASSERT_TRUE(problem) << url;
-    EXPECT_NE(problem->find("redis:// or unix://"), std::string::npos) << *problem;
+    EXPECT_NE(problem->find("redis://, rediss:// or unix://"), std::string::npos) << *problem;
   }
   EXPECT_EQ(cloudAccountLocationProblem("/srv/accounts/a:b"), std::nullopt);
   EXPECT_EQ(cloudAccountLocationProblem("accounts/default"), std::nullopt);
