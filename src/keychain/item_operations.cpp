@@ -1,5 +1,3 @@
-#include <cstdio>
-
 #include "formats/utf8.hpp"
 #include "keychain/keychain.hpp"
 #include "keychain/no_throw.hpp"
@@ -16,14 +14,9 @@ void put(Dictionary& dictionary, std::string_view key, Value value) {
   dictionary.insert_or_assign(std::string(key), std::move(value));
 }
 
-void writeLine(std::string_view line) {
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-}
-
 // An access-control object the platform refused: its description is the one line written.
-[[noreturn]] void throwPlatformError(platform::Error error) {
-  writeLine(error.localizedDescription());
+[[noreturn]] void throwPlatformError(platform::Platform& platform, platform::Error error) {
+  platform.writeDiagnostic(error.localizedDescription());
   throw platform::ErrorException(std::move(error));
 }
 
@@ -38,7 +31,7 @@ std::optional<platform::Data> Keychain::getData(const std::string& key,
   std::optional<Value> result;
   OSStatus status = services().secItemCopyMatching(query, &result);
   if (status == platform::errSecItemNotFound) return std::nullopt;
-  if (status != platform::errSecSuccess) throw statusError(status);
+  if (status != platform::errSecSuccess) throw statusError(*platform_, status);
   const auto* data = result ? result->get<platform::Data>() : nullptr;
   if (data == nullptr) throw StatusError(Status::unexpectedError);
   return std::move(*data);
@@ -50,7 +43,7 @@ std::optional<std::string> Keychain::getString(const std::string& key,
   if (!data) return std::nullopt;
   std::string text(data->begin(), data->end());
   if (!platform::isValidUtf8(text)) {
-    writeLine("failed to convert data to string");
+    platform_->writeDiagnostic("failed to convert data to string");
     throw StatusError(Status::conversionError);
   }
   return text;
@@ -67,7 +60,7 @@ std::optional<Attributes> Keychain::getAttributes(const std::string& key,
   std::optional<Value> result;
   OSStatus status = services().secItemCopyMatching(query, &result);
   if (status == platform::errSecItemNotFound) return std::nullopt;
-  if (status != platform::errSecSuccess) throw statusError(status);
+  if (status != platform::errSecSuccess) throw statusError(*platform_, status);
   auto* attributes = result ? result->get<Dictionary>() : nullptr;
   if (attributes == nullptr) throw StatusError(Status::unexpectedError);
   return Attributes(std::move(*attributes));
@@ -76,7 +69,7 @@ std::optional<Attributes> Keychain::getAttributes(const std::string& key,
 void Keychain::set(const std::string& value, const std::string& key,
                    bool ignoringAttributeSynchronizable) const {
   if (!platform::isValidUtf8(value)) {
-    writeLine("failed to convert string to data");
+    platform_->writeDiagnostic("failed to convert string to data");
     throw StatusError(Status::conversionError);
   }
   set(platform::Data(value.begin(), value.end()), key, ignoringAttributeSynchronizable);
@@ -93,14 +86,14 @@ void Keychain::set(const platform::Data& value, const std::string& key,
   } else if (status == platform::errSecItemNotFound) {
     add(key, value);
   } else {
-    throw statusError(status);
+    throw statusError(*platform_, status);
   }
 }
 
 Dictionary Keychain::writeAttributes(const std::optional<std::string>& key,
                                      const platform::Data& value) const {
   auto [attributes, error] = options_.itemAttributes(key, value, services());
-  if (error) throwPlatformError(std::move(*error));
+  if (error) throwPlatformError(*platform_, std::move(*error));
   for (const auto& [name, extra] : options_.attributes) attributes.insert_or_assign(name, extra);
   return std::move(attributes);
 }
@@ -109,7 +102,7 @@ void Keychain::update(const std::string& key, const platform::Data& value) const
   Dictionary query = options_.baseQuery(true);
   put(query, sec::kSecAttrAccount, key);
   OSStatus status = services().secItemUpdate(query, writeAttributes(std::nullopt, value));
-  if (status != platform::errSecSuccess) throw statusError(status);
+  if (status != platform::errSecSuccess) throw statusError(*platform_, status);
 }
 
 // Another writer may add the same item between the probe and the add; the caller asked to
@@ -117,7 +110,7 @@ void Keychain::update(const std::string& key, const platform::Data& value) const
 void Keychain::add(const std::string& key, const platform::Data& value) const {
   OSStatus status = services().secItemAdd(writeAttributes(key, value));
   if (status == platform::errSecDuplicateItem) return update(key, value);
-  if (status != platform::errSecSuccess) throw statusError(status);
+  if (status != platform::errSecSuccess) throw statusError(*platform_, status);
 }
 
 void Keychain::remove(const std::string& key, bool ignoringAttributeSynchronizable) const {
@@ -125,13 +118,13 @@ void Keychain::remove(const std::string& key, bool ignoringAttributeSynchronizab
   put(query, sec::kSecAttrAccount, key);
   OSStatus status = services().secItemDelete(query);
   if (status != platform::errSecSuccess && status != platform::errSecItemNotFound)
-    throw statusError(status);
+    throw statusError(*platform_, status);
 }
 
 void Keychain::removeAll() const {
   OSStatus status = services().secItemDelete(options_.baseQuery(true));
   if (status != platform::errSecSuccess && status != platform::errSecItemNotFound)
-    throw statusError(status);
+    throw statusError(*platform_, status);
 }
 
 bool Keychain::contains(const std::string& key, bool withoutAuthenticationUI) const {
@@ -143,7 +136,7 @@ bool Keychain::contains(const std::string& key, bool withoutAuthenticationUI) co
   if (status == platform::errSecSuccess) return true;
   if (status == platform::errSecItemNotFound) return false;
   if (status == platform::errSecInteractionNotAllowed) return withoutAuthenticationUI;
-  throw statusError(status);
+  throw statusError(*platform_, status);
 }
 
 std::optional<std::string> Keychain::string(const std::string& key) const {

@@ -115,6 +115,8 @@ class Keychain {
   std::vector<std::string> allKeys() const;
   static std::vector<ItemSummary> allItems(platform::Platform& platform, ItemClass itemClass);
   std::vector<ItemSummary> allItems() const;
+  // As allItems(), but a failed listing throws StatusError instead of listing nothing.
+  std::vector<ItemSummary> items() const;
 
   // The subscripts: reads give absent on any error, writes drop errors; absent removes.
   std::optional<std::string> operator[](const std::string& key) const { return string(key); }
@@ -153,6 +155,7 @@ class Keychain {
   void add(const std::string& key, const platform::Data& value) const;
   platform::Dictionary writeAttributes(const std::optional<std::string>& key,
                                        const platform::Data& value) const;
+  platform::Dictionary listingQuery() const;
   std::vector<platform::Dictionary> rawItems() const;
   // The server's host; none (after param's diagnostic line) when it has no host.
   std::optional<std::string> sharedCredentialDomain() const;

@@ -66,17 +66,23 @@ std::optional<std::vector<Dictionary>> dictionaries(const std::optional<Value>& 
   return items;
 }
 
-// Listings fail quietly: the diagnostic line of any other code, then an empty list.
-std::vector<Dictionary> list(platform::KeychainServices& services, const Dictionary& query) {
+// The listed items; none for "not found", StatusError for any other failure.
+std::vector<Dictionary> listOrThrow(platform::Platform& platform, const Dictionary& query) {
   std::optional<Value> result;
-  OSStatus status = services.secItemCopyMatching(query, &result);
+  OSStatus status = platform.keychainServices().secItemCopyMatching(query, &result);
   if (status == platform::errSecItemNotFound) return {};
   auto items = status == platform::errSecSuccess ? dictionaries(result) : std::nullopt;
-  if (!items) {
-    statusError(status);
+  if (!items) throw statusError(platform, status);
+  return std::move(*items);
+}
+
+// Listings fail quietly: the diagnostic line of any other code, then an empty list.
+std::vector<Dictionary> list(platform::Platform& platform, const Dictionary& query) {
+  try {
+    return listOrThrow(platform, query);
+  } catch (const StatusError&) {
     return {};
   }
-  return std::move(*items);
 }
 
 Dictionary classQuery(ItemClass itemClass) {
@@ -110,7 +116,7 @@ std::vector<std::pair<std::string, std::string>> Keychain::allKeys(platform::Pla
   query[std::string(sec::kSecAttrSynchronizable)] = platform::kSecAttrSynchronizableAny();
   std::vector<std::pair<std::string, std::string>> keys;
   const char* owner = itemClass == ItemClass::genericPassword ? "service" : "server";
-  for (const auto& summary : itemSummaries(itemClass, list(platform.keychainServices(), query))) {
+  for (const auto& summary : itemSummaries(itemClass, list(platform, query))) {
     auto text = [&](const char* name) {
       const auto* found = textAt(summary, name);
       return found ? *found : std::string();
@@ -124,15 +130,23 @@ std::vector<Keychain::ItemSummary> Keychain::allItems(platform::Platform& platfo
                                                       ItemClass itemClass) {
   Dictionary query = classQuery(itemClass);
   query[std::string(sec::kSecReturnData)] = true;
-  return itemSummaries(itemClass, list(platform.keychainServices(), query));
+  return itemSummaries(itemClass, list(platform, query));
 }
 
-std::vector<Dictionary> Keychain::rawItems() const {
+Dictionary Keychain::listingQuery() const {
   Dictionary query = options_.baseQuery(true);
   query[std::string(sec::kSecMatchLimit)] = platform::kSecMatchLimitAll();
   query[std::string(sec::kSecReturnAttributes)] = true;
   query[std::string(sec::kSecReturnData)] = true;
-  return list(services(), query);
+  return query;
+}
+
+std::vector<Dictionary> Keychain::rawItems() const {
+  return list(*platform_, listingQuery());
+}
+
+std::vector<Keychain::ItemSummary> Keychain::items() const {
+  return itemSummaries(options_.itemClass, listOrThrow(*platform_, listingQuery()));
 }
 
 std::vector<std::string> Keychain::allKeys() const {

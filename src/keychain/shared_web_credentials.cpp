@@ -1,4 +1,4 @@
-#include <iostream>
+#include <string>
 
 #include "keychain/keychain.hpp"
 
@@ -30,13 +30,14 @@ void request(platform::Platform& platform, const std::optional<std::string>& dom
              const std::optional<std::string>& account, Keychain::CredentialsCallback completion) {
   platform.keychainServices().secRequestSharedWebCredential(
       domain, account,
-      [completion = std::move(completion)](std::optional<platform::Array> records,
-                                           std::optional<platform::Error> report) {
+      // The platform runs this on a worker of its own, so it outlives the call.
+      [&platform, completion = std::move(completion)](std::optional<platform::Array> records,
+                                                      std::optional<platform::Error> report) {
         std::optional<Keychain::SharedCredentialError> error;
         if (report) {
           if (report->code != platform::errSecItemNotFound)
-            std::cout << "error:[" << report->code << "] " << report->localizedDescription()
-                      << std::endl;
+            platform.writeDiagnostic("error:[" + std::to_string(report->code) + "] " +
+                                     report->localizedDescription());
           error = std::move(*report);
         }
         std::vector<Keychain::Credential> credentials;
@@ -60,7 +61,7 @@ std::optional<std::string> entry(const std::vector<Keychain::Credential>& creden
 
 std::optional<std::string> Keychain::sharedCredentialDomain() const {
   if (server().host) return server().host;
-  statusError(platform::errSecParam);  // writes its line
+  statusError(*platform_, platform::errSecParam);  // writes its line
   return std::nullopt;
 }
 

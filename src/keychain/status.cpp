@@ -1,8 +1,9 @@
 #include "keychain/status.hpp"
 
 #include <array>
-#include <cstdio>
 #include <string>
+
+#include "platform/platform.hpp"
 
 namespace quorin::keychain {
 namespace {
@@ -81,12 +82,11 @@ platform::Error toPlatformError(Status status) {
 StatusError::StatusError(Status status)
     : std::runtime_error(std::string(description(status))), status_(status) {}
 
-StatusError statusError(std::int32_t code) {
+StatusError statusError(platform::Platform& platform, std::int32_t code) {
   Status status = statusFromCode(code);
   if (status != Status::userCanceled) {
-    std::string line = "OSStatus error:[" + std::to_string(errorCode(status)) + "] " +
-                       std::string(description(status)) + "\n";
-    std::fwrite(line.data(), 1, line.size(), stdout);
+    platform.writeDiagnostic("OSStatus error:[" + std::to_string(errorCode(status)) + "] " +
+                             std::string(description(status)));
   }
   return StatusError(status);
 }

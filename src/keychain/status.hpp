@@ -7,6 +7,10 @@
 
 #include "platform/error.hpp"
 
+namespace quorin::platform {
+class Platform;
+}
+
 namespace quorin::keychain {
 
 // Every result code a keychain call returns, and unexpectedError for all others.
@@ -51,8 +55,8 @@ class StatusError : public std::runtime_error {
 };
 
 // The Status to throw for a failed result code. Writes "OSStatus error:[<code>] <message>"
-// on standard output first, except for userCanceled; a code not in the table becomes
-// unexpectedError, and the line shows -99999.
-StatusError statusError(std::int32_t code);
+// to the platform's diagnostic sink first, except for userCanceled; a code not in the table
+// becomes unexpectedError, and the line shows -99999.
+StatusError statusError(platform::Platform& platform, std::int32_t code);
 
 }  // namespace quorin::keychain

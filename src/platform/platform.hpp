@@ -9,6 +9,7 @@
 #include "platform/bundle.hpp"
 #include "platform/calendar.hpp"
 #include "platform/device.hpp"
+#include "platform/diagnostics.hpp"
 #include "platform/dispatch.hpp"
 #include "platform/file_manager.hpp"
 #include "platform/keychain_services.hpp"
@@ -43,6 +44,9 @@ class Platform {
   virtual UserDefaults& standardUserDefaults() = 0;
   virtual FileManager& fileManager() = 0;
   virtual Calendar& calendar() = 0;
+  // Writes one of the library's documented diagnostic lines (without its newline) to the
+  // platform's sink; safe from any thread.
+  virtual void writeDiagnostic(std::string_view line) = 0;
 };
 
 // The process-wide platform that a client made without one uses: the operating system's,

@@ -48,6 +48,7 @@ TEST(ConcurrentWritersTest, EveryCloudAndKeychainWriteThatSucceededIsKept) {
     }
     auto runs = runTogether(commands);
 
+    std::filesystem::create_directory(root.path() / "reader");  // not announced as new
     auto reader = quorin(root.path() / "reader", account);
     for (int i = 0; i < kWriters; ++i) {
       auto key = "k" + std::to_string(i);

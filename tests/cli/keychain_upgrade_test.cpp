@@ -85,7 +85,7 @@ TEST(KeychainUpgradeTest, AKilledUpgradeLeavesEveryItemReadableUnderOneKey) {
       ASSERT_NE(listing.find(key + "\t" + value + "\n"), std::string::npos)
           << "round " << round << ": " << key << " in\n"
           << listing;
-    EXPECT_NE(output(quorin + "status").find("items 400"), std::string::npos);
+    EXPECT_NE(output(quorin + "status").find("items: 400\n"), std::string::npos);
   }
 }
 

@@ -289,6 +289,7 @@ int listeners(const std::filesystem::path& socket, const std::string& url) {
 TEST_F(QuorinRedisCliTest, AWaitingCloudGetAnswersWhenAnotherProcessSets) {
   quorin::testing::TemporaryDirectory root;
   auto account = sharedAccount("cli-wait");
+  std::filesystem::create_directory(root.path() / "phone");  // not announced as a new device
   WaitingGet reader(quorin(root, "tablet", account) + "cloud get k --timeout 10");
   auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (listeners(socket_, account) < 1 && std::chrono::steady_clock::now() < limit)
@@ -313,10 +314,10 @@ TEST_F(QuorinRedisCliTest, WritesMadeOfflineWaitOnTheDeviceUntilTheServerIsBack)
   EXPECT_NE(set.output.find("kept on this device"), std::string::npos) << set.output;
   auto offline = run(quorin(root, "phone", account) + "cloud status");
   EXPECT_EQ(offline.status, 0);
-  EXPECT_NE(offline.output.find("backend:        redis\n"), std::string::npos) << offline.output;
-  EXPECT_NE(offline.output.find("connection:     offline"), std::string::npos) << offline.output;
-  EXPECT_NE(offline.output.find("pending writes: 1\n"), std::string::npos) << offline.output;
-  EXPECT_NE(offline.output.find("last sync:      never\n"), std::string::npos) << offline.output;
+  EXPECT_NE(offline.output.find("backend: redis\n"), std::string::npos) << offline.output;
+  EXPECT_NE(offline.output.find("connection: offline"), std::string::npos) << offline.output;
+  EXPECT_NE(offline.output.find("pendingWrites: 1\n"), std::string::npos) << offline.output;
+  EXPECT_NE(offline.output.find("lastSync: never\n"), std::string::npos) << offline.output;
   auto local = run(quorin(root, "phone", account) + "cloud get k --timeout 0");
   EXPECT_EQ(local.output, "written offline\n") << "reads answer from the device's copy";
 
@@ -345,8 +346,8 @@ TEST_F(QuorinRedisCliTest, AWrongPasswordIsAClearErrorAndWritesNothing) {
   EXPECT_EQ(set.output.find("wrong-password"), std::string::npos) << "the password is masked";
   auto status = run(quorin(root, "phone", wrong) + "cloud status");
   EXPECT_EQ(status.status, 2);
-  EXPECT_NE(status.output.find("connection:     unusable"), std::string::npos) << status.output;
-  EXPECT_NE(status.output.find("pending writes: 0\n"), std::string::npos) << status.output;
+  EXPECT_NE(status.output.find("connection: unusable"), std::string::npos) << status.output;
+  EXPECT_NE(status.output.find("pendingWrites: 0\n"), std::string::npos) << status.output;
 
   auto right = server.url("guarded", ":right-password@");
   EXPECT_EQ(run(quorin(root, "phone", right) + "cloud get k --timeout 0").status, 1);

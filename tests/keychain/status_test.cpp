@@ -5,13 +5,16 @@
 #include <set>
 
 #include "support/diagnostics_capture.hpp"
+#include "support/in_memory_platform.hpp"
 
 namespace quorin::keychain {
 namespace {
 
+// The lines statusError writes to the platform's diagnostic sink (standard output).
 std::string capturedLine(std::int32_t code, Status* status) {
+  testing::InMemoryPlatform platform;
   testing::DiagnosticsCapture diagnostics;
-  *status = statusError(code).status();
+  *status = statusError(platform, code).status();
   return diagnostics.text();
 }
 

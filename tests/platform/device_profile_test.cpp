@@ -16,7 +16,7 @@ namespace {
 
 TEST(DeviceProfileTest, FirstLoadCreatesTheProfileAndLaterLoadsKeepItsIdentifiers) {
   testing::TemporaryDirectory root;
-  auto container = root.path() / "a" / "container";
+  auto container = root.path() / "container";
   auto first = loadDeviceProfile(container);
   EXPECT_EQ(first.problem, std::nullopt);
   ASSERT_TRUE(first.profile.identifierForVendor);

@@ -106,6 +106,7 @@ class InMemoryPlatform final : public platform::Platform {
   platform::UserDefaults& standardUserDefaults() override { return *standard_; }
   platform::FileManager& fileManager() override { return files; }
   platform::Calendar& calendar() override { return fakeCalendar; }
+  void writeDiagnostic(std::string_view line) override { diagnostics(line); }
 
   platform::posix::RunLoop& mainLoop() { return dispatch_.mainLoop(); }
   // Moves the virtual clock on by `by`, running each task and timer as it falls due, with the
@@ -130,6 +131,7 @@ class InMemoryPlatform final : public platform::Platform {
   InMemoryDefaults defaults;
   InMemoryFiles files;
   FakeCalendar fakeCalendar;
+  platform::DiagnosticSink diagnostics = platform::writeToStandardOutput;
 
  private:
   platform::posix::LoopDispatch dispatch_{clock};

@@ -6,6 +6,7 @@
 
 #include "formats/utf8.hpp"
 #include "host.hpp"
+#include "stdin_value.hpp"
 
 namespace quorin::cli {
 namespace {
@@ -120,12 +121,12 @@ int status(Host& host, bool json) {
         {"journalProblem",
          status.journalProblem ? platform::Value(*status.journalProblem) : platform::Value()}});
   } else {
-    std::cout << "backend:        " << account.backend << "\n"
-              << "account:        " << account.location << "\n"
-              << "connection:     " << describeConnection(account) << "\n"
-              << "pending writes: " << status.pendingWrites << "\n"
-              << "last sync:      " << describeTime(status.syncedAt) << "\n";
-    if (status.journalProblem) std::cout << "journal:        " << *status.journalProblem << "\n";
+    std::cout << "backend: " << account.backend << "\n"
+              << "account: " << account.location << "\n"
+              << "connection: " << describeConnection(account) << "\n"
+              << "pendingWrites: " << status.pendingWrites << "\n"
+              << "lastSync: " << describeTime(status.syncedAt) << "\n";
+    if (status.journalProblem) std::cout << "journalProblem: " << *status.journalProblem << "\n";
   }
   return account.problem || status.journalProblem ? 2 : 0;
 }
@@ -134,14 +135,16 @@ int status(Host& host, bool json) {
 // write; the facade's store, which does not, is closed first.
 int write(Host& host, const CloudRequest& request, bool json) {
   bool set = request.action == "set";
-  if (set && !platform::isValidUtf8(request.value)) {
+  auto value = set ? valueFromArgument(request.value) : std::optional<std::string>();
+  if (set && !value) return 2;
+  if (set && !platform::isValidUtf8(*value)) {
     std::cerr << "quorin: not saved: the value is not UTF-8 text\n";
     return 2;
   }
   host.client.reset();
   QuotaWatch quota(host.platform->notificationCenter(), request.key);
   auto store = host.platform->makeReplicaStore();
-  if (!store->write(request.key, set ? std::optional<Value>(request.value) : std::nullopt)) {
+  if (!store->write(request.key, set ? std::optional<Value>(*value) : std::nullopt)) {
     auto why = store->status().journalProblem;
     std::cerr << "quorin: not saved: " << why.value_or("the device's journal refused it") << "\n";
     return 2;

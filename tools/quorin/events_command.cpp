@@ -21,13 +21,24 @@ class EventPrinter {
  public:
   explicit EventPrinter(bool json) : json_(json) {}
 
-  void print(std::string_view event, std::optional<std::string> detail = std::nullopt) const {
+  void print(std::string_view event) const {
     if (json_) {
-      platform::Dictionary line{{"event", std::string(event)}};
-      if (detail) line["country"] = *detail;
-      std::cout << platform::writeJson(Value(line)).value_or("{}") << std::endl;
+      std::cout << platform::writeJson(Value(platform::Dictionary{{"event", std::string(event)}}))
+                       .value_or("{}")
+                << std::endl;
     } else {
-      std::cout << event << (detail ? " " + *detail : "") << std::endl;
+      std::cout << event << std::endl;
+    }
+  }
+
+  // An event that reports the storefront's country: null in JSON when there is none.
+  void printCountry(std::string_view event, const std::optional<std::string>& country) const {
+    if (json_) {
+      platform::Dictionary line{{"event", std::string(event)},
+                                {"country", country ? Value(*country) : Value()}};
+      std::cout << platform::writeJson(visibleInJson(Value(line))).value_or("{}") << std::endl;
+    } else {
+      std::cout << event << " " << country.value_or("none") << std::endl;
     }
   }
 
@@ -52,11 +63,13 @@ bool apply(const std::string& line, Host& host, const EventPrinter& printer) {
     post(platform::kDidBecomeActiveNotification);
   } else if (command == "resign") {
     post(platform::kWillResignActiveNotification);
-  } else if (command == "storefront" && !country.empty()) {
+  } else if (command == "storefront" && country.empty()) {
+    std::cerr << "quorin: storefront needs a country code (storefront CODE [ID]) or none\n";
+  } else if (command == "storefront") {
     std::optional<platform::Storefront> storefront;
     if (country != "none") storefront = platform::Storefront{country, identifier};
     platform.simulatedPaymentQueue().changeStorefront(storefront);
-    printer.print("storefront", host.client->storeCountry().value_or("none"));
+    printer.printCountry("storefront", host.client->storeCountry());
   } else if (command == "quit") {
     return false;
   } else if (!command.empty()) {
@@ -113,7 +126,7 @@ int runEvents(const GlobalOptions& options) {
   int signals = ::signalfd(-1, &mask, SFD_CLOEXEC);
   if (signals < 0) {
     std::cerr << "quorin: cannot watch signals\n";
-    return 1;
+    return 2;
   }
 
   Host host(options);
@@ -123,7 +136,7 @@ int runEvents(const GlobalOptions& options) {
   client.setOnApplicationEnterBackground([&] { printer.print("onApplicationEnterBackground"); });
   client.setOnApplicationDidBecomeActive([&] { printer.print("onApplicationDidBecomeActive"); });
   client.setOnApplicationWillResignActive([&] { printer.print("onApplicationWillResignActive"); });
-  printer.print("ready", client.storeCountry().value_or("none"));
+  printer.printCountry("ready", client.storeCountry());
 
   std::thread feeder(feed, signals, std::ref(host), std::cref(printer));
   host.platform->mainLoop().run();

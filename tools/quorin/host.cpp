@@ -1,17 +1,31 @@
 #include "host.hpp"
 
 #include <iostream>
+#include <stdexcept>
 
-#include "formats/json.hpp"
+#include "json_output.hpp"
 
 namespace quorin::cli {
+namespace {
+
+// The library's diagnostic lines go to standard error, so that standard output holds only
+// what the command prints (one JSON document with --json).
+platform::posix::PosixPlatformOptions platformOptions(const GlobalOptions& options) {
+  return {.container = options.container,
+          .infoPlist = options.infoPlist,
+          .cloudAccount = options.cloudAccount,
+          .keychainKey = options.keychainKey,
+          .diagnostics = platform::writeToStandardError};
+}
+
+}  // namespace
 
 Host::Host(const GlobalOptions& options, bool exchangeCloudFirst)
-    : platform(std::make_shared<platform::posix::PosixPlatform>(
-          platform::posix::PosixPlatformOptions{.container = options.container,
-                                                .infoPlist = options.infoPlist,
-                                                .cloudAccount = options.cloudAccount,
-                                                .keychainKey = options.keychainKey})) {
+    : platform(std::make_shared<platform::posix::PosixPlatform>(platformOptions(options))) {
+  const auto& opened = platform->openedContainer();
+  if (opened.problem) throw std::runtime_error(*opened.problem);
+  if (opened.made)
+    std::cerr << "quorin: made a new device at " << options.container.string() << "\n";
   if (const auto& problem = platform->profileProblem()) std::cerr << "quorin: " << *problem << "\n";
   platform::setDefaultPlatform(platform);
   if (exchangeCloudFirst) {
@@ -20,10 +34,6 @@ Host::Host(const GlobalOptions& options, bool exchangeCloudFirst)
     firstExchange = store->status();
   }
   client = std::make_unique<QRNQuorinClient>();
-}
-
-void printJson(const platform::Value& value) {
-  std::cout << platform::writeJson(value).value_or("null") << "\n";
 }
 
 int printLookup(const std::string& key, const std::optional<std::string>& value, bool json,

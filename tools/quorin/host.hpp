@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "json_output.hpp"
 #include "platform/linux/posix_platform.hpp"
 #include "quorin/quorin_client.hpp"
 
@@ -18,7 +19,7 @@ struct GlobalOptions {
 };
 
 // The device the command runs as: its platform, installed as the process default, and a
-// facade on it.
+// facade on it. Throws std::runtime_error when the container cannot be made or read.
 struct Host {
   // With `exchangeCloudFirst` the device exchanges with its cloud account once before the
   // facade opens its store, whose first reads then see the account's current values.
@@ -30,8 +31,6 @@ struct Host {
   std::unique_ptr<QRNQuorinClient> client;
 };
 
-// Prints `value` as one line of JSON.
-void printJson(const platform::Value& value);
 // Prints what a read of `key` in `place` found; the exit status: 0, or 1 for nothing.
 int printLookup(const std::string& key, const std::optional<std::string>& value, bool json,
                 std::string_view place);

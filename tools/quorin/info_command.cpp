@@ -48,12 +48,7 @@ int runInfo(const GlobalOptions& options, const std::vector<std::string>& scheme
   Host host(options);
   auto all = facts(*host.client, schemes);
   if (options.json) {
-    auto json = platform::writeJson(Value(all));
-    if (!json) {
-      std::cerr << "quorin: a device fact is not valid UTF-8\n";
-      return 1;
-    }
-    std::cout << *json << "\n";
+    printJson(Value(all));
     return 0;
   }
   std::cout << "container: " << options.container.string() << "\n";

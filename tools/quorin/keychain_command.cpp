@@ -2,6 +2,7 @@
 
 #include "host.hpp"
 #include "keychain/keychain.hpp"
+#include "stdin_value.hpp"
 
 namespace quorin::cli {
 namespace {
@@ -28,14 +29,19 @@ int reportDamaged(const std::vector<keychain::Keychain::ItemSummary>& damaged) {
   return damaged.empty() ? 0 : 2;
 }
 
+// The listing's "true" and "false" as the boolean they stand for.
+void makeFlagBoolean(platform::Dictionary& item) {
+  if (const auto* flag = textAt(item, "synchronizable")) item["synchronizable"] = *flag == "true";
+}
+
 int list(const keychain::Keychain& keychain, bool json) {
   std::vector<keychain::Keychain::ItemSummary> items, damaged;
-  for (auto& item : keychain.allItems())
+  for (auto& item : keychain.items())
     (item.count("value") ? items : damaged).push_back(std::move(item));
   if (json) {
     platform::Array all;
     for (auto& item : items) {
-      if (!item.at("value").is<std::string>()) item["value"] = Value();
+      makeFlagBoolean(item);
       all.emplace_back(std::move(item));
     }
     printJson(Value(std::move(all)));
@@ -54,7 +60,11 @@ int list(const keychain::Keychain& keychain, bool json) {
 int run(const keychain::Keychain& keychain, const KeychainRequest& request, bool json) {
   if (request.action == "get") return get(keychain, request, json);
   if (request.action == "list") return list(keychain, json);
-  if (request.action == "set") keychain.set(request.value, request.key);
+  if (request.action == "set") {
+    auto value = valueFromArgument(request.value);
+    if (!value) return 2;
+    keychain.set(*value, request.key);
+  }
   if (request.action == "remove") keychain.remove(request.key);
   if (request.action == "clear") keychain.removeAll();
   if (json) printJson(platform::Dictionary{{"ok", true}});
@@ -63,13 +73,17 @@ int run(const keychain::Keychain& keychain, const KeychainRequest& request, bool
 
 int status(platform::posix::SqliteKeychain& store, bool json) {
   auto state = store.keyState();
-  if (!state) return 2;
+  if (!state) {
+    std::cerr << "quorin: keychain unusable: "
+              << store.problem().value_or("its sealing key cannot be read") << "\n";
+    return 2;
+  }
   if (json) {
     printJson(platform::Dictionary{
         {"store", state->store}, {"keyId", state->keyId}, {"items", state->items}});
   } else {
-    std::cout << "store " << state->store << "\nkey " << state->keyId << "\nitems " << state->items
-              << "\n";
+    std::cout << "store: " << state->store << "\nkeyId: " << state->keyId
+              << "\nitems: " << state->items << "\n";
   }
   return 0;
 }

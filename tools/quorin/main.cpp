@@ -1,9 +1,15 @@
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <iostream>
+#include <sstream>
 
 #include "host.hpp"
+#include "platform/linux/cloud_account_location.hpp"
+#include "quorin/version.h"
+#include "usage.hpp"
 
 namespace {
 
@@ -16,13 +22,41 @@ std::string checkSeconds(const std::string& text) {
   return {};
 }
 
+constexpr const char* kValueHelp =
+    "The value, or - to read it from standard input: every byte as it is, a final newline "
+    "included; it must be UTF-8 text";
+
+// A cloud account that no backend takes is refused before anything is made for it.
+std::string checkCloudAccount(const std::string& location) {
+  return quorin::platform::posix::cloudAccountLocationProblem(location).value_or("");
+}
+
+// The library's version line, without its "@(#)" marker and line feed.
+std::string libraryVersion() {
+  std::string text(reinterpret_cast<const char*>(QuorinNativeVersionString));
+  if (text.starts_with("@(#)")) text.erase(0, 4);
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+std::string versionText() {
+  std::ostringstream text;
+  text << "quorin " QUORIN_CLI_VERSION "\nQuorinNative " << QuorinNativeVersionNumber << " ("
+       << libraryVersion() << ")";
+  return text.str();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace quorin::cli;
-  CLI::App app{"quorin: a host for QuorinNative, running as one device (a container directory)"};
+  CLI::App app{"quorin: a host for QuorinNative, running as one device (a container directory)",
+               "quorin"};
   app.require_subcommand(1);
   app.fallthrough();  // global options may follow the command
+  app.footer(kExitStatusHelp);
+  app.set_version_flag("--version", versionText(), "Print the versions of quorin and the library");
+  sayUsageErrorsPlainly(app);
 
   GlobalOptions options;
   std::string container = quorin::platform::posix::defaultContainerPath().string();
@@ -35,6 +69,7 @@ int main(int argc, char** argv) {
                  "The cloud account that devices share: a directory, "
                  "redis://[user:password@]host:port/db?account=NAME or "
                  "unix:///path/to/socket?account=NAME")
+      ->check(CLI::Validator(checkCloudAccount, "DIR|URL"))
       ->capture_default_str();
   app.add_flag("--json", options.json, "Print JSON instead of text");
   std::string keyStore;
@@ -70,7 +105,7 @@ int main(int argc, char** argv) {
       ->required();
   auto* set = action("set", "Store VALUE under KEY");
   set->add_option("KEY", keychain.key, "The key")->required();
-  set->add_option("VALUE", keychain.value, "The value")->required();
+  set->add_option("VALUE", keychain.value, kValueHelp)->required();
   action("remove", "Remove KEY (no error when it is missing)")
       ->add_option("KEY", keychain.key, "The key")
       ->required();
@@ -94,7 +129,7 @@ int main(int argc, char** argv) {
   };
   sharedAction("get", "Print the account and password (exit status 1 when there is none)", false);
   sharedAction("set", "Keep PASSWORD for the account", true)
-      ->add_option("PASSWORD", shared.password, "The password")
+      ->add_option("PASSWORD", shared.password, kValueHelp)
       ->required();
   sharedAction("remove", "Delete the account's credential (exit status 1 when there is none)",
                true);
@@ -119,7 +154,7 @@ int main(int argc, char** argv) {
   cloudAction("set",
               "Store VALUE under KEY and push it to the account; while the account is out of reach "
               "the write is kept on this device and pushed later")
-      ->add_option("VALUE", cloud.value, "The value")
+      ->add_option("VALUE", cloud.value, kValueHelp)
       ->required();
   cloudAction("remove", "Remove KEY from the account (no error when it is missing)");
   cloudCommand
@@ -152,23 +187,41 @@ int main(int argc, char** argv) {
   migrate->add_flag("--force", migration.force,
                     "With --clear: erase even what could not be read or written");
 
-  // A usage error is an error like any other: exit status 2.
+  auto* help = app.add_subcommand(
+      "help", "Print the help of quorin, or of a command: quorin help keychain get");
+  help->allow_extras();
+  // Read before parsing, which would take the names for commands to run: "quorin help keychain
+  // get" prints what "quorin keychain get --help" prints. Options ("help --help") parse as usual.
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  bool namesOnly = std::none_of(arguments.begin(), arguments.end(),
+                                [](const std::string& word) { return word.starts_with("-"); });
+  if (!arguments.empty() && arguments.front() == "help" && namesOnly)
+    return printHelp(app, {arguments.begin() + 1, arguments.end()});
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    return app.exit(error) == 0 ? 0 : 2;
+    return finishParse(app, error);
   }
   maskCloudSecrets(argc, argv);
+  if (help->parsed()) return printHelp(app, help->remaining());
+  // The default container's parents are the library's own; a named one must have its parent.
+  if (app.get_option("--container")->count() == 0)
+    quorin::platform::posix::makeDefaultContainerParent();
   options.container = container;
   options.cloudAccount = cloudAccount;
   if (!infoPlist.empty()) options.infoPlist = infoPlist;
   if (!keyStore.empty()) options.keychainKey.store = keyStore;
 
-  if (info->parsed()) return runInfo(options, schemes);
-  if (events->parsed()) return runEvents(options);
-  if (sharedCommand->parsed()) return runSharedCredential(options, shared);
-  if (keychainCommand->parsed()) return runKeychain(options, keychain);
-  if (cloudCommand->parsed()) return runCloud(options, cloud);
-  if (migrate->parsed()) return runMigrate(options, migration);
-  return 1;
+  try {
+    if (info->parsed()) return runInfo(options, schemes);
+    if (events->parsed()) return runEvents(options);
+    if (sharedCommand->parsed()) return runSharedCredential(options, shared);
+    if (keychainCommand->parsed()) return runKeychain(options, keychain);
+    if (cloudCommand->parsed()) return runCloud(options, cloud);
+    if (migrate->parsed()) return runMigrate(options, migration);
+  } catch (const std::exception& error) {
+    std::cerr << "quorin: " << error.what() << "\n";
+  }
+  return 2;
 }

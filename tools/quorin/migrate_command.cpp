@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <iostream>
 
 #include "client/quorin_client.hpp"
@@ -57,6 +58,16 @@ int runMigrate(const GlobalOptions& options, const MigrateRequest& request) {
   if (!directory) {
     std::cerr << "quorin: nothing to migrate into: the device has no Library directory or "
                  "its defaults suite cannot be opened\n";
+    return 2;
+  }
+  // Nothing to migrate writes nothing, so only this says that the output had no place.
+  std::error_code error;
+  auto standing = std::filesystem::symlink_status(*directory, error);
+  if (std::filesystem::exists(standing) && !std::filesystem::is_directory(standing)) {
+    std::cerr << "quorin: cannot make the output directory " << *directory << ": "
+              << (std::filesystem::is_symlink(standing) ? "a symbolic link, never followed, is"
+                                                        : "something else is")
+              << " in its place\n";
     return 2;
   }
   auto found = troubles(*host.platform);  // before the summary's own reads

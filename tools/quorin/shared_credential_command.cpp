@@ -3,6 +3,7 @@
 
 #include "host.hpp"
 #include "keychain/keychain.hpp"
+#include "stdin_value.hpp"
 
 namespace quorin::cli {
 namespace {
@@ -57,7 +58,9 @@ int write(const Keychain& keychain, const SharedCredentialRequest& request, bool
   std::promise<std::optional<Keychain::SharedCredentialError>> answer;
   auto done = [&](auto error) { answer.set_value(std::move(error)); };
   if (request.action == "set") {
-    keychain.setSharedPassword(request.password, *request.account, done);
+    auto password = valueFromArgument(request.password);
+    if (!password) return 2;
+    keychain.setSharedPassword(*password, *request.account, done);
   } else {
     keychain.removeSharedPassword(*request.account, done);
   }
@@ -77,6 +80,11 @@ int runSharedCredential(const GlobalOptions& options, const SharedCredentialRequ
   try {
     auto keychain =
         Keychain::withServer(host.platform, request.server, keychain::ProtocolType::https);
+    if (!keychain->server().host) {
+      std::cerr << "quorin: --server '" << request.server
+                << "' names no host: give a URL such as https://example.com\n";
+      return 2;
+    }
     if (request.action == "get") return get(*keychain, request, options.json);
     return write(*keychain, request, options.json);
   } catch (const std::exception& error) {

@@ -1,5 +1,7 @@
 #include "platform/linux/cloud_account_location.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 #include "platform/posix/cloud/directory_cloud_account.hpp"
@@ -19,23 +21,63 @@ std::filesystem::path canonicalDirectory(const std::string& location) {
   return path;
 }
 
+// The length of the URL scheme `location` starts with ("scheme:", a letter then letters,
+// digits, "+", "-" or "."), or 0 for a plain path.
+std::size_t schemeLength(std::string_view location) {
+  auto isAlpha = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; };
+  if (location.empty() || !isAlpha(location[0])) return 0;
+  for (std::size_t i = 1; i < location.size(); ++i) {
+    char c = location[i];
+    if (c == ':') return i;
+    if (!isAlpha(c) && !std::isdigit(static_cast<unsigned char>(c)) && c != '+' && c != '-' &&
+        c != '.')
+      return 0;
+  }
+  return 0;
+}
+
+// Schemes are case-insensitive: "REDIS://" is "redis://".
+std::string lowerScheme(std::string location) {
+  auto length = schemeLength(location);
+  std::transform(location.begin(), location.begin() + static_cast<std::ptrdiff_t>(length),
+                 location.begin(), [](unsigned char c) { return std::tolower(c); });
+  return location;
+}
+
 }  // namespace
 
+bool isCloudAccountUrl(std::string_view location) {
+  return schemeLength(location) > 0;
+}
+
+std::optional<std::string> cloudAccountLocationProblem(const std::string& location) {
+  std::string url = lowerScheme(location);
+  if (!isCloudAccountUrl(url)) return std::nullopt;
+  std::string error;
+  if (redis::parseRedisUrl(url, error)) return std::nullopt;
+  return redis::maskedUrl(location) + ": " + error;
+}
+
+// A URL of no supported scheme goes to the Redis account too, which refuses it: it is never
+// taken for a directory named like the URL.
 std::unique_ptr<CloudAccount> openCloudAccount(const std::string& location) {
-  if (redis::isRedisUrl(location)) return std::make_unique<redis::RedisCloudAccount>(location);
+  std::string url = lowerScheme(location);
+  if (isCloudAccountUrl(url)) return std::make_unique<redis::RedisCloudAccount>(url);
   return std::make_unique<DirectoryCloudAccount>(location);
 }
 
 std::optional<std::string> probeCloudAccount(const std::string& location) {
-  if (redis::isRedisUrl(location)) return redis::RedisCloudAccount(location).probe();
+  std::string url = lowerScheme(location);
+  if (isCloudAccountUrl(url)) return redis::RedisCloudAccount(url).probe();
   return DirectoryCloudAccount(location).status().problem;
 }
 
 std::string cloudAccountIdentity(const std::string& location) {
-  if (!redis::isRedisUrl(location)) return canonicalDirectory(location).string();
+  std::string url = lowerScheme(location);
+  if (!isCloudAccountUrl(url)) return canonicalDirectory(location).string();
   std::string error;
-  auto endpoint = redis::parseRedisUrl(location, error);
-  return endpoint ? endpoint->identity() : location;
+  auto endpoint = redis::parseRedisUrl(url, error);
+  return endpoint ? endpoint->identity() : url;
 }
 
 CloudAccountKinds cloudAccountKinds() {

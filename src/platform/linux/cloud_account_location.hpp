@@ -9,7 +9,15 @@
 
 namespace quorin::platform::posix {
 
-// The account a location names: a `redis://`, `rediss://` or `unix://` URL, or else a directory.
+// Whether `location` is a URL: it starts with "scheme:" (a letter, then letters, digits, "+",
+// "-" or "."). Anything else is a directory path; "./a:b" names a directory with a colon.
+bool isCloudAccountUrl(std::string_view location);
+
+// Why `location` cannot name an account whatever a server says (a URL of a scheme no
+// backend takes, or malformed), or none. Schemes are case-insensitive.
+std::optional<std::string> cloudAccountLocationProblem(const std::string& location);
+
+// The account a location names: a URL of a supported scheme, or else a directory.
 std::unique_ptr<CloudAccount> openCloudAccount(const std::string& location);
 
 // Why the account cannot be used, or none; a server is asked on the calling thread. One

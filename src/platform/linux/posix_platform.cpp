@@ -5,6 +5,7 @@
 
 #include "platform/linux/cloud_account_location.hpp"
 #include "platform/linux/host_devices.hpp"
+#include "platform/posix/files/file_io.hpp"
 
 namespace quorin::platform::posix {
 namespace {
@@ -33,8 +34,13 @@ std::filesystem::path defaultCloudAccountPath() {
   return userDataDirectory() / "cloud" / "default";
 }
 
+void makeDefaultContainerParent() {
+  makeDirectories(defaultContainerPath().parent_path(), 0700);
+}
+
 PosixPlatform::PosixPlatform(PosixPlatformOptions options)
     : options_(std::move(options)),
+      opened_(openContainer(options_.container)),
       dispatch_(clock_, options_.mainLoop ? options_.mainLoop : std::make_shared<RunLoop>(clock_)),
       loaded_(loadDeviceProfile(options_.container)),
       bundle_(options_.infoPlist),
@@ -102,6 +108,7 @@ std::shared_ptr<Platform> defaultPlatform() {
   std::lock_guard lock(defaultMutex());
   auto& slot = defaultSlot();
   if (!slot) {
+    posix::makeDefaultContainerParent();
     slot = posix::makeHostDevice({.container = posix::defaultContainerPath(),
                                   .keychainKey = {.hostKey = posix::defaultKeySlot()}});
   }

@@ -17,6 +17,7 @@
 #include "platform/posix/device/profile_services.hpp"
 #include "platform/posix/device/scheme_handlers.hpp"
 #include "platform/posix/device/system_calendar.hpp"
+#include "platform/posix/files/container.hpp"
 #include "platform/posix/files/container_file_manager.hpp"
 #include "platform/posix/files/plist_user_defaults.hpp"
 #include "platform/posix/keychain/sqlite_keychain.hpp"
@@ -24,7 +25,7 @@
 namespace quorin::platform::posix {
 
 struct PosixPlatformOptions {
-  // The device's sandbox; created on first use.
+  // The device's sandbox; made on first use when its parent directory exists.
   std::filesystem::path container;
   // The application's Info.plist, if it has one.
   std::optional<std::filesystem::path> infoPlist = std::nullopt;
@@ -37,12 +38,16 @@ struct PosixPlatformOptions {
   // The main thread's run loop, which the devices of a host share; one of the device's own
   // when none.
   std::shared_ptr<RunLoop> mainLoop = nullptr;
+  // Where the library's diagnostic lines go.
+  DiagnosticSink diagnostics = writeToStandardOutput;
 };
 
 // `$XDG_DATA_HOME/quorin/containers/default`, or under `~/.local/share` without it.
 std::filesystem::path defaultContainerPath();
 // `$XDG_DATA_HOME/quorin/cloud/default`, or under `~/.local/share` without it.
 std::filesystem::path defaultCloudAccountPath();
+// Makes the directories that hold the default container, which are the library's own.
+void makeDefaultContainerParent();
 // What the host set with setDefaultKeychainKey(), for the default platforms.
 KeychainKeyOptions defaultKeychainKeyOptions();
 
@@ -67,12 +72,15 @@ class PosixPlatform final : public Platform {
   UserDefaults& standardUserDefaults() override { return *standardDefaults_; }
   FileManager& fileManager() override { return fileManager_; }
   Calendar& calendar() override { return calendar_; }
+  void writeDiagnostic(std::string_view line) override { options_.diagnostics(line); }
 
   RunLoop& mainLoop() { return dispatch_.mainLoop(); }
   SimulatedPaymentQueue& simulatedPaymentQueue() { return paymentQueue_; }
   SqliteKeychain& keychain() { return keychain_; }
   ContainerFileManager& containerFiles() { return fileManager_; }
   const std::filesystem::path& container() const { return options_.container; }
+  // Whether the container was made for this platform, and why it cannot be used, if so.
+  const OpenedContainer& openedContainer() const { return opened_; }
   std::filesystem::path preferences() const {
     return options_.container / "Library" / "Preferences";
   }
@@ -87,6 +95,7 @@ class PosixPlatform final : public Platform {
 
  private:
   PosixPlatformOptions options_;
+  OpenedContainer opened_;
   SteadyClock clock_;
   LoopDispatch dispatch_;
   LocalNotificationCenter notificationCenter_;

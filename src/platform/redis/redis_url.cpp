@@ -119,7 +119,7 @@ bool parseHostPort(std::string_view hostPort, RedisEndpoint& endpoint, std::stri
 }
 
 std::string_view schemeOf(std::string_view url) {
-  for (auto scheme : {kTcpScheme, kTlsScheme, kUnixScheme}) {
+  for (auto scheme : kAccountUrlSchemes) {
     if (url.starts_with(scheme)) return scheme;
   }
   return {};
@@ -128,7 +128,8 @@ std::string_view schemeOf(std::string_view url) {
 std::optional<RedisEndpoint> parse(std::string_view url, std::string& error) {
   auto scheme = schemeOf(url);
   if (scheme.empty()) {
-    error = "not a redis://, rediss:// or unix:// URL";
+    error = "not a URL of a supported scheme (" + describeAccountUrlSchemes() +
+            "); a directory is named by its path";
     return std::nullopt;
   }
   RedisEndpoint endpoint;
@@ -163,6 +164,15 @@ std::optional<RedisEndpoint> parse(std::string_view url, std::string& error) {
 }
 
 }  // namespace
+
+std::string describeAccountUrlSchemes() {
+  std::string text;
+  for (auto scheme : kAccountUrlSchemes) {
+    bool last = scheme == std::end(kAccountUrlSchemes)[-1];
+    text += (text.empty() ? "" : last ? " or " : ", ") + std::string(scheme);
+  }
+  return text;
+}
 
 bool isAccountName(std::string_view name) {
   if (name.empty() || name.size() > kMaxAccountBytes) return false;

@@ -37,6 +37,12 @@ struct RedisEndpoint {
 // Whether `name` may name an account: it becomes part of key, channel and user names.
 bool isAccountName(std::string_view name);
 
+// Every URL scheme an account location may use, as such a URL starts; any other is refused.
+inline constexpr std::string_view kAccountUrlSchemes[] = {"redis://", "rediss://", "unix://"};
+
+// "redis://, rediss:// or unix://": the schemes above, for messages.
+std::string describeAccountUrlSchemes();
+
 // Whether `location` names a Redis account rather than a directory.
 bool isRedisUrl(std::string_view location);
 

@@ -36,7 +36,7 @@ DatabaseLocation journalPath(const DatabaseLocation& journals, const std::string
 // after a crash then meets its own earlier push as the same write, not as a rival one.
 std::string deviceName(const DatabaseLocation& journals) {
   auto fresh = randomUuid().uuidString();
-  makeDirectories(journals.root, 0700);
+  makeContainer(journals.root, 0700);
   AtomicFile file(openDirectoryBeneath(journals.root, journals.below, 0700), "device", 0600,
                   WriteMode::createOnly);
   if (file.append(fresh)) file.commit();

@@ -91,7 +91,7 @@ LoadedProfile loadDeviceProfile(const std::filesystem::path& container) {
     DeviceProfile fresh;
     fresh.identifierForVendor = randomUuid();
     fresh.advertisingIdentifier = randomUuid();
-    if (makeDirectories(container, 0700) &&
+    if (makeContainer(container, 0700) &&
         writeProfile(path, profileToValue(fresh), WriteMode::createOnly))
       return {fresh, std::nullopt};
     // Another process may have created it first; its identifiers are the ones to keep.

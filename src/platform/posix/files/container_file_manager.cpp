@@ -57,7 +57,7 @@ bool ContainerFileManager::fileExists(const std::filesystem::path& path) const {
 }
 
 bool ContainerFileManager::createDirectory(const std::filesystem::path& path) {
-  if (makeDirectories(container_, kDirectoryMode) &&
+  if (makeContainer(container_, kDirectoryMode) &&
       openDirectoryBeneath(container_, path.lexically_relative(container_), kDirectoryMode)
           .isOpen())
     return true;

@@ -246,4 +246,10 @@ bool makeDirectories(const std::filesystem::path& path, mode_t mode) {
          (errno == EEXIST && std::filesystem::is_directory(path, error));
 }
 
+bool makeContainer(const std::filesystem::path& path, mode_t mode) {
+  std::error_code error;
+  return std::filesystem::is_directory(path, error) || ::mkdir(path.c_str(), mode) == 0 ||
+         (errno == EEXIST && std::filesystem::is_directory(path, error));
+}
+
 }  // namespace quorin::platform::posix

@@ -100,4 +100,8 @@ bool renameDurably(const std::filesystem::path& from, const std::filesystem::pat
 // Creates the directory and its missing parents with `mode`; true when it exists afterwards.
 bool makeDirectories(const std::filesystem::path& path, mode_t mode);
 
+// Creates a device's container with `mode` only when its parent directory exists, so that a
+// mistyped path fails instead of becoming a new device; true when it exists afterwards.
+bool makeContainer(const std::filesystem::path& path, mode_t mode);
+
 }  // namespace quorin::platform::posix

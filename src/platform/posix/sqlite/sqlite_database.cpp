@@ -127,7 +127,9 @@ bool SqliteTransaction::commit() {
 }
 
 DatabaseLocation::DatabaseLocation(std::filesystem::path file)
-    : root(file.has_parent_path() ? file.parent_path() : "."), below(file.filename()) {}
+    : root(file.has_parent_path() ? file.parent_path() : "."),
+      below(file.filename()),
+      makesRootParents(true) {}
 
 DatabaseLocation::DatabaseLocation(std::filesystem::path directory, std::filesystem::path relative)
     : root(std::move(directory)), below(std::move(relative)) {}
@@ -195,9 +197,10 @@ bool makeFilesPrivate(const std::filesystem::path& path, const std::filesystem::
 // it is given, so the host's directory is given resolved.
 int openPrivateDatabase(const DatabaseLocation& location, sqlite3*& db, std::string& problem) {
   std::error_code error;
-  auto root = makeDirectories(location.root, 0700)
-                  ? std::filesystem::canonical(location.root, error)
-                  : std::filesystem::path();
+  bool rootExists = location.makesRootParents ? makeDirectories(location.root, 0700)
+                                              : makeContainer(location.root, 0700);
+  auto root =
+      rootExists ? std::filesystem::canonical(location.root, error) : std::filesystem::path();
   if (root.empty()) {
     problem = "cannot create " + location.root.string();
     return SQLITE_CANTOPEN;
