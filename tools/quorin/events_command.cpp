@@ -79,6 +79,12 @@ bool apply(const std::string& line, Host& host, const EventPrinter& printer) {
   return true;
 }
 
+// A stop counts only while the loop runs, and the main thread may not have started it yet;
+// a stop posted as a task always lands inside the run.
+void endRun(platform::posix::RunLoop& loop) {
+  loop.async([&loop] { loop.stop(); });
+}
+
 // Reads host lines from standard input and watches for SIGINT and SIGTERM, handing both
 // to the main loop; ends at end of input, on a signal, or on "quit".
 void feed(int signals, Host& host, const EventPrinter& printer) {
@@ -106,13 +112,10 @@ void feed(int signals, Host& host, const EventPrinter& printer) {
         applied.count_down();
       });
       applied.wait();
-      if (!more) {
-        loop.stop();
-        return;
-      }
+      if (!more) return endRun(loop);
     }
   }
-  loop.stop();
+  endRun(loop);
 }
 
 }  // namespace
