@@ -32,4 +32,6 @@ enum class QRNDeviceStatus {
   relativeContainer,
   // The device could not be set up: memory or file descriptors ran out.
   failed,
+  // The container's parent directory is missing, or the container cannot be read or written.
+  unusableContainer,
 };

@@ -201,6 +201,9 @@ typedef enum qrn_device_status {
   QRN_DEVICE_RELATIVE_CONTAINER = -2,
   /* The device could not be set up: memory or file descriptors ran out. */
   QRN_DEVICE_FAILED = -3,
+  /* The container cannot be used: its parent directory is missing (a mistyped path never
+   * becomes a new device), or it is not a directory this process can read and write. */
+  QRN_DEVICE_UNUSABLE_CONTAINER = -4,
 } qrn_device_status;
 
 /* Makes the device the process's default for facades created afterwards; facades made earlier

@@ -109,6 +109,8 @@ qrn_device_status toC(QRNDeviceStatus status) {
       return QRN_DEVICE_RELATIVE_CONTAINER;
     case QRNDeviceStatus::failed:
       return QRN_DEVICE_FAILED;
+    case QRNDeviceStatus::unusableContainer:
+      return QRN_DEVICE_UNUSABLE_CONTAINER;
   }
   return QRN_DEVICE_FAILED;
 }

@@ -57,7 +57,11 @@ TEST_F(DeviceOptionsTest, RefusedOptionsChangeNothingAndMakeNothing) {
   noAccount.cloudAccount = "";
   EXPECT_EQ(QRNQuorinClient::useDevice(noAccount), QRNDeviceStatus::invalidOptions);
 
+  auto mistyped = optionsFor("missing/deep/device");
+  EXPECT_EQ(QRNQuorinClient::useDevice(mistyped), QRNDeviceStatus::unusableContainer);
+
   EXPECT_EQ(platform::defaultPlatform(), chosen);
+  EXPECT_FALSE(std::filesystem::exists(root.path() / "missing"));
   EXPECT_FALSE(std::filesystem::exists("quorin-relative-device"));
   EXPECT_FALSE(std::filesystem::exists(root.path() / "other"));
 }

@@ -79,7 +79,9 @@ QRNDeviceStatus useHostDevice(const QRNDeviceOptions& options) {
                                      .cloudAccount = options.cloudAccount,
                                      .keychainKey = posix::keyOptions(options)};
   if (options.infoPlist) device.infoPlist = *options.infoPlist;
-  setDefaultPlatform(posix::makeHostDevice(std::move(device)));
+  auto made = posix::makeHostDevice(std::move(device));
+  if (made->openedContainer().problem) return QRNDeviceStatus::unusableContainer;
+  setDefaultPlatform(std::move(made));
   return QRNDeviceStatus::ok;
 }
 
