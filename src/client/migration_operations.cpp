@@ -9,8 +9,10 @@ using migration::LegacyDataMigrator;
 std::string_view QuorinClient::resolveMigrationDomain() const {
   for (auto domain : {quorinDomain, morventDomain}) {
     auto keychain = Keychain::withService(platform_, std::string(domain));
-    auto identifier = keychain::absentOnError(
-        [&] { return keychain->getString(std::string(migration::kSharedIdentifierKey), true); });
+    auto identifier = keychain::absentOnError([&] {
+      return keychain->getString(std::string(migration::kSharedIdentifierKey),
+                                 keychain::IgnoringAttributeSynchronizable::yes);
+    });
     if (identifier) return domain;
   }
   return quorinDomain;

@@ -12,15 +12,17 @@ const Keychain& QuorinClient::keychain() {
 }
 
 std::optional<std::string> QuorinClient::getStringValueInKeychain(const std::string& key) {
-  return absentOnError([&] { return keychain().getString(key, true); });
+  return absentOnError(
+      [&] { return keychain().getString(key, keychain::IgnoringAttributeSynchronizable::yes); });
 }
 
 void QuorinClient::setStringValueInKeychain(const std::string& value, const std::string& key) {
-  ignoringErrors([&] { keychain().set(value, key, true); });
+  ignoringErrors(
+      [&] { keychain().set(value, key, keychain::IgnoringAttributeSynchronizable::yes); });
 }
 
 void QuorinClient::removeValueInKeychain(const std::string& key) {
-  ignoringErrors([&] { keychain().remove(key, true); });
+  ignoringErrors([&] { keychain().remove(key, keychain::IgnoringAttributeSynchronizable::yes); });
 }
 
 void QuorinClient::clearKeychains() {

@@ -22,8 +22,8 @@ void put(Dictionary& dictionary, std::string_view key, Value value) {
 
 }  // namespace
 
-std::optional<platform::Data> Keychain::getData(const std::string& key,
-                                                bool ignoringAttributeSynchronizable) const {
+std::optional<platform::Data> Keychain::getData(
+    const std::string& key, IgnoringAttributeSynchronizable ignoringAttributeSynchronizable) const {
   Dictionary query = options_.baseQuery(ignoringAttributeSynchronizable);
   put(query, sec::kSecMatchLimit, platform::kSecMatchLimitOne());
   put(query, sec::kSecReturnData, true);
@@ -37,8 +37,8 @@ std::optional<platform::Data> Keychain::getData(const std::string& key,
   return std::move(*data);
 }
 
-std::optional<std::string> Keychain::getString(const std::string& key,
-                                               bool ignoringAttributeSynchronizable) const {
+std::optional<std::string> Keychain::getString(
+    const std::string& key, IgnoringAttributeSynchronizable ignoringAttributeSynchronizable) const {
   auto data = getData(key, ignoringAttributeSynchronizable);
   if (!data) return std::nullopt;
   std::string text(data->begin(), data->end());
@@ -49,8 +49,8 @@ std::optional<std::string> Keychain::getString(const std::string& key,
   return text;
 }
 
-std::optional<Attributes> Keychain::getAttributes(const std::string& key,
-                                                  bool ignoringAttributeSynchronizable) const {
+std::optional<Attributes> Keychain::getAttributes(
+    const std::string& key, IgnoringAttributeSynchronizable ignoringAttributeSynchronizable) const {
   Dictionary query = options_.baseQuery(ignoringAttributeSynchronizable);
   put(query, sec::kSecMatchLimit, platform::kSecMatchLimitOne());
   for (auto kind : {sec::kSecReturnData, sec::kSecReturnAttributes, sec::kSecReturnRef,
@@ -67,7 +67,7 @@ std::optional<Attributes> Keychain::getAttributes(const std::string& key,
 }
 
 void Keychain::set(const std::string& value, const std::string& key,
-                   bool ignoringAttributeSynchronizable) const {
+                   IgnoringAttributeSynchronizable ignoringAttributeSynchronizable) const {
   if (!platform::isValidUtf8(value)) {
     platform_->writeDiagnostic("failed to convert string to data");
     throw StatusError(Status::conversionError);
@@ -76,7 +76,7 @@ void Keychain::set(const std::string& value, const std::string& key,
 }
 
 void Keychain::set(const platform::Data& value, const std::string& key,
-                   bool ignoringAttributeSynchronizable) const {
+                   IgnoringAttributeSynchronizable ignoringAttributeSynchronizable) const {
   Dictionary probe = options_.baseQuery(ignoringAttributeSynchronizable);
   put(probe, sec::kSecAttrAccount, key);
   put(probe, sec::kSecUseAuthenticationUI, std::string(sec::kSecUseAuthenticationUIFail));
@@ -99,7 +99,7 @@ Dictionary Keychain::writeAttributes(const std::optional<std::string>& key,
 }
 
 void Keychain::update(const std::string& key, const platform::Data& value) const {
-  Dictionary query = options_.baseQuery(true);
+  Dictionary query = options_.baseQuery(IgnoringAttributeSynchronizable::yes);
   put(query, sec::kSecAttrAccount, key);
   OSStatus status = services().secItemUpdate(query, writeAttributes(std::nullopt, value));
   if (status != platform::errSecSuccess) throw statusError(*platform_, status);
@@ -113,7 +113,8 @@ void Keychain::add(const std::string& key, const platform::Data& value) const {
   if (status != platform::errSecSuccess) throw statusError(*platform_, status);
 }
 
-void Keychain::remove(const std::string& key, bool ignoringAttributeSynchronizable) const {
+void Keychain::remove(const std::string& key,
+                      IgnoringAttributeSynchronizable ignoringAttributeSynchronizable) const {
   Dictionary query = options_.baseQuery(ignoringAttributeSynchronizable);
   put(query, sec::kSecAttrAccount, key);
   OSStatus status = services().secItemDelete(query);
@@ -122,13 +123,14 @@ void Keychain::remove(const std::string& key, bool ignoringAttributeSynchronizab
 }
 
 void Keychain::removeAll() const {
-  OSStatus status = services().secItemDelete(options_.baseQuery(true));
+  OSStatus status =
+      services().secItemDelete(options_.baseQuery(IgnoringAttributeSynchronizable::yes));
   if (status != platform::errSecSuccess && status != platform::errSecItemNotFound)
     throw statusError(*platform_, status);
 }
 
 bool Keychain::contains(const std::string& key, bool withoutAuthenticationUI) const {
-  Dictionary query = options_.baseQuery(true);
+  Dictionary query = options_.baseQuery(IgnoringAttributeSynchronizable::yes);
   put(query, sec::kSecAttrAccount, key);
   if (withoutAuthenticationUI)
     put(query, sec::kSecUseAuthenticationUI, std::string(sec::kSecUseAuthenticationUIFail));
@@ -156,7 +158,7 @@ void Keychain::setData(const std::string& key, const std::optional<platform::Dat
 }
 
 std::optional<Attributes> Keychain::attributes(const std::string& key) const {
-  return absentOnError([&] { return getAttributes(key, true); });
+  return absentOnError([&] { return getAttributes(key, IgnoringAttributeSynchronizable::yes); });
 }
 
 }  // namespace quorin::keychain

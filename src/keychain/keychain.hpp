@@ -89,24 +89,32 @@ class Keychain {
   Ptr authenticationPrompt(std::string authenticationPrompt) const;
   Ptr authenticationContext(std::shared_ptr<const platform::AuthenticationContext> context) const;
 
-  std::optional<std::string> getString(const std::string& key,
-                                       bool ignoringAttributeSynchronizable = true) const;
+  std::optional<std::string> getString(
+      const std::string& key, IgnoringAttributeSynchronizable ignoringAttributeSynchronizable =
+                                  IgnoringAttributeSynchronizable::yes) const;
   std::optional<std::string> get(const std::string& key,
-                                 bool ignoringAttributeSynchronizable = true) const {
+                                 IgnoringAttributeSynchronizable ignoringAttributeSynchronizable =
+                                     IgnoringAttributeSynchronizable::yes) const {
     return getString(key, ignoringAttributeSynchronizable);
   }
-  std::optional<platform::Data> getData(const std::string& key,
-                                        bool ignoringAttributeSynchronizable = true) const;
+  std::optional<platform::Data> getData(
+      const std::string& key, IgnoringAttributeSynchronizable ignoringAttributeSynchronizable =
+                                  IgnoringAttributeSynchronizable::yes) const;
   template <typename Result>
-  Result get(const std::string& key, bool ignoringAttributeSynchronizable,
+  Result get(const std::string& key,
+             IgnoringAttributeSynchronizable ignoringAttributeSynchronizable,
              const std::function<Result(const std::optional<Attributes>&)>& handler) const {
     return handler(getAttributes(key, ignoringAttributeSynchronizable));
   }
   void set(const std::string& value, const std::string& key,
-           bool ignoringAttributeSynchronizable = true) const;
+           IgnoringAttributeSynchronizable ignoringAttributeSynchronizable =
+               IgnoringAttributeSynchronizable::yes) const;
   void set(const platform::Data& value, const std::string& key,
-           bool ignoringAttributeSynchronizable = true) const;
-  void remove(const std::string& key, bool ignoringAttributeSynchronizable = true) const;
+           IgnoringAttributeSynchronizable ignoringAttributeSynchronizable =
+               IgnoringAttributeSynchronizable::yes) const;
+  void remove(const std::string& key,
+              IgnoringAttributeSynchronizable ignoringAttributeSynchronizable =
+                  IgnoringAttributeSynchronizable::yes) const;
   void removeAll() const;
   bool contains(const std::string& key, bool withoutAuthenticationUI = false) const;
 
@@ -149,8 +157,9 @@ class Keychain {
 
  private:
   Ptr derive(const std::function<void(Options&)>& change) const;
-  std::optional<Attributes> getAttributes(const std::string& key,
-                                          bool ignoringAttributeSynchronizable) const;
+  std::optional<Attributes> getAttributes(
+      const std::string& key,
+      IgnoringAttributeSynchronizable ignoringAttributeSynchronizable) const;
   void update(const std::string& key, const platform::Data& value) const;
   void add(const std::string& key, const platform::Data& value) const;
   platform::Dictionary writeAttributes(const std::optional<std::string>& key,

@@ -134,7 +134,7 @@ std::vector<Keychain::ItemSummary> Keychain::allItems(platform::Platform& platfo
 }
 
 Dictionary Keychain::listingQuery() const {
-  Dictionary query = options_.baseQuery(true);
+  Dictionary query = options_.baseQuery(IgnoringAttributeSynchronizable::yes);
   query[std::string(sec::kSecMatchLimit)] = platform::kSecMatchLimitAll();
   query[std::string(sec::kSecReturnAttributes)] = true;
   query[std::string(sec::kSecReturnData)] = true;

@@ -7,13 +7,15 @@ namespace quorin::keychain {
 namespace sec = platform::sec;
 using platform::Value;
 
-platform::Dictionary Options::baseQuery(bool ignoringAttributeSynchronizable) const {
+platform::Dictionary Options::baseQuery(
+    IgnoringAttributeSynchronizable ignoringAttributeSynchronizable) const {
   platform::Dictionary query;
   query[std::string(sec::kSecClass)] = std::string(rawValue(itemClass));
   if (accessGroup) query[std::string(sec::kSecAttrAccessGroup)] = *accessGroup;
   query[std::string(sec::kSecAttrSynchronizable)] =
-      ignoringAttributeSynchronizable ? Value(platform::kSecAttrSynchronizableAny())
-                                      : Value(synchronizable);
+      ignoringAttributeSynchronizable == IgnoringAttributeSynchronizable::yes
+          ? Value(platform::kSecAttrSynchronizableAny())
+          : Value(synchronizable);
   if (itemClass == ItemClass::genericPassword) {
     query[std::string(sec::kSecAttrService)] = service;
   } else {
@@ -34,7 +36,7 @@ std::pair<platform::Dictionary, std::optional<platform::Error>> Options::itemAtt
     platform::KeychainServices& services) const {
   platform::Dictionary result;
   if (key) {
-    result = baseQuery(true);
+    result = baseQuery(IgnoringAttributeSynchronizable::yes);
     result[std::string(sec::kSecAttrAccount)] = *key;
   }
   result[std::string(sec::kSecValueData)] = value;

@@ -10,6 +10,10 @@
 
 namespace quorin::keychain {
 
+// Whether a call reaches the items of either synchronizable state (`yes`), or only those
+// whose state is this keychain's own setting (`no`).
+enum class IgnoringAttributeSynchronizable : bool { no = false, yes = true };
+
 // What a keychain selects and how it writes. itemClass is internetPassword exactly when
 // server and protocolType are present.
 struct Options {
@@ -30,7 +34,8 @@ struct Options {
   platform::Dictionary attributes;
 
   // The query that selects the keychain's items.
-  platform::Dictionary baseQuery(bool ignoringAttributeSynchronizable) const;
+  platform::Dictionary baseQuery(
+      IgnoringAttributeSynchronizable ignoringAttributeSynchronizable) const;
 
   // The attributes an item is added (with a key) or updated (without) with. When the
   // access-control object cannot be made, the error comes with the dictionary built so far.

@@ -83,8 +83,10 @@ void LegacyDataMigrator::fillFromFiles(MigrationGeneralInfo& info) const {
 
 void LegacyDataMigrator::migrateGeneralInfo() const {
   MigrationGeneralInfo info;
-  info.clientId = keychain::absentOnError(
-      [&] { return keychain_->getString(std::string(kSharedIdentifierKey), true); });
+  info.clientId = keychain::absentOnError([&] {
+    return keychain_->getString(std::string(kSharedIdentifierKey),
+                                keychain::IgnoringAttributeSynchronizable::yes);
+  });
   fillFromDefaults(info);
   fillFromFiles(info);
   if (!info.hasLegacyState()) return;

@@ -49,7 +49,10 @@ TEST_F(KeychainTest, DefaultsAndBuildersMakeNewKeychains) {
 
   auto bundle = Keychain::make(platform);
   EXPECT_EQ(bundle->service(), "");
-  EXPECT_EQ(bundle->options().baseQuery(false).at(std::string(sec::kSecAttrService)), Value(""));
+  EXPECT_EQ(bundle->options()
+                .baseQuery(keychain::IgnoringAttributeSynchronizable::no)
+                .at(std::string(sec::kSecAttrService)),
+            Value(""));
   platform->fakeBundle.info["CFBundleIdentifier"] = Value("com.app");
   EXPECT_EQ(Keychain::make(platform)->service(), "com.app");
   EXPECT_THROW(keychain->server(), std::logic_error);
@@ -57,9 +60,13 @@ TEST_F(KeychainTest, DefaultsAndBuildersMakeNewKeychains) {
 
 TEST_F(KeychainTest, BaseQueryAndItemAttributes) {
   auto synced = keychain->synchronizable(true);
-  EXPECT_EQ(synced->options().baseQuery(false).at(std::string(sec::kSecAttrSynchronizable)),
+  EXPECT_EQ(synced->options()
+                .baseQuery(keychain::IgnoringAttributeSynchronizable::no)
+                .at(std::string(sec::kSecAttrSynchronizable)),
             Value(true));
-  EXPECT_EQ(synced->options().baseQuery(true).at(std::string(sec::kSecAttrSynchronizable)),
+  EXPECT_EQ(synced->options()
+                .baseQuery(keychain::IgnoringAttributeSynchronizable::yes)
+                .at(std::string(sec::kSecAttrSynchronizable)),
             Value(platform::kSecAttrSynchronizableAny()));
 
   auto [update, noError] =
@@ -73,12 +80,15 @@ TEST_F(KeychainTest, BaseQueryAndItemAttributes) {
       << "never the any constant";
 
   auto web = Keychain::withServer(platform, "https://user@example.com/path", ProtocolType::https);
-  auto query = web->options().baseQuery(true);
+  auto query = web->options().baseQuery(keychain::IgnoringAttributeSynchronizable::yes);
   EXPECT_EQ(query.at(std::string(sec::kSecAttrServer)), Value("example.com"));
   EXPECT_EQ(query.count(std::string(sec::kSecAttrPort)), 0u);
   EXPECT_EQ(query.count(std::string(sec::kSecAttrPath)), 0u);
   auto ported = Keychain::withServer(platform, "https://example.com:8443", ProtocolType::https);
-  EXPECT_EQ(ported->options().baseQuery(true).at(std::string(sec::kSecAttrPort)), Value(8443));
+  EXPECT_EQ(ported->options()
+                .baseQuery(keychain::IgnoringAttributeSynchronizable::yes)
+                .at(std::string(sec::kSecAttrPort)),
+            Value(8443));
   EXPECT_THROW(Keychain::withServer(platform, "not a url", ProtocolType::https),
                std::invalid_argument);
 
@@ -205,10 +215,11 @@ TEST_F(KeychainTest, ListingsAndDescription) {
 
 TEST_F(KeychainTest, AttributesHandlerAndRemoveAll) {
   int calls = 0;
-  auto missing = keychain->get<bool>("none", true, [&](const std::optional<Attributes>& a) {
-    ++calls;
-    return a.has_value();
-  });
+  auto missing = keychain->get<bool>("none", IgnoringAttributeSynchronizable::yes,
+                                     [&](const std::optional<Attributes>& a) {
+                                       ++calls;
+                                       return a.has_value();
+                                     });
   EXPECT_FALSE(missing);
   EXPECT_EQ(calls, 1);
   keychain->label("tag")->set("v", "k");
