@@ -8,14 +8,12 @@
 
 #include "formats/plist_codec.hpp"
 #include "platform/common/access_control.hpp"
+#include "platform/posix/keychain/keychain_transaction.hpp"
+#include "platform/posix/keychain/shared_password.hpp"
 #include "platform/posix/sqlite/sqlite_database.hpp"
 
 namespace quorin::platform::posix {
 namespace {
-
-constexpr OSStatus errSecDiskFull = -34;
-constexpr OSStatus errSecReadOnly = -25292;
-constexpr OSStatus errSecDatabaseLocked = -67869;
 
 // Attributes kept in columns of their own, so queries can select on them. Their keys are
 // also the column names. A value of another type than the column's goes with the extras.
@@ -108,43 +106,13 @@ bool readItem(sqlite3_stmt* statement, StoredItem& item) {
 // A write-ahead log: one flush a commit, and readers in other processes never wait on a
 // writer. The keychain is the device's own, never on a network file system.
 SqliteKeychain::SqliteKeychain(DatabaseLocation database, KeychainKeyOptions keyOptions)
-    : path_(database.file()),
-      keyOptions_(std::move(keyOptions)),
-      db_(std::move(database), SqliteJournal::writeAheadLog) {}
+    : db_(std::move(database), SqliteJournal::writeAheadLog),
+      sealing_(db_, db_.path(), std::move(keyOptions), problem_),
+      credentials_(db_, sealing_, [this](const std::function<OSStatus()>& body) {
+        return withOpenDatabase(body);
+      }) {}
 
-SqliteKeychain::~SqliteKeychain() {
-  {
-    std::unique_lock lock(jobsMutex_);
-    jobsDone_.wait(lock, [this] { return runningJobs_ == 0; });
-  }
-}
-
-OSStatus SqliteKeychain::statusOf(int sqliteCode) {
-  switch (sqliteCode & 0xFF) {
-    case SQLITE_OK:
-    case SQLITE_DONE:
-    case SQLITE_ROW:
-      return errSecSuccess;
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-      return errSecDatabaseLocked;
-    case SQLITE_FULL:
-      return errSecDiskFull;
-    case SQLITE_CORRUPT:
-    case SQLITE_NOTADB:
-      return errSecInvalidKeychain;
-    case SQLITE_READONLY:
-      return errSecReadOnly;
-    case SQLITE_CANTOPEN:
-      return errSecNotAvailable;
-    case SQLITE_TOOBIG:
-      return errSecParam;
-    case SQLITE_CONSTRAINT:
-      return sqliteCode == SQLITE_CONSTRAINT_UNIQUE ? errSecDuplicateItem : errSecParam;
-    default:
-      return errSecIO;
-  }
-}
+SqliteKeychain::~SqliteKeychain() = default;
 
 OSStatus SqliteKeychain::ensureOpen() {
   if (db_.isOpen()) return errSecSuccess;
@@ -161,7 +129,7 @@ OSStatus SqliteKeychain::ensureOpen() {
 
 OSStatus SqliteKeychain::openDatabase() {
   int code = db_.open(problem_);
-  if (code != SQLITE_OK) return statusOf(code);
+  if (code != SQLITE_OK) return keychainStatus(code);
   // A step then tells a duplicate from another constraint itself.
   sqlite3_extended_result_codes(db_.get(), 1);
   // Removed and replaced values are overwritten with zeros, not left in free pages.
@@ -169,9 +137,15 @@ OSStatus SqliteKeychain::openDatabase() {
   if (code == SQLITE_OK) code = registerSqlFunctions();
   if (code != SQLITE_OK) {
     problem_ = db_.failure();
-    return statusOf(code);
+    return keychainStatus(code);
   }
-  return createSchema();
+  return sealing_.createSchema();
+}
+
+OSStatus SqliteKeychain::withOpenDatabase(const std::function<OSStatus()>& body) {
+  std::lock_guard lock(mutex_);
+  if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
+  return body();
 }
 
 std::optional<std::string> SqliteKeychain::problem() {
@@ -180,41 +154,16 @@ std::optional<std::string> SqliteKeychain::problem() {
   return problem_;
 }
 
-// Prepared once, as every call runs one.
-OSStatus SqliteKeychain::transaction(const std::function<OSStatus()>& body) {
-  auto run = [this](const char* sql) {
-    SqliteStatement& statement = prepare(sql);
-    if (statement.prepareCode() != SQLITE_OK) return statement.prepareCode();
-    SqliteStatement::Run step(statement);
-    int code = step.step();
-    return code == SQLITE_DONE ? SQLITE_OK : code;
-  };
-  int code = run("BEGIN IMMEDIATE");
-  if (code != SQLITE_OK) return statusOf(code);
-  OSStatus status = body();
-  code = run(status == errSecSuccess ? "COMMIT" : "ROLLBACK");
-  if (status == errSecSuccess && code != SQLITE_OK) {
-    run("ROLLBACK");
-    return statusOf(code);
-  }
-  return status;
+std::optional<KeychainKeyState> SqliteKeychain::keyState() {
+  std::lock_guard lock(mutex_);
+  if (ensureOpen() != errSecSuccess) return std::nullopt;
+  return sealing_.keyState();
 }
 
-OSStatus SqliteKeychain::sealingTransaction(const std::function<OSStatus()>& body) {
-  return transaction([&]() -> OSStatus {
-    if (OSStatus status = useRecordedKey(); status != errSecSuccess) return status;
-    return body();
-  });
-}
-
-OSStatus SqliteKeychain::readOpened(const std::function<OSStatus()>& read) {
-  OSStatus status = read();
-  if (status != errSecDecode) return status;
-  std::string keyId = sealer_->keyId();
-  if (OSStatus followed = transaction([this] { return useRecordedKey(); });
-      followed != errSecSuccess)
-    return followed;
-  return sealer_->keyId() == keyId ? status : read();
+OSStatus SqliteKeychain::rotateKey() {
+  std::lock_guard lock(mutex_);
+  if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
+  return sealing_.rotateKey();
 }
 
 SqliteKeychain::Selection SqliteKeychain::selectionFor(const KeychainQuery& query) {
@@ -249,7 +198,7 @@ OSStatus SqliteKeychain::select(const KeychainQuery& query, bool wholeItems, boo
       (query.limitAll || selection.needsFilter ? "" : " LIMIT 1");
 
   SqliteStatement& statement = prepare(selection.sql);
-  if (statement.prepareCode() != SQLITE_OK) return statusOf(statement.prepareCode());
+  if (statement.prepareCode() != SQLITE_OK) return keychainStatus(statement.prepareCode());
   for (std::size_t i = 0; i < selection.parameters.size(); ++i)
     statement.bind(static_cast<int>(i + 1), selection.parameters[i]);
   SqliteStatement::Run run(statement);
@@ -268,7 +217,7 @@ OSStatus SqliteKeychain::select(const KeychainQuery& query, bool wholeItems, boo
     }
     if (openValues) {
       auto identity = sqliteColumnText(statement.get(), wholeItems ? kIdentityColumn : 4);
-      auto opened = sealer_->open(item.data, identity);
+      auto opened = sealing_.sealer().open(item.data, identity);
       if (!opened && !listsItems(query)) return errSecDecode;
       item.damaged = !opened;
       item.data = opened ? std::move(*opened) : Data{};
@@ -276,7 +225,7 @@ OSStatus SqliteKeychain::select(const KeychainQuery& query, bool wholeItems, boo
     items.push_back(std::move(item));
     if (!query.limitAll) return errSecSuccess;
   }
-  return statusOf(code);
+  return keychainStatus(code);
 }
 
 namespace {
@@ -334,7 +283,7 @@ OSStatus SqliteKeychain::insert(const StoredItem& item) {
       "sdmn, pdmn, labl, accc_protection, accc_flags, cdat, mdat, data, extra, id) VALUES "
       "(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, "
       "?21)");
-  if (statement.prepareCode() != SQLITE_OK) return statusOf(statement.prepareCode());
+  if (statement.prepareCode() != SQLITE_OK) return keychainStatus(statement.prepareCode());
   auto identity = primaryKey(item);
   statement.bind(1, Data(identity.begin(), identity.end()));
   statement.bind(2, item.attributes.at(std::string(sec::kSecClass)));
@@ -345,20 +294,21 @@ OSStatus SqliteKeychain::insert(const StoredItem& item) {
   statement.bind(16, row->flags);
   statement.bind(17, dateOf(item, sec::kSecAttrCreationDate));
   statement.bind(18, dateOf(item, sec::kSecAttrModificationDate));
-  statement.bind(19, sealer_->seal(item.data, identity));
+  statement.bind(19, sealing_.sealer().seal(item.data, identity));
   statement.bind(20, row->extra);
   // A new item gets the next id; an updated one keeps its own, so listings keep their order.
   statement.bind(21, item.id > 0 ? Value(item.id) : Value());
   SqliteStatement::Run run(statement);
   int code = run.step();
-  return code == SQLITE_DONE ? errSecSuccess : statusOf(code);
+  return code == SQLITE_DONE ? errSecSuccess : keychainStatus(code);
 }
 
 OSStatus SqliteKeychain::erase(std::int64_t id) {
   SqliteStatement& statement = prepare("DELETE FROM items WHERE id = ?1");
   statement.bind(1, Value(id));
   SqliteStatement::Run run(statement);
-  return run.step() == SQLITE_DONE ? errSecSuccess : statusOf(sqlite3_extended_errcode(db_.get()));
+  return run.step() == SQLITE_DONE ? errSecSuccess
+                                   : keychainStatus(sqlite3_extended_errcode(db_.get()));
 }
 
 OSStatus SqliteKeychain::secItemCopyMatching(const Dictionary& query,
@@ -369,7 +319,7 @@ OSStatus SqliteKeychain::secItemCopyMatching(const Dictionary& query,
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
   std::vector<StoredItem> items;
   bool damaged = false;
-  OSStatus status = readOpened([&] {
+  OSStatus status = sealing_.readOpened([&] {
     items.clear();
     OSStatus read = select(parsed, false, parsed.returnData, items);
     damaged = read == errSecSuccess && std::any_of(items.begin(), items.end(),
@@ -394,7 +344,7 @@ OSStatus SqliteKeychain::secItemAdd(const Dictionary& attributes) {
     return status;
   std::lock_guard lock(mutex_);
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
-  return sealingTransaction([&] { return insert(item); });
+  return sealing_.sealingTransaction([&] { return insert(item); });
 }
 
 OSStatus SqliteKeychain::changeMatching(
@@ -405,7 +355,7 @@ OSStatus SqliteKeychain::changeMatching(
   parsed.limitAll = true;
   std::lock_guard lock(mutex_);
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
-  return sealingTransaction([&]() -> OSStatus {
+  return sealing_.sealingTransaction([&]() -> OSStatus {
     std::vector<StoredItem> items;
     if (OSStatus status = select(parsed, wholeItems, openValues, items); status != errSecSuccess)
       return status;
@@ -448,6 +398,23 @@ OSStatus SqliteKeychain::secItemDelete(const Dictionary& query) {
 std::shared_ptr<const AccessControl> SqliteKeychain::secAccessControlCreateWithFlags(
     std::string_view protection, std::uint64_t flags, std::optional<Error>* error) {
   return makeAccessControl(protection, flags, error);
+}
+
+void SqliteKeychain::secRequestSharedWebCredential(const std::optional<std::string>& domain,
+                                                   const std::optional<std::string>& account,
+                                                   SharedCredentialsCompletion completion) {
+  credentials_.request(domain, account, std::move(completion));
+}
+
+void SqliteKeychain::secAddSharedWebCredential(const std::string& domain,
+                                               const std::string& account,
+                                               const std::optional<std::string>& password,
+                                               SharedCredentialCompletion completion) {
+  credentials_.add(domain, account, password, std::move(completion));
+}
+
+std::string SqliteKeychain::secCreateSharedWebCredentialPassword() {
+  return generateSharedPassword();
 }
 
 }  // namespace quorin::platform::posix

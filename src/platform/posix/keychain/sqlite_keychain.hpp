@@ -1,18 +1,18 @@
 #pragma once
 
-#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/common/keychain_query.hpp"
 #include "platform/keychain_services.hpp"
 #include "platform/posix/keychain/keychain_key_store.hpp"
+#include "platform/posix/keychain/keychain_sealing.hpp"
+#include "platform/posix/keychain/sqlite_shared_credentials.hpp"
 #include "platform/posix/sqlite/sqlite_connection.hpp"
 
 struct sqlite3_context;
@@ -20,22 +20,16 @@ struct sqlite3_value;
 
 namespace quorin::platform::posix {
 
-// What a shared credential's sealed password is bound to.
-std::string credentialAssociatedData(std::string_view domain, std::string_view account);
-
-// What a sealed keychain says of itself; never the key.
-struct KeychainKeyState {
-  std::string store;
-  std::string keyId;
-  std::int64_t items = 0;
-};
-
 // The keychain in one SQLite database (mode 0600, WAL, one transaction per call, a busy
 // timeout so that several processes share it). Values are sealed under a key from a
 // KeychainKeyStore; the database records which store and key, and a database of the earlier,
 // unsealed kind is sealed in place on first open. Opened on first use; a file that is not a
 // keychain database makes every call fail with errSecInvalidKeychain, and a missing or wrong
 // key with errSecAuthFailed, and either is left as it is.
+// This class is the item store: item calls, rows and their selection, the in-place update. It
+// opens the database and hands the sealing and the shared credentials to the classes it
+// composes. Safe to use from any thread: one mutex serialises every use of the database, its
+// own calls, the sealing's and the credential jobs'; no callback runs under it.
 class SqliteKeychain final : public KeychainServices {
  public:
   explicit SqliteKeychain(DatabaseLocation database, KeychainKeyOptions keyOptions = {});
@@ -77,18 +71,8 @@ class SqliteKeychain final : public KeychainServices {
 
   OSStatus ensureOpen();
   OSStatus openDatabase();
-  OSStatus createSchema();
-  bool readRecordedKey(std::string& storeName, std::string& keyId);
-  // Seals and opens with the key the database records, finding it in its store when another
-  // connection changed it. Runs with the write lock held, as a pending key it finds is made
-  // current in its store; the database is not written.
-  OSStatus useRecordedKey();
-  // Seals an empty or unsealed database under a key from the first usable store.
-  OSStatus sealDatabase();
-  OSStatus chooseKey(std::unique_ptr<KeychainKeyStore>& store, KeychainKey& key, bool& created);
-  // Seals every item and credential again: opened with `from` (none: they are unsealed) and
-  // sealed with `to`.
-  OSStatus resealAll(const ValueSealer* from, const ValueSealer& to);
+  // Runs `body` under the lock with the database open; how the credential jobs reach it.
+  OSStatus withOpenDatabase(const std::function<OSStatus()>& body);
   SqliteStatement& prepare(const std::string& sql) { return db_.prepare(sql); }
   // With `openValues`, items come with their values opened; errSecDecode when one fails to,
   // except in a listing, where such an item is marked damaged.
@@ -96,16 +80,9 @@ class SqliteKeychain final : public KeychainServices {
                   std::vector<StoredItem>& items);
   OSStatus insert(const StoredItem& item);
   OSStatus erase(std::int64_t id);
-  OSStatus transaction(const std::function<OSStatus()>& body);
-  // A transaction whose writes seal with the key the database records.
-  OSStatus sealingTransaction(const std::function<OSStatus()>& body);
-  // Runs `read`, and once more under the recorded key when a value did not open because
-  // another connection changed the key.
-  OSStatus readOpened(const std::function<OSStatus()>& read);
   // Runs `change` on the items `query` selects, in one transaction; none is errSecItemNotFound.
   OSStatus changeMatching(const Dictionary& query, bool wholeItems, bool openValues,
                           const std::function<OSStatus(std::vector<StoredItem>&)>& change);
-  OSStatus statusOf(int sqliteCode);
   Selection selectionFor(const KeychainQuery& query);
   // An update that only replaces the value and the protection class, and may move the sync
   // flag, as one UPDATE statement in one transaction, the sealing done by the statement.
@@ -117,25 +94,15 @@ class SqliteKeychain final : public KeychainServices {
   int registerSqlFunctions();
   static void sqlIdentity(sqlite3_context* context, int count, sqlite3_value** values);
   static void sqlSeal(sqlite3_context* context, int count, sqlite3_value** values);
-  OSStatus selectCredentials(const std::optional<std::string>& domain,
-                             const std::optional<std::string>& account, Array& credentials);
-  OSStatus storeCredential(const std::string& domain, const std::string& account,
-                           const std::optional<std::string>& password);
-  // Runs `job` on a worker; the keychain outlives every job it started.
-  void runDetached(std::function<void()> job);
 
-  std::filesystem::path path_;
-  KeychainKeyOptions keyOptions_;
   std::mutex mutex_;
-  std::unique_ptr<KeychainKeyStore> keyStore_;
-  std::unique_ptr<ValueSealer> sealer_;
   SqliteConnection db_;
   std::optional<OSStatus> openFailure_;
   std::string problem_;
   bool rowNeedsWholeUpdate_ = false;
-  std::mutex jobsMutex_;
-  std::condition_variable jobsDone_;
-  int runningJobs_ = 0;
+  KeychainSealing sealing_;
+  // Last, so that it is destroyed first: it waits for its jobs, which use all of the above.
+  SqliteSharedCredentials credentials_;
 };
 
 }  // namespace quorin::platform::posix

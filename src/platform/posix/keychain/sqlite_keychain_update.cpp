@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "platform/posix/keychain/keychain_transaction.hpp"
 #include "platform/posix/keychain/sqlite_keychain.hpp"
 #include "platform/posix/sqlite/sqlite_database.hpp"
 
@@ -91,7 +92,7 @@ void SqliteKeychain::sqlSeal(sqlite3_context* context, int, sqlite3_value** valu
     return;
   }
   auto* bytes = static_cast<const std::uint8_t*>(sqlite3_value_blob(values[0]));
-  auto sealed = keychain->sealer_->seal(
+  auto sealed = keychain->sealing_.sealer().seal(
       {bytes, static_cast<std::size_t>(sqlite3_value_bytes(values[0]))}, identityOf(values + 1));
   sqlite3_result_blob64(context, sealed.data(), sealed.size(), SQLITE_TRANSIENT);
 }
@@ -156,13 +157,13 @@ OSStatus SqliteKeychain::runInPlaceUpdate(
   set += ", identity = quorin_identity(" + identity + "), data = quorin_seal(" + value + ", " +
          identity + ", accc_protection, extra)";
   SqliteStatement& statement = prepare("UPDATE items" + set + selection.sql);
-  if (statement.prepareCode() != SQLITE_OK) return statusOf(statement.prepareCode());
-  return sealingTransaction([&]() -> OSStatus {
+  if (statement.prepareCode() != SQLITE_OK) return keychainStatus(statement.prepareCode());
+  return sealing_.sealingTransaction([&]() -> OSStatus {
     for (std::size_t i = 0; i < selection.parameters.size(); ++i)
       statement.bind(static_cast<int>(i + 1), selection.parameters[i]);
     SqliteStatement::Run run(statement);
     int code = run.step();
-    if (code != SQLITE_DONE) return statusOf(sqlite3_extended_errcode(db_.get()));
+    if (code != SQLITE_DONE) return keychainStatus(sqlite3_extended_errcode(db_.get()));
     return sqlite3_changes(db_.get()) > 0 ? errSecSuccess : errSecItemNotFound;
   });
 }

@@ -1,10 +1,10 @@
+#include "platform/posix/keychain/sqlite_shared_credentials.hpp"
+
 #include <sqlite3.h>
 
 #include "platform/common/worker_pool.hpp"
-#include "platform/posix/keychain/shared_password.hpp"
-#include "platform/posix/keychain/sqlite_keychain.hpp"
+#include "platform/posix/keychain/keychain_transaction.hpp"
 
-// The shared web credentials of the keychain database: one row a domain and account.
 namespace quorin::platform::posix {
 namespace {
 
@@ -27,7 +27,16 @@ Error credentialError(OSStatus status) {
 
 }  // namespace
 
-void SqliteKeychain::runDetached(std::function<void()> job) {
+SqliteSharedCredentials::SqliteSharedCredentials(SqliteConnection& db, KeychainSealing& sealing,
+                                                 DatabaseAccess withDatabase)
+    : db_(db), sealing_(sealing), withDatabase_(std::move(withDatabase)) {}
+
+SqliteSharedCredentials::~SqliteSharedCredentials() {
+  std::unique_lock lock(jobsMutex_);
+  jobsDone_.wait(lock, [this] { return runningJobs_ == 0; });
+}
+
+void SqliteSharedCredentials::runDetached(std::function<void()> job) {
   {
     std::lock_guard lock(jobsMutex_);
     ++runningJobs_;
@@ -39,13 +48,13 @@ void SqliteKeychain::runDetached(std::function<void()> job) {
   });
 }
 
-OSStatus SqliteKeychain::selectCredentials(const std::optional<std::string>& domain,
-                                           const std::optional<std::string>& account,
-                                           Array& credentials) {
-  auto& statement = prepare(
+OSStatus SqliteSharedCredentials::selectCredentials(const std::optional<std::string>& domain,
+                                                    const std::optional<std::string>& account,
+                                                    Array& credentials) {
+  auto& statement = db_.prepare(
       "SELECT domain, account, password FROM shared_credentials WHERE (?1 IS NULL OR domain = "
       "?1) AND (?2 IS NULL OR account = ?2) ORDER BY domain, account");
-  if (statement.prepareCode() != SQLITE_OK) return statusOf(statement.prepareCode());
+  if (statement.prepareCode() != SQLITE_OK) return keychainStatus(statement.prepareCode());
   statement.bind(1, domain ? Value(*domain) : Value());
   statement.bind(2, account ? Value(*account) : Value());
   SqliteStatement::Run run(statement);
@@ -53,8 +62,8 @@ OSStatus SqliteKeychain::selectCredentials(const std::optional<std::string>& dom
   while ((code = run.step()) == SQLITE_ROW) {
     auto server = sqliteColumnText(statement.get(), 0);
     auto user = sqliteColumnText(statement.get(), 1);
-    auto password =
-        sealer_->open(sqliteColumnBlob(statement.get(), 2), credentialAssociatedData(server, user));
+    auto password = sealing_.sealer().open(sqliteColumnBlob(statement.get(), 2),
+                                           credentialAssociatedData(server, user));
     if (!password) return errSecDecode;
     credentials.emplace_back(Dictionary{
         {std::string(sec::kSecAttrServer), std::move(server)},
@@ -62,69 +71,60 @@ OSStatus SqliteKeychain::selectCredentials(const std::optional<std::string>& dom
         {std::string(sec::kSecSharedPassword), std::string(password->begin(), password->end())},
     });
   }
-  if (code != SQLITE_DONE) return statusOf(code);
+  if (code != SQLITE_DONE) return keychainStatus(code);
   return credentials.empty() ? errSecItemNotFound : errSecSuccess;
 }
 
-OSStatus SqliteKeychain::storeCredential(const std::string& domain, const std::string& account,
-                                         const std::optional<std::string>& password) {
-  auto& statement =
-      prepare(password ? "INSERT OR REPLACE INTO shared_credentials (domain, account, password) "
-                         "VALUES (?1, ?2, ?3)"
-                       : "DELETE FROM shared_credentials WHERE domain = ?1 AND account = ?2");
-  if (statement.prepareCode() != SQLITE_OK) return statusOf(statement.prepareCode());
+OSStatus SqliteSharedCredentials::storeCredential(const std::string& domain,
+                                                  const std::string& account,
+                                                  const std::optional<std::string>& password) {
+  auto& statement = db_.prepare(
+      password ? "INSERT OR REPLACE INTO shared_credentials (domain, account, password) "
+                 "VALUES (?1, ?2, ?3)"
+               : "DELETE FROM shared_credentials WHERE domain = ?1 AND account = ?2");
+  if (statement.prepareCode() != SQLITE_OK) return keychainStatus(statement.prepareCode());
   statement.bind(1, Value(domain));
   statement.bind(2, Value(account));
   if (password) {
     Data bytes(password->begin(), password->end());
-    statement.bind(3, sealer_->seal(bytes, credentialAssociatedData(domain, account)));
+    statement.bind(3, sealing_.sealer().seal(bytes, credentialAssociatedData(domain, account)));
   }
   SqliteStatement::Run run(statement);
   int code = run.step();
-  if (code != SQLITE_DONE) return statusOf(code);
+  if (code != SQLITE_DONE) return keychainStatus(code);
   return password || sqlite3_changes(db_.get()) > 0 ? errSecSuccess : errSecItemNotFound;
 }
 
-void SqliteKeychain::secRequestSharedWebCredential(const std::optional<std::string>& domain,
-                                                   const std::optional<std::string>& account,
-                                                   SharedCredentialsCompletion completion) {
+void SqliteSharedCredentials::request(const std::optional<std::string>& domain,
+                                      const std::optional<std::string>& account,
+                                      SharedCredentialsCompletion completion) {
   runDetached([this, domain, account, completion = std::move(completion)] {
     Array credentials;
-    OSStatus status = errSecSuccess;
-    {
-      std::lock_guard lock(mutex_);
-      status = ensureOpen();
-      if (status == errSecSuccess) {
-        status = readOpened([&] {
-          credentials.clear();
-          return selectCredentials(domain, account, credentials);
-        });
-      }
-    }
+    OSStatus status = withDatabase_([&] {
+      return sealing_.readOpened([&] {
+        credentials.clear();
+        return selectCredentials(domain, account, credentials);
+      });
+    });
     if (status != errSecSuccess) return completion(std::nullopt, credentialError(status));
     completion(std::move(credentials), std::nullopt);
   });
 }
 
-void SqliteKeychain::secAddSharedWebCredential(const std::string& domain,
-                                               const std::string& account,
-                                               const std::optional<std::string>& password,
-                                               SharedCredentialCompletion completion) {
+void SqliteSharedCredentials::add(const std::string& domain, const std::string& account,
+                                  const std::optional<std::string>& password,
+                                  SharedCredentialCompletion completion) {
   runDetached([this, domain, account, password, completion = std::move(completion)] {
     OSStatus status = errSecParam;
     if (!domain.empty() && !account.empty()) {
-      std::lock_guard lock(mutex_);
-      status = ensureOpen();
-      if (status == errSecSuccess)
-        status = sealingTransaction([&] { return storeCredential(domain, account, password); });
+      status = withDatabase_([&] {
+        return sealing_.sealingTransaction(
+            [&] { return storeCredential(domain, account, password); });
+      });
     }
     completion(status == errSecSuccess ? std::nullopt
                                        : std::optional<Error>(credentialError(status)));
   });
-}
-
-std::string SqliteKeychain::secCreateSharedWebCredentialPassword() {
-  return generateSharedPassword();
 }
 
 }  // namespace quorin::platform::posix

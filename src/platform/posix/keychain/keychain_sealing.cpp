@@ -1,7 +1,9 @@
 // How the keychain database comes to be sealed, finds its key again, and changes key.
+#include "platform/posix/keychain/keychain_sealing.hpp"
+
 #include <sqlite3.h>
 
-#include "platform/posix/keychain/sqlite_keychain.hpp"
+#include "platform/posix/keychain/keychain_transaction.hpp"
 #include "platform/posix/sqlite/sqlite_database.hpp"
 
 namespace quorin::platform::posix {
@@ -49,15 +51,40 @@ std::string credentialAssociatedData(std::string_view domain, std::string_view a
   return data;
 }
 
-OSStatus SqliteKeychain::createSchema() {
+KeychainSealing::KeychainSealing(SqliteConnection& db, std::filesystem::path path,
+                                 KeychainKeyOptions keyOptions, std::string& problem)
+    : db_(db), path_(std::move(path)), keyOptions_(std::move(keyOptions)), problem_(problem) {}
+
+OSStatus KeychainSealing::transaction(const std::function<OSStatus()>& body) {
+  return keychainTransaction(db_, body);
+}
+
+OSStatus KeychainSealing::sealingTransaction(const std::function<OSStatus()>& body) {
+  return transaction([&]() -> OSStatus {
+    if (OSStatus status = useRecordedKey(); status != errSecSuccess) return status;
+    return body();
+  });
+}
+
+OSStatus KeychainSealing::readOpened(const std::function<OSStatus()>& read) {
+  OSStatus status = read();
+  if (status != errSecDecode) return status;
+  std::string keyId = sealer_->keyId();
+  if (OSStatus followed = transaction([this] { return useRecordedKey(); });
+      followed != errSecSuccess)
+    return followed;
+  return sealer_->keyId() == keyId ? status : read();
+}
+
+OSStatus KeychainSealing::createSchema() {
   int version = -1;
   int code = sqliteInteger(db_.get(), "PRAGMA user_version", version);
-  if (code != SQLITE_OK) return statusOf(code);
+  if (code != SQLITE_OK) return keychainStatus(code);
   if (version == kSealedVersion) return transaction([this] { return useRecordedKey(); });
   return sealDatabase();
 }
 
-bool SqliteKeychain::readRecordedKey(std::string& storeName, std::string& keyId) {
+bool KeychainSealing::readRecordedKey(std::string& storeName, std::string& keyId) {
   auto& statement = prepare("SELECT store, key_id FROM keychain_key");
   SqliteStatement::Run run(statement);
   if (statement.prepareCode() != SQLITE_OK || run.step() != SQLITE_ROW) return false;
@@ -66,7 +93,7 @@ bool SqliteKeychain::readRecordedKey(std::string& storeName, std::string& keyId)
   return true;
 }
 
-OSStatus SqliteKeychain::useRecordedKey() {
+OSStatus KeychainSealing::useRecordedKey() {
   std::string storeName, keyId;
   if (!readRecordedKey(storeName, keyId)) {
     problem_ = path_.string() + " records no key; it is left as it is";
@@ -92,8 +119,8 @@ OSStatus SqliteKeychain::useRecordedKey() {
   return errSecSuccess;
 }
 
-OSStatus SqliteKeychain::chooseKey(std::unique_ptr<KeychainKeyStore>& store, KeychainKey& key,
-                                   bool& created) {
+OSStatus KeychainSealing::chooseKey(std::unique_ptr<KeychainKeyStore>& store, KeychainKey& key,
+                                    bool& created) {
   std::string reasons;
   for (auto name : keyStoreOrder(keyOptions_)) {
     auto candidate = makeKeyStore(name, path_, keyOptions_);
@@ -118,7 +145,7 @@ OSStatus SqliteKeychain::chooseKey(std::unique_ptr<KeychainKeyStore>& store, Key
 
 // In one transaction with the database's write lock held, so that of several processes
 // opening it at once, one seals it and the others find its key.
-OSStatus SqliteKeychain::sealDatabase() {
+OSStatus KeychainSealing::sealDatabase() {
   std::unique_ptr<KeychainKeyStore> store;
   std::unique_ptr<ValueSealer> sealer;
   KeychainKey key{};
@@ -129,7 +156,7 @@ OSStatus SqliteKeychain::sealDatabase() {
     int code = sqliteInteger(db_.get(), "PRAGMA user_version", version);
     if (code == SQLITE_OK)
       code = sqliteInteger(db_.get(), "SELECT count(*) FROM sqlite_master", tables);
-    if (code != SQLITE_OK) return statusOf(code);
+    if (code != SQLITE_OK) return keychainStatus(code);
     if (version == kSealedVersion) return useRecordedKey();
     if (version != kUnsealedVersion && (version != 0 || tables != 0)) {
       problem_ = path_.string() + " is a database of another kind or version; it is left as it is";
@@ -142,18 +169,18 @@ OSStatus SqliteKeychain::sealDatabase() {
     if (version == 0) code = sqlite3_exec(db_.get(), kSealedSchema, nullptr, nullptr, nullptr);
     if (code == SQLITE_OK)
       code = sqlite3_exec(db_.get(), kSealingTables, nullptr, nullptr, nullptr);
-    if (code != SQLITE_OK) return statusOf(code);
+    if (code != SQLITE_OK) return keychainStatus(code);
     if (OSStatus resealed = resealAll(nullptr, *sealer); resealed != errSecSuccess) return resealed;
     SqliteStatement record(db_.get(), "INSERT INTO keychain_key (store, key_id) VALUES (?1, ?2)");
     record.bind(1, Value(std::string(store->name())));
     record.bind(2, Value(sealer->keyId()));
     SqliteStatement::Run run(record);
-    if (run.step() != SQLITE_DONE) return statusOf(sqlite3_extended_errcode(db_.get()));
+    if (run.step() != SQLITE_DONE) return keychainStatus(sqlite3_extended_errcode(db_.get()));
     code =
         sqlite3_exec(db_.get(), ("PRAGMA user_version=" + std::to_string(kSealedVersion)).c_str(),
                      nullptr, nullptr, nullptr);
     sealedHere = code == SQLITE_OK;
-    return statusOf(code);
+    return keychainStatus(code);
   });
   if (status != errSecSuccess || !sealedHere) return status;
   // The unsealed pages of an upgraded database leave the main file and the log.
@@ -203,7 +230,7 @@ OSStatus reseal(sqlite3* db, const char* select, const char* update,
 
 }  // namespace
 
-OSStatus SqliteKeychain::resealAll(const ValueSealer* from, const ValueSealer& to) {
+OSStatus KeychainSealing::resealAll(const ValueSealer* from, const ValueSealer& to) {
   OSStatus status = reseal(
       db_.get(), "SELECT id, data, identity FROM items", "UPDATE items SET data = ?1 WHERE id = ?2",
       [](sqlite3_stmt* row) { return sqliteColumnText(row, 2); }, from, to);
@@ -217,9 +244,7 @@ OSStatus SqliteKeychain::resealAll(const ValueSealer* from, const ValueSealer& t
       from, to);
 }
 
-std::optional<KeychainKeyState> SqliteKeychain::keyState() {
-  std::lock_guard lock(mutex_);
-  if (ensureOpen() != errSecSuccess) return std::nullopt;
+std::optional<KeychainKeyState> KeychainSealing::keyState() {
   if (transaction([this] { return useRecordedKey(); }) != errSecSuccess) return std::nullopt;
   int items = 0;
   if (sqliteInteger(db_.get(), "SELECT count(*) FROM items", items) != SQLITE_OK)
@@ -227,9 +252,7 @@ std::optional<KeychainKeyState> SqliteKeychain::keyState() {
   return KeychainKeyState{std::string(keyStore_->name()), sealer_->keyId(), items};
 }
 
-OSStatus SqliteKeychain::rotateKey() {
-  std::lock_guard lock(mutex_);
-  if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
+OSStatus KeychainSealing::rotateKey() {
   std::optional<KeychainKey> key;
   std::unique_ptr<ValueSealer> sealer;
   // Made under the write lock, so that no other rotation or write comes between the new key
@@ -247,7 +270,7 @@ OSStatus SqliteKeychain::rotateKey() {
     record.bind(1, Value(sealer->keyId()));
     SqliteStatement::Run run(record);
     return run.step() == SQLITE_DONE ? errSecSuccess
-                                     : statusOf(sqlite3_extended_errcode(db_.get()));
+                                     : keychainStatus(sqlite3_extended_errcode(db_.get()));
   });
   if (status != errSecSuccess) return status;
   sealer_ = std::move(sealer);
