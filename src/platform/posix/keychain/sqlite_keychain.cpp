@@ -187,10 +187,11 @@ SqliteKeychain::Selection SqliteKeychain::selectionFor(const KeychainQuery& quer
   return selection;
 }
 
-OSStatus SqliteKeychain::select(const KeychainQuery& query, bool wholeItems, bool openValues,
+OSStatus SqliteKeychain::select(const KeychainQuery& query, ItemColumns columns, ItemValues values,
                                 std::vector<StoredItem>& items) {
   Selection selection = selectionFor(query);
-  wholeItems |= selection.needsFilter || query.returnAttributes;
+  bool wholeItems = columns == ItemColumns::all || selection.needsFilter || query.returnAttributes;
+  bool openValues = values == ItemValues::opened;
   selection.sql =
       "SELECT " +
       std::string(wholeItems ? kItemColumns : "id, class, data, accc_protection, identity") +
@@ -321,7 +322,8 @@ OSStatus SqliteKeychain::secItemCopyMatching(const Dictionary& query,
   bool damaged = false;
   OSStatus status = sealing_.readOpened([&] {
     items.clear();
-    OSStatus read = select(parsed, false, parsed.returnData, items);
+    OSStatus read = select(parsed, ItemColumns::needed,
+                           parsed.returnData ? ItemValues::opened : ItemValues::sealed, items);
     damaged = read == errSecSuccess && std::any_of(items.begin(), items.end(),
                                                    [](const auto& item) { return item.damaged; });
     return damaged ? errSecDecode : read;
@@ -348,7 +350,7 @@ OSStatus SqliteKeychain::secItemAdd(const Dictionary& attributes) {
 }
 
 OSStatus SqliteKeychain::changeMatching(
-    const Dictionary& query, bool wholeItems, bool openValues,
+    const Dictionary& query, ItemColumns columns, ItemValues values,
     const std::function<OSStatus(std::vector<StoredItem>&)>& change) {
   KeychainQuery parsed;
   if (OSStatus status = parseQuery(query, parsed); status != errSecSuccess) return status;
@@ -357,7 +359,7 @@ OSStatus SqliteKeychain::changeMatching(
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
   return sealing_.sealingTransaction([&]() -> OSStatus {
     std::vector<StoredItem> items;
-    if (OSStatus status = select(parsed, wholeItems, openValues, items); status != errSecSuccess)
+    if (OSStatus status = select(parsed, columns, values, items); status != errSecSuccess)
       return status;
     if (items.empty()) return errSecItemNotFound;
     return change(items);
@@ -372,27 +374,31 @@ OSStatus SqliteKeychain::secItemUpdate(const Dictionary& query, const Dictionary
   }
   // A new value replaces the old one unread, so a value that no longer opens can be replaced.
   bool keepsValue = !attributes.count(sec::kSecValueData);
-  return changeMatching(query, true, keepsValue, [&](std::vector<StoredItem>& items) -> OSStatus {
-    double time = now();
-    for (auto& item : items) {
-      if (OSStatus status = applyUpdate(attributes, time, item); status != errSecSuccess)
-        return status;
-      if (OSStatus status = erase(item.id); status != errSecSuccess) return status;
-    }
-    for (const auto& item : items) {
-      if (OSStatus status = insert(item); status != errSecSuccess) return status;
-    }
-    return errSecSuccess;
-  });
+  return changeMatching(
+      query, ItemColumns::all, keepsValue ? ItemValues::opened : ItemValues::sealed,
+      [&](std::vector<StoredItem>& items) -> OSStatus {
+        double time = now();
+        for (auto& item : items) {
+          if (OSStatus status = applyUpdate(attributes, time, item); status != errSecSuccess)
+            return status;
+          if (OSStatus status = erase(item.id); status != errSecSuccess) return status;
+        }
+        for (const auto& item : items) {
+          if (OSStatus status = insert(item); status != errSecSuccess) return status;
+        }
+        return errSecSuccess;
+      });
 }
 
 OSStatus SqliteKeychain::secItemDelete(const Dictionary& query) {
-  return changeMatching(query, false, false, [&](std::vector<StoredItem>& items) -> OSStatus {
-    for (const auto& item : items) {
-      if (OSStatus status = erase(item.id); status != errSecSuccess) return status;
-    }
-    return errSecSuccess;
-  });
+  return changeMatching(query, ItemColumns::needed, ItemValues::sealed,
+                        [&](std::vector<StoredItem>& items) -> OSStatus {
+                          for (const auto& item : items) {
+                            if (OSStatus status = erase(item.id); status != errSecSuccess)
+                              return status;
+                          }
+                          return errSecSuccess;
+                        });
 }
 
 std::shared_ptr<const AccessControl> SqliteKeychain::secAccessControlCreateWithFlags(

@@ -74,14 +74,18 @@ class SqliteKeychain final : public KeychainServices {
   // Runs `body` under the lock with the database open; how the credential jobs reach it.
   OSStatus withOpenDatabase(const std::function<OSStatus()>& body);
   SqliteStatement& prepare(const std::string& sql) { return db_.prepare(sql); }
-  // With `openValues`, items come with their values opened; errSecDecode when one fails to,
-  // except in a listing, where such an item is marked damaged.
-  OSStatus select(const KeychainQuery& query, bool wholeItems, bool openValues,
+  // What a selection reads of each item: only what the query itself needs, or every
+  // attribute (to write the item back whole).
+  enum class ItemColumns { needed, all };
+  // Opened values fail with errSecDecode when one does not open, except in a listing, where
+  // such an item is marked damaged.
+  enum class ItemValues { sealed, opened };
+  OSStatus select(const KeychainQuery& query, ItemColumns columns, ItemValues values,
                   std::vector<StoredItem>& items);
   OSStatus insert(const StoredItem& item);
   OSStatus erase(std::int64_t id);
   // Runs `change` on the items `query` selects, in one transaction; none is errSecItemNotFound.
-  OSStatus changeMatching(const Dictionary& query, bool wholeItems, bool openValues,
+  OSStatus changeMatching(const Dictionary& query, ItemColumns columns, ItemValues values,
                           const std::function<OSStatus(std::vector<StoredItem>&)>& change);
   Selection selectionFor(const KeychainQuery& query);
   // An update that only replaces the value and the protection class, and may move the sync
