@@ -47,4 +47,8 @@ inline std::string quorin(const TemporaryDirectory& root, const std::string& dev
   return quorinOn(root.path() / device, account);
 }
 
+inline bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
 }  // namespace quorin::testing

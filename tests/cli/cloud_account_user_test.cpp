@@ -18,13 +18,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using quorin::testing::quorin;
+using quorin::testing::contains;
 using quorin::testing::run;
 using quorin::testing::TemporaryDirectory;
 using quorin::testing::TlsRedisServer;
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // `text` with its first `from` replaced by `to`.
 std::string replaced(std::string text, const std::string& from, const std::string& to) {

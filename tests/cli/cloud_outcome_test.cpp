@@ -15,12 +15,9 @@
 namespace {
 
 using quorin::testing::quorin;
+using quorin::testing::contains;
 using quorin::testing::run;
 using quorin::testing::TemporaryDirectory;
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 std::vector<std::filesystem::path> journals(const std::filesystem::path& container) {
   std::vector<std::filesystem::path> found;

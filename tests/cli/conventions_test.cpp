@@ -13,12 +13,9 @@
 namespace {
 
 using quorin::testing::quorin;
+using quorin::testing::contains;
 using quorin::testing::run;
 using quorin::testing::TemporaryDirectory;
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 class ConventionsTest : public ::testing::Test {
  protected:

@@ -12,12 +12,9 @@
 namespace {
 
 using quorin::testing::quorinOn;
+using quorin::testing::contains;
 using quorin::testing::run;
 using quorin::testing::TemporaryDirectory;
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 class DeviceLocationTest : public ::testing::Test {
  protected:
