@@ -1,5 +1,6 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <array>
@@ -46,6 +47,13 @@ inline std::string quorin(const TemporaryDirectory& root, const std::string& dev
                           const std::string& account) {
   return quorinOn(root.path() / device, account);
 }
+
+// A test with a directory of its own, whose device keeps its keychain key in a file.
+class CliTest : public ::testing::Test {
+ protected:
+  std::string host() const { return quorin(root) + "--key-store key-file "; }
+  TemporaryDirectory root;
+};
 
 inline bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;

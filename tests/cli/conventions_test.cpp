@@ -12,16 +12,10 @@
 
 namespace {
 
-using quorin::testing::quorin;
 using quorin::testing::contains;
 using quorin::testing::run;
-using quorin::testing::TemporaryDirectory;
 
-class ConventionsTest : public ::testing::Test {
- protected:
-  std::string host() const { return quorin(root) + "--key-store key-file "; }
-  TemporaryDirectory root;
-};
+using ConventionsTest = quorin::testing::CliTest;
 
 TEST_F(ConventionsTest, EveryUsageErrorExitsWith2AndSaysWhatIsWrong) {
   const char* const mistakes[] = {"--bogus info",   "keychain",           "cloud get",

@@ -12,12 +12,9 @@ namespace {
 
 using quorin::testing::quorin;
 using quorin::testing::run;
-using quorin::testing::TemporaryDirectory;
 
-class JsonDocumentTest : public ::testing::Test {
+class JsonDocumentTest : public quorin::testing::CliTest {
  protected:
-  std::string host() const { return quorin(root) + "--key-store key-file "; }
-
   // The output parsed as one JSON document; a failed test when it is not one.
   simdjson::dom::element parse(const std::string& output) {
     simdjson::dom::element document;
@@ -33,7 +30,6 @@ class JsonDocumentTest : public ::testing::Test {
     sqlite3_close(db);
   }
 
-  TemporaryDirectory root;
   simdjson::dom::parser parser;
 };
 

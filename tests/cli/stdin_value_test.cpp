@@ -8,15 +8,9 @@
 
 namespace {
 
-using quorin::testing::quorin;
 using quorin::testing::run;
-using quorin::testing::TemporaryDirectory;
 
-class StdinValueTest : public ::testing::Test {
- protected:
-  std::string host() const { return quorin(root) + "--key-store key-file "; }
-  TemporaryDirectory root;
-};
+using StdinValueTest = quorin::testing::CliTest;
 
 TEST_F(StdinValueTest, EveryByteIsKeptAsReadWithItsFinalNewline) {
   auto set = run("printf ' two\\nlines\\n' | " + host() + "keychain set key - 2>/dev/null");
