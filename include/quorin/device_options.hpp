@@ -26,7 +26,8 @@ struct QRNDeviceOptions {
 
 enum class QRNDeviceStatus {
   ok,
-  // An empty string, an unknown key store, or a key store named beside a key.
+  // An empty string, a cloud account URL of an unsupported scheme, an unknown key store, or
+  // a key store named beside a key.
   invalidOptions,
   // The container is empty or not an absolute path.
   relativeContainer,

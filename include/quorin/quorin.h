@@ -26,9 +26,10 @@
  * or qrn_main_loop_drain(), one thread at a time. Lifecycle callbacks and cloud values that
  * arrive later run there, inside those calls. A cloud value that is already there reaches the
  * callback before qrn_client_fetch_value_from_cloud_store_for_key() returns, on the caller's
- * thread. Once qrn_client_dispose() or qrn_client_free() returns, the client's callbacks are not
- * called again and their contexts may be released. A callback may replace or clear itself,
- * dispose or free its own client, and stop or drain the main loop.
+ * thread. Once qrn_client_dispose() returns, or qrn_client_free() while no qrn_swift_client
+ * still holds the client, the client's callbacks are not called again and their contexts
+ * may be released. A callback may replace or clear itself, dispose or free its own client,
+ * and stop or drain the main loop.
  *
  * The main loop. Every device of the process shares one main loop, as the parts of an
  * application share one main thread, so the calls below drive the devices of every facade
@@ -188,14 +189,16 @@ typedef struct qrn_device_options {
   size_t keychain_key_length;
 } qrn_device_options;
 
-#define QRN_DEVICE_OPTIONS_INIT {sizeof(qrn_device_options), NULL, NULL, NULL, NULL, NULL, 0}
+#define QRN_DEVICE_OPTIONS_INIT \
+  { sizeof(qrn_device_options), NULL, NULL, NULL, NULL, NULL, 0 }
 
 typedef enum qrn_device_status {
   QRN_DEVICE_OK = 0,
   /* NULL options; a size smaller than `size` and `container`, or one that ends inside a
    * field; a size larger than this library knows whose extra bytes are not all zero (a field
-   * this library cannot honour); a string that is empty or not UTF-8; an unknown key store; a
-   * key store beside a key; a key that is not 32 bytes. */
+   * this library cannot honour); a string that is empty or not UTF-8; a cloud account URL of a
+   * scheme other than redis, rediss or unix; an unknown key store; a key store beside a key; a key
+   * that is not 32 bytes. */
   QRN_DEVICE_INVALID_OPTIONS = -1,
   /* The container is empty or not an absolute path. */
   QRN_DEVICE_RELATIVE_CONTAINER = -2,

@@ -4,12 +4,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "formats/value.hpp"
-#include "platform/file_manager.hpp"
 #include "formats/json.hpp"
 #include "formats/value.hpp"
+#include "platform/file_manager.hpp"
 
 namespace quorin::migration {
 

@@ -9,8 +9,8 @@
 namespace quorin::migration {
 
 // A set of names kept compactly, for the hundreds of thousands of member names a migration
-// sees: the names one after another in one block, and a table of hashes and positions that
-// grows before it is full rather than rehashing strings.
+// sees: the names one after another in one block, and an open-addressing table of hash tags
+// and positions that grows before it is full.
 class NameSet {
  public:
   // Room for `count` more names without growing the table.

@@ -57,6 +57,9 @@ TEST_F(DeviceOptionsTest, RefusedOptionsChangeNothingAndMakeNothing) {
   noAccount.cloudAccount = "";
   EXPECT_EQ(QRNQuorinClient::useDevice(noAccount), QRNDeviceStatus::invalidOptions);
 
+  auto unknownScheme = optionsFor("other");
+  unknownScheme.cloudAccount = "ftp://example.com/account";
+  EXPECT_EQ(QRNQuorinClient::useDevice(unknownScheme), QRNDeviceStatus::invalidOptions);
   auto mistyped = optionsFor("missing/deep/device");
   EXPECT_EQ(QRNQuorinClient::useDevice(mistyped), QRNDeviceStatus::unusableContainer);
 

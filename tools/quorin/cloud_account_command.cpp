@@ -29,6 +29,7 @@ int provision(const CloudRequest& request, bool json) {
     std::cerr << "quorin: account '" << request.key << "' not provisioned: " << error << "\n";
     return 2;
   }
+  if (!error.empty()) std::cerr << "quorin: " << error << "\n";
   if (json) {
     printJson(platform::Dictionary{{"account", request.key}, {"url", *url}});
   } else {

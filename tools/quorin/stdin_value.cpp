@@ -11,6 +11,10 @@
 namespace quorin::cli {
 namespace {
 
+// Far above the cloud store's 1 MB quota and any keychain value, so only a mistake (a device
+// or an endless pipe on standard input) reaches it.
+constexpr std::size_t kLargestValue = 16 * 1024 * 1024;
+
 std::optional<std::string> readStandardInput() {
   std::string bytes;
   char buffer[65536];
@@ -19,6 +23,11 @@ std::optional<std::string> readStandardInput() {
     if (got == 0) return bytes;
     if (got > 0) {
       bytes.append(buffer, static_cast<std::size_t>(got));
+      if (bytes.size() > kLargestValue) {
+        std::cerr << "quorin: not saved: the value read from standard input is larger than "
+                  << kLargestValue << " bytes\n";
+        return std::nullopt;
+      }
     } else if (errno != EINTR) {
       std::cerr << "quorin: cannot read the value from standard input: " << std::strerror(errno)
                 << "\n";

@@ -27,9 +27,10 @@ class RunLoop::Timer final : public TimerSource {
     state_->scheduled = true;
     loop_.arm(state_);
   }
+  // The handler replaced goes after the lock, as in cancel(): what it owns may take the lock.
   void setEventHandler(Task handler) override {
     std::lock_guard lock(loop_.mutex_);
-    state_->handler = std::move(handler);
+    std::swap(state_->handler, handler);
   }
   void resume() override {
     std::lock_guard lock(loop_.mutex_);
@@ -186,7 +187,7 @@ int RunLoop::readyDescriptor() {
   std::lock_guard lock(mutex_);
   if (!readySignal_) {
     readySignal_.emplace();
-    if (!tasks_.empty()) readySignal_->raise();
+    if (!tasks_.empty() || !timers_.empty()) readySignal_->raise();
   }
   return readySignal_->descriptor();
 }

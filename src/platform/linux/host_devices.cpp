@@ -4,6 +4,8 @@
 #include <mutex>
 
 #include "platform/host_device.hpp"
+#include "platform/linux/cloud_account_location.hpp"
+#include "platform/posix/files/container.hpp"
 
 namespace quorin::platform::posix {
 namespace {
@@ -30,6 +32,8 @@ QRNDeviceStatus check(const QRNDeviceOptions& options) {
   if (options.container.empty() || !std::filesystem::path(options.container).is_absolute())
     return QRNDeviceStatus::relativeContainer;
   if (!isNonEmpty(options.cloudAccount) || !isNonEmpty(options.infoPlist))
+    return QRNDeviceStatus::invalidOptions;
+  if (options.cloudAccount && cloudAccountLocationProblem(*options.cloudAccount))
     return QRNDeviceStatus::invalidOptions;
   if (options.keyStore && (options.keychainKey || (*options.keyStore != kSecretServiceKeyStore &&
                                                    *options.keyStore != kKeyFileKeyStore)))
@@ -75,13 +79,13 @@ namespace quorin::platform {
 
 QRNDeviceStatus useHostDevice(const QRNDeviceOptions& options) {
   if (auto status = posix::check(options); status != QRNDeviceStatus::ok) return status;
+  // Before anything of the device is set up, so that a refused one leaves nothing behind.
+  if (posix::openContainer(options.container).problem) return QRNDeviceStatus::unusableContainer;
   posix::PosixPlatformOptions device{.container = options.container,
                                      .cloudAccount = options.cloudAccount,
                                      .keychainKey = posix::keyOptions(options)};
   if (options.infoPlist) device.infoPlist = *options.infoPlist;
-  auto made = posix::makeHostDevice(std::move(device));
-  if (made->openedContainer().problem) return QRNDeviceStatus::unusableContainer;
-  setDefaultPlatform(std::move(made));
+  setDefaultPlatform(posix::makeHostDevice(std::move(device)));
   return QRNDeviceStatus::ok;
 }
 

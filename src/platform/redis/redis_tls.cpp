@@ -4,11 +4,18 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <utility>
 
 namespace quorin::platform::redis {
 namespace {
 
 constexpr int kChunk = 16 * 1024;
+constexpr off_t kLargestKeyFile = 1024 * 1024;
 
 struct ContextFree {
   void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
@@ -44,8 +51,24 @@ std::string certificateProblem(long result, const std::string& host) {
   }
 }
 
+// OpenSSL opens these files blocking and reads them whole, so a FIFO would hold the
+// connection for ever: only a regular file of a sane size is handed over.
+std::optional<std::string> unusableFile(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::strerror(errno);
+  if (!S_ISREG(info.st_mode)) return "it is not a regular file";
+  if (info.st_size > kLargestKeyFile) return "it is larger than 1 MiB";
+  return std::nullopt;
+}
+
 // Files that cannot be used are named by their parameter, never by their path.
 bool useFiles(SSL_CTX* context, const RedisEndpoint& endpoint, std::string& error) {
+  for (auto [path, name] : {std::pair{&endpoint.caFile, "the authority (ca=)"},
+                            {&endpoint.certificateFile, "the device's certificate (cert=)"},
+                            {&endpoint.keyFile, "the device's key (key=)"}}) {
+    if (auto why = path->empty() ? std::nullopt : unusableFile(*path))
+      return (error = std::string(name) + " cannot be used: " + *why, false);
+  }
   if (endpoint.caFile.empty()
           ? SSL_CTX_set_default_verify_paths(context) != 1
           : SSL_CTX_load_verify_locations(context, endpoint.caFile.c_str(), nullptr) != 1)
@@ -105,6 +128,7 @@ struct TlsStream::Session {
   BIO* outgoing;  // owned by ssl
   std::string host;
   bool certificateAsked = false;
+  bool answered = false;  // the server has sent data since the handshake
 };
 
 std::unique_ptr<TlsStream> TlsStream::open(std::unique_ptr<Socket> socket,
@@ -150,8 +174,6 @@ bool TlsStream::handshake(const RedisEndpoint& endpoint, Deadline deadline) {
   while (true) {
     ERR_clear_error();
     int result = SSL_do_handshake(ssl);
-    if (session_->certificateAsked)
-      return fail("the server asks for the device's certificate (cert= and key=)", true);
     if (result == 1) return flush(deadline);
     if (SSL_get_error(ssl, result) != SSL_ERROR_WANT_READ)
       return sessionFailed(result, "the TLS handshake with " + endpoint.host + " failed");
@@ -170,7 +192,17 @@ bool TlsStream::sessionFailed(int result, std::string_view what) {
         true);
   }
   bool protocol = SSL_get_error(ssl, result) == SSL_ERROR_SSL;
-  return fail(std::string(what) + ": " + openSslReason(), protocol);
+  return failUnanswered(std::string(what) + ": " + openSslReason(), protocol);
+}
+
+// A server that asked for a certificate the device lacks, and requires one, ends the
+// connection in or just after the handshake; whether its alert or only a reset arrives first
+// is a race, so either is the same lasting refusal. A server for which a certificate is
+// optional answers, and its later failures are its own.
+bool TlsStream::failUnanswered(std::string why, bool lasting) {
+  if (session_->certificateAsked && !session_->answered)
+    return fail("the server asks for the device's certificate (cert= and key=)", true);
+  return fail(std::move(why), lasting);
 }
 
 bool TlsStream::flush(Deadline deadline) {
@@ -179,14 +211,14 @@ bool TlsStream::flush(Deadline deadline) {
     int got = BIO_read(session_->outgoing, buffer, sizeof buffer);
     if (got <= 0) break;
     if (!socket_->send({buffer, static_cast<std::size_t>(got)}, deadline))
-      return fail(socket_->error());
+      return failUnanswered(socket_->error(), false);
   }
   return true;
 }
 
 bool TlsStream::takeCiphertext() {
   std::string ciphertext;
-  if (!socket_->receiveReady(ciphertext)) return fail(socket_->error());
+  if (!socket_->receiveReady(ciphertext)) return failUnanswered(socket_->error(), false);
   if (ciphertext.empty()) return true;
   return BIO_write(session_->incoming, ciphertext.data(), static_cast<int>(ciphertext.size())) ==
              static_cast<int>(ciphertext.size()) ||
@@ -210,13 +242,14 @@ bool TlsStream::receiveReady(std::string& into) {
     ERR_clear_error();
     int got = SSL_read(session_->ssl.get(), buffer, sizeof buffer);
     if (got > 0) {
+      session_->answered = true;
       into.append(buffer, static_cast<std::size_t>(got));
       continue;
     }
     auto code = SSL_get_error(session_->ssl.get(), got);
     if (code == SSL_ERROR_WANT_READ) return true;
     if (code == SSL_ERROR_ZERO_RETURN)
-      return into.size() > had || fail("the server closed the connection");
+      return into.size() > had || failUnanswered("the server closed the connection", false);
     return sessionFailed(got, "the TLS connection failed");
   }
 }

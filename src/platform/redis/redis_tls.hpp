@@ -35,6 +35,7 @@ class TlsStream final : public ByteStream {
   bool flush(Deadline deadline);
   bool takeCiphertext();
   bool sessionFailed(int result, std::string_view what);
+  bool failUnanswered(std::string why, bool lasting);
 
   std::unique_ptr<Socket> socket_;
   std::unique_ptr<Session> session_;

@@ -1,5 +1,6 @@
 #include "platform/redis/redis_url.hpp"
 
+#include <algorithm>
 #include <charconv>
 
 namespace quorin::platform::redis {
@@ -118,9 +119,14 @@ bool parseHostPort(std::string_view hostPort, RedisEndpoint& endpoint, std::stri
   return true;
 }
 
+// Schemes are case-insensitive, as everywhere else a location is read.
 std::string_view schemeOf(std::string_view url) {
+  auto lowered = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
   for (auto scheme : kAccountUrlSchemes) {
-    if (url.starts_with(scheme)) return scheme;
+    if (url.size() >= scheme.size() &&
+        std::equal(scheme.begin(), scheme.end(), url.begin(),
+                   [&](char wanted, char given) { return wanted == lowered(given); }))
+      return scheme;
   }
   return {};
 }

@@ -80,55 +80,61 @@ int FileDescriptor::close() {
   return fd_ < 0 ? 0 : ::close(std::exchange(fd_, -1));
 }
 
-std::optional<std::string> readFile(const std::filesystem::path& path, std::size_t maxBytes) {
+namespace {
+
+// Reads a regular file of at most `maxBytes` into what `room(size, keep)` gives: a place for
+// `size` bytes keeping the first `keep`. How many bytes it read; none for anything else.
+template <typename Room>
+std::optional<std::size_t> readRegularFile(const std::filesystem::path& path, std::size_t maxBytes,
+                                           Room room) {
   // Non-blocking, so that a FIFO put where a file belongs cannot hold the open for ever.
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat info {};
   if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   if (static_cast<std::size_t>(info.st_size) > maxBytes) return std::nullopt;
-  // Room to find the end of the file, and for a parser's padding, without growing.
-  constexpr std::size_t kSlack = 4096 + 64;
-  std::string bytes;
-  bytes.reserve(static_cast<std::size_t>(info.st_size) + kSlack);
-  bytes.resize(static_cast<std::size_t>(info.st_size));
+  // A byte more than the file had, so that growth shows without a second pass.
+  auto capacity = static_cast<std::size_t>(info.st_size) + 1;
+  char* data = room(capacity, 0);
   std::size_t filled = 0;
   while (true) {
-    if (filled == bytes.size()) bytes.resize(filled + 4096);  // the file may have grown
-    ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
+    if (filled == capacity) {
+      if (capacity > maxBytes) return std::nullopt;
+      // The file is growing as it is read; never past one byte over the limit.
+      capacity = std::min(maxBytes + 1, capacity + std::max<std::size_t>(capacity / 2, 4096));
+      data = room(capacity, filled);
+    }
+    ssize_t got = ::read(fd.get(), data + filled, capacity - filled);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return std::nullopt;
     if (got == 0) break;
     filled += static_cast<std::size_t>(got);
-    if (filled > maxBytes) return std::nullopt;
   }
-  bytes.resize(filled);
+  if (filled > maxBytes) return std::nullopt;
+  return filled;
+}
+
+}  // namespace
+
+std::optional<std::string> readFile(const std::filesystem::path& path, std::size_t maxBytes) {
+  std::string bytes;
+  auto filled = readRegularFile(path, maxBytes, [&](std::size_t size, std::size_t) {
+    // Room for a parser's padding too, without growing.
+    if (bytes.capacity() < size) bytes.reserve(size + 4096 + 64);
+    bytes.resize(size);
+    return bytes.data();
+  });
+  if (!filled) return std::nullopt;
+  bytes.resize(*filled);
   return bytes;
 }
 
 bool readFileInto(const std::filesystem::path& path, FileBuffer& buffer, std::size_t maxBytes) {
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  struct stat info {};
   buffer.reserve(0);
-  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  if (static_cast<std::size_t>(info.st_size) > maxBytes) return false;
-  // A byte more than the file had, so that growth shows without a second pass.
-  auto room = static_cast<std::size_t>(info.st_size) + 1;
-  char* data = buffer.reserve(room);
-  std::size_t filled = 0;
-  while (true) {
-    if (filled == room) {
-      if (room > maxBytes) return false;
-      room += std::max<std::size_t>(room / 2, 4096);  // the file is growing as we read
-      data = buffer.reserve(room, filled);
-    }
-    ssize_t got = ::read(fd.get(), data + filled, room - filled);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) break;
-    filled += static_cast<std::size_t>(got);
-  }
-  if (filled > maxBytes) return false;
-  buffer.resize(filled);
+  auto filled = readRegularFile(path, maxBytes, [&](std::size_t size, std::size_t keep) {
+    return buffer.reserve(size, keep);
+  });
+  if (!filled) return false;
+  buffer.resize(*filled);
   return true;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/posix/keychain/keychain_transaction.hpp"
 
+#include <chrono>
+
 #include <sqlite3.h>
 
 namespace quorin::platform::posix {
@@ -56,6 +58,11 @@ OSStatus keychainTransaction(SqliteConnection& db, const std::function<OSStatus(
     return keychainStatus(code);
   }
   return status;
+}
+
+double keychainNow() {
+  using namespace std::chrono;
+  return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace quorin::platform::posix

@@ -40,11 +40,6 @@ constexpr std::string_view kItemColumns =
     "accc_protection, accc_flags, cdat, mdat, data, extra, identity";
 constexpr int kIdentityColumn = 20;
 
-double now() {
-  using namespace std::chrono;
-  return duration<double>(system_clock::now().time_since_epoch()).count();
-}
-
 const Column* columnFor(std::string_view attribute, const Value& value) {
   for (const auto& column : kColumns) {
     if (column.attribute != attribute) continue;
@@ -342,7 +337,7 @@ OSStatus SqliteKeychain::secItemCopyMatching(const Dictionary& query,
 
 OSStatus SqliteKeychain::secItemAdd(const Dictionary& attributes) {
   StoredItem item;
-  if (OSStatus status = attributesForAdd(attributes, now(), item); status != errSecSuccess)
+  if (OSStatus status = attributesForAdd(attributes, keychainNow(), item); status != errSecSuccess)
     return status;
   std::lock_guard lock(mutex_);
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
@@ -377,7 +372,7 @@ OSStatus SqliteKeychain::secItemUpdate(const Dictionary& query, const Dictionary
   return changeMatching(
       query, ItemColumns::all, keepsValue ? ItemValues::opened : ItemValues::sealed,
       [&](std::vector<StoredItem>& items) -> OSStatus {
-        double time = now();
+        double time = keychainNow();
         for (auto& item : items) {
           if (OSStatus status = applyUpdate(attributes, time, item); status != errSecSuccess)
             return status;

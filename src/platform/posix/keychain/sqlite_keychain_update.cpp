@@ -58,11 +58,6 @@ std::string identityArguments(std::string_view sync) {
   return arguments + ", " + std::string(sync);
 }
 
-double now() {
-  using namespace std::chrono;
-  return duration<double>(system_clock::now().time_since_epoch()).count();
-}
-
 }  // namespace
 
 // What an in-place update writes; none of it is read back.
@@ -72,7 +67,14 @@ struct SqliteKeychain::InPlaceUpdate {
   std::optional<bool> sync;
 };
 
+// A class stored as anything but text (the file is in the clear) has no identity here; the
+// item is then read and written whole, which reports it.
 void SqliteKeychain::sqlIdentity(sqlite3_context* context, int, sqlite3_value** values) {
+  if (sqlite3_value_type(values[0]) != SQLITE_TEXT) {
+    static_cast<SqliteKeychain*>(sqlite3_user_data(context))->rowNeedsWholeUpdate_ = true;
+    sqlite3_result_error(context, "the item is read whole", -1);
+    return;
+  }
   auto identity = identityOf(values);
   sqlite3_result_blob64(context, identity.data(), identity.size(), SQLITE_TRANSIENT);
 }
@@ -133,16 +135,14 @@ std::optional<OSStatus> SqliteKeychain::updateInPlace(const KeychainQuery& query
   return status;
 }
 
-OSStatus SqliteKeychain::runInPlaceUpdate(
-    Selection& selection,
-    const InPlaceUpdate& update) {  // Parameters after the selection's: the value, the modification
-                                    // date, then the sync flag
-  // and the protection class when they change.
+// Parameters after the selection's: the value, the modification date, then the sync flag
+// and the protection class when they change.
+OSStatus SqliteKeychain::runInPlaceUpdate(Selection& selection, const InPlaceUpdate& update) {
   auto next = [&] { return "?" + std::to_string(selection.parameters.size() + 1); };
   std::string value = next();
   selection.parameters.push_back(*update.data);
   std::string set = " SET mdat = " + next();
-  selection.parameters.push_back(now());
+  selection.parameters.push_back(keychainNow());
   std::string sync = "sync";
   if (update.sync) {
     sync = next();
