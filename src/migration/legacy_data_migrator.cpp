@@ -116,9 +116,10 @@ void LegacyDataMigrator::migrateCachedAnalytics() const {
       continue;
     }
     const auto& members = files.members();
-    written.reserve(members.size());
-    for (auto member = members.rbegin(); member != members.rend(); ++member)
-      if (written.insert(member->name)) analytics.addMember(*member, *outline);
+    auto fromLast = [&](std::size_t i) -> const auto& { return members[members.size() - 1 - i]; };
+    written.insertEach(
+        members.size(), [&](std::size_t i) { return fromLast(i).name; },
+        [&](std::size_t i) { analytics.addMember(fromLast(i), *outline); });
   }
   analytics.commit();
 }

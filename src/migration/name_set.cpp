@@ -1,6 +1,5 @@
 #include "migration/name_set.hpp"
 
-#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <utility>
@@ -14,9 +13,16 @@ std::uint64_t mix(std::uint64_t value) {
   return value ^ (value >> 29);
 }
 
+// At most seven eighths full, so that a free slot is always near.
+std::size_t slotsFor(std::size_t count) {
+  return std::bit_ceil(std::max<std::size_t>(16, count + count / 7 + 1));
+}
+
+}  // namespace
+
 // Eight bytes at a time: member names are short, and a general string hash spends more on
 // them than the table does.
-std::uint64_t hashOf(std::string_view name) {
+std::uint32_t NameSet::hashOf(std::string_view name) {
   std::uint64_t hash = name.size() * 0x9e3779b97f4a7c15ULL;
   while (name.size() >= 8) {
     std::uint64_t word;
@@ -26,39 +32,20 @@ std::uint64_t hashOf(std::string_view name) {
   }
   std::uint64_t tail = 0;
   if (!name.empty()) std::memcpy(&tail, name.data(), name.size());
-  return mix(hash ^ tail);
+  return static_cast<std::uint32_t>(mix(hash ^ tail));
 }
-
-std::uint32_t tagOf(std::uint64_t hash) {
-  return static_cast<std::uint32_t>(hash >> 32);
-}
-
-// At most seven eighths full, so that a free slot is always near.
-std::size_t slotsFor(std::size_t count) {
-  return std::bit_ceil(std::max<std::size_t>(16, count + count / 7 + 1));
-}
-
-}  // namespace
 
 std::string_view NameSet::name(std::uint32_t index) const {
   return std::string_view(names_).substr(starts_[index], starts_[index + 1] - starts_[index]);
 }
 
-NameSet::Slot* NameSet::find(std::string_view wanted, std::uint64_t hash) {
-  std::size_t mask = slots_.size() - 1;
-  for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
-    Slot& slot = slots_[at];
-    if (slot.index == 0) return &slot;
-    if (slot.tag == tagOf(hash) && name(slot.index - 1) == wanted) return &slot;
-  }
-}
-
+// The hashes are kept, so growing never reads a name again.
 void NameSet::rehash(std::size_t slotCount) {
   std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(slotCount));
+  std::size_t mask = slots_.size() - 1;
   for (const Slot& slot : old) {
     if (slot.index == 0) continue;
-    std::size_t mask = slots_.size() - 1;
-    std::size_t at = hashOf(name(slot.index - 1)) & mask;
+    std::size_t at = slot.hash & mask;
     while (slots_[at].index != 0) at = (at + 1) & mask;
     slots_[at] = slot;
   }
@@ -70,14 +57,15 @@ void NameSet::reserve(std::size_t count) {
   starts_.reserve(size() + count + 1);
 }
 
-bool NameSet::insert(std::string_view wanted) {
+bool NameSet::insertHashed(std::string_view wanted, std::uint32_t hash) {
   if (slotsFor(size() + 1) > slots_.size()) rehash(slotsFor(2 * size() + 1));
-  std::uint64_t hash = hashOf(wanted);
-  Slot* slot = find(wanted, hash);
-  if (slot->index != 0) return false;
+  std::size_t mask = slots_.size() - 1;
+  std::size_t at = hash & mask;
+  for (; slots_[at].index != 0; at = (at + 1) & mask)
+    if (slots_[at].hash == hash && name(slots_[at].index - 1) == wanted) return false;
   names_.append(wanted);
   starts_.push_back(names_.size());
-  *slot = {tagOf(hash), static_cast<std::uint32_t>(size())};
+  slots_[at] = {hash, static_cast<std::uint32_t>(size())};
   return true;
 }
 
