@@ -202,8 +202,16 @@ void AtomicFile::discard() {
   ::unlinkat(directory_.get(), temporary_.c_str(), 0);
 }
 
+// A large file's pages start for the disk while more is written, so that the sync in commit()
+// waits for the last few megabytes only. A refusal just leaves it all to that sync.
 bool AtomicFile::append(std::string_view bytes) {
   failed_ = failed_ || !file_.isOpen() || !writeAll(file_.get(), bytes);
+  written_ += bytes.size();
+  if (!failed_ && written_ - started_ >= kWritebackBytes) {
+    ::sync_file_range(file_.get(), static_cast<off_t>(started_),
+                      static_cast<off_t>(written_ - started_), SYNC_FILE_RANGE_WRITE);
+    started_ = written_;
+  }
   return !failed_;
 }
 

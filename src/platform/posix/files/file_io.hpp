@@ -86,8 +86,12 @@ class AtomicFile final : public FileWriter {
   std::string name_;
   std::string temporary_;
   WriteMode writeMode_;
+  static constexpr std::size_t kWritebackBytes = 8 << 20;
+
   FileDescriptor file_;
   bool failed_ = false;
+  std::size_t written_ = 0;
+  std::size_t started_ = 0;  // written bytes already handed to the disk
 };
 
 // `bytes` through an AtomicFile; false when nothing was published.
