@@ -1,6 +1,7 @@
 #include <simdjson.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "formats/json.hpp"
@@ -14,17 +15,24 @@ using json_text::isWideInteger;
 using json_text::withoutByteOrderMark;
 using simdjson::error_code;
 
+constexpr std::array<std::int8_t, 256> kHexDigits = [] {
+  std::array<std::int8_t, 256> digits{};
+  digits.fill(-1);
+  for (int c = 0; c < 10; ++c) digits['0' + c] = static_cast<std::int8_t>(c);
+  for (int c = 0; c < 6; ++c) digits['a' + c] = digits['A' + c] = static_cast<std::int8_t>(10 + c);
+  return digits;
+}();
+
 std::optional<std::uint32_t> hexQuad(std::string_view text, std::size_t at) {
   if (at + 4 > text.size()) return std::nullopt;
   std::uint32_t value = 0;
+  int bad = 0;
   for (char c : text.substr(at, 4)) {
-    int digit = c >= '0' && c <= '9'   ? c - '0'
-                : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                       : -1;
-    if (digit < 0) return std::nullopt;
-    value = value << 4 | static_cast<std::uint32_t>(digit);
+    int digit = kHexDigits[static_cast<unsigned char>(c)];
+    bad |= digit;
+    value = value << 4 | static_cast<std::uint32_t>(digit & 0xf);
   }
+  if (bad < 0) return std::nullopt;
   return value;
 }
 
@@ -32,10 +40,14 @@ std::optional<std::uint32_t> hexQuad(std::string_view text, std::size_t at) {
 // simple ones, and \u escapes whose surrogates come in pairs. Strings are checked in place
 // rather than unescaped, which would touch a buffer as large as the document.
 bool validEscapes(std::string_view content) {
-  // Most strings are short and hold no escape; a plain loop beats a call to memchr there.
-  if (content.size() < 64 && std::find(content.begin(), content.end(), '\\') == content.end())
-    return true;
-  for (std::size_t at = 0; (at = content.find('\\', at)) != std::string_view::npos;) {
+  // Most strings are short; a plain loop beats a call to memchr there.
+  auto next = [&](std::size_t from) {
+    if (content.size() - from >= 64) return content.find('\\', from);
+    for (; from < content.size(); ++from)
+      if (content[from] == '\\') return from;
+    return std::string_view::npos;
+  };
+  for (std::size_t at = 0; (at = next(at)) != std::string_view::npos;) {
     if (at + 1 >= content.size()) return false;
     char c = content[at + 1];
     if (c != 'u') {
@@ -51,6 +63,25 @@ bool validEscapes(std::string_view content) {
     if (!second || *second < 0xDC00 || *second > 0xDFFF) return false;
     at += 6;
   }
+  return true;
+}
+
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// A number any parser reads as a finite value without reading it: at most eighteen integer
+// digits, and no exponent. Anything else is left to the parser.
+bool isPlainNumber(std::string_view token) {
+  std::size_t at = token.starts_with('-') ? 1 : 0;
+  std::size_t digits = at;
+  while (digits < token.size() && isDigit(token[digits])) ++digits;
+  std::size_t integer = digits - at;
+  if (integer == 0 || integer > 18 || (integer > 1 && token[at] == '0')) return false;
+  if (digits == token.size()) return true;
+  if (token[digits] != '.' || digits + 1 == token.size()) return false;
+  for (std::size_t i = digits + 1; i < token.size(); ++i)
+    if (!isDigit(token[i])) return false;
   return true;
 }
 
@@ -107,6 +138,7 @@ class Checker {
         return members(object, depth);
       }
       case ondemand::json_type::number: {
+        if (isPlainNumber(trimEnd(token.data(), token.data() + token.size()))) return simdjson::SUCCESS;
         auto error = value.get_number().error();
         return error && isWideInteger(token) ? simdjson::SUCCESS : error;
       }

@@ -61,9 +61,19 @@ TEST(JsonOutlineTest, AcceptsWhatParseAccepts) {
         R"({"a":"\ud800"})", "{\"a\":\"\xff\"}", "{\"a\":\"\x01\"}",
         R"({"a":100000000000000000000})", R"([1 2])", R"({"a" 1})", "\xEF\xBB\xBF{\"a\":1}",
         R"({"a":-100000000000000000000000})", R"({"a":[1.00000000000000000000001]})",
-        R"({"a":0100000000000000000000})", "\xEF\xBB\xBF", "\xEF\xBB\xBF \xEF\xBB\xBF[]"}) {
+        R"({"a":0100000000000000000000})", "\xEF\xBB\xBF", "\xEF\xBB\xBF \xEF\xBB\xBF[]",
+        // numbers at the edges of what is read without a parser
+        "[-]", "[1.]", "[-01]", "[1.5x]", "[12a]", "[.5]", "[1e400]", "[-1e-400]", "[1.e5]",
+        "[999999999999999999,-999999999999999999]", "[1234567890123456789,-9223372036854775808]",
+        "[0.12345678901234567890123456789, -0, 0.0 ,1 ]", "[+1]", "[1.5.2]", "[0x10]",
+        // escapes in short strings
+        R"(["caf\u00e9 \"x\"","\uD83D\u0041"])", R"(["\uD83D"])", R"(["\uDE00x"])",
+        R"(["\u12G4"])", R"(["\u00"])"}) {
     expectAgreesWithParse(text);
   }
+  // and in long ones
+  for (std::string escapes : {R"(\u00e9\n\t\/\b\f\r\\)", R"(\q)", R"(\ud83d)", R"(\u00e)"})
+    expectAgreesWithParse("[\"" + std::string(70, 'x') + escapes + "\"]");
   for (std::size_t depth : {1023u, 1024u, 1025u, 5000u}) {
     expectAgreesWithParse(std::string(depth, '[') + std::string(depth, ']'));
     expectAgreesWithParse("{\"a\":" + std::string(depth, '[') + std::string(depth, ']') + "}");
