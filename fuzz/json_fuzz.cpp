@@ -1,8 +1,11 @@
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "formats/json.hpp"
+#include "formats/json_count.hpp"
 
 namespace {
 
@@ -37,12 +40,29 @@ void outlineAgrees(const std::string& text, const std::optional<Value>& parsed) 
   if (Value(std::move(rebuilt)) != *parsed) std::abort();
 }
 
+// Wherever the outline accepts a document, the counter, fed it in uneven pieces, counts the
+// same top level.
+void counterAgrees(const std::string& text) {
+  JsonCounter counter;
+  std::string_view rest = text;
+  for (std::size_t piece = 1; !rest.empty(); piece = piece * 3 % 17 + 1) {
+    counter.feed(rest.substr(0, piece));
+    rest.remove_prefix(std::min(piece, rest.size()));
+  }
+  auto counted = counter.finish();
+  auto outline = outlineJson(text);
+  if (!outline) return;
+  if (!counted || counted->isObject != outline->isObject || counted->count != outline->count)
+    std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
   auto value = parseJson(text);
   outlineAgrees(text, value);
+  counterAgrees(text);
   if (value) roundTrip(*value);
   return 0;
 }

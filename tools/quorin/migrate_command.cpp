@@ -1,8 +1,16 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 
 #include "client/quorin_client.hpp"
 #include "formats/json.hpp"
+#include "formats/json_count.hpp"
+#include "platform/posix/files/file_io.hpp"
 #include "host.hpp"
 
 namespace quorin::cli {
@@ -11,32 +19,53 @@ namespace {
 constexpr std::string_view kOutputFiles[] = {"context", "generalInfo", "cachedAnalytics",
                                              "counters", "ltoInfo"};
 
-std::string describe(const std::string& bytes) {
-  auto outline = platform::outlineJson(bytes);
-  std::string size = std::to_string(bytes.size()) + " bytes";
-  if (!outline) return size + ", not JSON";
-  auto count = std::to_string(outline->count);
-  return size + (outline->isObject ? ", " + count + " members" : ", " + count + " elements");
+// Read a megabyte at a time and counted rather than parsed: an output file can be a couple of
+// hundred megabytes, and the summary needs no more than what the migration itself did.
+std::string describe(const std::filesystem::path& path) {
+  platform::posix::FileDescriptor file(
+      ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!file.isOpen() && errno == ENOENT) return "not written";
+  if (!file.isOpen()) return "cannot be read: " + std::string(std::strerror(errno));
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return "not a regular file";
+  platform::JsonCounter counter;
+  std::size_t size = 0;
+  std::string piece(1 << 20, '\0');
+  for (ssize_t got; (got = ::read(file.get(), piece.data(), piece.size())) != 0;) {
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return "cannot be read: " + std::string(std::strerror(errno));
+    counter.feed(std::string_view(piece.data(), static_cast<std::size_t>(got)));
+    size += static_cast<std::size_t>(got);
+  }
+  auto counted = counter.finish();
+  std::string bytes = std::to_string(size) + " bytes";
+  if (!counted) return bytes + ", not JSON";
+  auto count = std::to_string(counted->count);
+  return bytes + (counted->isObject ? ", " + count + " members" : ", " + count + " elements");
 }
 
-void printSummary(platform::FileManager& files, const std::filesystem::path& directory) {
+void printSummary(const std::filesystem::path& directory) {
   std::cout << "output: " << directory.string() << "\n";
-  for (auto name : kOutputFiles) {
-    auto bytes = files.contents(directory / name);
-    std::cout << name << ": " << (bytes ? describe(*bytes) : "not written") << "\n";
-  }
+  for (auto name : kOutputFiles) std::cout << name << ": " << describe(directory / name) << "\n";
 }
 
 // One object: the directory, and each document as it was written, or null.
+// Each document goes out as it is read, through one buffer and one parser.
 void printDocuments(platform::FileManager& files, const std::filesystem::path& directory) {
-  std::string out = "{\"directory\":";
-  if (!platform::appendJsonString(directory.string(), out)) out += "null";
+  std::string head = "{\"directory\":";
+  if (!platform::appendJsonString(directory.string(), head)) head += "null";
+  std::cout << head;
+  platform::FileBuffer buffer;
+  platform::JsonOutliner outliner;
   for (auto name : kOutputFiles) {
-    auto bytes = files.contents(directory / name);
-    out += ",\"" + std::string(name) + "\":";
-    out += bytes && platform::outlineJson(*bytes) ? *bytes : "null";
+    std::cout << ",\"" << name << "\":";
+    bool read = files.readInto(directory / name, buffer);
+    if (read && outliner.outline(buffer.bytes(), buffer.capacity()))
+      std::cout << buffer.bytes();
+    else
+      std::cout << "null";
   }
-  std::cout << out << "}\n";
+  std::cout << "}\n";
 }
 
 // What the migration could not read or write. The defaults suites are read outside the
@@ -75,7 +104,7 @@ int runMigrate(const GlobalOptions& options, const MigrateRequest& request) {
   if (options.json) {
     printDocuments(files, *directory);
   } else {
-    printSummary(files, *directory);
+    printSummary(*directory);
   }
   for (const auto& trouble : found) std::cerr << "quorin: " << trouble << "\n";
   if (request.clear && (found.empty() || request.force)) {
