@@ -25,6 +25,7 @@ bool JsonObjectFile::open() {
   if (writer_ || failed_) return !failed_;
   if (ensureDirectory(files_, directory_)) writer_ = files_.createFile(directory_ / name_);
   failed_ = !writer_;
+  if (writer_) behind_ = std::make_unique<WriteBehind>(*writer_);
   buffer_.push_back('{');
   return !failed_;
 }
@@ -42,8 +43,7 @@ void JsonObjectFile::beginMember(std::string_view name, bool spelled) {
 }
 
 void JsonObjectFile::flush() {
-  failed_ = failed_ || !writer_->append(buffer_);
-  buffer_.clear();
+  behind_->append(buffer_);
 }
 
 void JsonObjectFile::flushIfFull() {
@@ -60,15 +60,15 @@ bool JsonObjectFile::add(std::string_view name, const platform::Value& value) {
   return true;
 }
 
-// A large compact text goes to the file as it is, not through the buffer.
+// A large text goes through the buffer a piece at a time, so that each piece is written while
+// the next is copied.
 void JsonObjectFile::addText(std::string_view text, bool compact,
                              const platform::JsonOutline& outline) {
-  if (compact && text.size() >= kFlushBytes) {
-    flush();
-    failed_ = failed_ || !writer_->append(text);
-  } else if (compact) {
-    buffer_.append(text);
-    flushIfFull();
+  if (compact) {
+    for (std::size_t at = 0; at < text.size(); at += kFlushBytes) {
+      buffer_.append(text.substr(at, kFlushBytes));
+      flushIfFull();
+    }
   } else {
     for (auto piece : outline.pieces(text)) {
       platform::appendCompactJson(piece, buffer_);
@@ -93,7 +93,9 @@ void JsonObjectFile::addMember(const platform::JsonMemberView& member,
 bool JsonObjectFile::commit() {
   if (!writer_ || failed_ || count_ == 0) return false;
   buffer_.push_back('}');
-  bool ok = writer_->append(buffer_) && writer_->commit();
+  behind_->append(buffer_);
+  bool ok = behind_->finish() && writer_->commit();
+  behind_.reset();
   writer_.reset();
   return ok;
 }

@@ -7,11 +7,13 @@
 
 #include "formats/json.hpp"
 #include "formats/value.hpp"
+#include "migration/write_behind.hpp"
 #include "platform/file_manager.hpp"
 
 namespace quorin::migration {
 
-// One compact JSON object written member by member into a file, never held whole. Nothing
+// One compact JSON object written member by member into a file, never held whole, a
+// megabyte at a time from a thread of its own. Nothing
 // is touched before the first member: that one ensures the directory and starts the file.
 // The file appears, complete, only on commit().
 class JsonObjectFile {
@@ -40,6 +42,7 @@ class JsonObjectFile {
   std::filesystem::path directory_;
   std::string name_;
   std::unique_ptr<platform::FileWriter> writer_;
+  std::unique_ptr<WriteBehind> behind_;  // gone before the writer it writes to
   std::string buffer_;
   std::size_t count_ = 0;
   bool failed_ = false;
