@@ -116,7 +116,9 @@ void LegacyDataMigrator::migrateCachedAnalytics() const {
       continue;
     }
     const auto& members = files.members();
-    auto fromLast = [&](std::size_t i) -> const auto& { return members[members.size() - 1 - i]; };
+    auto fromLast = [&](std::size_t i) -> const auto& {
+      return members[members.size() - 1 - i];
+    };
     written.insertEach(
         members.size(), [&](std::size_t i) { return fromLast(i).name; },
         [&](std::size_t i) { analytics.addMember(fromLast(i), *outline); });

@@ -47,14 +47,12 @@ TEST(JsonCounterTest, CountsTheTopLevelOnly) {
 }
 
 TEST(JsonCounterTest, RefusesWhatDoesNotCloseAsOneDocument) {
-  for (std::string text :
-       {"", " ", "1", "\"text\"", "{", "[1,2", R"({"a":"b})", "{]", "[}", "[] []", "{}x",
-        "]", "\xEF\xBB[]", "x[]", R"(["a\"])"}) {
+  for (std::string text : {"", " ", "1", "\"text\"", "{", "[1,2", R"({"a":"b})", "{]", "[}",
+                           "[] []", "{}x", "]", "\xEF\xBB[]", "x[]", R"(["a\"])"}) {
     EXPECT_FALSE(count(text)) << text;
   }
   EXPECT_TRUE(count(std::string(kMaxJsonDepth, '[') + std::string(kMaxJsonDepth, ']')));
-  EXPECT_FALSE(
-      count(std::string(kMaxJsonDepth + 1, '[') + std::string(kMaxJsonDepth + 1, ']')));
+  EXPECT_FALSE(count(std::string(kMaxJsonDepth + 1, '[') + std::string(kMaxJsonDepth + 1, ']')));
 }
 
 // Wherever a document is accepted, the counter agrees with the outline.

@@ -10,8 +10,8 @@
 #include "client/quorin_client.hpp"
 #include "formats/json.hpp"
 #include "formats/json_count.hpp"
-#include "platform/posix/files/file_io.hpp"
 #include "host.hpp"
+#include "platform/posix/files/file_io.hpp"
 
 namespace quorin::cli {
 namespace {
