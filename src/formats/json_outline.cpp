@@ -72,25 +72,6 @@ bool validEscapes(std::string_view content) {
   return true;
 }
 
-bool isDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
-// A number any parser reads as a finite value without reading it: at most eighteen integer
-// digits, and no exponent. Anything else is left to the parser.
-bool isPlainNumber(std::string_view token) {
-  std::size_t at = token.starts_with('-') ? 1 : 0;
-  std::size_t digits = at;
-  while (digits < token.size() && isDigit(token[digits])) ++digits;
-  std::size_t integer = digits - at;
-  if (integer == 0 || integer > 18 || (integer > 1 && token[at] == '0')) return false;
-  if (digits == token.size()) return true;
-  if (token[digits] != '.' || digits + 1 == token.size()) return false;
-  for (std::size_t i = digits + 1; i < token.size(); ++i)
-    if (!isDigit(token[i])) return false;
-  return true;
-}
-
 bool isSpace(char c) {
   return c == ' ' || c == '\n' || c == '\t' || c == '\r';
 }
@@ -144,12 +125,13 @@ class Checker {
         return members(object, depth);
       }
       case ondemand::json_type::number: {
-        if (isPlainNumber(trimEnd(token.data(), token.data() + token.size())))
-          return simdjson::SUCCESS;
         auto error = value.get_number().error();
         return error && isWideInteger(token) ? simdjson::SUCCESS : error;
       }
       case ondemand::json_type::string: {
+        // Taking the string is what makes the parser check what follows it.
+        ondemand::raw_json_string raw;
+        if (auto error = value.get_raw_json_string().get(raw)) return error;
         auto content = token.substr(1, token.rfind('"') - 1);
         return validEscapes(content) ? simdjson::SUCCESS : simdjson::STRING_ERROR;
       }

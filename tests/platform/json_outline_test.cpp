@@ -62,14 +62,22 @@ TEST(JsonOutlineTest, AcceptsWhatParseAccepts) {
         R"({"a":100000000000000000000})", R"([1 2])", R"({"a" 1})", "\xEF\xBB\xBF{\"a\":1}",
         R"({"a":-100000000000000000000000})", R"({"a":[1.00000000000000000000001]})",
         R"({"a":0100000000000000000000})", "\xEF\xBB\xBF", "\xEF\xBB\xBF \xEF\xBB\xBF[]",
-        // numbers at the edges of what is read without a parser
+        // numbers at the edges of what JSON spells
         "[-]", "[1.]", "[-01]", "[1.5x]", "[12a]", "[.5]", "[1e400]", "[-1e-400]", "[1.e5]",
         "[999999999999999999,-999999999999999999]", "[1234567890123456789,-9223372036854775808]",
         "[0.12345678901234567890123456789, -0, 0.0 ,1 ]", "[+1]", "[1.5.2]", "[0x10]",
         // escapes in short strings
         R"(["caf\u00e9 \"x\"","\uD83D\u0041"])", R"(["\uD83D"])", R"(["\uDE00x"])", R"(["\u12G4"])",
-        R"(["\u00"])"}) {
+        R"(["\u00"])",
+        // a scalar followed by what cannot follow a value
+        R"([{"id":"t":n","thur"]])", R"({"a":"t":1})", R"({"a":1:2})", R"([1:2])", R"(["a":1])",
+        R"({"a":true:1})", R"({"a":null:1})", R"({"a":1.5:"x","b":2})", R"([{"a":-1:"x"}])"}) {
     expectAgreesWithParse(text);
+  }
+  for (std::string scalar : {R"("t")", "1", "-2.5", "true", "null"}) {
+    expectAgreesWithParse(std::string("[{\"id\":") + scalar +
+                          ":n\",\"thur\"],\"tz\":{\"offset\x0e" + std::string(1, '\0') + "set\x0e" +
+                          std::string(1, '\0') + "-18000}}]");
   }
   // and in long ones
   for (std::string escapes : {R"(\u00e9\n\t\/\b\f\r\\)", R"(\q)", R"(\ud83d)", R"(\u00e)"})
