@@ -154,9 +154,8 @@ OSStatus SqliteKeychain::runInPlaceUpdate(Selection& selection, const InPlaceUpd
     selection.parameters.push_back(*update.protection);
   }
   auto identity = identityArguments(sync);
-  // The identity changes only with the sync flag; setting it otherwise rewrites its index too.
-  if (update.sync) set += ", identity = quorin_identity(" + identity + ")";
-  set += ", data = quorin_seal(" + value + ", " + identity + ", accc_protection, extra)";
+  set += ", identity = quorin_identity(" + identity + "), data = quorin_seal(" + value + ", " +
+         identity + ", accc_protection, extra)";
   SqliteStatement& statement = prepare("UPDATE items" + set + selection.sql);
   if (statement.prepareCode() != SQLITE_OK) return keychainStatus(statement.prepareCode());
   return sealing_.sealingTransaction([&]() -> OSStatus {
