@@ -13,96 +13,159 @@ bool isSpace(char c) {
   return c == ' ' || c == '\n' || c == '\t' || c == '\r';
 }
 
-// Characters that change nothing the counter follows: in a string, all but its quote and
-// backslash; inside a container, all but brackets, quotes and commas.
-constexpr std::array<bool, 256> inertBut(std::string_view followed) {
-  std::array<bool, 256> inert{};
-  inert.fill(true);
-  for (char c : followed) inert[static_cast<unsigned char>(c)] = false;
-  return inert;
+constexpr std::array<bool, 256> only(std::string_view chosen) {
+  std::array<bool, 256> set{};
+  for (char c : chosen) set[static_cast<unsigned char>(c)] = true;
+  return set;
 }
-constexpr auto kInertInString = inertBut("\"\\");
-constexpr auto kInertInContainer = inertBut("\"{}[],");
+// What a string's bytes may be without ending it or escaping; what a number is spelt with.
+constexpr auto kStringPlain = [] {
+  auto plain = only("\"\\");
+  for (auto& byte : plain) byte = !byte;
+  return plain;
+}();
+constexpr auto kNumberCharacters = only("0123456789+-.eE");
+constexpr auto kScalarEnd = only(" \n\t\r\"{}[],:");
+
+bool isLiteral(std::string_view spelt) {
+  return spelt == "true" || spelt == "false" || spelt == "null";
+}
 
 }  // namespace
 
-// The common states, inside a string or a container, are taken here in a tight loop: an output
+// Strings and numbers, most of a document's bytes, are passed over in tight loops: an output
 // file can be hundreds of megabytes. take() has the rest.
 void JsonCounter::feed(std::string_view piece) {
   const auto* at = reinterpret_cast<const unsigned char*>(piece.data());
   const auto* end = at + piece.size();
   while (at < end && !broken_) {
     if (inString_ && !escaped_) {
-      while (at < end && kInertInString[*at]) ++at;
+      while (at < end && kStringPlain[*at]) ++at;
       if (at == end) break;
       if (*at++ == '\\')
         escaped_ = true;
       else
-        inString_ = false;
-    } else if (!inString_ && (closers_.size() > 1 || (closers_.size() == 1 && !empty_))) {
-      while (at < end && kInertInContainer[*at]) ++at;
-      if (at == end) break;
-      takeStructure(static_cast<char>(*at++));
+        endString();
+    } else if (inString_) {
+      escaped_ = false;
+      ++at;
+    } else if (inScalar_ && !kScalarEnd[*at]) {
+      if (scalarLength_ < sizeof scalar_) scalar_[scalarLength_] = static_cast<char>(*at);
+      broken_ =
+          scalar_[0] != 't' && scalar_[0] != 'f' && scalar_[0] != 'n' && !kNumberCharacters[*at];
+      ++scalarLength_;
+      ++at;
     } else {
-      take(static_cast<char>(*at++));
+      if (inScalar_) endScalar();
+      if (!broken_) take(static_cast<char>(*at++));
     }
   }
 }
 
 void JsonCounter::take(char c) {
-  if (inString_) {
-    if (escaped_) {
-      escaped_ = false;
-    } else if (c == '\\') {
-      escaped_ = true;
-    } else if (c == '"') {
-      inString_ = false;
-    }
-    return;
-  }
   bool started = !closers_.empty() || closed_;
-  if (!started && markBytes_ < kByteOrderMark.size() && c == kByteOrderMark[markBytes_]) {
+  if (!started && seen_ == markBytes_ && markBytes_ < kByteOrderMark.size() &&
+      c == kByteOrderMark[markBytes_]) {
     ++markBytes_;
+    ++seen_;
     return;
   }
+  if (!started) ++seen_;
   if (isSpace(c)) return;
   if (closed_ || (!started && c != '{' && c != '[')) {
     broken_ = true;
     return;
   }
   if (!started) isObject_ = c == '{';
-  if (closers_.size() == 1 && c != closers_.back()) empty_ = false;
   takeStructure(c);
 }
 
 void JsonCounter::takeStructure(char c) {
   switch (c) {
-    case '"':
-      inString_ = true;
-      break;
     case '{':
     case '[':
-      broken_ = closers_.size() >= static_cast<std::size_t>(kMaxJsonDepth);
-      closers_.push_back(c == '{' ? '}' : ']');
+      open(c);
       break;
     case '}':
     case ']':
-      broken_ = c != closers_.back();
-      closers_.pop_back();
-      closed_ = closers_.empty();
+      close(c);
       break;
     case ',':
-      if (closers_.size() == 1) ++commas_;
+      broken_ = expect_ != Expect::commaOrClose;
+      expect_ = closers_.back() == '}' ? Expect::key : Expect::value;
+      break;
+    case ':':
+      broken_ = expect_ != Expect::colon;
+      expect_ = Expect::value;
+      break;
+    case '"':
+      quote();
       break;
     default:
+      broken_ = !expectsValue();
+      inScalar_ = true;
+      scalar_[0] = c;
+      scalarLength_ = 1;
+      broken_ = broken_ || (c != 't' && c != 'f' && c != 'n' &&
+                            !kNumberCharacters[static_cast<unsigned char>(c)]);
       break;
   }
 }
 
+void JsonCounter::open(char c) {
+  if (!closers_.empty() && !expectsValue()) {
+    broken_ = true;
+    return;
+  }
+  broken_ = closers_.size() >= static_cast<std::size_t>(kMaxJsonDepth);
+  closers_.push_back(c == '{' ? '}' : ']');
+  expect_ = c == '{' ? Expect::keyOrClose : Expect::valueOrClose;
+}
+
+void JsonCounter::close(char c) {
+  bool closable = expect_ == Expect::commaOrClose || expect_ == Expect::keyOrClose ||
+                  expect_ == Expect::valueOrClose;
+  if (c != closers_.back() || !closable) {
+    broken_ = true;
+    return;
+  }
+  closers_.pop_back();
+  closed_ = closers_.empty();
+  if (!closed_) valueDone();
+}
+
+void JsonCounter::quote() {
+  bool key = expect_ == Expect::key || expect_ == Expect::keyOrClose;
+  broken_ = !key && !expectsValue();
+  inString_ = true;
+  stringIsKey_ = key;
+}
+
+void JsonCounter::endString() {
+  inString_ = false;
+  if (stringIsKey_)
+    expect_ = Expect::colon;
+  else
+    valueDone();
+}
+
+void JsonCounter::endScalar() {
+  inScalar_ = false;
+  bool literal = scalar_[0] == 't' || scalar_[0] == 'f' || scalar_[0] == 'n';
+  if (literal && (scalarLength_ > 5 || !isLiteral(std::string_view(scalar_, scalarLength_))))
+    broken_ = true;
+  valueDone();
+}
+
+void JsonCounter::valueDone() {
+  if (closers_.size() == 1) ++count_;
+  expect_ = Expect::commaOrClose;
+}
+
 std::optional<JsonCount> JsonCounter::finish() const {
-  if (broken_ || !closed_ || (markBytes_ != 0 && markBytes_ != kByteOrderMark.size()))
+  if (broken_ || !closed_ || inScalar_ || (markBytes_ != 0 && markBytes_ != kByteOrderMark.size()))
     return std::nullopt;
-  return JsonCount{isObject_, empty_ ? 0 : commas_ + 1};
+  return JsonCount{isObject_, count_};
 }
 
 }  // namespace quorin::platform

@@ -38,6 +38,8 @@ TEST(JsonCounterTest, CountsTheTopLevelOnly) {
            {R"([1,[2,3],{"x":[4,5]},"6,7"])", false, 4},
            {"\xEF\xBB\xBF[true, null]", false, 2},
            {"[\"\\\\\",\"\\\\\\\"\"]", false, 2},
+           {"[true,false, null ,-1.5e3,[],{}]", false, 6},
+           {R"({"a" : {"b":[1, "x"]} , "c":null})", true, 2},
        }) {
     auto counted = count(text);
     ASSERT_TRUE(counted) << text;
@@ -47,8 +49,16 @@ TEST(JsonCounterTest, CountsTheTopLevelOnly) {
 }
 
 TEST(JsonCounterTest, RefusesWhatDoesNotCloseAsOneDocument) {
-  for (std::string text : {"", " ", "1", "\"text\"", "{", "[1,2", R"({"a":"b})", "{]", "[}",
-                           "[] []", "{}x", "]", "\xEF\xBB[]", "x[]", R"(["a\"])"}) {
+  for (std::string text :
+       {"", " ", "1", "\"text\"", "{", "[1,2", R"({"a":"b})", "{]", "[}", "[] []", "{}x", "]",
+        "\xEF\xBB[]", "x[]", R"(["a\"])",
+        // structure that does not alternate as JSON's does
+        "[1 2 3]", "[,]", "[1,]", R"({"a"})", R"({"a":1,})", R"({"a" 1})", "[1:2]", R"(["a":1])",
+        R"({1:2})", R"({"a":1 "b":2})", "[[] []]", R"({"a":{}"b":1})",
+        // literals misspelt, and what no value starts with
+        "[tru]", "[truex]", "[nul]", "[nulls]", "[x]", "[1x]",
+        // a byte-order mark anywhere but first
+        " \xEF\xBB\xBF[1]", "\xEF \xBB\xBF[]"}) {
     EXPECT_FALSE(count(text)) << text;
   }
   EXPECT_TRUE(count(std::string(kMaxJsonDepth, '[') + std::string(kMaxJsonDepth, ']')));

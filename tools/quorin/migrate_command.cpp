@@ -29,16 +29,16 @@ std::string describe(const std::filesystem::path& path) {
   struct stat info {};
   if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return "not a regular file";
   platform::JsonCounter counter;
-  std::size_t size = 0;
   std::string piece(1 << 20, '\0');
-  for (ssize_t got; (got = ::read(file.get(), piece.data(), piece.size())) != 0;) {
+  // Reading stops where the counter gives up: a stale file of gigabytes of anything else
+  // is told at once.
+  for (ssize_t got; counter.following() && (got = ::read(file.get(), piece.data(), piece.size())) != 0;) {
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return "cannot be read: " + std::string(std::strerror(errno));
     counter.feed(std::string_view(piece.data(), static_cast<std::size_t>(got)));
-    size += static_cast<std::size_t>(got);
   }
   auto counted = counter.finish();
-  std::string bytes = std::to_string(size) + " bytes";
+  std::string bytes = std::to_string(info.st_size) + " bytes";
   if (!counted) return bytes + ", not JSON";
   auto count = std::to_string(counted->count);
   return bytes + (counted->isObject ? ", " + count + " members" : ", " + count + " elements");
@@ -60,10 +60,9 @@ void printDocuments(platform::FileManager& files, const std::filesystem::path& d
   for (auto name : kOutputFiles) {
     std::cout << ",\"" << name << "\":";
     bool read = files.readInto(directory / name, buffer);
-    if (read && outliner.outline(buffer.bytes(), buffer.capacity()))
-      std::cout << buffer.bytes();
-    else
-      std::cout << "null";
+    // The outline's text, which leaves out a byte-order mark that JSON inside JSON cannot have.
+    auto outline = read ? outliner.outline(buffer.bytes(), buffer.capacity()) : std::nullopt;
+    std::cout << (outline ? outline->text : "null");
   }
   std::cout << "}\n";
 }
