@@ -32,7 +32,8 @@ std::string describe(const std::filesystem::path& path) {
   std::string piece(1 << 20, '\0');
   // Reading stops where the counter gives up: a stale file of gigabytes of anything else
   // is told at once.
-  for (ssize_t got; counter.following() && (got = ::read(file.get(), piece.data(), piece.size())) != 0;) {
+  for (ssize_t got;
+       counter.following() && (got = ::read(file.get(), piece.data(), piece.size())) != 0;) {
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return "cannot be read: " + std::string(std::strerror(errno));
     counter.feed(std::string_view(piece.data(), static_cast<std::size_t>(got)));
