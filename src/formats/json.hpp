@@ -89,6 +89,8 @@ class JsonOutliner {
   // As outlineJson, for `text` with `capacity` bytes readable from its start; 64 past its end
   // save a copy. The members are left empty: an object's are in members().
   std::optional<JsonOutline> outline(std::string_view text, std::size_t capacity);
+  // Room for documents of `bytes` bytes, taken now rather than as each larger one comes.
+  void reserve(std::size_t bytes);
   const std::vector<JsonMemberView>& members() const { return members_; }
 
  private:

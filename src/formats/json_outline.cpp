@@ -265,6 +265,13 @@ struct JsonOutliner::Parser {
 JsonOutliner::JsonOutliner() : parser_(std::make_unique<Parser>()) {}
 JsonOutliner::~JsonOutliner() = default;
 
+// Room not taken is no error: iterate() asks again for what it needs.
+void JsonOutliner::reserve(std::size_t bytes) {
+  if (bytes <= parser_->parser.capacity()) return;
+  auto taken = parser_->parser.allocate(bytes, parser_->parser.max_depth());
+  static_cast<void>(taken);
+}
+
 std::optional<JsonOutline> JsonOutliner::outline(std::string_view whole, std::size_t capacity) {
   auto text = withoutByteOrderMark(whole);
   capacity -= static_cast<std::size_t>(text.data() - whole.data());

@@ -27,6 +27,15 @@ class OutlinedFiles {
   OutlinedFiles(const platform::FileManager& files, std::filesystem::path directory)
       : files_(files), directory_(std::move(directory)) {}
 
+  // Sizes the buffer and the parser for `file` too, before any is read: grown file by file,
+  // each would fault in fresh memory as large as the file again.
+  void sizeFor(std::string_view file) {
+    auto size = files_.sizeOf(directory_ / file);
+    if (!size) return;
+    // One byte more, for a read to tell that the file grew.
+    buffer_.reserve(*size + 1);
+    outliner_.reserve(*size + 1);
+  }
   // What the outline points to stays valid until the next file.
   std::optional<platform::JsonOutline> outline(std::string_view file) {
     if (!files_.readInto(directory_ / file, buffer_)) return std::nullopt;
@@ -91,6 +100,7 @@ void LegacyDataMigrator::migrateContext() const {
   if (!directory) return;
   JsonObjectFile context(fileManager_, targetDirectory_, std::string(OutputFile::context));
   OutlinedFiles files(fileManager_, *directory);
+  for (auto [file, member] : kContextFiles) files.sizeFor(file);
   for (auto [file, member] : kContextFiles) {
     auto outline = files.outline(file);
     if (outline && nestable(*outline)) context.addDocument(member, *outline);
@@ -107,6 +117,7 @@ void LegacyDataMigrator::migrateCachedAnalytics() const {
   JsonObjectFile analytics(fileManager_, targetDirectory_,
                            std::string(OutputFile::cachedAnalytics));
   OutlinedFiles files(fileManager_, *directory);
+  for (auto file : kLegacyAnalyticsFiles) files.sizeFor(file);
   NameSet written;
   for (auto file = kLegacyAnalyticsFiles.rbegin(); file != kLegacyAnalyticsFiles.rend(); ++file) {
     auto outline = files.outline(*file);

@@ -45,6 +45,11 @@ class FileManager {
     buffer.resize(bytes->size());
     return true;
   }
+  // The size of the file at `path` if readInto() would read it whole, so that a buffer can
+  // be sized once for several files; none when that cannot be told.
+  virtual std::optional<std::size_t> sizeOf(const std::filesystem::path&) const {
+    return std::nullopt;
+  }
   // Starts replacing the file at `path`, whose directory must exist; none when it cannot.
   virtual std::unique_ptr<FileWriter> createFile(const std::filesystem::path& path) = 0;
 };

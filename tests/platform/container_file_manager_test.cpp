@@ -44,6 +44,26 @@ TEST(ContainerFileManagerTest, ReadsIntoOneBufferFromALargeFileToASmallerOne) {
   EXPECT_EQ(files.troubles().size(), 1u) << "a directory where a file belongs is";
 }
 
+// A size is told only for what a read would take whole, so that nothing is sized for a
+// FIFO, a directory or a file over the read limit.
+TEST(ContainerFileManagerTest, TellsTheSizeOfWhatItWouldRead) {
+  testing::TemporaryDirectory root;
+  ContainerFileManager files(root.path());
+  auto library = *files.libraryDirectory();
+  ASSERT_TRUE(files.createDirectory(library));
+  ASSERT_TRUE(writeFileAtomically(library / "file", std::string(5'000, 'x'), 0600));
+  fs::create_symlink(library / "file", library / "link");
+  ASSERT_EQ(::mkfifo((library / "fifo").c_str(), 0600), 0);
+
+  EXPECT_EQ(files.sizeOf(library / "file"), 5'000u);
+  EXPECT_EQ(files.sizeOf(library / "link"), 5'000u) << "reads follow links too";
+  EXPECT_EQ(files.sizeOf(library / "fifo"), std::nullopt);
+  EXPECT_EQ(files.sizeOf(library), std::nullopt);
+  EXPECT_EQ(files.sizeOf(library / "missing"), std::nullopt);
+  EXPECT_EQ(regularFileSize(library / "file", 4'999), std::nullopt);
+  EXPECT_TRUE(files.troubles().empty()) << "asking is no trouble";
+}
+
 TEST(ContainerFileManagerTest, FilesUnderTheContainersLibrary) {
   testing::TemporaryDirectory root;
   ContainerFileManager files(root.path());

@@ -82,6 +82,10 @@ bool ContainerFileManager::readInto(const std::filesystem::path& path, FileBuffe
   return read;
 }
 
+std::optional<std::size_t> ContainerFileManager::sizeOf(const std::filesystem::path& path) const {
+  return regularFileSize(path);
+}
+
 // A missing file is no trouble: the legacy SDK may never have written it.
 void ContainerFileManager::noteUnreadable(const std::filesystem::path& path) const {
   std::error_code error;

@@ -128,6 +128,15 @@ std::optional<std::string> readFile(const std::filesystem::path& path, std::size
   return bytes;
 }
 
+std::optional<std::size_t> regularFileSize(const std::filesystem::path& path,
+                                           std::size_t maxBytes) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  auto size = static_cast<std::size_t>(info.st_size);
+  if (size > maxBytes) return std::nullopt;
+  return size;
+}
+
 bool readFileInto(const std::filesystem::path& path, FileBuffer& buffer, std::size_t maxBytes) {
   buffer.reserve(0);
   auto filled = readRegularFile(path, maxBytes, [&](std::size_t size, std::size_t keep) {
