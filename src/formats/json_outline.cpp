@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "formats/json.hpp"
 #include "formats/json_text.hpp"
@@ -29,44 +30,48 @@ constexpr std::array<bool, 256> kSimpleEscapes = [] {
   return simple;
 }();
 
-std::optional<std::uint32_t> hexQuad(std::string_view text, std::size_t at) {
-  if (at + 4 > text.size()) return std::nullopt;
-  std::uint32_t value = 0;
+// The value of the four hex digits at `at`, or -1.
+std::int32_t hexQuad(const char* at) {
+  std::int32_t value = 0;
   int bad = 0;
-  for (char c : text.substr(at, 4)) {
-    int digit = kHexDigits[static_cast<unsigned char>(c)];
+  for (int i = 0; i < 4; ++i) {
+    int digit = kHexDigits[static_cast<unsigned char>(at[i])];
     bad |= digit;
-    value = value << 4 | static_cast<std::uint32_t>(digit & 0xf);
+    value = value << 4 | (digit & 0xf);
   }
-  if (bad < 0) return std::nullopt;
-  return value;
+  return bad < 0 ? -1 : value;
+}
+
+// The first backslash from `at` on, or `end`. Most strings are short; a plain loop beats a
+// call to memchr there.
+const char* nextEscape(const char* at, const char* end) {
+  if (end - at >= 64) {
+    const void* found = std::memchr(at, '\\', static_cast<std::size_t>(end - at));
+    return found ? static_cast<const char*>(found) : end;
+  }
+  while (at < end && *at != '\\') ++at;
+  return at;
 }
 
 // Whether the escapes in a string's raw content are those the DOM parser accepts: the
 // simple ones, and \u escapes whose surrogates come in pairs. Strings are checked in place
 // rather than unescaped, which would touch a buffer as large as the document.
 bool validEscapes(std::string_view content) {
-  // Most strings are short; a plain loop beats a call to memchr there.
-  auto next = [&](std::size_t from) {
-    if (content.size() - from >= 64) return content.find('\\', from);
-    for (; from < content.size(); ++from)
-      if (content[from] == '\\') return from;
-    return std::string_view::npos;
-  };
-  for (std::size_t at = 0; (at = next(at)) != std::string_view::npos;) {
-    if (at + 1 >= content.size()) return false;
-    char c = content[at + 1];
-    if (c != 'u') {
-      if (!kSimpleEscapes[static_cast<unsigned char>(c)]) return false;
+  const char* end = content.data() + content.size();
+  for (const char* at = nextEscape(content.data(), end); at < end; at = nextEscape(at, end)) {
+    if (end - at < 2) return false;
+    if (at[1] != 'u') {
+      if (!kSimpleEscapes[static_cast<unsigned char>(at[1])]) return false;
       at += 2;
       continue;
     }
-    auto first = hexQuad(content, at + 2);
-    if (!first || (*first >= 0xDC00 && *first <= 0xDFFF)) return false;
+    std::int32_t first = end - at >= 6 ? hexQuad(at + 2) : -1;
+    if (first < 0 || (first >= 0xDC00 && first <= 0xDFFF)) return false;
     at += 6;
-    if (*first < 0xD800 || *first >= 0xDC00) continue;
-    auto second = content.substr(at, 2) == "\\u" ? hexQuad(content, at + 2) : std::nullopt;
-    if (!second || *second < 0xDC00 || *second > 0xDFFF) return false;
+    if (first < 0xD800 || first >= 0xDC00) continue;
+    bool paired = end - at >= 6 && at[0] == '\\' && at[1] == 'u';
+    std::int32_t second = paired ? hexQuad(at + 2) : -1;
+    if (second < 0xDC00 || second > 0xDFFF) return false;
     at += 6;
   }
   return true;
