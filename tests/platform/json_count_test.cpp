@@ -56,7 +56,7 @@ TEST(JsonCounterTest, RefusesWhatDoesNotCloseAsOneDocument) {
         "[1 2 3]", "[,]", "[1,]", R"({"a"})", R"({"a":1,})", R"({"a" 1})", "[1:2]", R"(["a":1])",
         R"({1:2})", R"({"a":1 "b":2})", "[[] []]", R"({"a":{}"b":1})",
         // literals misspelt, and what no value starts with
-        "[tru]", "[truex]", "[nul]", "[nulls]", "[x]", "[1x]",
+        "[tru]", "[truex]", "[nul]", "[nulls]", "[x]", "[1x]", "[e5]", "[.5]", "[+1]", "[1", "[tr",
         // a byte-order mark anywhere but first
         " \xEF\xBB\xBF[1]", "\xEF \xBB\xBF[]"}) {
     EXPECT_FALSE(count(text)) << text;
