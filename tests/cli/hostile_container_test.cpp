@@ -166,4 +166,29 @@ TEST(HostileContainerTest, JsonMigrateIsValidForAPathThatIsNotUtf8) {
   EXPECT_TRUE(documents["generalInfo"].is_object());
 }
 
+// Stale output files the migration did not replace are printed only where the whole still
+// reads: without a byte-order mark, and not when nesting one level deeper is too deep.
+TEST(HostileContainerTest, JsonMigratePrintsStaleOutputsOnlyAsJson) {
+  TemporaryDirectory root;
+  auto device = root.path() / "device";
+  fs::copy(QUORIN_EXAMPLE_CONTAINER, device, fs::copy_options::recursive);
+  fs::remove_all(device / "Library" / "campaigns");
+  auto output = device / "Library" / "campings_legacy";
+  fs::create_directories(output);
+  std::string deepest = std::string(1024, '[') + std::string(1024, ']');
+  ASSERT_TRUE(quorin::platform::posix::writeFileAtomically(output / "ltoInfo", deepest, 0600));
+  ASSERT_TRUE(quorin::platform::posix::writeFileAtomically(output / "cachedAnalytics",
+                                                           "\xEF\xBB\xBF{\"a\":1}", 0600));
+  auto result = run(quorin(root, "device") + "--json migrate");
+  simdjson::dom::parser parser;
+  simdjson::dom::element documents;
+  ASSERT_EQ(parser.parse(result.output).get(documents), simdjson::SUCCESS) << result.output;
+  EXPECT_TRUE(documents["ltoInfo"].is_null());
+  EXPECT_EQ(documents["cachedAnalytics"]["a"].get_int64().value_unsafe(), 1);
+
+  auto summary = run(quorin(root, "device") + "migrate");
+  EXPECT_NE(summary.output.find("cachedAnalytics: 10 bytes, 1 members"), std::string::npos)
+      << summary.output;
+}
+
 }  // namespace

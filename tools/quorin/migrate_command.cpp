@@ -61,9 +61,11 @@ void printDocuments(platform::FileManager& files, const std::filesystem::path& d
   for (auto name : kOutputFiles) {
     std::cout << ",\"" << name << "\":";
     bool read = files.readInto(directory / name, buffer);
-    // The outline's text, which leaves out a byte-order mark that JSON inside JSON cannot have.
+    // The outline's text, which leaves out a byte-order mark that JSON inside JSON cannot have,
+    // and only a document that still reads one level deeper.
     auto outline = read ? outliner.outline(buffer.bytes(), buffer.capacity()) : std::nullopt;
-    std::cout << (outline ? outline->text : "null");
+    bool nestable = outline && outline->depth < platform::kMaxJsonDepth;
+    std::cout << (nestable ? outline->text : "null");
   }
   std::cout << "}\n";
 }
