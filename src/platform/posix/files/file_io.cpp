@@ -128,10 +128,12 @@ std::optional<std::string> readFile(const std::filesystem::path& path, std::size
   return bytes;
 }
 
+// Opened as a read opens it, so that nothing is sized for a file that cannot be read.
 std::optional<std::size_t> regularFileSize(const std::filesystem::path& path,
                                            std::size_t maxBytes) {
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   auto size = static_cast<std::size_t>(info.st_size);
   if (size > maxBytes) return std::nullopt;
   return size;

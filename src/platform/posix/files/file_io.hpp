@@ -21,11 +21,11 @@ std::optional<std::string> readFile(const std::filesystem::path& path,
 
 // The same into `buffer`, reusing its memory; false, with the buffer empty, where readFile()
 // gives none.
-// The size of a regular file of at most `maxBytes`, as the reads above would take it.
-std::optional<std::size_t> regularFileSize(const std::filesystem::path& path,
-                                           std::size_t maxBytes = std::size_t{1} << 30);
 bool readFileInto(const std::filesystem::path& path, FileBuffer& buffer,
                   std::size_t maxBytes = std::size_t{1} << 30);
+// The size of a file the reads above could read, or none.
+std::optional<std::size_t> regularFileSize(const std::filesystem::path& path,
+                                           std::size_t maxBytes = std::size_t{1} << 30);
 
 // Why readFile() found nothing at `path`, as the end of a sentence naming it: "is not a
 // regular file", "cannot be read: Permission denied", ...
