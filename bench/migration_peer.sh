@@ -10,10 +10,13 @@ shapes=${*:-keyed_objects arrays huge_member small_files}
 work=$(mktemp -d /tmp/migration-peer.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
-# "seconds kilobytes" of one run of the command.
+# "seconds kilobytes" of one run of the command; the seconds from the clock in nanoseconds,
+# since time(1) counts hundredths, which the small device takes a few of.
 measure() {
-  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>&1 || echo "failed: $*" >&2
-  cat "$work/time"
+  start=$(date +%s%N)
+  /usr/bin/time -f "%M" -o "$work/time" "$@" >/dev/null 2>&1 || echo "failed: $*" >&2
+  end=$(date +%s%N)
+  echo "$(( (end - start) / 1000 )) $(cat "$work/time")" | awk '{ printf "%.4f %s\n", $1 / 1e6, $2 }'
 }
 
 printf '%-14s %9s %8s %8s %8s %8s %8s %10s %10s\n' shape json_MB quorin_s quorin_MB \
@@ -32,7 +35,7 @@ for shape in $shapes; do
   python_s=$1
   awk -v s="$shape" -v b="$bytes" -v q="$quorin_s" -v qk="$quorin_kb" -v d="$simd_s" \
     -v dk="$simd_kb" -v p="$python_s" 'BEGIN {
-      printf "%-14s %9.1f %8.2f %8.0f %8.2f %8.0f %8.2f %10.2f %10.1f\n", s, b / 1048576, q,
+      printf "%-14s %9.1f %8.3f %8.0f %8.3f %8.0f %8.3f %10.2f %10.1f\n", s, b / 1048576, q,
         qk / 1024, d, dk / 1024, p, (q > 0 ? d / q : 0), (q > 0 ? p / q : 0) }'
   rm -rf "$device"
 done
