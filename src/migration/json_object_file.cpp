@@ -93,8 +93,8 @@ void JsonObjectFile::addMember(const platform::JsonMemberView& member,
 bool JsonObjectFile::commit() {
   if (!writer_ || failed_ || count_ == 0) return false;
   buffer_.push_back('}');
-  behind_->append(buffer_);
-  bool ok = behind_->finish() && writer_->commit();
+  // The last piece is written here: an output under a megabyte never starts a thread.
+  bool ok = behind_->finish() && writer_->append(buffer_) && writer_->commit();
   behind_.reset();
   writer_.reset();
   return ok;
