@@ -36,6 +36,8 @@ TEST_F(FacadeTest, PerformInitSetsUpANewClientAndAnswersTheFacade) {
   int oldCalls = 0;
   facade.setOnApplicationWillResignActive([&] { ++oldCalls; });
   auto old = facade.swiftClient();
+  // The storefront refresh that setup queued holds the client while it runs; let it end.
+  old->storeCountry();
   std::weak_ptr<QuorinClient> released = old;
   old.reset();
 
