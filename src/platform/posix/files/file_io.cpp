@@ -82,18 +82,28 @@ int FileDescriptor::close() {
 
 namespace {
 
+// The open file and its size, when `path` is a regular file of at most `maxBytes` that can
+// be read. Non-blocking, so that a FIFO put where a file belongs cannot hold the open for ever.
+std::optional<std::pair<FileDescriptor, std::size_t>> openRegularFile(
+    const std::filesystem::path& path, std::size_t maxBytes) {
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat info {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  auto size = static_cast<std::size_t>(info.st_size);
+  if (size > maxBytes) return std::nullopt;
+  return std::pair{std::move(fd), size};
+}
+
 // Reads a regular file of at most `maxBytes` into what `room(size, keep)` gives: a place for
 // `size` bytes keeping the first `keep`. How many bytes it read; none for anything else.
 template <typename Room>
 std::optional<std::size_t> readRegularFile(const std::filesystem::path& path, std::size_t maxBytes,
                                            Room room) {
-  // Non-blocking, so that a FIFO put where a file belongs cannot hold the open for ever.
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  struct stat info {};
-  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  if (static_cast<std::size_t>(info.st_size) > maxBytes) return std::nullopt;
+  auto opened = openRegularFile(path, maxBytes);
+  if (!opened) return std::nullopt;
+  const FileDescriptor& fd = opened->first;
   // A byte more than the file had, so that growth shows without a second pass.
-  auto capacity = static_cast<std::size_t>(info.st_size) + 1;
+  auto capacity = opened->second + 1;
   char* data = room(capacity, 0);
   std::size_t filled = 0;
   while (true) {
@@ -131,12 +141,9 @@ std::optional<std::string> readFile(const std::filesystem::path& path, std::size
 // Opened as a read opens it, so that nothing is sized for a file that cannot be read.
 std::optional<std::size_t> regularFileSize(const std::filesystem::path& path,
                                            std::size_t maxBytes) {
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  struct stat info {};
-  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  auto size = static_cast<std::size_t>(info.st_size);
-  if (size > maxBytes) return std::nullopt;
-  return size;
+  auto opened = openRegularFile(path, maxBytes);
+  if (!opened) return std::nullopt;
+  return opened->second;
 }
 
 bool readFileInto(const std::filesystem::path& path, FileBuffer& buffer, std::size_t maxBytes) {
