@@ -42,8 +42,9 @@ void JsonObjectFile::beginMember(std::string_view name, bool spelled) {
   buffer_.push_back(':');
 }
 
+// A failed write stops the file, as before it went behind: nothing more is made for it.
 void JsonObjectFile::flush() {
-  behind_->append(buffer_);
+  failed_ = !behind_->append(buffer_) || failed_;
 }
 
 void JsonObjectFile::flushIfFull() {

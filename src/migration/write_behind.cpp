@@ -5,7 +5,7 @@
 
 namespace quorin::migration {
 
-void WriteBehind::append(std::string& bytes) {
+bool WriteBehind::append(std::string& bytes) {
   std::unique_lock lock(mutex_);
   if (!thread_.joinable() && !alone_) {
     try {
@@ -17,13 +17,14 @@ void WriteBehind::append(std::string& bytes) {
   if (alone_) {
     failed_ = failed_ || !writer_.append(bytes);
     bytes.clear();
-    return;
+    return !failed_;
   }
   changed_.wait(lock, [this] { return !busy_; });
   pending_.clear();
   std::swap(pending_, bytes);
   busy_ = true;
   changed_.notify_all();
+  return !failed_;
 }
 
 void WriteBehind::run() {

@@ -19,8 +19,9 @@ class WriteBehind {
   WriteBehind(const WriteBehind&) = delete;
   WriteBehind& operator=(const WriteBehind&) = delete;
 
-  // Takes the bytes, and leaves `bytes` empty with the room of a buffer written before.
-  void append(std::string& bytes);
+  // Takes the bytes, and leaves `bytes` empty with the room of a buffer written before. False
+  // once an earlier append has failed, so that the caller can stop making more.
+  bool append(std::string& bytes);
   // Waits for every append; false when any of them failed.
   bool finish();
 
