@@ -73,13 +73,12 @@ void JsonCounter::feed(std::string_view piece) {
 
 void JsonCounter::take(char c) {
   bool started = !closers_.empty() || closed_;
-  if (!started && seen_ == markBytes_ && markBytes_ < kByteOrderMark.size() &&
+  if (!started && onlyMark_ && markBytes_ < kByteOrderMark.size() &&
       c == kByteOrderMark[markBytes_]) {
     ++markBytes_;
-    ++seen_;
     return;
   }
-  if (!started) ++seen_;
+  onlyMark_ = false;
   if (isSpace(c)) return;
   if (closed_ || (!started && c != '{' && c != '[')) {
     broken_ = true;

@@ -41,9 +41,9 @@ class JsonCounter {
 
   std::vector<char> closers_;  // what each open container waits for, innermost last
   Expect expect_ = Expect::value;
-  std::size_t seen_ = 0;       // bytes before the document's first bracket
   std::size_t markBytes_ = 0;  // of a leading byte-order mark
   std::size_t count_ = 0;      // values at the top level
+  bool onlyMark_ = true;       // nothing but a byte-order mark's bytes yet
   bool inString_ = false;
   bool stringIsKey_ = false;
   bool escaped_ = false;
