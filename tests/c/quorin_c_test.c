@@ -14,56 +14,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "quorin/quorin.h"
-
-extern char** environ;
-
-static int failures;
-
-#define CHECK(condition)                                                            \
-  do {                                                                              \
-    if (!(condition)) {                                                             \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      ++failures;                                                                   \
-    }                                                                               \
-  } while (0)
-
-/* Checks a returned string against `expected` (NULL for nil) and frees it. */
-#define CHECK_STRING(returned, expected)                                                  \
-  do {                                                                                    \
-    char* got_ = (returned);                                                              \
-    const char* want_ = (expected);                                                       \
-    if (want_ ? !got_ || strcmp(got_, want_) != 0 : got_ != NULL) {                       \
-      fprintf(stderr, "%s:%d: %s is \"%s\", not \"%s\"\n", __FILE__, __LINE__, #returned, \
-              got_ ? got_ : "(nil)", want_ ? want_ : "(nil)");                            \
-      ++failures;                                                                         \
-    }                                                                                     \
-    qrn_string_free(got_);                                                                \
-  } while (0)
+#include "c_test.h"
 
 static const char* self_path;
-static char scratch[256];
-static char cloud[300];
 
 /* A fresh container under the scratch directory, made the default device. */
 static void use_container(const char* name, char* path, size_t size) {
   snprintf(path, size, "%s/%s", scratch, name);
   CHECK(qrn_use_container(path, cloud));
-}
-
-static pid_t start(char* const argv[]) {
-  pid_t child;
-  return posix_spawn(&child, argv[0], NULL, NULL, argv, environ) == 0 ? child : -1;
-}
-
-static int finish(pid_t child) {
-  int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) < 0) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-static int run(char* const argv[]) {
-  return finish(start(argv));
 }
 
 /* Another device on the same cloud account starts writing `value` under `key`. */
@@ -596,11 +554,6 @@ static void test_a_host_key_seals_the_keychain(void) {
   qrn_client_free(client);
 }
 
-typedef struct {
-  const char* name;
-  void (*run)(void);
-} test_case;
-
 static const test_case tests[] = {
     {"version_symbols", test_version_symbols},
     {"null_handles", test_null_handles},
@@ -623,18 +576,5 @@ static const test_case tests[] = {
 int main(int argc, char** argv) {
   self_path = argv[0];
   if (argc == 6 && strcmp(argv[1], "--write") == 0) return write_and_exit(argv + 2);
-  snprintf(scratch, sizeof scratch, "%s/quorin-c-XXXXXX",
-           getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp");
-  if (!mkdtemp(scratch)) return 2;
-  snprintf(cloud, sizeof cloud, "%s/cloud", scratch);
-  int ran = 0;
-  for (size_t i = 0; i < sizeof tests / sizeof tests[0]; ++i) {
-    if (argc > 1 && strcmp(argv[1], tests[i].name) != 0) continue;
-    tests[i].run();
-    ++ran;
-  }
-  char* cleanup[] = {"/bin/rm", "-rf", scratch, NULL};
-  run(cleanup);
-  if (!ran) fprintf(stderr, "no test named %s\n", argv[1]);
-  return failures || !ran ? 1 : 0;
+  return run_tests(argc, argv, tests, sizeof tests / sizeof tests[0]);
 }
