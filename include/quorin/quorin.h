@@ -58,6 +58,20 @@ typedef struct qrn_swift_client qrn_swift_client;
 typedef void (*qrn_cloud_value_callback)(void* context, const char* key, const char* value);
 typedef void (*qrn_lifecycle_callback)(void* context);
 
+/* Why the cloud store's values changed, as the platform numbers its reasons. */
+typedef enum qrn_cloud_change_reason {
+  QRN_CLOUD_SERVER_CHANGE = 0,           /* another device wrote */
+  QRN_CLOUD_INITIAL_SYNC_CHANGE = 1,     /* the device's first exchange found values */
+  QRN_CLOUD_QUOTA_VIOLATION_CHANGE = 2,  /* the account refused this device's writes of the keys */
+  QRN_CLOUD_ACCOUNT_CHANGE = 3,          /* the device moved to another account */
+} qrn_cloud_change_reason;
+
+/* Receives an external change of the cloud store: its reason and the `key_count` (at least
+ * one) keys it names. The array and its strings belong to the library and last only for the
+ * call. */
+typedef void (*qrn_cloud_change_callback)(void* context, qrn_cloud_change_reason reason,
+                                          const char* const* keys, size_t key_count);
+
 /* Releases a string the library returned; NULL is ignored. Any thread. */
 QRN_EXPORT void qrn_string_free(char* string);
 
@@ -91,6 +105,13 @@ QRN_EXPORT void qrn_client_set_on_application_did_become_active(qrn_client* clie
 QRN_EXPORT void qrn_client_set_on_application_will_resign_active(qrn_client* client,
                                                                  qrn_lifecycle_callback callback,
                                                                  void* context);
+/* Called on the main thread for each external change of the client's cloud store, quota
+ * refusals of its own writes included, after the cloud reads the change answers. Keys that
+ * are not UTF-8 or hold a NUL are left out, and a change left with none is not reported.
+ * Cleared by qrn_client_dispose(). */
+QRN_EXPORT void qrn_client_set_on_cloud_store_change(qrn_client* client,
+                                                     qrn_cloud_change_callback callback,
+                                                     void* context);
 
 /* The callback in the slot and, through `context` when it is not NULL, its context. NULL when
  * the slot is empty or holds a callback that was not set through this interface. */
@@ -104,6 +125,8 @@ QRN_EXPORT qrn_lifecycle_callback
 qrn_client_on_application_did_become_active(const qrn_client* client, void** context);
 QRN_EXPORT qrn_lifecycle_callback
 qrn_client_on_application_will_resign_active(const qrn_client* client, void** context);
+QRN_EXPORT qrn_cloud_change_callback qrn_client_on_cloud_store_change(const qrn_client* client,
+                                                                      void** context);
 
 /* ---- Device and environment facts, read on each call: client calls ---- */
 
@@ -213,6 +236,23 @@ typedef enum qrn_device_status {
  * keep theirs. Anything but QRN_DEVICE_OK changes nothing and creates nothing. Any thread. */
 QRN_EXPORT qrn_device_status qrn_use_device(const qrn_device_options* options);
 
+/* A device of the host's own, beside the process's default: clients made on it run there,
+ * whatever device is the default. */
+typedef struct qrn_device qrn_device;
+
+/* Opens the device that `options` names, as qrn_use_device() checks it, without making it
+ * the default, and stores it in `*device`. Anything but QRN_DEVICE_OK stores NULL there
+ * (when `device` is not NULL) and creates nothing; a NULL `device` is
+ * QRN_DEVICE_INVALID_OPTIONS. Any thread. */
+QRN_EXPORT qrn_device_status qrn_device_open(const qrn_device_options* options,
+                                             qrn_device** device);
+/* Makes a facade on the device and sets up its client, as qrn_client_create() does on the
+ * default device. NULL for a NULL device, or when memory runs out. Any thread. */
+QRN_EXPORT qrn_client* qrn_device_create_client(qrn_device* device);
+/* Releases the handle; clients made on the device keep it until they are freed. NULL is
+ * ignored. Any thread. */
+QRN_EXPORT void qrn_device_free(qrn_device* device);
+
 /* qrn_use_device() with only the container and the cloud account (NULL for the user's
  * default). Answers false, changing nothing, where qrn_use_device() would not answer
  * QRN_DEVICE_OK: among others for a NULL, empty or relative container. Any thread. */
@@ -223,6 +263,17 @@ QRN_EXPORT bool qrn_use_container(const char* container, const char* cloud_accou
  * keeps in the Secret Service or a key file. Answers false, changing nothing, for a NULL key
  * or a length other than 32. Any thread. */
 QRN_EXPORT bool qrn_use_keychain_key(const unsigned char* key, size_t length);
+
+/* Receives one of the library's diagnostic lines, without its newline. The line belongs to
+ * the library and lasts only for the call. */
+typedef void (*qrn_diagnostic_callback)(void* context, const char* line);
+
+/* Sends the diagnostic lines of every device (those opened earlier included) to `callback`,
+ * on whichever thread writes each line, several at once possibly, instead of writing them
+ * to standard output; a NULL `callback` restores standard output, the default. Once this
+ * returns the previous callback is not called again and its context may be released, so a
+ * callback must not call back into the library. Any thread. */
+QRN_EXPORT void qrn_set_diagnostic_handler(qrn_diagnostic_callback callback, void* context);
 
 typedef enum qrn_application_event {
   QRN_APPLICATION_WILL_ENTER_FOREGROUND,

@@ -23,6 +23,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "quorin/device_options.hpp"
 #include "quorin/export.h"
@@ -39,6 +40,19 @@ class Platform;
 using QRNCloudValueCallback =
     std::function<void(const std::string& key, const std::optional<std::string>& value)>;
 using QRNLifecycleCallback = std::function<void()>;
+
+// Why the cloud store's values changed, as the platform numbers its reasons.
+enum class QRNCloudChangeReason {
+  serverChange = 0,          // another device wrote
+  initialSyncChange = 1,     // the device's first exchange found values
+  quotaViolationChange = 2,  // the account refused this device's writes of the keys
+  accountChange = 3,         // the device moved to another account
+};
+// Receives each external change of the cloud store: its reason and the keys it names.
+using QRNCloudChangeCallback =
+    std::function<void(QRNCloudChangeReason reason, const std::vector<std::string>& keys)>;
+// Receives one of the library's diagnostic lines, without its newline.
+using QRNDiagnosticHandler = std::function<void(std::string_view line)>;
 
 class QRNQuorinClient;
 
@@ -78,6 +92,16 @@ class QRN_EXPORT QRNQuorinClient {
   // facades made earlier keep theirs. Its main queue is the process's main loop. Anything but
   // ok changes nothing and creates nothing. Safe from any thread.
   static QRNDeviceStatus useDevice(const QRNDeviceOptions& options);
+  // Opens the device that `options` names without making it the default: facades made with
+  // it as their platform run on it, several devices side by side. Anything but ok leaves
+  // `device` empty and creates nothing. Safe from any thread.
+  static QRNDeviceStatus openDevice(const QRNDeviceOptions& options,
+                                    std::shared_ptr<quorin::platform::Platform>& device);
+  // Sends the diagnostic lines of every device made for a host to `handler`, on the thread
+  // that writes each, instead of standard output; an empty handler restores standard
+  // output. Once this returns the previous handler is not called again, so a handler must
+  // not call back into the library. Safe from any thread.
+  static void useDiagnosticHandler(QRNDiagnosticHandler handler);
 
   QRNQuorinClient(const QRNQuorinClient&) = delete;
   QRNQuorinClient& operator=(const QRNQuorinClient&) = delete;
@@ -90,12 +114,16 @@ class QRN_EXPORT QRNQuorinClient {
   void setOnApplicationEnterBackground(QRNLifecycleCallback callback);
   void setOnApplicationDidBecomeActive(QRNLifecycleCallback callback);
   void setOnApplicationWillResignActive(QRNLifecycleCallback callback);
+  // Runs on the main thread for each external change of the cloud store, quota refusals of
+  // this client's writes included, after the reads it answers; cleared by dispose().
+  void setOnCloudStoreChange(QRNCloudChangeCallback callback);
   // The client's current callbacks; empty functions for nil.
   QRNCloudValueCallback onCloudStoreValueFetched() const;
   QRNLifecycleCallback onApplicationEnterForeground() const;
   QRNLifecycleCallback onApplicationEnterBackground() const;
   QRNLifecycleCallback onApplicationDidBecomeActive() const;
   QRNLifecycleCallback onApplicationWillResignActive() const;
+  QRNCloudChangeCallback onCloudStoreChange() const;
 
   std::string deviceModel() const;
   std::string osVersion() const;

@@ -1,18 +1,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <type_traits>
+#include <vector>
 
+#include "capi/c_handles.hpp"
 #include "formats/utf8.hpp"
-#include "quorin/quorin.h"
-#include "quorin/quorin_client.hpp"
-
-struct qrn_client {
-  QRNQuorinClient facade;
-};
-
-struct qrn_swift_client {
-  std::shared_ptr<quorin::QuorinClient> client;
-};
 
 namespace {
 
@@ -39,6 +31,26 @@ struct CLifecycleCallback {
 bool isText(const char* text) {
   return text && quorin::platform::isValidUtf8(text);
 }
+
+// Whether the string reaches C whole: UTF-8, with no NUL that would end it early.
+bool isCText(const std::string& text) {
+  return text.find('\0') == std::string::npos && quorin::platform::isValidUtf8(text);
+}
+
+struct CCloudChangeCallback {
+  using Slot = QRNCloudChangeCallback;
+  qrn_cloud_change_callback function;
+  void* context;
+
+  void operator()(QRNCloudChangeReason reason, const std::vector<std::string>& keys) const {
+    std::vector<const char*> texts;
+    for (const auto& key : keys) {
+      if (isCText(key)) texts.push_back(key.c_str());
+    }
+    if (!texts.empty())
+      function(context, static_cast<qrn_cloud_change_reason>(reason), texts.data(), texts.size());
+  }
+};
 
 char* toC(const std::string& text) {
   auto* copy = static_cast<char*>(std::malloc(text.size() + 1));
@@ -154,6 +166,17 @@ void qrn_client_set_on_application_will_resign_active(qrn_client* client,
                                                       void* context) {
   setSlot<CLifecycleCallback>(client, &QRNQuorinClient::setOnApplicationWillResignActive, callback,
                               context);
+}
+
+void qrn_client_set_on_cloud_store_change(qrn_client* client, qrn_cloud_change_callback callback,
+                                          void* context) {
+  setSlot<CCloudChangeCallback>(client, &QRNQuorinClient::setOnCloudStoreChange, callback,
+                                context);
+}
+
+qrn_cloud_change_callback qrn_client_on_cloud_store_change(const qrn_client* client,
+                                                           void** context) {
+  return getSlot<CCloudChangeCallback>(client, &QRNQuorinClient::onCloudStoreChange, context);
 }
 
 qrn_cloud_value_callback qrn_client_on_cloud_store_value_fetched(const qrn_client* client,

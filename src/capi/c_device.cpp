@@ -6,11 +6,10 @@
 #include <cstddef>
 #include <cstring>
 
+#include "capi/c_handles.hpp"
 #include "formats/utf8.hpp"
 #include "platform/application.hpp"
 #include "platform/linux/host_devices.hpp"
-#include "quorin/quorin.h"
-#include "quorin/quorin_client.hpp"
 
 namespace {
 
@@ -115,19 +114,75 @@ qrn_device_status toC(QRNDeviceStatus status) {
   return QRN_DEVICE_FAILED;
 }
 
-}  // namespace
-
-extern "C" {
-
-qrn_device_status qrn_use_device(const qrn_device_options* given) {
+// Checks the host's options and hands them on to `use` in C++ terms.
+template <typename Use>
+qrn_device_status withDeviceOptions(const qrn_device_options* given, Use use) {
   auto options = readOptions(given);
   if (!options || !options->container) return QRN_DEVICE_INVALID_OPTIONS;
   if (!isText(options->container)) return QRN_DEVICE_INVALID_OPTIONS;
   try {
     auto device = toDeviceOptions(*options);
-    return device ? toC(QRNQuorinClient::useDevice(*device)) : QRN_DEVICE_INVALID_OPTIONS;
+    return device ? toC(use(*device)) : QRN_DEVICE_INVALID_OPTIONS;
   } catch (...) {
     return QRN_DEVICE_FAILED;
+  }
+}
+
+struct CDiagnosticHandler {
+  qrn_diagnostic_callback function;
+  void* context;
+
+  // The line as C sees it: NUL-terminated, so copied when the view is not.
+  void operator()(std::string_view line) const {
+    std::string text(line);
+    function(context, text.c_str());
+  }
+};
+
+}  // namespace
+
+extern "C" {
+
+qrn_device_status qrn_use_device(const qrn_device_options* given) {
+  return withDeviceOptions(given, &QRNQuorinClient::useDevice);
+}
+
+qrn_device_status qrn_device_open(const qrn_device_options* given, qrn_device** device) {
+  if (!device) return QRN_DEVICE_INVALID_OPTIONS;
+  *device = nullptr;
+  std::shared_ptr<quorin::platform::Platform> opened;
+  auto status = withDeviceOptions(given, [&](const QRNDeviceOptions& options) {
+    return QRNQuorinClient::openDevice(options, opened);
+  });
+  if (status != QRN_DEVICE_OK) return status;
+  try {
+    *device = new qrn_device{std::move(opened)};
+    return QRN_DEVICE_OK;
+  } catch (...) {
+    return QRN_DEVICE_FAILED;
+  }
+}
+
+qrn_client* qrn_device_create_client(qrn_device* device) {
+  if (!device) return nullptr;
+  try {
+    return new qrn_client{QRNQuorinClient(device->platform)};
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+void qrn_device_free(qrn_device* device) {
+  delete device;
+}
+
+void qrn_set_diagnostic_handler(qrn_diagnostic_callback callback, void* context) {
+  try {
+    QRNQuorinClient::useDiagnosticHandler(callback ? QRNDiagnosticHandler(CDiagnosticHandler{
+                                                         callback, context})
+                                                   : QRNDiagnosticHandler());
+  } catch (...) {
+    // Only copying the handler can fail, and then the previous one stays.
   }
 }
 

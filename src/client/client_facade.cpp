@@ -31,6 +31,20 @@ QRNDeviceStatus QRNQuorinClient::useDevice(const QRNDeviceOptions& options) {
   }
 }
 
+QRNDeviceStatus QRNQuorinClient::openDevice(const QRNDeviceOptions& options,
+                                            std::shared_ptr<quorin::platform::Platform>& device) {
+  try {
+    return quorin::platform::openHostDevice(options, device);
+  } catch (...) {
+    device.reset();
+    return QRNDeviceStatus::failed;
+  }
+}
+
+void QRNQuorinClient::useDiagnosticHandler(QRNDiagnosticHandler handler) {
+  quorin::platform::setHostDiagnosticSink(std::move(handler));
+}
+
 namespace {
 
 // Like a message to nil, a call without a client has no effect and answers nil, false or "".
@@ -62,6 +76,9 @@ void QRNQuorinClient::setOnApplicationDidBecomeActive(QRNLifecycleCallback callb
 void QRNQuorinClient::setOnApplicationWillResignActive(QRNLifecycleCallback callback) {
   if (client_) client_->setOnApplicationWillResignActive(std::move(callback));
 }
+void QRNQuorinClient::setOnCloudStoreChange(QRNCloudChangeCallback callback) {
+  if (client_) client_->setOnCloudStoreChange(std::move(callback));
+}
 
 QRNCloudValueCallback QRNQuorinClient::onCloudStoreValueFetched() const {
   return forward(client_, QRNCloudValueCallback(), &QuorinClient::onCloudStoreValueFetched);
@@ -77,6 +94,9 @@ QRNLifecycleCallback QRNQuorinClient::onApplicationDidBecomeActive() const {
 }
 QRNLifecycleCallback QRNQuorinClient::onApplicationWillResignActive() const {
   return forward(client_, QRNLifecycleCallback(), &QuorinClient::onApplicationWillResignActive);
+}
+QRNCloudChangeCallback QRNQuorinClient::onCloudStoreChange() const {
+  return forward(client_, QRNCloudChangeCallback(), &QuorinClient::onCloudStoreChange);
 }
 
 std::string QRNQuorinClient::deviceModel() const {

@@ -14,7 +14,10 @@ QuorinClient::~QuorinClient() {
 }
 
 void QuorinClient::setup() {
-  cloudStore_ = CloudKeyValueStore::make(*platform_);
+  cloudStore_ = CloudKeyValueStore::make(
+      *platform_, [weak = weak_from_this()](auto reason, const auto& keys) {
+        if (auto self = weak.lock()) self->relayCloudChange(reason, keys);
+      });
   refreshStorefront();
   paymentQueue_.addTransactionObserver(weak_from_this());
   observeLifecycle();
@@ -27,6 +30,7 @@ void QuorinClient::dispose() {
   onApplicationEnterBackground_ = nullptr;
   onApplicationWillResignActive_ = nullptr;
   onApplicationDidBecomeActive_ = nullptr;
+  onCloudStoreChange_ = nullptr;
   paymentQueue_.removeTransactionObserver(this);
   stopObservingLifecycle();
 }
@@ -45,6 +49,16 @@ void QuorinClient::setOnApplicationDidBecomeActive(QRNLifecycleCallback callback
 }
 void QuorinClient::setOnApplicationWillResignActive(QRNLifecycleCallback callback) {
   onApplicationWillResignActive_ = std::move(callback);
+}
+void QuorinClient::setOnCloudStoreChange(QRNCloudChangeCallback callback) {
+  onCloudStoreChange_ = std::move(callback);
+}
+
+// Through a copy, so that the callback may replace itself or dispose the client.
+void QuorinClient::relayCloudChange(platform::UbiquitousChangeReason reason,
+                                    const std::vector<std::string>& keys) const {
+  if (QRNCloudChangeCallback callback = onCloudStoreChange_)
+    callback(static_cast<QRNCloudChangeReason>(reason), keys);
 }
 
 }  // namespace quorin

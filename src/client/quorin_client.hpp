@@ -37,6 +37,7 @@ class QuorinClient final : public platform::PaymentTransactionObserver,
   void setOnApplicationEnterBackground(QRNLifecycleCallback callback);
   void setOnApplicationDidBecomeActive(QRNLifecycleCallback callback);
   void setOnApplicationWillResignActive(QRNLifecycleCallback callback);
+  void setOnCloudStoreChange(QRNCloudChangeCallback callback);
   const QRNCloudValueCallback& onCloudStoreValueFetched() const {
     return onCloudStoreValueFetched_;
   }
@@ -52,6 +53,7 @@ class QuorinClient final : public platform::PaymentTransactionObserver,
   const QRNLifecycleCallback& onApplicationWillResignActive() const {
     return onApplicationWillResignActive_;
   }
+  const QRNCloudChangeCallback& onCloudStoreChange() const { return onCloudStoreChange_; }
 
   std::string deviceModel() const;
   std::string osVersion() const;
@@ -94,6 +96,8 @@ class QuorinClient final : public platform::PaymentTransactionObserver,
 
  private:
   void refreshStorefront();
+  void relayCloudChange(platform::UbiquitousChangeReason reason,
+                        const std::vector<std::string>& keys) const;
   void observeLifecycle();
   void stopObservingLifecycle();
   static void relay(const QRNLifecycleCallback& slot);
@@ -111,6 +115,7 @@ class QuorinClient final : public platform::PaymentTransactionObserver,
   QRNLifecycleCallback onApplicationEnterBackground_;
   QRNLifecycleCallback onApplicationDidBecomeActive_;
   QRNLifecycleCallback onApplicationWillResignActive_;
+  QRNCloudChangeCallback onCloudStoreChange_;
 };
 
 }  // namespace quorin

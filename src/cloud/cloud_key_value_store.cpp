@@ -12,37 +12,54 @@ std::optional<std::string> stringValue(const std::optional<platform::Value>& val
   return text ? std::optional<std::string>(*text) : std::nullopt;
 }
 
-// The changed keys of a server change or a first sync, all strings; none for any other
-// notification.
-const platform::Array* keysToAnswer(const platform::Notification& notification) {
-  if (!notification.userInfo) return nullptr;
+struct ExternalChange {
+  platform::UbiquitousChangeReason reason;
+  const platform::Array& keys;
+
+  bool answersReads() const {
+    using enum platform::UbiquitousChangeReason;
+    return reason == serverChange || reason == initialSyncChange;
+  }
+};
+
+// The reason and the changed keys, all strings and at least one; none for a notification
+// of any other shape.
+std::optional<ExternalChange> readChange(const platform::Notification& notification) {
+  if (!notification.userInfo) return std::nullopt;
   const auto& info = *notification.userInfo;
   auto reason = info.find(platform::kUbiquitousKeyValueStoreChangeReasonKey);
   const auto* code = reason == info.end() ? nullptr : reason->second.get<std::int64_t>();
-  using enum platform::UbiquitousChangeReason;
-  if (!code || (*code != static_cast<std::int64_t>(serverChange) &&
-                *code != static_cast<std::int64_t>(initialSyncChange)))
-    return nullptr;
+  if (!code) return std::nullopt;
   auto changed = info.find(platform::kUbiquitousKeyValueStoreChangedKeysKey);
   const auto* keys = changed == info.end() ? nullptr : changed->second.get<platform::Array>();
   if (!keys || keys->empty() || !std::all_of(keys->begin(), keys->end(), [](const auto& key) {
         return key.template is<std::string>();
       }))
-    return nullptr;
-  return keys;
+    return std::nullopt;
+  return ExternalChange{static_cast<platform::UbiquitousChangeReason>(*code), *keys};
+}
+
+std::vector<std::string> keyList(const platform::Array& keys) {
+  std::vector<std::string> list;
+  list.reserve(keys.size());
+  for (const auto& key : keys) list.push_back(*key.get<std::string>());
+  return list;
 }
 
 }  // namespace
 
-std::shared_ptr<CloudKeyValueStore> CloudKeyValueStore::make(platform::Platform& platform) {
-  std::shared_ptr<CloudKeyValueStore> store(new CloudKeyValueStore(platform));
+std::shared_ptr<CloudKeyValueStore> CloudKeyValueStore::make(platform::Platform& platform,
+                                                             ChangeObserver onChange) {
+  std::shared_ptr<CloudKeyValueStore> store(new CloudKeyValueStore(platform, std::move(onChange)));
   store->observeExternalChanges();
   store->store_->synchronize();
   return store;
 }
 
-CloudKeyValueStore::CloudKeyValueStore(platform::Platform& platform)
-    : platform_(platform), store_(platform.makeUbiquitousStore()) {}
+CloudKeyValueStore::CloudKeyValueStore(platform::Platform& platform, ChangeObserver onChange)
+    : platform_(platform),
+      onChange_(std::move(onChange)),
+      store_(platform.makeUbiquitousStore()) {}
 
 CloudKeyValueStore::~CloudKeyValueStore() {
   platform_.notificationCenter().removeObserver(observation_);
@@ -109,9 +126,14 @@ void CloudKeyValueStore::timeOut(const std::string& key) {
 }
 
 void CloudKeyValueStore::storeDidChangeExternally(const platform::Notification& notification) {
-  const auto* keys = keysToAnswer(notification);
-  if (!keys) return;
-  for (const auto& item : *keys) {
+  auto change = readChange(notification);
+  if (!change) return;
+  if (change->answersReads()) answerReads(change->keys);
+  if (onChange_) onChange_(change->reason, keyList(change->keys));
+}
+
+void CloudKeyValueStore::answerReads(const platform::Array& keys) {
+  for (const auto& item : keys) {
     const auto& key = *item.get<std::string>();
     auto value = store_->objectForKey(key);
     if (!value) continue;

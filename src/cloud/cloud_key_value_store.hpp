@@ -20,12 +20,16 @@ class DispatchTimer;
 class CloudKeyValueStore final : public std::enable_shared_from_this<CloudKeyValueStore> {
  public:
   using Completion = std::function<void(const std::optional<std::string>& value)>;
+  // Told of every external change, whatever its reason, once the reads it answers are.
+  using ChangeObserver = std::function<void(platform::UbiquitousChangeReason reason,
+                                            const std::vector<std::string>& keys)>;
 
   static constexpr platform::Clock::Duration waitTimeout = std::chrono::seconds(30);
 
   // Opens a new replica of the store, observes its external changes and synchronises it.
-  // `platform` must outlive the store.
-  static std::shared_ptr<CloudKeyValueStore> make(platform::Platform& platform);
+  // `platform` must outlive the store; `onChange` runs on the main thread.
+  static std::shared_ptr<CloudKeyValueStore> make(platform::Platform& platform,
+                                                  ChangeObserver onChange = nullptr);
   // Waiting reads are dropped unanswered.
   ~CloudKeyValueStore();
 
@@ -50,14 +54,16 @@ class CloudKeyValueStore final : public std::enable_shared_from_this<CloudKeyVal
     std::vector<Completion> blocks;
   };
 
-  explicit CloudKeyValueStore(platform::Platform& platform);
+  CloudKeyValueStore(platform::Platform& platform, ChangeObserver onChange);
   void observeExternalChanges();
   void storeDidChangeExternally(const platform::Notification& notification);
+  void answerReads(const platform::Array& keys);
   void timeOut(const std::string& key);
   // Takes the key's entry out of the map, so that its readers may wait again.
   std::optional<KeyEntry> takeEntry(const std::string& key);
 
   platform::Platform& platform_;
+  const ChangeObserver onChange_;
   std::unique_ptr<platform::UbiquitousStore> store_;
   platform::ObserverToken observation_ = 0;
   // Reads may come from any thread while the handlers run on the main one.

@@ -172,6 +172,32 @@ TEST_F(StorageTest, ACallbackMayDisposeOrReplaceItselfWhileItRuns) {
   EXPECT_EQ(platform->cloud.liveStores(), 0u);
 }
 
+TEST_F(StorageTest, CloudChangesReachTheCallbackUntilItOrDisposeClearsIt) {
+  using platform::UbiquitousChangeReason;
+  std::vector<std::pair<QRNCloudChangeReason, std::vector<std::string>>> changes;
+  client->setup();
+  client->setOnCloudStoreChange(
+      [&](QRNCloudChangeReason reason, const auto& keys) { changes.emplace_back(reason, keys); });
+  platform->cloud.writeFromOtherDevice("k", Value("v"));
+  platform->cloud.postChange(UbiquitousChangeReason::quotaViolationChange, {"big"});
+  platform->mainLoop().drainPending();
+  using Change = std::pair<QRNCloudChangeReason, std::vector<std::string>>;
+  EXPECT_EQ(changes, (std::vector<Change>{{QRNCloudChangeReason::serverChange, {"k"}},
+                                          {QRNCloudChangeReason::quotaViolationChange, {"big"}}}));
+
+  // A callback may dispose the client while it runs; nothing is heard after.
+  client->setOnCloudStoreChange([&](QRNCloudChangeReason reason, const auto& keys) {
+    client->dispose();
+    changes.emplace_back(reason, keys);
+  });
+  platform->cloud.postChange(UbiquitousChangeReason::accountChange, {"a"});
+  platform->cloud.postChange(UbiquitousChangeReason::accountChange, {"b"});
+  platform->mainLoop().drainPending();
+  EXPECT_EQ(changes.size(), 3u);
+  EXPECT_EQ(changes.back(), (Change{QRNCloudChangeReason::accountChange, {"a"}}));
+  EXPECT_FALSE(client->onCloudStoreChange());
+}
+
 TEST_F(StorageTest, AClientThatGoesAwayHearsNothingMore) {
   client->setup();
   client->fetchValueFromCloudStore("k");

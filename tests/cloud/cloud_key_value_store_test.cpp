@@ -143,6 +143,33 @@ TEST_F(CloudKeyValueStoreTest, MalformedChangesAnswerNothing) {
   EXPECT_EQ(answers, (std::vector<Answer>{{"read", std::nullopt}})) << "only the time-out answers";
 }
 
+// The host hears of every change, whatever its reason, and only once the reads it answers
+// are answered; malformed changes reach no one.
+TEST_F(CloudKeyValueStoreTest, EveryWellFormedChangeReachesTheObserverAfterItsReads) {
+  using platform::Dictionary;
+  std::vector<std::string> heard;
+  auto observed = CloudKeyValueStore::make(*platform, [&](auto reason, const auto& keys) {
+    std::string line = std::to_string(static_cast<int>(reason)) + ":";
+    for (const auto& key : keys) line += key + ",";
+    heard.push_back(line);
+  });
+  observed->fetchValue("k", [&](const auto& value) { heard.push_back("read " + *value); });
+  platform->cloud.writeFromOtherDevice("k", Value("v"));
+  deliver();
+  platform->cloud.postChange(UbiquitousChangeReason::quotaViolationChange, {"big", "k"});
+  platform->cloud.postChange(UbiquitousChangeReason::accountChange, {"k"});
+  platform->cloud.postChange(static_cast<UbiquitousChangeReason>(7), {"k"});
+  std::string reasonKey(platform::kUbiquitousKeyValueStoreChangeReasonKey);
+  std::string keysKey(platform::kUbiquitousKeyValueStoreChangedKeysKey);
+  platform->cloud.postChange(std::nullopt);
+  platform->cloud.postChange(Dictionary{{reasonKey, Value("2")}, {keysKey, platform::Array{Value("k")}}});
+  platform->cloud.postChange(Dictionary{{reasonKey, Value(std::int64_t{2})},
+                                       {keysKey, platform::Array{Value("k"), Value(1)}}});
+  platform->cloud.postChange(UbiquitousChangeReason::quotaViolationChange, {});
+  deliver();
+  EXPECT_EQ(heard, (std::vector<std::string>{"read v", "0:k,", "2:big,k,", "3:k,", "7:k,"}));
+}
+
 TEST_F(CloudKeyValueStoreTest, ARemovedKeysChangeAnswersNothing) {
   store->fetchValue("k", record("read"));
   platform->cloud.removeFromOtherDevice("k");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <shared_mutex>
 
 #include "platform/host_device.hpp"
 #include "platform/linux/cloud_account_location.hpp"
@@ -22,6 +23,26 @@ std::mutex& registryMutex() {
 std::vector<std::weak_ptr<PosixPlatform>>& registry() {
   static std::vector<std::weak_ptr<PosixPlatform>> devices;
   return devices;
+}
+
+// Readers hold the lock while the sink runs, so that a replaced sink is never called after
+// its replacement returns.
+std::shared_mutex& sinkMutex() {
+  static std::shared_mutex mutex;
+  return mutex;
+}
+DiagnosticSink& sinkSlot() {
+  static DiagnosticSink sink;
+  return sink;
+}
+
+void writeHostDiagnostic(std::string_view line) {
+  std::shared_lock lock(sinkMutex());
+  if (const auto& sink = sinkSlot()) {
+    sink(line);
+  } else {
+    writeToStandardOutput(line);
+  }
 }
 
 bool isNonEmpty(const std::optional<std::string>& text) {
@@ -57,6 +78,7 @@ std::shared_ptr<RunLoop> processMainLoop() {
 
 std::shared_ptr<PosixPlatform> makeHostDevice(PosixPlatformOptions options) {
   options.mainLoop = processMainLoop();
+  options.diagnostics = writeHostDiagnostic;
   auto device = std::make_shared<PosixPlatform>(std::move(options));
   std::lock_guard lock(registryMutex());
   std::erase_if(registry(), [](const auto& known) { return known.expired(); });
@@ -77,16 +99,30 @@ std::vector<std::shared_ptr<PosixPlatform>> hostDevices() {
 
 namespace quorin::platform {
 
-QRNDeviceStatus useHostDevice(const QRNDeviceOptions& options) {
+QRNDeviceStatus openHostDevice(const QRNDeviceOptions& options,
+                               std::shared_ptr<Platform>& device) {
+  device.reset();
   if (auto status = posix::check(options); status != QRNDeviceStatus::ok) return status;
   // Before anything of the device is set up, so that a refused one leaves nothing behind.
   if (posix::openContainer(options.container).problem) return QRNDeviceStatus::unusableContainer;
-  posix::PosixPlatformOptions device{.container = options.container,
-                                     .cloudAccount = options.cloudAccount,
-                                     .keychainKey = posix::keyOptions(options)};
-  if (options.infoPlist) device.infoPlist = *options.infoPlist;
-  setDefaultPlatform(posix::makeHostDevice(std::move(device)));
+  posix::PosixPlatformOptions made{.container = options.container,
+                                   .cloudAccount = options.cloudAccount,
+                                   .keychainKey = posix::keyOptions(options)};
+  if (options.infoPlist) made.infoPlist = *options.infoPlist;
+  device = posix::makeHostDevice(std::move(made));
   return QRNDeviceStatus::ok;
+}
+
+QRNDeviceStatus useHostDevice(const QRNDeviceOptions& options) {
+  std::shared_ptr<Platform> device;
+  auto status = openHostDevice(options, device);
+  if (status == QRNDeviceStatus::ok) setDefaultPlatform(std::move(device));
+  return status;
+}
+
+void setHostDiagnosticSink(DiagnosticSink sink) {
+  std::unique_lock lock(posix::sinkMutex());
+  posix::sinkSlot() = std::move(sink);
 }
 
 }  // namespace quorin::platform
