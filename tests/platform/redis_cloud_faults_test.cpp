@@ -195,9 +195,7 @@ TEST_F(RedisCloudFaultsTest, EveryReconnectOfTheSubscriptionPromptsAPull) {
   std::atomic<int> prompts{0};
   watched.watch([&] { ++prompts; });
   ASSERT_TRUE(eventually([&] { return prompts >= 1; })) << "the first connect";
-  std::string error;
-  redis::RedisOpenError openError;
-  auto admin = redis::RedisConnection::open(*redis::parseRedisUrl(url, error), 1s, openError);
+  auto admin = testing::administer(server.socket());
   ASSERT_TRUE(admin);
   auto before = prompts.load();
   ASSERT_TRUE(admin->command({"CLIENT", "KILL", "TYPE", "pubsub"}));
