@@ -21,8 +21,9 @@ bool within(const redisReply& reply, const RespLimits& limits, std::size_t depth
   if (reply.type == REDIS_REPLY_STRING && reply.len > limits.stringBytes) return false;
   if (reply.type != REDIS_REPLY_ARRAY) return true;
   if (depth > limits.depth || reply.elements > limits.elements) return false;
-  return std::all_of(reply.element, reply.element + reply.elements,
-                     [&](const redisReply* element) { return within(*element, limits, depth + 1); });
+  return std::all_of(reply.element, reply.element + reply.elements, [&](const redisReply* element) {
+    return within(*element, limits, depth + 1);
+  });
 }
 
 // How many replies hiredis reads from `stream`, each checked against the limits; -1 when
@@ -63,8 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool cutPassed = true;
   for (std::size_t at = 0; at < stream.size() && cutPassed; at += piece)
     cutPassed = cut.take(stream.substr(at, piece));
-  if (passed != cutPassed || whole.replies() != cut.replies() ||
-      whole.problem() != cut.problem() || whole.midReply() != cut.midReply())
+  if (passed != cutPassed || whole.replies() != cut.replies() || whole.problem() != cut.problem() ||
+      whole.midReply() != cut.midReply())
     std::abort();
   if (!passed) return 0;
   if (hiredisReplies(stream, limits) != static_cast<long>(whole.replies())) std::abort();

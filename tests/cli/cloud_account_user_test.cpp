@@ -18,8 +18,8 @@
 namespace {
 
 using namespace std::chrono_literals;
-using quorin::testing::quorin;
 using quorin::testing::contains;
+using quorin::testing::quorin;
 using quorin::testing::run;
 using quorin::testing::TemporaryDirectory;
 using quorin::testing::TlsRedisServer;
@@ -173,8 +173,9 @@ TEST_F(CloudAccountUserTest, AnAccountsUserMayDoNothingButWhatADeviceDoes) {
   auto cli = deviceCli(dave, "dave");
   for (const std::string refused :
        {"FLUSHALL", "EVAL 'return 1' 0", "EVALSHA e0e1f9fabfc9d4800c877a703b823ac0578ff8db 0",
-        "SCRIPT LOAD 'return 1'", "FUNCTION LOAD \"#!lua name=mine\nredis.register_function('f', "
-                                  "function() return 1 end)\"",
+        "SCRIPT LOAD 'return 1'",
+        "FUNCTION LOAD \"#!lua name=mine\nredis.register_function('f', "
+        "function() return 1 end)\"",
         "FUNCTION DELETE quorin", "FUNCTION FLUSH", "CONFIG SET maxmemory 1"}) {
     auto answer = run(cli + refused + " 2>&1");
     EXPECT_TRUE(contains(answer.output, "NOPERM")) << refused << ": " << answer.output;
@@ -189,9 +190,9 @@ TEST_F(CloudAccountUserTest, ProvisioningLoadsTheFunctionsOnlyWhenTheirVersionDi
   EXPECT_EQ(adminCommand({"FCALL_RO", "quorin_version", "0"}), "1");
   EXPECT_EQ(adminCommand({"FCALL_RO", "quorin_changes_v1", "2", "a", "b", "0", "10"}), "")
       << "reads may run as read-only";
-  EXPECT_TRUE(contains(adminCommand({"FCALL_RO", "quorin_push_v1", "4", "a", "b", "c", "d"})
-                           .value_or(""),
-                       "write flag"))
+  EXPECT_TRUE(
+      contains(adminCommand({"FCALL_RO", "quorin_push_v1", "4", "a", "b", "c", "d"}).value_or(""),
+               "write flag"))
       << "writes may not";
 
   ASSERT_TRUE(adminCommand({"CONFIG", "RESETSTAT"}));
@@ -205,11 +206,12 @@ TEST_F(CloudAccountUserTest, ProvisioningLoadsTheFunctionsOnlyWhenTheirVersionDi
   EXPECT_EQ(adminCommand({"FCALL_RO", "quorin_changes_v1", "2", "a", "b", "0", "10"}), "");
 
   ASSERT_EQ(adminCommand({"FUNCTION", "LOAD", "REPLACE", libraryOfVersion(2)}), "quorin");
-  auto refused = run(std::string(QUORIN_CLI_PATH) + " cloud provision-account " + admin +
-                     " gina 2>&1");
+  auto refused =
+      run(std::string(QUORIN_CLI_PATH) + " cloud provision-account " + admin + " gina 2>&1");
   EXPECT_EQ(refused.status, 2);
-  EXPECT_TRUE(contains(refused.output, "the server holds version 2 of the account's functions, "
-                                       "newer than version 1 of this quorin"))
+  EXPECT_TRUE(contains(refused.output,
+                       "the server holds version 2 of the account's functions, "
+                       "newer than version 1 of this quorin"))
       << refused.output;
   EXPECT_EQ(adminCommand({"FCALL_RO", "quorin_version", "0"}), "2");
 }
@@ -222,8 +224,9 @@ TEST_F(CloudAccountUserTest, ADeviceFacingAServerWithoutItsFunctionsSaysToProvis
   EXPECT_EQ(set.status, 2);
   EXPECT_TRUE(contains(set.output, "kept on this device only, the cloud account is unusable: "))
       << set.output;
-  EXPECT_TRUE(contains(set.output, "the server lacks the account's functions (version 1): run "
-                                   "quorin cloud provision-account"))
+  EXPECT_TRUE(contains(set.output,
+                       "the server lacks the account's functions (version 1): run "
+                       "quorin cloud provision-account"))
       << set.output;
 
   auto renewed = provision("hal");
@@ -231,8 +234,9 @@ TEST_F(CloudAccountUserTest, ADeviceFacingAServerWithoutItsFunctionsSaysToProvis
   ASSERT_TRUE(adminCommand({"ACL", "SETUSER", "quorin-hal", "-fcall", "+evalsha"}));
   auto old = run(quorin(root, "phone", renewed) + "cloud status");
   EXPECT_EQ(old.status, 2);
-  EXPECT_TRUE(contains(old.output, "may not call its functions (it was provisioned before "
-                                   "them): run quorin cloud provision-account"))
+  EXPECT_TRUE(contains(old.output,
+                       "may not call its functions (it was provisioned before "
+                       "them): run quorin cloud provision-account"))
       << old.output;
 
   renewed = provision("hal");

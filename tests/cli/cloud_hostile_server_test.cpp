@@ -44,8 +44,9 @@ class CloudHostileServerTest : public ::testing::Test {
   quorin::testing::MeasuredRun cloud(const FakeRedisServer& server,
                                      const std::vector<std::string>& arguments,
                                      const std::string& scheme = "redis") {
-    std::vector<std::string> argv{QUORIN_CLI_PATH, "--container", (root.path() / "phone").string(),
-                                  "--cloud-account", server.url("x", scheme), "cloud"};
+    std::vector<std::string> argv{
+        QUORIN_CLI_PATH,   "--container",           (root.path() / "phone").string(),
+        "--cloud-account", server.url("x", scheme), "cloud"};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     auto run = quorin::testing::runMeasured(argv, kHangLimit);
     std::ostringstream line;
@@ -89,21 +90,44 @@ class EndlessReplyCliTest : public CloudHostileServerTest,
 INSTANTIATE_TEST_SUITE_P(
     Floods, EndlessReplyCliTest,
     ::testing::Values(
-        Flood{"SetGigabyteString", "FCALL", "$1000000000\r\n", {"set", "k", "v"}, 0,
+        Flood{"SetGigabyteString",
+              "FCALL",
+              "$1000000000\r\n",
+              {"set", "k", "v"},
+              0,
               "kept on this device; offline: the server's reply announces a string of "
               "1000000000 bytes"},
-        Flood{"SetEndlessLine", "FCALL", "+", {"set", "k", "v"}, 0,
+        Flood{"SetEndlessLine",
+              "FCALL",
+              "+",
+              {"set", "k", "v"},
+              0,
               "kept on this device; offline: the server's reply is longer than 1179648 bytes"},
-        Flood{"SetFloodedPing", "PING", "$1000000000\r\n", {"set", "k", "v"}, 0,
+        Flood{"SetFloodedPing",
+              "PING",
+              "$1000000000\r\n",
+              {"set", "k", "v"},
+              0,
               "offline: the server's reply announces a string of 1000000000 bytes"},
-        Flood{"StatusGigabyteString", "FCALL_RO", "$1000000000\r\n", {"status"}, 0,
+        Flood{"StatusGigabyteString",
+              "FCALL_RO",
+              "$1000000000\r\n",
+              {"status"},
+              0,
               "connection: offline: the server's reply announces a string of 1000000000"},
-        Flood{"StatusEndlessLine", "FCALL_RO", "-ERR ", {"status"}, 0,
+        Flood{"StatusEndlessLine",
+              "FCALL_RO",
+              "-ERR ",
+              {"status"},
+              0,
               "connection: offline: the server's reply is longer than 1179648 bytes"},
-        Flood{"GetFloodedSubscription", "SUBSCRIBE",
+        Flood{"GetFloodedSubscription",
+              "SUBSCRIBE",
               "*3\r\n$9\r\nsubscribe\r\n$18\r\nquorin:{x}:changes\r\n:1\r\n"
               "*3\r\n$7\r\nmessage\r\n$18\r\nquorin:{x}:changes\r\n$4000000000\r\n",
-              {"get", "k", "--timeout", "1"}, 1, "no value for 'k'"}),
+              {"get", "k", "--timeout", "1"},
+              1,
+              "no value for 'k'"}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST_P(EndlessReplyCliTest, EndsWithinItsMemoryAndSaysWhy) {
@@ -117,16 +141,17 @@ TEST_P(EndlessReplyCliTest, EndsWithinItsMemoryAndSaysWhy) {
 }
 
 TEST_F(CloudHostileServerTest, TheServersWordsAreBoundedAndEscaped) {
-  auto words = "-ERR \x1b[2J\x1b]0;owned\x07" + std::string("\0", 1) + std::string(3000, 'A') +
-               "\r\n";
+  auto words =
+      "-ERR \x1b[2J\x1b]0;owned\x07" + std::string("\0", 1) + std::string(3000, 'A') + "\r\n";
   FakeRedisServer server(answering("FCALL", Answer::send(words)));
   auto set = cloud(server, {"set", "k", "v"});
   EXPECT_EQ(set.status, 0) << set.output;
   EXPECT_TRUE(contains(set.output, "ERR \\x1b[2J\\x1b]0;owned\\x07\\x00AAA")) << set.output;
   expectBoundedAndEscaped(set.output);
   auto status = cloud(server, {"status"});
-  EXPECT_TRUE(contains(status.output, "connection: offline: the server refused the writes: ERR "
-                                      "\\x1b[2J"))
+  EXPECT_TRUE(contains(status.output,
+                       "connection: offline: the server refused the writes: ERR "
+                       "\\x1b[2J"))
       << status.output;
   expectBoundedAndEscaped(status.output);
 }
@@ -148,16 +173,17 @@ TEST_F(CloudHostileServerTest, AWrongReplyToAPushKeepsTheWriteWaiting) {
 }
 
 TEST_F(CloudHostileServerTest, ABusyOrFullServerKeepsTheWriteAndExitsWith0) {
-  for (const std::string error : {"BUSY Redis is busy running a script.",
-                                  "LOADING Redis is loading the dataset in memory",
-                                  "OOM command not allowed when used memory > 'maxmemory'.",
-                                  "READONLY You can't write against a read only replica."}) {
+  for (const std::string error :
+       {"BUSY Redis is busy running a script.", "LOADING Redis is loading the dataset in memory",
+        "OOM command not allowed when used memory > 'maxmemory'.",
+        "READONLY You can't write against a read only replica."}) {
     FakeRedisServer server(answering("FCALL", Answer::send("-" + error + "\r\n")));
     auto set = cloud(server, {"set", "k", "v"});
     EXPECT_EQ(set.status, 0) << set.output;
-    EXPECT_TRUE(contains(set.output, "kept on this device; offline: the server refused the "
-                                     "writes: " +
-                                         error))
+    EXPECT_TRUE(contains(set.output,
+                         "kept on this device; offline: the server refused the "
+                         "writes: " +
+                             error))
         << set.output;
   }
   FakeRedisServer full([](const Command& command) {

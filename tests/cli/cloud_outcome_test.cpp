@@ -16,8 +16,8 @@
 
 namespace {
 
-using quorin::testing::quorin;
 using quorin::testing::contains;
+using quorin::testing::quorin;
 using quorin::testing::run;
 using quorin::testing::TemporaryDirectory;
 
@@ -182,10 +182,10 @@ TEST(CloudOutcomeTest, OneAccountHasOneJournalHoweverItsDirectoryIsWritten) {
   EXPECT_EQ(journals(device).size(), 2u);
 }
 
-#define START_OR_SKIP(server)                                        \
-  if (!server.start()) {                                             \
+#define START_OR_SKIP(server)                                          \
+  if (!server.start()) {                                               \
     if (std::getenv("QRN_REQUIRE_REDIS")) FAIL() << "no Redis server"; \
-    GTEST_SKIP() << "no redis-server on this machine";               \
+    GTEST_SKIP() << "no redis-server on this machine";                 \
   }
 
 TEST(CloudOutcomeRedisTest, AUserTheServerRefusesTheAccountIsAnErrorAndItsWritesWait) {
@@ -229,8 +229,9 @@ TEST(CloudOutcomeRedisTest, AFullServerKeepsTheWriteUntilThereIsRoom) {
 
   auto set = run(quorin(root, "phone", account) + "cloud set k v 2>&1");
   EXPECT_EQ(set.status, 0) << set.output;
-  EXPECT_TRUE(contains(set.output, "kept on this device; offline: the server refused the "
-                                   "connection: ERR max number of clients reached"))
+  EXPECT_TRUE(contains(set.output,
+                       "kept on this device; offline: the server refused the "
+                       "connection: ERR max number of clients reached"))
       << set.output;
   ASSERT_TRUE(held->command({"CONFIG", "SET", "maxclients", "10"}));
   held.reset();
@@ -248,8 +249,9 @@ TEST(CloudOutcomeRedisTest, AServerBusyWithAScriptKeepsTheWriteUntilItIsDone) {
   auto account = server.url("busy");
   auto cli = "redis-cli -s '" + server.socket().string() + "' ";
   std::thread script([&] {
-    run(cli + "EVAL \"local s = redis.call('TIME')[1] while redis.call('TIME')[1] - s < 20 do "
-              "end\" 0 >/dev/null 2>&1");
+    run(cli +
+        "EVAL \"local s = redis.call('TIME')[1] while redis.call('TIME')[1] - s < 20 do "
+        "end\" 0 >/dev/null 2>&1");
   });
   auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (!contains(run(cli + "PING").output, "BUSY") && std::chrono::steady_clock::now() < limit)

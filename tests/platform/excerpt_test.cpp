@@ -20,9 +20,14 @@ TEST(ExcerptTest, ControlCharactersAndBytesThatAreNotUtf8AreEscaped) {
   EXPECT_EQ(excerpt(std::string("a\0b", 3)), "a\\x00b");
   EXPECT_EQ(excerpt("line\r\nnext\ttab"), "line\\r\\nnext\\ttab");
   EXPECT_EQ(excerpt("\x7f"), "\\x7f");
-  EXPECT_EQ(excerpt("\xc2\x9b" "31m"), "\\u009b31m") << "a C1 control starts a sequence too";
+  EXPECT_EQ(excerpt("\xc2\x9b"
+                    "31m"),
+            "\\u009b31m")
+      << "a C1 control starts a sequence too";
   EXPECT_EQ(excerpt("\xc2\xa0"), "\xc2\xa0") << "past the C1 controls";
-  EXPECT_EQ(excerpt("a\xff" "b\xc3"), "a\\xffb\\xc3");
+  EXPECT_EQ(excerpt("a\xff"
+                    "b\xc3"),
+            "a\\xffb\\xc3");
   EXPECT_EQ(excerpt("\xed\xa0\x80"), "\\xed\\xa0\\x80") << "a surrogate, byte by byte";
   EXPECT_EQ(excerpt("back\\slash"), "back\\\\slash") << "so that an escape cannot be forged";
 }

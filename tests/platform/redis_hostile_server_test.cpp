@@ -3,8 +3,8 @@
 // a server that is busy, speaks no TLS or lacks the account's functions. Each call ends at
 // once, or at its deadline, with a reason that says what went wrong, and a device keeps its
 // write.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -17,6 +17,7 @@
 #include "platform/linux/cloud_account_location.hpp"
 #include "platform/redis/redis_cloud_account.hpp"
 #include "support/cloud_device.hpp"
+#include "support/eventually.hpp"
 #include "support/fake_redis_server.hpp"
 #include "support/temporary_directory.hpp"
 
@@ -25,22 +26,13 @@ namespace {
 
 using namespace std::chrono_literals;
 using redis::RedisCloudAccount;
+using testing::eventually;
 using testing::FakeRedisServer;
 using Answer = FakeRedisServer::Answer;
 using Command = FakeRedisServer::Command;
 
 const std::string kChannel = "quorin:{x}:changes";
 const std::string kFlood(64 * 1024, 'x');
-
-// Waits on threads of the account's own, which no test clock drives.
-bool eventually(const std::function<bool()>& done, std::chrono::seconds limit = 20s) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
 
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -102,14 +94,18 @@ INSTANTIATE_TEST_SUITE_P(
         Flood{"EndlessError", "FCALL", Answer::flood("-ERR ", kFlood), "longer than 1179648 bytes"},
         Flood{"StringPastItsLength", "FCALL", Answer::flood("*1\r\n$1048576\r\n", kFlood),
               "a string longer than it announced"},
-        Flood{"EndlessNesting", "FCALL", Answer::flood("", "*1\r\n"), "nests arrays more than 1 deep"},
+        Flood{"EndlessNesting", "FCALL", Answer::flood("", "*1\r\n"),
+              "nests arrays more than 1 deep"},
         Flood{"HugeArray", "FCALL", Answer::flood("*2147483647\r\n", ":0\r\n"),
               "an array of 2147483647 elements"},
-        Flood{"EndlessElements", "FCALL", Answer::flood("*3072\r\n", ":0\r\n"), "with an array of 3072"},
+        Flood{"EndlessElements", "FCALL", Answer::flood("*3072\r\n", ":0\r\n"),
+              "with an array of 3072"},
         Flood{"OnPing", "PING", Answer::flood("$1000000000\r\n", kFlood), "1000000000 bytes"},
         Flood{"OnTime", "TIME", Answer::flood("+", kFlood), "longer than 1179648 bytes"},
-        Flood{"OnChanges", "FCALL_RO", Answer::flood("*3\r\n$1000000000\r\n", kFlood), "1000000000 bytes"},
-        Flood{"NotRedisAtAll", "FCALL", Answer::flood("HTTP/1.1 200 OK\r\n", kFlood), "not in Redis's protocol"}),
+        Flood{"OnChanges", "FCALL_RO", Answer::flood("*3\r\n$1000000000\r\n", kFlood),
+              "1000000000 bytes"},
+        Flood{"NotRedisAtAll", "FCALL", Answer::flood("HTTP/1.1 200 OK\r\n", kFlood),
+              "not in Redis's protocol"}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST_P(EndlessReplyTest, EndsTheCallWithoutReadingItAll) {
@@ -140,8 +136,7 @@ void PrintTo(const Subscription& subscription, std::ostream* out) {
 
 class HostileSubscriptionTest : public ::testing::TestWithParam<Subscription> {};
 
-const std::string kConfirmation =
-    "*3\r\n$9\r\nsubscribe\r\n" + testing::bulk(kChannel) + ":1\r\n";
+const std::string kConfirmation = "*3\r\n$9\r\nsubscribe\r\n" + testing::bulk(kChannel) + ":1\r\n";
 const std::string kMessageStart = "*3\r\n$7\r\nmessage\r\n" + testing::bulk(kChannel);
 
 INSTANTIATE_TEST_SUITE_P(
@@ -193,17 +188,17 @@ class WrongShapeTest : public ::testing::TestWithParam<Shape> {};
 
 INSTANTIATE_TEST_SUITE_P(
     Pushes, WrongShapeTest,
-    ::testing::Values(
-        Shape{"Strings", "*1\r\n$1\r\n0\r\n", "with the string \"0\", not an outcome"},
-        Shape{"Nils", "*1\r\n$-1\r\n", "with nil, not an outcome"},
-        Shape{"Nested", "*1\r\n*1\r\n:0\r\n", "nests arrays"},
-        Shape{"UnknownOutcome", "*1\r\n:7\r\n", "with the integer 7, not an outcome"},
-        Shape{"TooMany", "*2\r\n:0\r\n:0\r\n",
-              "with an array of 2, not an outcome (0, 1 or 2) for each of 1 writes"},
-        Shape{"NoneAtAll", "*0\r\n", "with an array of 0"},
-        Shape{"Status", "+OK\r\n", "with the status \"OK\""},
-        Shape{"Integer", ":0\r\n", "with the integer 0"},
-        Shape{"Nil", "$-1\r\n", "with nil"}),
+    ::testing::Values(Shape{"Strings", "*1\r\n$1\r\n0\r\n",
+                            "with the string \"0\", not an outcome"},
+                      Shape{"Nils", "*1\r\n$-1\r\n", "with nil, not an outcome"},
+                      Shape{"Nested", "*1\r\n*1\r\n:0\r\n", "nests arrays"},
+                      Shape{"UnknownOutcome", "*1\r\n:7\r\n", "with the integer 7, not an outcome"},
+                      Shape{"TooMany", "*2\r\n:0\r\n:0\r\n",
+                            "with an array of 2, not an outcome (0, 1 or 2) for each of 1 writes"},
+                      Shape{"NoneAtAll", "*0\r\n", "with an array of 0"},
+                      Shape{"Status", "+OK\r\n", "with the status \"OK\""},
+                      Shape{"Integer", ":0\r\n", "with the integer 0"},
+                      Shape{"Nil", "$-1\r\n", "with nil"}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST_P(WrongShapeTest, APushAnsweredSoFailsAndSaysWhatCame) {
@@ -279,8 +274,8 @@ TEST(RedisHostileServerTest, AWrongReplyToAPushLeavesTheWriteWaiting) {
 }
 
 TEST(RedisHostileServerTest, TheServersWordsAreBoundedAndEscapedInEveryReason) {
-  const std::string words = "ERR \x1b[2J\x1b]0;owned\x07" + std::string("\0", 1) +
-                            std::string(3000, 'A') + "\r\n";
+  const std::string words =
+      "ERR \x1b[2J\x1b]0;owned\x07" + std::string("\0", 1) + std::string(3000, 'A') + "\r\n";
   for (const std::string command : {"FCALL", "PING", "SUBSCRIBE"}) {
     FakeRedisServer server(answering(command, Answer::send("-" + words)));
     RedisCloudAccount account(server.url("x"));
@@ -392,15 +387,15 @@ TEST(RedisHostileServerTest, AServerWithoutTheFunctionsSaysToProvisionIt) {
   RedisCloudAccount account(server.url("x"));
   EXPECT_FALSE(pushOne(account));
   auto problem = account.status().problem.value_or("none");
-  EXPECT_TRUE(contains(problem, "the server lacks the account's functions (version 1): run "
-                                "quorin cloud provision-account"))
+  EXPECT_TRUE(contains(problem,
+                       "the server lacks the account's functions (version 1): run "
+                       "quorin cloud provision-account"))
       << problem;
 
   FakeRedisServer older(answering("FCALL_RO", Answer::send("-ERR unknown command 'FCALL_RO'\r\n")));
   RedisCloudAccount old(older.url("x"));
   EXPECT_FALSE(readChanges(old));
-  EXPECT_TRUE(contains(old.status().problem.value_or(""), "came with Redis 7.0"))
-      << reason(old);
+  EXPECT_TRUE(contains(old.status().problem.value_or(""), "came with Redis 7.0")) << reason(old);
 }
 
 // Whether it answers the hello in its plain protocol at once, or stays silent until asked

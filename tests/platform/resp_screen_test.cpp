@@ -65,9 +65,9 @@ TEST(RespScreenTest, AReplyIsUnderWayFromItsFirstByteToItsLast) {
 // does not, and an announced size is refused before its bytes arrive.
 TEST(RespScreenTest, AReplyMayBeAsLargeAsTheLimitAndNoLarger) {
   constexpr RespLimits tight{.replyBytes = 12, .stringBytes = 5, .elements = 2, .depth = 1};
-  EXPECT_EQ(refusal("$5\r\nhello\r\n", tight), "");                        // 11 bytes
-  EXPECT_EQ(refusal("+" + std::string(9, 'a') + "\r\n", tight), "");       // 12 bytes
-  EXPECT_NE(refusal("+" + std::string(10, 'a') + "\r\n", tight), "");      // 13 bytes
+  EXPECT_EQ(refusal("$5\r\nhello\r\n", tight), "");                    // 11 bytes
+  EXPECT_EQ(refusal("+" + std::string(9, 'a') + "\r\n", tight), "");   // 12 bytes
+  EXPECT_NE(refusal("+" + std::string(10, 'a') + "\r\n", tight), "");  // 13 bytes
   EXPECT_NE(refusal("+" + std::string(12, 'a'), tight).find("longer than 12 bytes"),
             std::string::npos)
       << "refused as soon as the line passes the limit, not at its end";
@@ -106,8 +106,9 @@ TEST(RespScreenTest, NestingDeeperThanAllowedIsRefusedNilAndEmptyArraysToo) {
 }
 
 TEST(RespScreenTest, WhatIsNotRedisProtocolIsRefusedAtItsFirstByte) {
-  for (const std::string& alien : std::vector<std::string>{"%1\r\n", "HTTP/1.1 200 OK\r\n", std::string("\x16\x03\x01", 3),
-                                   std::string("\0", 1), "_\r\n", "#t\r\n"}) {
+  for (const std::string& alien :
+       std::vector<std::string>{"%1\r\n", "HTTP/1.1 200 OK\r\n", std::string("\x16\x03\x01", 3),
+                                std::string("\0", 1), "_\r\n", "#t\r\n"}) {
     auto problem = refusal(alien);
     EXPECT_NE(problem.find("not in Redis's protocol (RESP2)"), std::string::npos) << problem;
   }
@@ -115,10 +116,12 @@ TEST(RespScreenTest, WhatIsNotRedisProtocolIsRefusedAtItsFirstByte) {
 
 TEST(RespScreenTest, MalformedFramingIsRefused) {
   for (const char* malformed :
-       {"$abc\r\n", "$\r\n", "$-2\r\n", "*-5\r\n", ":12a\r\n", ":--1\r\n", ":1-\r\n",
-        ":99999999999999999999\r\n", "$3\r\nabcd\r\n", "$3\r\nabc\n\n", "+a\nb\r\n", "+a\rb\r\n",
-        ":1\r\r\n", "$1\r\na\rX", ":-0\r\n", "*-0\r\n", "$-0\r\n", ":01\r\n", "$01\r\na\r\n",
-        ":+5\r\n", ": 1\r\n"}) {
+       {"$abc\r\n",       "$\r\n",         "$-2\r\n",      "*-5\r\n",
+        ":12a\r\n",       ":--1\r\n",      ":1-\r\n",      ":99999999999999999999\r\n",
+        "$3\r\nabcd\r\n", "$3\r\nabc\n\n", "+a\nb\r\n",    "+a\rb\r\n",
+        ":1\r\r\n",       "$1\r\na\rX",    ":-0\r\n",      "*-0\r\n",
+        "$-0\r\n",        ":01\r\n",       "$01\r\na\r\n", ":+5\r\n",
+        ": 1\r\n"}) {
     EXPECT_NE(refusal(malformed), "") << malformed;
   }
   EXPECT_EQ(refusal(":9223372036854775807\r\n"), "");

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <optional>
 
+#include "support/loopback_listener.hpp"
+
 namespace quorin::testing {
 namespace {
 
@@ -131,8 +133,8 @@ FakeRedisServer::Answer FakeRedisServer::polite(const Command& command) {
   if (is(command, "TIME")) {
     auto now = std::chrono::system_clock::now().time_since_epoch();
     auto micros = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
-    return Answer::send(array({bulk(std::to_string(micros / 1'000'000)),
-                               bulk(std::to_string(micros % 1'000'000))}));
+    return Answer::send(array(
+        {bulk(std::to_string(micros / 1'000'000)), bulk(std::to_string(micros % 1'000'000))}));
   }
   if (is(command, "HGET")) return Answer::send("$-1\r\n");
   if (is(command, "SUBSCRIBE") && command.size() == 2)
@@ -148,16 +150,8 @@ FakeRedisServer::Answer FakeRedisServer::polite(const Command& command) {
 }
 
 FakeRedisServer::FakeRedisServer(Script script) : script_(std::move(script)) {
-  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      ::listen(listener_, 16) != 0 ||
-      ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    return;
-  port_ = ntohs(address.sin_port);
+  listener_ = listenOnLoopback(port_);
+  if (listener_ < 0) return;
   wake_ = ::eventfd(0, EFD_CLOEXEC);
   thread_ = std::thread([this] { run(); });
 }

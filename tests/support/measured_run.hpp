@@ -8,7 +8,7 @@ namespace quorin::testing {
 
 // How a program that a test ran went.
 struct MeasuredRun {
-  int status = -1;  // the exit status; -1 when killed by a signal
+  int status = -1;     // the exit status; -1 when killed by a signal
   std::string output;  // standard output and standard error, as they came
   std::chrono::milliseconds took{0};
   long peakKilobytes = 0;  // the largest resident set the program reached

@@ -40,7 +40,8 @@ bool serves(const std::filesystem::path& socket) {
   return answered && std::strncmp(reply, "-LOADING", 8) != 0;
 }
 
-bool loadFunctions(const std::filesystem::path& socket, const std::optional<std::string>& password) {
+bool loadFunctions(const std::filesystem::path& socket,
+                   const std::optional<std::string>& password) {
   auto admin = administer(socket, password);
   std::string error;
   return admin && platform::redis::installAccountFunctions(*admin, error);

@@ -23,9 +23,9 @@ constexpr std::size_t kPasswordBytes = 32;
 // The commands a device sends, then those its functions call: the server checks both
 // against the user's rules. AUTH needs no rule. No rule lets the user run code of its own
 // (EVAL, EVALSHA, SCRIPT, FUNCTION).
-constexpr std::array kDeviceCommands{"ping",    "time",    "fcall",   "fcall_ro",      "hget",
-                                     "subscribe", "hexists", "hstrlen", "hset",          "hdel",
-                                     "hincrby", "zadd",    "zrangebyscore", "publish"};
+constexpr std::array kDeviceCommands{"ping",      "time",    "fcall",         "fcall_ro", "hget",
+                                     "subscribe", "hexists", "hstrlen",       "hset",     "hdel",
+                                     "hincrby",   "zadd",    "zrangebyscore", "publish"};
 
 std::optional<std::string> generatedPassword(std::string& error) {
   if (sodium_init() < 0) {

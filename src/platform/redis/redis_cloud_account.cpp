@@ -164,7 +164,8 @@ bool RedisCloudAccount::refused(const redisReply& error, std::string_view what) 
   auto missing = missingFunctions(text);
   if (!missing && !refusesThisDevice(text)) return failed(std::string(what) + ": " + excerpt(text));
   std::lock_guard lock(mutex_);
-  refusal_ = endpoint_->describe() + ": " + std::string(what) + ": " + missing.value_or(excerpt(text));
+  refusal_ =
+      endpoint_->describe() + ": " + std::string(what) + ": " + missing.value_or(excerpt(text));
   return false;
 }
 
@@ -199,9 +200,9 @@ bool RedisCloudAccount::pushCall(std::span<const CloudWrite> writes, std::string
                     maxKeyBytes = std::to_string(kCloudMaxKeyBytes);
   std::vector<std::string> times;
   times.reserve(writes.size() * 2);
-  std::vector<std::string_view> call{"FCALL",     kPushFunction, "4",      valuesKey_,
-                                     stampsKey_,  versionsKey_,  stateKey_, device,
-                                     channel_,    maxBytes,      maxKeys,   maxKeyBytes};
+  std::vector<std::string_view> call{"FCALL",    kPushFunction, "4",       valuesKey_,
+                                     stampsKey_, versionsKey_,  stateKey_, device,
+                                     channel_,   maxBytes,      maxKeys,   maxKeyBytes};
   for (const auto& write : writes) {
     times.push_back(std::to_string(write.writtenAt / kNanosPerSecond));
     times.push_back(std::to_string(write.writtenAt % kNanosPerSecond));

@@ -61,8 +61,7 @@ std::unique_ptr<RedisConnection> RedisConnection::open(const RedisEndpoint& endp
   }
   if (endpoint.database != 0) {
     auto database = std::to_string(endpoint.database);
-    if (!ask({"SELECT", database}, "OK", "the server refused database " + database))
-      return nullptr;
+    if (!ask({"SELECT", database}, "OK", "the server refused database " + database)) return nullptr;
   }
   // A server that wants credentials none were given for says so only when asked something.
   if (!ask({"PING"}, "PONG", "the server refused the connection")) return nullptr;
@@ -71,7 +70,10 @@ std::unique_ptr<RedisConnection> RedisConnection::open(const RedisEndpoint& endp
 
 RedisConnection::RedisConnection(std::unique_ptr<ByteStream> stream,
                                  std::chrono::milliseconds timeout, const RespLimits& limits)
-    : stream_(std::move(stream)), reader_(redisReaderCreate()), screen_(limits), timeout_(timeout) {}
+    : stream_(std::move(stream)),
+      reader_(redisReaderCreate()),
+      screen_(limits),
+      timeout_(timeout) {}
 
 RedisConnection::~RedisConnection() = default;
 

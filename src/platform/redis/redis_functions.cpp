@@ -52,8 +52,8 @@ bool installAccountFunctions(RedisConnection& connection, std::string& error) {
   loaded = loadedVersion(connection, error);
   if (!loaded) return false;
   if (loaded->present && loaded->version == kFunctionsVersion) return true;
-  error = "the account's functions, once loaded, do not say they are " +
-          versionText(kFunctionsVersion);
+  error =
+      "the account's functions, once loaded, do not say they are " + versionText(kFunctionsVersion);
   return false;
 }
 

@@ -57,8 +57,9 @@ std::string describeReply(const redisReply& reply) {
 
 // The maximum number of clients is an error of its own kind, said in the words of any error.
 bool isPassingError(std::string_view error) {
-  static constexpr std::array kPassing{"LOADING", "BUSY",     "OOM",         "MASTERDOWN", "TRYAGAIN",
-                                       "READONLY", "MISCONF", "CLUSTERDOWN", "NOREPLICAS"};
+  static constexpr std::array kPassing{"LOADING",    "BUSY",        "OOM",
+                                       "MASTERDOWN", "TRYAGAIN",    "READONLY",
+                                       "MISCONF",    "CLUSTERDOWN", "NOREPLICAS"};
   auto code = errorCode(error);
   for (std::string_view passing : kPassing) {
     if (code == passing) return true;

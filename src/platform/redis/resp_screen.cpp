@@ -45,9 +45,10 @@ bool RespScreen::step(char c) {
       if (c == ':') return startNumber(Number::integer);
       if (c == '$') return startNumber(Number::stringLength);
       if (c == '*') return startNumber(Number::arrayCount);
-      return fail("the server's reply is not in Redis's protocol (RESP2): a reply cannot start "
-                  "with the byte " +
-                  byteName(c));
+      return fail(
+          "the server's reply is not in Redis's protocol (RESP2): a reply cannot start "
+          "with the byte " +
+          byteName(c));
     case State::line:
       if (c == '\r') state_ = State::lineEnd;
       return c != '\n' || fail("the server's reply has a line feed inside a line");
@@ -120,8 +121,8 @@ bool RespScreen::stringAnnounced(std::int64_t length) {
                 " bytes, more than the " + std::to_string(limits_.stringBytes) +
                 " this connection takes");
   if (replyBytes_ + size + 2 > limits_.replyBytes)
-    return fail("the server's reply would be longer than " +
-                std::to_string(limits_.replyBytes) + " bytes, more than this connection takes");
+    return fail("the server's reply would be longer than " + std::to_string(limits_.replyBytes) +
+                " bytes, more than this connection takes");
   stringLeft_ = static_cast<std::size_t>(size);
   state_ = size == 0 ? State::stringEnd : State::string;
   return true;
