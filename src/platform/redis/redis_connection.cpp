@@ -101,15 +101,26 @@ RedisReply RedisConnection::command(const std::vector<std::string_view>& argumen
   }
   std::unique_ptr<char, decltype(&redisFreeCommand)> held(formatted, redisFreeCommand);
   auto deadline = deadlineAfter(timeout_);
-  if (!stream_->send({formatted, static_cast<std::size_t>(length)}, deadline)) {
-    failed(stream_->error(), stream_->refused());
-    return nullptr;
-  }
+  if (!stream_->send({formatted, static_cast<std::size_t>(length)}, deadline))
+    return turnedAway();
   RedisReply reply;
   while (nextReply(reply) && !reply) {
     if (!receive(deadline)) return nullptr;
   }
   return reply;
+}
+
+// A server that turns a connection away (a full one) says why and closes it, maybe before
+// the command reached it: its error, when it came, is the answer rather than the broken pipe.
+RedisReply RedisConnection::turnedAway() {
+  auto why = stream_->error();
+  bool refused = stream_->refused();
+  std::string arrived;
+  RedisReply said;
+  bool heard = stream_->receiveReady(arrived) && take(arrived) && nextReply(said) && said &&
+               isErrorReply(*said);
+  failed(why, refused);
+  return heard ? std::move(said) : nullptr;
 }
 
 // The deadline holds however fast the bytes come: each read takes one piece.

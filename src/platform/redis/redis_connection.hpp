@@ -63,6 +63,7 @@ class RedisConnection {
  private:
   RedisConnection(std::unique_ptr<ByteStream> stream, std::chrono::milliseconds timeout,
                   const RespLimits& limits);
+  RedisReply turnedAway();
   bool receive(Deadline deadline);
   bool take(std::string_view bytes);
 
