@@ -2,7 +2,7 @@
 // `revoke-account`: a device of one account can neither read, write nor hear another's, and
 // a revoked device stops at its next command with its writes kept.
 #include <gtest/gtest.h>
-
+#include <hiredis/hiredis.h>
 #include <signal.h>
 
 #include <fstream>
@@ -11,14 +11,15 @@
 #include "cli/cli_run.hpp"
 #include "platform/linux/cloud_account_location.hpp"
 #include "platform/redis/redis_cloud_account.hpp"
+#include "platform/redis/redis_reply.hpp"
 #include "support/cloud_device.hpp"
 #include "support/tls_redis_server.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
-using quorin::testing::quorin;
 using quorin::testing::contains;
+using quorin::testing::quorin;
 using quorin::testing::run;
 using quorin::testing::TemporaryDirectory;
 using quorin::testing::TlsRedisServer;
@@ -50,6 +51,25 @@ class CloudAccountUserTest : public ::testing::Test {
     }
     admin = "'" + server->url("x", std::string(":") + kAdminPassword + "@") + "'";
     admin = replaced(admin, "account=x&", "");
+    // The server as an operator finds it: provisioning loads the functions.
+    ASSERT_TRUE(adminCommand({"FUNCTION", "DELETE", "quorin"}));
+  }
+
+  // A command of the test's own, as the server's admin; the reply's text, or none.
+  std::optional<std::string> adminCommand(const std::vector<std::string_view>& command) {
+    if (!adminConnection)
+      adminConnection = quorin::testing::administer(server->admin().socket(), kAdminPassword);
+    auto reply = adminConnection ? adminConnection->command(command) : nullptr;
+    if (!reply) return std::nullopt;
+    if (reply->type == REDIS_REPLY_INTEGER) return std::to_string(reply->integer);
+    return std::string(quorin::platform::redis::replyText(*reply));
+  }
+
+  // redis-cli as the device of account URL `url`, over TLS.
+  std::string deviceCli(const std::string& url, const std::string& account) {
+    return "redis-cli --tls --cacert '" + certificates->file("ca.pem").string() +
+           "' -h localhost -p " + std::to_string(server->port()) + " --user quorin-" + account +
+           " --pass '" + url.substr(url.find(':', 9) + 1, 64) + "' --no-auth-warning ";
   }
 
   // The device's URL, as provisioning printed it.
@@ -63,8 +83,16 @@ class CloudAccountUserTest : public ::testing::Test {
   std::unique_ptr<quorin::testing::TestCertificates> certificates;
   TemporaryDirectory root;
   std::unique_ptr<TlsRedisServer> server;
+  std::unique_ptr<quorin::platform::redis::RedisConnection> adminConnection;
   std::string admin;
 };
+
+// Stand-ins for the library of another version.
+std::string libraryOfVersion(int version) {
+  return "#!lua name=quorin\nredis.register_function{function_name = 'quorin_version', "
+         "callback = function() return " +
+         std::to_string(version) + " end, flags = {'no-writes'}}";
+}
 
 TEST_F(CloudAccountUserTest, ADeviceCannotReadWriteOrHearAnotherAccount) {
   auto alice = provision("alice");
@@ -139,13 +167,83 @@ TEST_F(CloudAccountUserTest, ARevokedDeviceStopsAtItsNextCommandAndKeepsItsWrite
   EXPECT_EQ(run(quorin(root, "tablet", renewed) + "cloud get k --timeout 0").output, "after\n");
 }
 
+// Above all, it can run no code of its own: only the account's functions.
 TEST_F(CloudAccountUserTest, AnAccountsUserMayDoNothingButWhatADeviceDoes) {
   auto dave = provision("dave");
-  auto flush = run("redis-cli --tls --cacert '" + certificates->file("ca.pem").string() +
-                   "' -h localhost -p " + std::to_string(server->port()) + " --user quorin-dave" +
-                   " --pass '" + dave.substr(dave.find(':', 9) + 1, 64) +
-                   "' --no-auth-warning FLUSHALL 2>&1");
-  EXPECT_TRUE(contains(flush.output, "NOPERM")) << flush.output;
+  auto cli = deviceCli(dave, "dave");
+  for (const std::string refused :
+       {"FLUSHALL", "EVAL 'return 1' 0", "EVALSHA e0e1f9fabfc9d4800c877a703b823ac0578ff8db 0",
+        "SCRIPT LOAD 'return 1'",
+        "FUNCTION LOAD \"#!lua name=mine\nredis.register_function('f', "
+        "function() return 1 end)\"",
+        "FUNCTION DELETE quorin", "FUNCTION FLUSH", "CONFIG SET maxmemory 1"}) {
+    auto answer = run(cli + refused + " 2>&1");
+    EXPECT_TRUE(contains(answer.output, "NOPERM")) << refused << ": " << answer.output;
+  }
+  EXPECT_EQ(run(cli + "FCALL_RO quorin_version 0").output, "1\n");
+}
+
+// The library is loaded when missing or older, left when it is the same, and a newer one
+// is never replaced by an older quorin.
+TEST_F(CloudAccountUserTest, ProvisioningLoadsTheFunctionsOnlyWhenTheirVersionDiffers) {
+  provision("gina");
+  EXPECT_EQ(adminCommand({"FCALL_RO", "quorin_version", "0"}), "1");
+  EXPECT_EQ(adminCommand({"FCALL_RO", "quorin_changes_v1", "2", "a", "b", "0", "10"}), "")
+      << "reads may run as read-only";
+  EXPECT_TRUE(
+      contains(adminCommand({"FCALL_RO", "quorin_push_v1", "4", "a", "b", "c", "d"}).value_or(""),
+               "write flag"))
+      << "writes may not";
+
+  ASSERT_TRUE(adminCommand({"CONFIG", "RESETSTAT"}));
+  provision("gina");
+  EXPECT_FALSE(contains(adminCommand({"INFO", "commandstats"}).value_or(""), "function|load"))
+      << "the same version is not loaded again";
+
+  ASSERT_EQ(adminCommand({"FUNCTION", "LOAD", "REPLACE", libraryOfVersion(0)}), "quorin");
+  provision("gina");
+  EXPECT_EQ(adminCommand({"FCALL_RO", "quorin_version", "0"}), "1");
+  EXPECT_EQ(adminCommand({"FCALL_RO", "quorin_changes_v1", "2", "a", "b", "0", "10"}), "");
+
+  ASSERT_EQ(adminCommand({"FUNCTION", "LOAD", "REPLACE", libraryOfVersion(2)}), "quorin");
+  auto refused =
+      run(std::string(QUORIN_CLI_PATH) + " cloud provision-account " + admin + " gina 2>&1");
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_TRUE(contains(refused.output,
+                       "the server holds version 2 of the account's functions, "
+                       "newer than version 1 of this quorin"))
+      << refused.output;
+  EXPECT_EQ(adminCommand({"FCALL_RO", "quorin_version", "0"}), "2");
+}
+
+// Until someone provisions the server, and then at once, with the write kept meanwhile.
+TEST_F(CloudAccountUserTest, ADeviceFacingAServerWithoutItsFunctionsSaysToProvisionIt) {
+  auto hal = provision("hal");
+  ASSERT_TRUE(adminCommand({"FUNCTION", "DELETE", "quorin"}));
+  auto set = run(quorin(root, "phone", hal) + "cloud set k v 2>&1");
+  EXPECT_EQ(set.status, 2);
+  EXPECT_TRUE(contains(set.output, "kept on this device only, the cloud account is unusable: "))
+      << set.output;
+  EXPECT_TRUE(contains(set.output,
+                       "the server lacks the account's functions (version 1): run "
+                       "quorin cloud provision-account"))
+      << set.output;
+
+  auto renewed = provision("hal");
+  // A user provisioned before the functions, allowed EVALSHA but not FCALL.
+  ASSERT_TRUE(adminCommand({"ACL", "SETUSER", "quorin-hal", "-fcall", "+evalsha"}));
+  auto old = run(quorin(root, "phone", renewed) + "cloud status");
+  EXPECT_EQ(old.status, 2);
+  EXPECT_TRUE(contains(old.output,
+                       "may not call its functions (it was provisioned before "
+                       "them): run quorin cloud provision-account"))
+      << old.output;
+
+  renewed = provision("hal");
+  auto status = run(quorin(root, "phone", renewed) + "cloud status");
+  EXPECT_EQ(status.status, 0) << status.output;
+  EXPECT_TRUE(contains(status.output, "pendingWrites: 0\n")) << status.output;
+  EXPECT_EQ(run(quorin(root, "tablet", renewed) + "cloud get k --timeout 0").output, "v\n");
 }
 
 TEST_F(CloudAccountUserTest, TheAdminPasswordNeverShowsInWhatTheCommandSays) {

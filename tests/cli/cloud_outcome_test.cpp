@@ -4,9 +4,11 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "cli/cli_run.hpp"
 #include "support/redis_server.hpp"
@@ -14,8 +16,8 @@
 
 namespace {
 
-using quorin::testing::quorin;
 using quorin::testing::contains;
+using quorin::testing::quorin;
 using quorin::testing::run;
 using quorin::testing::TemporaryDirectory;
 
@@ -180,13 +182,16 @@ TEST(CloudOutcomeTest, OneAccountHasOneJournalHoweverItsDirectoryIsWritten) {
   EXPECT_EQ(journals(device).size(), 2u);
 }
 
+#define START_OR_SKIP(server)                                          \
+  if (!server.start()) {                                               \
+    if (std::getenv("QRN_REQUIRE_REDIS")) FAIL() << "no Redis server"; \
+    GTEST_SKIP() << "no redis-server on this machine";                 \
+  }
+
 TEST(CloudOutcomeRedisTest, AUserTheServerRefusesTheAccountIsAnErrorAndItsWritesWait) {
   TemporaryDirectory root;
   quorin::testing::RedisServer server(root.path());
-  if (!server.start()) {
-    if (std::getenv("QRN_REQUIRE_REDIS")) FAIL() << "no Redis server";
-    GTEST_SKIP() << "no redis-server on this machine";
-  }
+  START_OR_SKIP(server);
   auto acl = "redis-cli -s '" + server.socket().string() + "' ACL SETUSER ";
   ASSERT_EQ(run(acl + "elsewhere on '>pw' '~other:*' '&*' '+@all'").output, "OK\n");
   auto limited = server.url("shared", "elsewhere:pw@");
@@ -209,6 +214,58 @@ TEST(CloudOutcomeRedisTest, AUserTheServerRefusesTheAccountIsAnErrorAndItsWrites
   ASSERT_EQ(run(acl + "elsewhere '~quorin:*'").output, "OK\n");
   EXPECT_EQ(run(quorin(root, "phone", limited) + "cloud status").status, 0);
   EXPECT_EQ(run(quorin(root, "tablet", limited) + "cloud get k --timeout 0").output, "v\n");
+}
+
+// A server with no room for another client is out of reach: the write waits on the device
+// and goes out once there is room (for the few connections a command holds at once).
+TEST(CloudOutcomeRedisTest, AFullServerKeepsTheWriteUntilThereIsRoom) {
+  TemporaryDirectory root;
+  quorin::testing::RedisServer server(root.path());
+  START_OR_SKIP(server);
+  auto account = server.url("full");
+  auto held = quorin::testing::administer(server.socket());
+  ASSERT_TRUE(held);
+  ASSERT_TRUE(held->command({"CONFIG", "SET", "maxclients", "1"}));
+
+  auto set = run(quorin(root, "phone", account) + "cloud set k v 2>&1");
+  EXPECT_EQ(set.status, 0) << set.output;
+  EXPECT_TRUE(contains(set.output,
+                       "kept on this device; offline: the server refused the "
+                       "connection: ERR max number of clients reached"))
+      << set.output;
+  ASSERT_TRUE(held->command({"CONFIG", "SET", "maxclients", "10"}));
+  held.reset();
+  auto status = run(quorin(root, "phone", account) + "cloud status");
+  EXPECT_EQ(status.status, 0) << status.output;
+  EXPECT_TRUE(contains(status.output, "pendingWrites: 0\n")) << status.output;
+  EXPECT_EQ(run(quorin(root, "tablet", account) + "cloud get k --timeout 0").output, "v\n");
+}
+
+// A script that holds the server makes it busy for everyone: out of reach, not a refusal.
+TEST(CloudOutcomeRedisTest, AServerBusyWithAScriptKeepsTheWriteUntilItIsDone) {
+  TemporaryDirectory root;
+  quorin::testing::RedisServer server(root.path(), std::nullopt, {"--busy-reply-threshold", "50"});
+  START_OR_SKIP(server);
+  auto account = server.url("busy");
+  auto cli = "redis-cli -s '" + server.socket().string() + "' ";
+  std::thread script([&] {
+    run(cli +
+        "EVAL \"local s = redis.call('TIME')[1] while redis.call('TIME')[1] - s < 20 do "
+        "end\" 0 >/dev/null 2>&1");
+  });
+  auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!contains(run(cli + "PING").output, "BUSY") && std::chrono::steady_clock::now() < limit)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+  auto set = run(quorin(root, "phone", account) + "cloud set k v 2>&1");
+  run(cli + "SCRIPT KILL");
+  script.join();
+  EXPECT_EQ(set.status, 0) << set.output;
+  EXPECT_TRUE(contains(set.output, "kept on this device; offline: ")) << set.output;
+  EXPECT_TRUE(contains(set.output, "BUSY Redis is busy running a script")) << set.output;
+  auto status = run(quorin(root, "phone", account) + "cloud status");
+  EXPECT_EQ(status.status, 0) << status.output;
+  EXPECT_TRUE(contains(status.output, "pendingWrites: 0\n")) << status.output;
 }
 
 }  // namespace

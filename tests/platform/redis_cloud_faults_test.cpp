@@ -17,6 +17,7 @@
 #include "platform/redis/redis_connection.hpp"
 #include "platform/redis/redis_url.hpp"
 #include "support/cloud_device.hpp"
+#include "support/eventually.hpp"
 #include "support/redis_server.hpp"
 #include "support/temporary_directory.hpp"
 
@@ -25,16 +26,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using redis::RedisCloudAccount;
-
-// Waits on real processes and threads, which no test clock drives.
-bool eventually(const std::function<bool()>& done, std::chrono::seconds limit = 20s) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
+using testing::eventually;
 
 // Every value the account holds, decoded.
 std::map<std::string, Value> serverValues(const std::string& url) {
@@ -195,9 +187,7 @@ TEST_F(RedisCloudFaultsTest, EveryReconnectOfTheSubscriptionPromptsAPull) {
   std::atomic<int> prompts{0};
   watched.watch([&] { ++prompts; });
   ASSERT_TRUE(eventually([&] { return prompts >= 1; })) << "the first connect";
-  std::string error;
-  redis::RedisOpenError openError;
-  auto admin = redis::RedisConnection::open(*redis::parseRedisUrl(url, error), 1s, openError);
+  auto admin = testing::administer(server.socket());
   ASSERT_TRUE(admin);
   auto before = prompts.load();
   ASSERT_TRUE(admin->command({"CLIENT", "KILL", "TYPE", "pubsub"}));

@@ -5,6 +5,7 @@
 #   elsewhere.pem     the same key, for another host name
 #   expired.pem       the same key and names, valid only in 2020
 #   client.pem/.key   a client the authority vouches for
+#   unvouched.pem     the client's key, in a certificate no authority signed
 #   stranger-ca.pem   an authority nobody here trusts
 set -euo pipefail
 dir=$1
@@ -55,3 +56,5 @@ signed elsewhere elsewhere.invalid "subjectAltName=DNS:elsewhere.invalid" server
 signed expired localhost "subjectAltName=DNS:localhost,IP:127.0.0.1" server.key \
   -startdate 20200101000000Z -enddate 20200102000000Z
 signed client "quorin test device" "extendedKeyUsage=clientAuth" client.key -days 2
+openssl req -x509 -new -key client.key -subj "/CN=a device nobody vouches for" -days 2 \
+  -addext extendedKeyUsage=clientAuth -out unvouched.pem

@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "platform/posix/device/device_profile.hpp"
+#include "platform/redis/redis_functions.hpp"
+#include "platform/redis/redis_limits.hpp"
 #include "support/temporary_directory.hpp"
 
 extern char** environ;
@@ -36,6 +38,13 @@ bool serves(const std::filesystem::path& socket) {
                   ::read(fd, reply, sizeof reply - 1) > 0;
   ::close(fd);
   return answered && std::strncmp(reply, "-LOADING", 8) != 0;
+}
+
+bool loadFunctions(const std::filesystem::path& socket,
+                   const std::optional<std::string>& password) {
+  auto admin = administer(socket, password);
+  std::string error;
+  return admin && platform::redis::installAccountFunctions(*admin, error);
 }
 
 }  // namespace
@@ -85,7 +94,7 @@ bool RedisServer::start() {
   }
   // A real process starting: this waits on it, not on a clock the test controls.
   for (int attempt = 0; attempt < 500; ++attempt) {
-    if (serves(socket_)) return true;
+    if (serves(socket_)) return loadFunctions(socket_, password_) || (kill(), false);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   kill();
@@ -104,8 +113,10 @@ std::string RedisServer::url(const std::string& account, const std::string& cred
 }
 
 std::optional<std::filesystem::path> sharedRedisSocket() {
-  if (const char* socket = std::getenv("QRN_REDIS_SOCKET"); socket && socket[0])
-    return std::filesystem::path(socket);
+  if (const char* socket = std::getenv("QRN_REDIS_SOCKET"); socket && socket[0]) {
+    static bool loaded = loadFunctions(socket, std::nullopt);
+    return loaded ? std::optional<std::filesystem::path>(socket) : std::nullopt;
+  }
   // Destroyed in reverse order at exit: the server stops before its directory goes.
   static TemporaryDirectory directory;
   static std::unique_ptr<RedisServer> server;
@@ -114,6 +125,16 @@ std::optional<std::filesystem::path> sharedRedisSocket() {
     if (!server->start()) server.reset();
   }
   return server ? std::optional(server->socket()) : std::nullopt;
+}
+
+std::unique_ptr<platform::redis::RedisConnection> administer(
+    const std::filesystem::path& socket, const std::optional<std::string>& password) {
+  platform::redis::RedisEndpoint endpoint;
+  endpoint.socketPath = socket.string();
+  endpoint.password = password;
+  platform::redis::RedisOpenError error;
+  return platform::redis::RedisConnection::open(endpoint, std::chrono::seconds(5),
+                                                platform::redis::kCommandLimits, error);
 }
 
 int freeTcpPort() {

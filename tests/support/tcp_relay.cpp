@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "support/loopback_listener.hpp"
+
 namespace quorin::testing {
 namespace {
 
@@ -22,14 +24,8 @@ sockaddr_in loopback(int port) {
 }  // namespace
 
 TcpRelay::TcpRelay(int target) : target_(target) {
-  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  auto address = loopback(0);
-  socklen_t length = sizeof address;
-  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      ::listen(listener_, 16) != 0 ||
-      ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    return;
-  port_ = ntohs(address.sin_port);
+  listener_ = listenOnLoopback(port_);
+  if (listener_ < 0) return;
   wake_ = ::eventfd(0, EFD_CLOEXEC);
   thread_ = std::thread([this] { run(); });
 }

@@ -170,8 +170,10 @@ int main(int argc, char** argv) {
     command->add_option("NAME", cloud.key, "The account")->required();
   };
   accountUser("provision-account",
-              "Create the server's user for account NAME, limited to its keys, channel and the "
-              "commands a device sends, or give it a new password; print the device's URL");
+              "Load the accounts' functions unless the server has them in this version, then "
+              "create the server's user for account NAME, limited to its keys, channel, the "
+              "commands a device sends and those functions, or give it a new password; print "
+              "the device's URL");
   accountUser("revoke-account",
               "Delete the server's user for account NAME and end its connections (exit status 1 "
               "when there is none)");

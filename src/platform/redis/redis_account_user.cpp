@@ -7,7 +7,10 @@
 #include <cctype>
 #include <chrono>
 
+#include "formats/excerpt.hpp"
 #include "platform/redis/redis_connection.hpp"
+#include "platform/redis/redis_functions.hpp"
+#include "platform/redis/redis_limits.hpp"
 
 namespace quorin::platform::redis {
 namespace {
@@ -17,10 +20,11 @@ using namespace std::chrono_literals;
 constexpr auto kTimeout = 5000ms;
 constexpr std::size_t kPasswordBytes = 32;
 
-// The commands a device sends, then those its scripts call: the server checks both against
-// the user's rules. AUTH needs no rule.
-constexpr std::array kDeviceCommands{"ping",      "time",    "script|load",   "evalsha", "hget",
-                                     "subscribe", "hexists", "hstrlen",       "hset",    "hdel",
+// The commands a device sends, then those its functions call: the server checks both
+// against the user's rules. AUTH needs no rule. No rule lets the user run code of its own
+// (EVAL, EVALSHA, SCRIPT, FUNCTION).
+constexpr std::array kDeviceCommands{"ping",      "time",    "fcall",         "fcall_ro", "hget",
+                                     "subscribe", "hexists", "hstrlen",       "hset",     "hdel",
                                      "hincrby",   "zadd",    "zrangebyscore", "publish"};
 
 std::optional<std::string> generatedPassword(std::string& error) {
@@ -70,21 +74,24 @@ std::string deviceUrl(const RedisEndpoint& device) {
 
 std::unique_ptr<RedisConnection> administer(const RedisEndpoint& server, std::string& error) {
   RedisOpenError openError;
-  auto connection = RedisConnection::open(server, kTimeout, openError);
+  auto connection = RedisConnection::open(server, kTimeout, kCommandLimits, openError);
   if (!connection) error = server.describe() + ": " + openError.message;
   return connection;
 }
 
-// The reply, or none with `error` saying why the server would not do it.
-RedisReply ask(RedisConnection& connection, const std::vector<std::string>& arguments,
+// The reply, when of the type due, or none with `error` saying why the server would not do it.
+RedisReply ask(RedisConnection& connection, const std::vector<std::string>& arguments, int type,
                std::string& error) {
   std::vector<std::string_view> views(arguments.begin(), arguments.end());
   auto reply = connection.command(views);
+  auto asked = arguments[0] + " " + arguments[1];
   if (!reply) {
     error = connection.error();
   } else if (isErrorReply(*reply)) {
-    error = "the server refused " + arguments[0] + " " + arguments[1] + ": " +
-            std::string(replyText(*reply));
+    error = "the server refused " + asked + ": " + excerpt(replyText(*reply));
+    reply.reset();
+  } else if (reply->type != type) {
+    error = "the server answered " + asked + " with " + describeReply(*reply);
     reply.reset();
   }
   return reply;
@@ -112,7 +119,7 @@ std::optional<std::string> provisionAccount(const RedisEndpoint& server, std::st
                                             std::string& error) {
   auto connection = administer(server, error);
   auto password = generatedPassword(error);
-  if (!connection || !password) return std::nullopt;
+  if (!connection || !password || !installAccountFunctions(*connection, error)) return std::nullopt;
   RedisEndpoint device = server;
   device.account = account;
   device.user = accountUserName(account);
@@ -122,11 +129,11 @@ std::optional<std::string> provisionAccount(const RedisEndpoint& server, std::st
   std::vector<std::string> setUser{"ACL", "SETUSER", device.user};
   for (auto& rule : accountUserRules(device)) setUser.push_back(std::move(rule));
   setUser.push_back(">" + *password);
-  if (!ask(*connection, setUser, error)) return std::nullopt;
+  if (!ask(*connection, setUser, REDIS_REPLY_STATUS, error)) return std::nullopt;
   // Devices still on the old password stop at once, not at their next reconnect. The new
   // password is in force whatever this answers, so it is never lost over it.
   std::string unkilled;
-  if (!ask(*connection, {"CLIENT", "KILL", "USER", device.user}, unkilled))
+  if (!ask(*connection, {"CLIENT", "KILL", "USER", device.user}, REDIS_REPLY_INTEGER, unkilled))
     error =
         "connections made with the old password may stay open until they reconnect: " + unkilled;
   return deviceUrl(device);
@@ -136,9 +143,10 @@ Revocation revokeAccount(const RedisEndpoint& server, std::string_view account,
                          std::string& error) {
   auto connection = administer(server, error);
   if (!connection) return Revocation::failed;
-  auto reply = ask(*connection, {"ACL", "DELUSER", accountUserName(account)}, error);
+  auto reply =
+      ask(*connection, {"ACL", "DELUSER", accountUserName(account)}, REDIS_REPLY_INTEGER, error);
   if (!reply) return Revocation::failed;
-  return reply->integer == 1 ? Revocation::revoked : Revocation::noSuchUser;
+  return reply->integer > 0 ? Revocation::revoked : Revocation::noSuchUser;
 }
 
 }  // namespace quorin::platform::redis

@@ -17,12 +17,13 @@ std::string accountKeyPrefix(std::string_view account);
 std::string accountUserName(std::string_view account);
 
 // What the account's user may do: its keys and channel, and only the commands a device sends
-// or its scripts call; SELECT too when the account is not in database 0.
+// or its functions call; SELECT too when the account is not in database 0.
 std::vector<std::string> accountUserRules(const RedisEndpoint& device);
 
-// Creates the account's user on the server `server` names (with the credentials of a user who
-// may manage users), or gives an existing one a new password and ends its connections.
-// Answers the device's URL, or none with `error` saying why.
+// Loads the account's functions on the server `server` names, unless it has them, then
+// creates the account's user there (with the credentials of a user who may manage users and
+// functions), or gives an existing one a new password and ends its connections. Answers the
+// device's URL, or none with `error` saying why.
 std::optional<std::string> provisionAccount(const RedisEndpoint& server, std::string_view account,
                                             std::string& error);
 

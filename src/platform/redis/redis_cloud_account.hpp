@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 
@@ -14,15 +15,19 @@
 
 namespace quorin::platform::redis {
 
-// A cloud account on a Redis server, for devices on several machines. Writes run as one
-// Lua script each, which checks the quotas, bumps the account version and publishes the
-// changed keys on the account's channel. A thread of the account's own holds the
-// subscription: it reconnects with a capped back-off and, after every (re)connect, calls
-// the watcher so that the device pulls what it missed. A lost subscription means the
+// A cloud account on a Redis server, for devices on several machines. Writes run in the
+// account's functions on the server (redis_functions.hpp), which check the quotas, bump the
+// account version and publish it on the account's channel. A thread of the account's own
+// holds the subscription: it reconnects with a capped back-off and, after every (re)connect,
+// calls the watcher so that the device pulls what it missed. A lost subscription means the
 // command connection is gone too, so the next call opens a fresh one. Calls answer false at
-// once while the server is out of reach, and never wait longer than the command time-out.
-// A server that refuses this device (its credentials, its certificate, its rights) is asked
-// again only when the host calls, never on a timer.
+// once while the server is out of reach, and never wait longer than the command time-out;
+// a reply larger than the device can be sent, or not of the shape due, fails its call.
+// A server that refuses this device (its credentials, its certificate, its rights, the
+// functions it needs) is asked again only when the host calls, never on a timer; one that
+// is busy, loading, failing over or full is merely out of reach.
+//
+// The account's calls are made by one caller at a time; status() is safe from any thread.
 class RedisCloudAccount final : public CloudAccount {
  public:
   // A URL that does not parse gives an account that stays unusable and says why.
@@ -45,34 +50,35 @@ class RedisCloudAccount final : public CloudAccount {
 
  private:
   RedisConnection* commands();
-  RedisReply runScript(const char* script, std::string& sha,
-                       const std::vector<std::string_view>& arguments);
+  bool pushCall(std::span<const CloudWrite> writes, std::string_view device,
+                std::vector<CloudWriteOutcome>& outcomes);
+  bool changesCall(std::int64_t version, std::vector<CloudRow>& rows);
   bool failed(std::string why);
-  // A reply that is not the answer: a refusal of this user that lasts, or a passing failure.
-  bool unanswered(const redisReply& reply, std::string_view what);
+  // An error in answer to `what`: a refusal of this device lasts, any other passes.
+  bool refused(const redisReply& error, std::string_view what);
+  // A reply to `what` that is not the `expected` answer, or holds `part` that is not.
+  bool malformed(std::string_view what, const redisReply& part, std::string_view expected);
   bool answered();
-  std::string key(std::string_view name) const { return keyPrefix_ + std::string(name); }
-  void measureClock(RedisConnection& connection);
+  bool measureClock(RedisConnection& connection);
   void subscribeLoop();
   std::unique_ptr<RedisConnection> subscribe(RedisOpenError& error);
   bool listen(RedisConnection& subscriber);
+  bool stopRequested();
   void backOff(std::chrono::milliseconds delay);
   void waitWhileRefused();
   void noteOpenError(const RedisOpenError& error);
 
   const std::string url_;
   std::optional<RedisEndpoint> endpoint_;
-  std::string keyPrefix_;
-  std::string channel_;
+  std::string valuesKey_, stampsKey_, versionsKey_, stateKey_, channel_;
   std::atomic<std::int64_t> clockOffset_{0};
 
-  // Used by one caller at a time, as every account is.
+  // Replaced by the caller under mutex_, and read by the caller without it.
   std::unique_ptr<RedisConnection> commands_;
   std::uint64_t commandsSession_ = 0;  // the subscriber's losses when commands_ was opened
-  std::string pushSha_, changesSha_;
 
   std::function<void()> onChange_;
-  mutable std::mutex mutex_;  // guards the eight below
+  mutable std::mutex mutex_;  // guards commands_ and the eight below
   std::condition_variable wake_;
   bool stopping_ = false;
   bool subscribed_ = false;
@@ -81,7 +87,7 @@ class RedisCloudAccount final : public CloudAccount {
   std::optional<std::string> refusal_;  // the last command was refused to this user
   std::string lastError_;
   std::uint64_t lostSubscriptions_ = 0;
-  int wakeFd_ = -1;  // an eventfd that ends the subscriber's wait
+  int wakeFd_ = -1;  // an eventfd that ends the subscriber's wait; none when there was no fd
   std::thread subscriber_;
 };
 

@@ -14,8 +14,6 @@
 namespace quorin::platform::redis {
 namespace {
 
-constexpr std::size_t kReadChunk = 16 * 1024;
-
 int millisecondsUntil(Deadline deadline) {
   auto left =
       std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -63,7 +61,9 @@ bool ByteStream::fail(std::string why, bool refused) {
 }
 
 bool ByteStream::wait(Deadline deadline, bool output) {
-  if (waitFor(fd(), output ? POLLOUT : POLLIN, deadline)) return true;
+  if (std::chrono::steady_clock::now() < deadline &&
+      waitFor(fd(), output ? POLLOUT : POLLIN, deadline))
+    return true;
   return fail("the server did not answer in time");
 }
 
@@ -138,22 +138,15 @@ bool Socket::send(std::string_view bytes, Deadline deadline) {
   return true;
 }
 
-// The end of the stream is a failure only once what came before it is taken.
+// One read at most, so that a server that keeps sending cannot hold the caller here.
 bool Socket::receiveReady(std::string& into) {
-  auto had = into.size();
   char buffer[kReadChunk];
   while (true) {
     auto got = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
-    if (got > 0) {
-      into.append(buffer, static_cast<std::size_t>(got));
-    } else if (got == 0) {
-      return into.size() > had || fail("the server closed the connection");
-    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      return true;
-    } else if (errno != EINTR) {
-      return into.size() > had ||
-             fail(std::string("the connection failed: ") + std::strerror(errno));
-    }
+    if (got > 0) return (into.append(buffer, static_cast<std::size_t>(got)), true);
+    if (got == 0) return fail("the server closed the connection");
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
+    if (errno != EINTR) return fail(std::string("the connection failed: ") + std::strerror(errno));
   }
 }
 

@@ -9,21 +9,28 @@ namespace quorin::platform::redis {
 
 using Deadline = std::chrono::steady_clock::time_point;
 
+// What one read takes from a socket: a reply larger than this takes several reads, between
+// which the caller checks its limits and its deadline.
+inline constexpr std::size_t kReadChunk = 16 * 1024;
+
 // The bytes between this device and the server: a socket of its own, non-blocking, so that
-// every wait ends at a deadline. A failed call leaves the stream unusable and says why;
-// `refused` marks a failure that trying again will not mend (a certificate check).
+// every wait ends at a deadline, even while bytes keep coming. A failed call leaves the
+// stream unusable and says why; `refused` marks a failure that trying again will not mend
+// (a certificate check).
 class ByteStream {
  public:
   virtual ~ByteStream() = default;
 
   virtual bool send(std::string_view bytes, Deadline deadline) = 0;
-  // Appends what has arrived, without waiting; false only when the stream failed.
+  // Appends what has arrived, at most about kReadChunk bytes, without waiting; false only
+  // when the stream failed.
   virtual bool receiveReady(std::string& into) = 0;
   virtual int fd() const = 0;
 
   // Waits until something arrives, then appends it.
   bool receive(std::string& into, Deadline deadline);
-  // Waits until the socket can be read (or written, with `output`); false at the deadline.
+  // Waits until the socket can be read (or written, with `output`); false once the
+  // deadline has passed, whatever the socket holds.
   bool wait(Deadline deadline, bool output = false);
 
   const std::string& error() const { return error_; }

@@ -14,8 +14,20 @@
 namespace quorin::platform::redis {
 namespace {
 
+using namespace std::chrono_literals;
+
 constexpr int kChunk = 16 * 1024;
 constexpr off_t kLargestKeyFile = 1024 * 1024;
+// How long a server that never answered the handshake has to answer a plain PING.
+constexpr auto kPlainTextGrace = 250ms;
+constexpr std::string_view kPlainText =
+    "the server does not speak TLS: it answers in Redis's plain protocol (rediss:// needs the "
+    "port of its TLS listener)";
+
+// A TLS record starts with its type, 20 to 24; a plain server's reply with '+' or '-'.
+bool looksPlain(std::string_view received) {
+  return !received.empty() && (received[0] == '+' || received[0] == '-');
+}
 
 struct ContextFree {
   void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
@@ -83,12 +95,24 @@ bool useFiles(SSL_CTX* context, const RedisEndpoint& endpoint, std::string& erro
   return true;
 }
 
-// Called only when the server asks for a certificate and the device has none: the server
-// then ends the connection after the handshake, and whether the device hears its alert or
-// only a reset is a race, so the device says why itself.
-int noCertificate(SSL* ssl, X509** /*certificate*/, EVP_PKEY** /*key*/) {
+// Called when the server asks for the device's certificate, whether it has one or not: a
+// server that then ends the connection before answering anything refused it (or its
+// absence), and whether the device hears its alert or only a reset is a race, so the device
+// says why itself.
+int noteCertificateAsked(SSL* ssl, void* /*argument*/) {
   *static_cast<bool*>(SSL_get_app_data(ssl)) = true;
-  return 0;
+  return 1;
+}
+
+// Whether a plain PING, on a connection of its own, draws an answer in Redis's plain
+// protocol: a server that does not speak TLS never answers a TLS hello, since Redis reads
+// it as a command that a byte of 0 cuts short of its end of line.
+bool answersInPlainText(const RedisEndpoint& endpoint) {
+  auto deadline = std::chrono::steady_clock::now() + kPlainTextGrace;
+  std::string error, answer;
+  auto socket = Socket::connectTcp(endpoint.host, endpoint.port, deadline, error);
+  return socket && socket->send("PING\r\n", deadline) && socket->receive(answer, deadline) &&
+         looksPlain(answer);
 }
 
 std::unique_ptr<SSL_CTX, ContextFree> makeContext(const RedisEndpoint& endpoint,
@@ -100,7 +124,7 @@ std::unique_ptr<SSL_CTX, ContextFree> makeContext(const RedisEndpoint& endpoint,
     return nullptr;
   }
   SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
-  SSL_CTX_set_client_cert_cb(context.get(), noCertificate);
+  SSL_CTX_set_cert_cb(context.get(), noteCertificateAsked, nullptr);
   if (!useFiles(context.get(), endpoint, error)) return nullptr;
   return context;
 }
@@ -127,7 +151,9 @@ struct TlsStream::Session {
   BIO* incoming;  // owned by ssl
   BIO* outgoing;  // owned by ssl
   std::string host;
+  bool ownCertificate = false;  // the device has one to give
   bool certificateAsked = false;
+  bool heard = false;     // the server has sent anything at all
   bool answered = false;  // the server has sent data since the handshake
 };
 
@@ -151,6 +177,7 @@ std::unique_ptr<TlsStream> TlsStream::open(std::unique_ptr<Socket> socket,
   SSL_set_connect_state(session->ssl.get());
   SSL_set_app_data(session->ssl.get(), &session->certificateAsked);
   session->host = endpoint.host;
+  session->ownCertificate = !endpoint.certificateFile.empty();
   if (!expectHost(session->ssl.get(), endpoint.host)) {
     error = "TLS cannot check the host name " + endpoint.host;
     return nullptr;
@@ -177,8 +204,17 @@ bool TlsStream::handshake(const RedisEndpoint& endpoint, Deadline deadline) {
     if (result == 1) return flush(deadline);
     if (SSL_get_error(ssl, result) != SSL_ERROR_WANT_READ)
       return sessionFailed(result, "the TLS handshake with " + endpoint.host + " failed");
-    if (!flush(deadline) || !wait(deadline) || !takeCiphertext()) return false;
+    if (!flush(deadline)) return false;
+    if (!wait(deadline)) return unanswered(endpoint);
+    if (!takeCiphertext()) return false;
   }
+}
+
+// A server that took the connection and never said a word may be one that speaks plain
+// text, which lasts; else it is merely slow.
+bool TlsStream::unanswered(const RedisEndpoint& endpoint) {
+  if (session_->heard || !answersInPlainText(endpoint)) return false;
+  return fail(std::string(kPlainText), true);
 }
 
 // A certificate refused, or any failure the protocol reports, lasts: the same server sends
@@ -200,8 +236,12 @@ bool TlsStream::sessionFailed(int result, std::string_view what) {
 // is a race, so either is the same lasting refusal. A server for which a certificate is
 // optional answers, and its later failures are its own.
 bool TlsStream::failUnanswered(std::string why, bool lasting) {
-  if (session_->certificateAsked && !session_->answered)
-    return fail("the server asks for the device's certificate (cert= and key=)", true);
+  if (session_->certificateAsked && !session_->answered) {
+    return fail(session_->ownCertificate
+                    ? "the server refused the device's certificate (cert=)"
+                    : "the server asks for the device's certificate (cert= and key=)",
+                true);
+  }
   return fail(std::move(why), lasting);
 }
 
@@ -220,6 +260,8 @@ bool TlsStream::takeCiphertext() {
   std::string ciphertext;
   if (!socket_->receiveReady(ciphertext)) return failUnanswered(socket_->error(), false);
   if (ciphertext.empty()) return true;
+  if (!std::exchange(session_->heard, true) && looksPlain(ciphertext))
+    return fail(std::string(kPlainText), true);
   return BIO_write(session_->incoming, ciphertext.data(), static_cast<int>(ciphertext.size())) ==
              static_cast<int>(ciphertext.size()) ||
          fail("out of memory");

@@ -15,7 +15,8 @@ namespace quorin::platform::redis {
 class TlsStream final : public ByteStream {
  public:
   // Connected and through the handshake, or none with `error` saying why; a certificate
-  // check that failed, or files that cannot be used, are `refused`.
+  // check that failed, files that cannot be used, or a server that speaks no TLS are
+  // `refused`.
   static std::unique_ptr<TlsStream> open(std::unique_ptr<Socket> socket,
                                          const RedisEndpoint& endpoint, Deadline deadline,
                                          std::string& error, bool& refused);
@@ -32,6 +33,7 @@ class TlsStream final : public ByteStream {
   TlsStream(std::unique_ptr<Socket> socket, std::unique_ptr<Session> session);
 
   bool handshake(const RedisEndpoint& endpoint, Deadline deadline);
+  bool unanswered(const RedisEndpoint& endpoint);
   bool flush(Deadline deadline);
   bool takeCiphertext();
   bool sessionFailed(int result, std::string_view what);

@@ -3,6 +3,7 @@
 
 #include <sqlite3.h>
 
+#include "formats/excerpt.hpp"
 #include "platform/posix/keychain/keychain_transaction.hpp"
 #include "platform/posix/sqlite/sqlite_database.hpp"
 
@@ -102,8 +103,8 @@ OSStatus KeychainSealing::useRecordedKey() {
   if (keyStore_ && keyStore_->name() == storeName && sealer_->keyId() == keyId)
     return errSecSuccess;
   auto fail = [&](const std::string& why) {
-    problem_ = path_.string() + " is sealed with key " + keyId + " from the " + storeName +
-               " store; " + why + ". It is left as it is";
+    problem_ = path_.string() + " is sealed with key " + excerpt(keyId) + " from the " +
+               excerpt(storeName) + " store; " + why + ". It is left as it is";
     return errSecAuthFailed;
   };
   auto wanted = keyStoreOrder(keyOptions_);

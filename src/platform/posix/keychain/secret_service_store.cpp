@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "formats/excerpt.hpp"
 #include "platform/posix/keychain/keychain_key_store.hpp"
 
 namespace quorin::platform::posix {
@@ -43,8 +44,9 @@ struct Attributes {
   }
 };
 
+// In the service's own words, bounded.
 std::string errorText(GError* error) {
-  std::string text = error ? error->message : "unknown error";
+  std::string text = error ? excerpt(error->message) : "unknown error";
   if (error) g_error_free(error);
   return text;
 }

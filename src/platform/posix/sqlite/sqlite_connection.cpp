@@ -5,6 +5,8 @@
 
 #include <utility>
 
+#include "formats/excerpt.hpp"
+
 namespace quorin::platform::posix {
 namespace {
 
@@ -53,8 +55,10 @@ SqliteStatement& SqliteConnection::prepare(const std::string& sql) {
   return *slot;
 }
 
+// SQLite quotes the database's own names (a schema it cannot read), which a file shared
+// with other devices may hold anything in.
 std::string SqliteConnection::failure() const {
-  return path_.string() + ": " + (db_ ? sqlite3_errmsg(db_) : "not open");
+  return path_.string() + ": " + (db_ ? excerpt(sqlite3_errmsg(db_)) : "not open");
 }
 
 }  // namespace quorin::platform::posix
