@@ -9,6 +9,7 @@
 #include "host.hpp"
 #include "platform/linux/cloud_account_location.hpp"
 #include "quorin/version.h"
+#include "stdin_value.hpp"
 #include "usage.hpp"
 
 namespace {
@@ -50,6 +51,7 @@ std::string versionText() {
 
 int main(int argc, char** argv) {
   using namespace quorin::cli;
+  claimStandardDescriptors();
   CLI::App app{"quorin: a host for QuorinNative, running as one device (a container directory)",
                "quorin"};
   app.require_subcommand(1);
