@@ -9,13 +9,14 @@
 #include <string>
 
 #include "cli/cli_run.hpp"
+#include "support/account_lock_holder.hpp"
 #include "support/redis_server.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace {
 
-using quorin::testing::quorin;
 using quorin::testing::contains;
+using quorin::testing::quorin;
 using quorin::testing::run;
 using quorin::testing::TemporaryDirectory;
 
@@ -146,6 +147,29 @@ TEST(CloudOutcomeTest, AValueThatIsNotUtf8IsRefused) {
   EXPECT_EQ(set.output, "quorin: not saved: the value is not UTF-8 text\n");
   EXPECT_EQ(run(quorin(root, "phone") + "cloud get k --timeout 0").status, 1);
   EXPECT_EQ(run(quorin(root, "phone") + "cloud set k 'é ok'").status, 0);
+}
+
+// Another process in a long transaction keeps the account out of reach, no more: the write
+// waits on this device and goes out with the next exchange.
+TEST(CloudOutcomeTest, AWriteWhileAnotherProcessHoldsTheAccountIsKeptAndPushedLater) {
+  TemporaryDirectory root;
+  auto account = root.path() / "account";
+  ASSERT_EQ(run(quorin(root, "phone") + "cloud set k old").status, 0);
+  quorin::testing::AccountLockHolder other(account);
+  ASSERT_TRUE(other.held());
+  auto set = run(quorin(root, "phone") + "cloud set k new 2>&1");
+  EXPECT_EQ(set.status, 0);
+  EXPECT_EQ(set.output, "quorin: kept on this device; offline: another process holds " +
+                            (account / "cloud.db").string() +
+                            "; 1 write(s) will be pushed once the account is back\n");
+  ASSERT_TRUE(other.release());
+
+  EXPECT_EQ(run(quorin(root, "tablet") + "cloud get k --timeout 0").output, "old\n");
+  auto status = run(quorin(root, "phone") + "cloud status");
+  EXPECT_EQ(status.status, 0);
+  EXPECT_TRUE(contains(status.output, "\nconnection: connected\npendingWrites: 0\n"))
+      << status.output;
+  EXPECT_EQ(run(quorin(root, "tablet") + "cloud get k --timeout 0").output, "new\n");
 }
 
 TEST(CloudOutcomeTest, ATimeOutIsAFiniteNumberOfSecondsAndAnyOtherUsageErrorExitsWith2) {

@@ -54,11 +54,8 @@ bool CloudJournal::ensureOpen() {
   if (damaged_) return false;
   std::string why;
   if (db_.open(why) == SQLITE_OK) {
-    SqliteTransaction transaction(db_.get());
     bool foreign = false;
-    int code = transaction.began() ? prepareSchema(db_.get(), kSchema, kSchemaVersion, foreign)
-                                   : sqlite3_errcode(db_.get());
-    if (code == SQLITE_OK && !foreign && transaction.commit()) {
+    if (prepareSchema(db_.get(), kSchema, kSchemaVersion, foreign) == SQLITE_OK && !foreign) {
       problem_.reset();
       return true;
     }
@@ -87,7 +84,7 @@ bool CloudJournal::fail() {
 bool CloudJournal::load(Contents& contents) {
   contents = {};
   if (!ensureOpen()) return false;
-  SqliteTransaction snapshot(db_.get());
+  SqliteTransaction snapshot(db_.get(), TransactionKind::read);
   if (!snapshot.began()) return fail();
   {
     auto& seen = db_.prepare("SELECT key, value FROM seen");
