@@ -174,7 +174,7 @@ int write(Host& host, const CloudRequest& request, bool json) {
 
 int runCloud(const GlobalOptions& options, const CloudRequest& request) {
   if (request.action.ends_with("-account")) return runCloudAccountUser(request, options.json);
-  Host host(options, request.action == "get");
+  Host host(options, request.action == "get" ? Facade::afterExchange : Facade::none);
   if (request.action == "status") return status(host, options.json);
   if (auto problem = host.platform->cloudProblem()) {
     std::cerr << "quorin: cloud account unusable: " << *problem << "\n";

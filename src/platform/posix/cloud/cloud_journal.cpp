@@ -123,7 +123,9 @@ bool CloudJournal::record(const CloudWrite& write) {
 // What an exchange learned can be learned again: after a crash that lost it, the writes are
 // pushed once more, which the account knows for this device's own, and the values pulled
 // again. So it goes without the flush a write must have; the next write's flush covers it.
+// An exchange that learned nothing leaves the journal as it is, its time with it.
 bool CloudJournal::settle(const Exchange& exchange) {
+  if (exchange.pushed.empty() && exchange.values.empty()) return true;
   if (!ensureOpen()) return false;
   Unflushed unflushed(db_.get());
   SqliteTransaction transaction(db_.get());
