@@ -13,11 +13,17 @@
 
 namespace quorin::platform::posix {
 
+// Whether a read follows a symbolic link that stands at the file's own name. A file the
+// library made for itself (a key, a name) is read only as the regular file it made, so that a
+// link planted in its place cannot hand it someone else's.
+enum class FinalLink { follow, refuse };
+
 // The whole file, or none when it cannot be read, is not a regular file (a FIFO never
 // blocks the call) or is larger than `maxBytes`. The text has room for a JSON parser's
 // padding past its end.
 std::optional<std::string> readFile(const std::filesystem::path& path,
-                                    std::size_t maxBytes = std::size_t{1} << 30);
+                                    std::size_t maxBytes = std::size_t{1} << 30,
+                                    FinalLink link = FinalLink::follow);
 
 // The same into `buffer`, reusing its memory; false, with the buffer empty, where readFile()
 // gives none.
