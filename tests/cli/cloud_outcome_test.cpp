@@ -186,6 +186,7 @@ TEST(CloudOutcomeTest, OneAccountHasOneJournalHoweverItsDirectoryIsWritten) {
   TemporaryDirectory root;
   auto device = root.path() / "phone";
   std::filesystem::create_directory_symlink(root.path(), root.path() / "link");
+  std::filesystem::create_directory(root.path() / "shared");
   auto relative = "cd '" + root.path().string() + "' && " +
                   quorin::testing::quorinOn(device, "./shared/../account/");
   ASSERT_EQ(run(relative + "cloud set a 1").status, 0);
@@ -193,6 +194,7 @@ TEST(CloudOutcomeTest, OneAccountHasOneJournalHoweverItsDirectoryIsWritten) {
     ASSERT_EQ(run(quorin::testing::quorinOn(device, written.string()) + "cloud set b 2").status, 0);
   EXPECT_EQ(journals(device).size(), 1u);
   // The same for an account whose directory does not exist yet.
+  std::filesystem::create_directory(root.path() / "later");
   ASSERT_EQ(run("cd '" + root.path().string() + "' && " +
                 quorin::testing::quorinOn(device, "later//new") + "cloud status")
                 .status,

@@ -38,6 +38,19 @@ TEST_F(DeviceOptionsTest, FacadesMadeAfterwardsReadTheNamedInfoPlistAndKeyStore)
   facade.dispose();
 }
 
+// One rule for a container, with or without a trailing slash, and for an account directory,
+// which is made at first use where its parent exists.
+TEST_F(DeviceOptionsTest, ATrailingSlashNamesTheSameDirectory) {
+  auto options = optionsFor("device/");
+  options.cloudAccount = (root.path() / "fresh" / "").string();
+  ASSERT_EQ(QRNQuorinClient::useDevice(options), QRNDeviceStatus::ok);
+  EXPECT_TRUE(std::filesystem::is_directory(root.path() / "device"));
+  QRNQuorinClient facade;
+  facade.setValueToCloudStore("v", "k");
+  facade.dispose();
+  EXPECT_TRUE(std::filesystem::exists(root.path() / "fresh" / "cloud.db"));
+}
+
 TEST_F(DeviceOptionsTest, RefusedOptionsChangeNothingAndMakeNothing) {
   ASSERT_EQ(QRNQuorinClient::useDevice(optionsFor("device")), QRNDeviceStatus::ok);
   auto chosen = platform::defaultPlatform();
@@ -62,6 +75,26 @@ TEST_F(DeviceOptionsTest, RefusedOptionsChangeNothingAndMakeNothing) {
   EXPECT_EQ(QRNQuorinClient::useDevice(unknownScheme), QRNDeviceStatus::invalidOptions);
   auto mistyped = optionsFor("missing/deep/device");
   EXPECT_EQ(QRNQuorinClient::useDevice(mistyped), QRNDeviceStatus::unusableContainer);
+
+  // A relative path would be read against whatever the working directory is at first use.
+  auto relativeAccount = optionsFor("other");
+  relativeAccount.cloudAccount = "cloud";
+  EXPECT_EQ(QRNQuorinClient::useDevice(relativeAccount), QRNDeviceStatus::invalidOptions);
+  relativeAccount.cloudAccount = "rediss://localhost:6380/0?account=a&ca=ca.pem";
+  EXPECT_EQ(QRNQuorinClient::useDevice(relativeAccount), QRNDeviceStatus::invalidOptions);
+  relativeAccount.cloudAccount = "rediss://localhost:6380/0?account=a&ca=/ca.pem&cert=c&key=/k";
+  EXPECT_EQ(QRNQuorinClient::useDevice(relativeAccount), QRNDeviceStatus::invalidOptions);
+  auto relativePlist = optionsFor("other");
+  relativePlist.infoPlist = "Info.plist";
+  EXPECT_EQ(QRNQuorinClient::useDevice(relativePlist), QRNDeviceStatus::invalidOptions);
+
+  auto mistypedAccount = optionsFor("other");
+  mistypedAccount.cloudAccount = (root.path() / "missing" / "deep" / "account").string();
+  EXPECT_EQ(QRNQuorinClient::useDevice(mistypedAccount), QRNDeviceStatus::unusableCloudAccount);
+  auto fileAccount = optionsFor("other");
+  fileAccount.cloudAccount = (root.path() / "plain-file").string();
+  std::ofstream(*fileAccount.cloudAccount) << "not a directory";
+  EXPECT_EQ(QRNQuorinClient::useDevice(fileAccount), QRNDeviceStatus::unusableCloudAccount);
 
   EXPECT_EQ(platform::defaultPlatform(), chosen);
   EXPECT_FALSE(std::filesystem::exists(root.path() / "missing"));

@@ -211,7 +211,7 @@ int main(int argc, char** argv) {
   if (app.get_option("--container")->count() == 0)
     quorin::platform::posix::makeDefaultContainerParent();
   options.container = container;
-  options.cloudAccount = cloudAccount;
+  if (app.get_option("--cloud-account")->count() > 0) options.cloudAccount = cloudAccount;
   if (!infoPlist.empty()) options.infoPlist = infoPlist;
   if (!keyStore.empty()) options.keychainKey.store = keyStore;
 

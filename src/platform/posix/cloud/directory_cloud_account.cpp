@@ -7,7 +7,7 @@
 namespace quorin::platform::posix {
 
 DirectoryCloudAccount::DirectoryCloudAccount(std::filesystem::path directory)
-    : database_((makeDirectories(directory, 0700), std::move(directory))) {}
+    : database_((makeContainer(directory, 0700), std::move(directory))) {}
 
 std::int64_t DirectoryCloudAccount::now() {
   using namespace std::chrono;

@@ -287,4 +287,20 @@ bool makeContainer(const std::filesystem::path& path, mode_t mode) {
          (errno == EEXIST && std::filesystem::is_directory(path, error));
 }
 
+// Not normalised: the system resolves "a/.." only where "a" exists, and so must this.
+std::filesystem::path parentDirectory(const std::filesystem::path& path) {
+  std::error_code error;
+  auto absolute = std::filesystem::absolute(path, error).string();
+  while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
+  return std::filesystem::path(absolute).parent_path();
+}
+
+std::string whyNotMade(const std::filesystem::path& path, int error) {
+  auto parent = parentDirectory(path);
+  std::error_code ignored;
+  if (!std::filesystem::is_directory(parent, ignored))
+    return "its parent directory " + parent.string() + " does not exist";
+  return std::strerror(error);
+}
+
 }  // namespace quorin::platform::posix

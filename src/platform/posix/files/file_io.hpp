@@ -113,8 +113,16 @@ bool renameDurably(const std::filesystem::path& from, const std::filesystem::pat
 // Creates the directory and its missing parents with `mode`; true when it exists afterwards.
 bool makeDirectories(const std::filesystem::path& path, mode_t mode);
 
-// Creates a device's container with `mode` only when its parent directory exists, so that a
-// mistyped path fails instead of becoming a new device; true when it exists afterwards.
+// Creates a device's container (or an account's directory) with `mode` only when its parent
+// directory exists, so that a mistyped path fails instead of becoming a new device; true when
+// it exists afterwards.
 bool makeContainer(const std::filesystem::path& path, mode_t mode);
+
+// The directory that holds `path`, absolute; a trailing slash names the same directory as none.
+std::filesystem::path parentDirectory(const std::filesystem::path& path);
+
+// Why makeContainer() failed with `error` (an errno): "its parent directory P does not exist",
+// or the system's reason.
+std::string whyNotMade(const std::filesystem::path& path, int error);
 
 }  // namespace quorin::platform::posix

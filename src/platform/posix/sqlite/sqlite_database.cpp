@@ -197,13 +197,16 @@ bool makeFilesPrivate(const std::filesystem::path& path, const std::filesystem::
 // other connections of this process hold on it. SQLite refuses a link anywhere in the path
 // it is given, so the host's directory is given resolved.
 int openPrivateDatabase(const DatabaseLocation& location, sqlite3*& db, std::string& problem) {
-  std::error_code error;
   bool rootExists = location.makesRootParents ? makeDirectories(location.root, 0700)
                                               : makeContainer(location.root, 0700);
+  int made = errno;
+  std::error_code error;
   auto root =
       rootExists ? std::filesystem::canonical(location.root, error) : std::filesystem::path();
   if (root.empty()) {
-    problem = "cannot create " + location.root.string();
+    int why = rootExists ? error.value() : made;
+    problem = "cannot create " + location.root.string() + ": " +
+              (location.makesRootParents ? std::strerror(why) : whyNotMade(location.root, why));
     return SQLITE_CANTOPEN;
   }
   if (!makeDirectoriesBelow(root, location, problem)) return SQLITE_CANTOPEN;
