@@ -131,6 +131,18 @@ TEST(HostileContainerTest, MigrationOutputIsPrivateAndNeverFollowsALink) {
     EXPECT_EQ(fs::status(output / name).permissions(),
               fs::perms::owner_read | fs::perms::owner_write)
         << name;
+
+  // As an earlier release left it: every migration narrows it again, one that writes nothing
+  // too.
+  fs::permissions(output, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+  ASSERT_EQ(run(quorin(root) + "migrate").status, 0);
+  EXPECT_EQ(fs::status(output).permissions(), fs::perms::owner_all);
+  ASSERT_EQ(run(quorin(root) + "migrate --clear").status, 0);
+  fs::create_directory(output);
+  fs::permissions(output, fs::perms::all);
+  ASSERT_EQ(run(quorin(root) + "migrate").status, 0);
+  EXPECT_EQ(fs::status(output).permissions(), fs::perms::owner_all);
 }
 
 // Left by writers killed mid-write: a migration's output, a new container's profile.
