@@ -149,6 +149,15 @@ TEST(CloudOutcomeTest, AValueThatIsNotUtf8IsRefused) {
   EXPECT_EQ(run(quorin(root, "phone") + "cloud set k 'é ok'").status, 0);
 }
 
+TEST(CloudOutcomeTest, AValueWithANulByteIsRefusedAndSaysSo) {
+  TemporaryDirectory root;
+  ASSERT_EQ(run(quorin(root, "phone") + "cloud set k old").status, 0);
+  auto set = run("printf 'a\\0b' | " + quorin(root, "phone") + "cloud set k - 2>&1");
+  EXPECT_EQ(set.status, 2);
+  EXPECT_EQ(set.output, "quorin: not saved: the value holds a NUL byte\n");
+  EXPECT_EQ(run(quorin(root, "phone") + "cloud get k --timeout 0").output, "old\n");
+}
+
 // Another process in a long transaction keeps the account out of reach, no more: the write
 // waits on this device and goes out with the next exchange.
 TEST(CloudOutcomeTest, AWriteWhileAnotherProcessHoldsTheAccountIsKeptAndPushedLater) {

@@ -69,8 +69,9 @@ int main(int argc, char** argv) {
   std::string cloudAccount = quorin::platform::posix::defaultCloudAccountPath().string();
   app.add_option("--cloud-account", cloudAccount,
                  "The cloud account that devices share: a directory, "
-                 "redis://[user:password@]host:port/db?account=NAME or "
-                 "unix:///path/to/socket?account=NAME")
+                 "redis://[user:password@]host:port/db?account=NAME, "
+                 "rediss://[user:password@]host:port/db?account=NAME[&ca=FILE]"
+                 "[&cert=FILE&key=FILE] (TLS) or unix:///path/to/socket?account=NAME")
       ->check(CLI::Validator(checkCloudAccount, "DIR|URL"))
       ->capture_default_str();
   app.add_flag("--json", options.json, "Print JSON instead of text");
