@@ -76,25 +76,27 @@ TEST_F(DeviceOptionsTest, RefusedOptionsChangeNothingAndMakeNothing) {
   auto mistyped = optionsFor("missing/deep/device");
   EXPECT_EQ(QRNQuorinClient::useDevice(mistyped), QRNDeviceStatus::unusableContainer);
 
+  // One option changed on a fresh device's options.
+  auto statusWith = [&](auto change) {
+    auto options = optionsFor("other");
+    change(options);
+    return QRNQuorinClient::useDevice(options);
+  };
   // A relative path would be read against whatever the working directory is at first use.
-  auto relativeAccount = optionsFor("other");
-  relativeAccount.cloudAccount = "cloud";
-  EXPECT_EQ(QRNQuorinClient::useDevice(relativeAccount), QRNDeviceStatus::invalidOptions);
-  relativeAccount.cloudAccount = "rediss://localhost:6380/0?account=a&ca=ca.pem";
-  EXPECT_EQ(QRNQuorinClient::useDevice(relativeAccount), QRNDeviceStatus::invalidOptions);
-  relativeAccount.cloudAccount = "rediss://localhost:6380/0?account=a&ca=/ca.pem&cert=c&key=/k";
-  EXPECT_EQ(QRNQuorinClient::useDevice(relativeAccount), QRNDeviceStatus::invalidOptions);
-  auto relativePlist = optionsFor("other");
-  relativePlist.infoPlist = "Info.plist";
-  EXPECT_EQ(QRNQuorinClient::useDevice(relativePlist), QRNDeviceStatus::invalidOptions);
+  for (const char* account : {"cloud", "rediss://localhost:6380/0?account=a&ca=ca.pem",
+                              "rediss://localhost:6380/0?account=a&ca=/ca.pem&cert=c&key=/k"})
+    EXPECT_EQ(statusWith([&](auto& options) { options.cloudAccount = account; }),
+              QRNDeviceStatus::invalidOptions)
+        << account;
+  EXPECT_EQ(statusWith([](auto& options) { options.infoPlist = "Info.plist"; }),
+            QRNDeviceStatus::invalidOptions);
 
-  auto mistypedAccount = optionsFor("other");
-  mistypedAccount.cloudAccount = (root.path() / "missing" / "deep" / "account").string();
-  EXPECT_EQ(QRNQuorinClient::useDevice(mistypedAccount), QRNDeviceStatus::unusableCloudAccount);
-  auto fileAccount = optionsFor("other");
-  fileAccount.cloudAccount = (root.path() / "plain-file").string();
-  std::ofstream(*fileAccount.cloudAccount) << "not a directory";
-  EXPECT_EQ(QRNQuorinClient::useDevice(fileAccount), QRNDeviceStatus::unusableCloudAccount);
+  auto file = root.path() / "plain-file";
+  std::ofstream(file) << "not a directory";
+  for (const auto& account : {root.path() / "missing" / "deep" / "account", file})
+    EXPECT_EQ(statusWith([&](auto& options) { options.cloudAccount = account.string(); }),
+              QRNDeviceStatus::unusableCloudAccount)
+        << account;
 
   EXPECT_EQ(platform::defaultPlatform(), chosen);
   EXPECT_FALSE(std::filesystem::exists(root.path() / "missing"));
