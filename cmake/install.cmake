@@ -22,12 +22,18 @@ install(FILES ${PROJECT_BINARY_DIR}/QuorinNativeConfig.cmake
   ${PROJECT_BINARY_DIR}/QuorinNativeConfigVersion.cmake DESTINATION ${QRN_CMAKE_DIR}
   COMPONENT dev)
 
-# The pkg-config file finds the prefix from its own place, so a staged install works as well.
-file(RELATIVE_PATH QRN_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
-string(REGEX REPLACE "/$" "" QRN_PC_TO_PREFIX ${QRN_PC_TO_PREFIX})
-configure_file(${CMAKE_CURRENT_LIST_DIR}/quorin-native.pc.in
-  ${PROJECT_BINARY_DIR}/quorin-native.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/quorin-native.pc
+# The pkg-config file is written as it is installed, for the prefix installed to (`--prefix`,
+# or /usr in the packages), so that its libdir is a plain absolute path: a host records it
+# in its rpath as it is.
+install(CODE "
+  set(QRN_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+  set(CMAKE_INSTALL_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
+  set(CMAKE_INSTALL_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
+  set(PROJECT_VERSION \"${PROJECT_VERSION}\")
+  configure_file(\"${CMAKE_CURRENT_LIST_DIR}/quorin-native.pc.in\"
+    \"${PROJECT_BINARY_DIR}/pkgconfig/quorin-native.pc\" @ONLY)
+" COMPONENT dev)
+install(FILES ${PROJECT_BINARY_DIR}/pkgconfig/quorin-native.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
 
 install(TARGETS quorin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT cli)

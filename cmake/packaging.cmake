@@ -4,6 +4,8 @@
 # description's first line is each package's synopsis.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quorin-native)
+# Every package carries the project's version; see CHANGELOG.md for how it moves.
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR Vendexa)
 set(CPACK_PACKAGE_CONTACT "QuorinNative developers <quorin-native@vendexa.invalid>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -34,6 +36,8 @@ The C and C++ headers, the CMake package QuorinNative and the pkg-config file qu
 
 set(CPACK_DEBIAN_CLI_PACKAGE_NAME quorin)
 set(CPACK_DEBIAN_CLI_PACKAGE_SECTION utils)
+# Bash loads the completion it installs in bash-completion's directory through that package.
+set(CPACK_DEBIAN_CLI_PACKAGE_RECOMMENDS bash-completion)
 set(CPACK_COMPONENT_CLI_DESCRIPTION "host for the native core of the Quorin application SDK
 quorin runs as one device (a container directory): it prints the device's facts, reads
 and writes its keychain and cloud key-value store, and migrates the legacy SDK's data.")

@@ -15,8 +15,14 @@ for example in c-host cpp-host; do
   cmake --build "$work/$example-cmake" >/dev/null
 done
 mkdir "$work/c-host-pkg-config"
-PKG_CONFIG_PATH=$(dirname "$(find "$stage" -name quorin-native.pc)") \
-  make -s -C examples/c-host OUT="$work/c-host-pkg-config" \
+pc_path=$(dirname "$(find "$stage" -name quorin-native.pc)")
+# A host records libdir in its rpath as it is: it must be a plain path inside the prefix.
+libdir=$(PKG_CONFIG_PATH=$pc_path pkg-config --variable=libdir quorin-native)
+if [[ "$libdir" != "$(realpath -ms "$libdir")" || "$libdir" != "$stage"/* ]]; then
+  echo "check-install: the pkg-config file's libdir is $libdir" >&2
+  exit 1
+fi
+PKG_CONFIG_PATH=$pc_path make -s -C examples/c-host OUT="$work/c-host-pkg-config" \
   CFLAGS="-O2 -std=c11 -Wall -Wextra -Wpedantic -Werror"
 
 for build_kind in cmake pkg-config; do

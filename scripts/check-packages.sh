@@ -25,7 +25,12 @@ trap '"${sudo[@]}" dpkg --purge "${packages[@]}" >/dev/null; rm -rf "$work"' EXI
 
 log=$work/cpack.log
 cpack --config "$build/CPackConfig.cmake" -B "$work/packages" >"$log" 2>&1 || { cat "$log" >&2; exit 1; }
+recommends=$(dpkg-deb -f "$work"/packages/quorin_*.deb Recommends)
+[[ "$recommends" == *bash-completion* ]] || { echo "check-packages: quorin recommends '$recommends'" >&2; exit 1; }
 "${sudo[@]}" dpkg -i "$work"/packages/*.deb
+libdir=$(pkg-config --variable=libdir quorin-native)
+[[ "$libdir" == /usr/lib* && "$libdir" == "$(realpath -ms "$libdir")" ]] ||
+  { echo "check-packages: the pkg-config file's libdir is $libdir" >&2; exit 1; }
 
 scripts/check-readme.sh --installed
 echo "-- the installed quorin"

@@ -40,10 +40,16 @@ if [[ "$target" != --installed ]]; then
   sed -i "s|/opt/quorin|$stage|g" "$work"/runs/*.sh
 fi
 
-# The C++ example uses the default device: keep it, and the cloud account, out of $HOME.
+# The examples use devices of their own under /tmp: a pasted example must not touch the
+# reader's default device or cloud account, which would be made here.
 export XDG_DATA_HOME=$work/data
 for run in "$work"/runs/*.sh; do
   echo "-- README commands:"
   sed 's/^/   $ /' "$run"
   (cd "$work/examples" && timeout 300 bash -euo pipefail "$run")
 done
+if [[ -e "$XDG_DATA_HOME" ]]; then
+  echo "README.md: an example used the default device or cloud account:" >&2
+  find "$XDG_DATA_HOME" >&2
+  exit 1
+fi

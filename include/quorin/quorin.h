@@ -195,12 +195,16 @@ QRN_EXPORT void qrn_swift_client_free(qrn_swift_client* swift_client);
  * smaller size, keeps working. */
 typedef struct qrn_device_options {
   size_t size;
-  /* The device's container directory: an absolute path, made on first use. Required. */
+  /* The device's container directory: an absolute path, made on first use only where its
+   * parent directory exists; a trailing slash names the same directory. Required. */
   const char* container;
-  /* The cloud account its store syncs through: a directory, or a "redis://" or "unix://" URL
-   * with "?account=NAME"; NULL for the user's default account. */
+  /* The cloud account its store syncs through: a directory (an absolute path, made on first
+   * use where its parent directory exists), or a "redis://", "rediss://" or "unix://" URL with
+   * "?account=NAME" (a "rediss://" URL's ca=, cert= and key= files are absolute paths); NULL
+   * for the user's default account. */
   const char* cloud_account;
-  /* The application's Info.plist, read once: the build number and the defaults suite's name. */
+  /* The application's Info.plist, an absolute path, read once: the build number and the
+   * defaults suite's name. */
   const char* info_plist;
   /* Where the keychain's sealing key is kept: "secret-service" or "key-file". With neither
    * this nor keychain_key, the key qrn_use_keychain_key() gave, else the Secret Service when
@@ -220,8 +224,9 @@ typedef enum qrn_device_status {
   /* NULL options; a size smaller than `size` and `container`, or one that ends inside a
    * field; a size larger than this library knows whose extra bytes are not all zero (a field
    * this library cannot honour); a string that is empty or not UTF-8; a cloud account URL of a
-   * scheme other than redis, rediss or unix; an unknown key store; a key store beside a key; a key
-   * that is not 32 bytes. */
+   * scheme other than redis, rediss or unix; a relative path in cloud_account or info_plist,
+   * which would be read against whatever the working directory is at first use; an unknown
+   * key store; a key store beside a key; a key that is not 32 bytes. */
   QRN_DEVICE_INVALID_OPTIONS = -1,
   /* The container is empty or not an absolute path. */
   QRN_DEVICE_RELATIVE_CONTAINER = -2,
@@ -230,6 +235,9 @@ typedef enum qrn_device_status {
   /* The container cannot be used: its parent directory is missing (a mistyped path never
    * becomes a new device), or it is not a directory this process can read and write. */
   QRN_DEVICE_UNUSABLE_CONTAINER = -4,
+  /* The cloud account is a directory whose parent directory is missing (a mistyped path never
+   * becomes a new account), or something other than a directory stands in its place. */
+  QRN_DEVICE_UNUSABLE_CLOUD_ACCOUNT = -5,
 } qrn_device_status;
 
 /* Makes the device the process's default for facades created afterwards; facades made earlier

@@ -110,6 +110,8 @@ qrn_device_status toC(QRNDeviceStatus status) {
       return QRN_DEVICE_FAILED;
     case QRNDeviceStatus::unusableContainer:
       return QRN_DEVICE_UNUSABLE_CONTAINER;
+    case QRNDeviceStatus::unusableCloudAccount:
+      return QRN_DEVICE_UNUSABLE_CLOUD_ACCOUNT;
   }
   return QRN_DEVICE_FAILED;
 }

@@ -23,6 +23,11 @@ std::optional<std::string> QuorinClient::collectMigrationData() {
   auto target = LegacyDataMigrator::legacyDirectory(platform_->fileManager(),
                                                     migration::LegacyDirectory::output);
   if (!target) return std::nullopt;
+  // The output holds the client identifier: a directory an earlier release left readable by
+  // others is made again, so that a platform keeping it private narrows it, whether or not
+  // anything is written there now.
+  auto& files = platform_->fileManager();
+  if (files.fileExists(*target)) files.createDirectory(*target);
   auto defaults = platform_->makeUserDefaults(domain);
   if (!defaults) return std::nullopt;
   bool usingLegacyDomain = resolveMigrationDomain() == morventDomain;

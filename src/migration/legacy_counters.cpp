@@ -1,4 +1,5 @@
 #include "formats/json.hpp"
+#include "formats/utf8.hpp"
 #include "migration/json_form.hpp"
 #include "migration/json_object_file.hpp"
 #include "migration/legacy_data_migrator.hpp"
@@ -25,7 +26,9 @@ void LegacyDataMigrator::migrateCounters() const {
       else
         continue;  // a stored counter of another kind stays as it is
     }
-    perTrigger->insert_or_assign(key, std::move(value));
+    // One JSON cannot hold is left out here, so that none left over still makes the member.
+    if (auto form = jsonForm(value); form && platform::isValidUtf8(key))
+      perTrigger->insert_or_assign(key, std::move(*form));
   }
   if (perTrigger && !perTrigger->empty())
     counters.insert_or_assign(std::string(kPerTriggerCountersKey), Value(std::move(*perTrigger)));

@@ -451,6 +451,38 @@ static void test_a_relative_container_is_refused(void) {
   CHECK(chdir(previous) == 0);
 }
 
+/* Every path is absolute, so that a chdir between this call and first use moves nothing; an
+ * account directory, like a container, is made only where its parent exists, and a trailing
+ * slash names the same directory as none. */
+static void test_paths_follow_one_rule(void) {
+  char container[300], account[300], mistyped[300];
+  snprintf(container, sizeof container, "%s/slashed/", scratch);
+  snprintf(account, sizeof account, "%s/slashed-cloud/", scratch);
+  snprintf(mistyped, sizeof mistyped, "%s/missing/deep/cloud", scratch);
+  qrn_device_options options = QRN_DEVICE_OPTIONS_INIT;
+  options.container = container;
+  options.cloud_account = "cloud";
+  CHECK(qrn_use_device(&options) == QRN_DEVICE_INVALID_OPTIONS);
+  options.cloud_account = "rediss://localhost:6380/0?account=a&ca=ca.pem";
+  CHECK(qrn_use_device(&options) == QRN_DEVICE_INVALID_OPTIONS);
+  options.cloud_account = mistyped;
+  CHECK(qrn_use_device(&options) == QRN_DEVICE_UNUSABLE_CLOUD_ACCOUNT);
+  options.cloud_account = account;
+  options.info_plist = "Info.plist";
+  CHECK(qrn_use_device(&options) == QRN_DEVICE_INVALID_OPTIONS);
+  CHECK(!file_exists(scratch, "slashed"));
+  options.info_plist = NULL;
+  CHECK(qrn_use_device(&options) == QRN_DEVICE_OK);
+  CHECK(file_exists(scratch, "slashed"));
+
+  qrn_client* client = qrn_client_create();
+  qrn_client_set_value_to_cloud_store(client, "v", "k");
+  qrn_client_dispose(client);
+  qrn_client_free(client);
+  CHECK(file_exists(account, "cloud.db"));
+  CHECK(!file_exists(scratch, "missing"));
+}
+
 /* A host's own event loop: one watch on the descriptor, a wait no longer than the next timer,
  * a drain when either fires. */
 static void test_a_host_event_loop_polls_for_a_waiting_read(void) {
@@ -567,6 +599,7 @@ static const test_case tests[] = {
     {"device_options", test_device_options_name_the_info_plist_and_key_store},
     {"device_option_sizes", test_device_options_are_read_as_far_as_their_size_says},
     {"relative_container", test_a_relative_container_is_refused},
+    {"paths", test_paths_follow_one_rule},
     {"poll", test_a_host_event_loop_polls_for_a_waiting_read},
     {"stop_outside_a_run", test_a_stop_outside_a_run_is_not_kept},
     {"two_devices", test_two_devices_are_driven_by_one_main_loop},

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "cli/cli_run.hpp"
+#include "support/account_lock_holder.hpp"
 #include "support/redis_server.hpp"
 #include "support/temporary_directory.hpp"
 
@@ -150,6 +151,38 @@ TEST(CloudOutcomeTest, AValueThatIsNotUtf8IsRefused) {
   EXPECT_EQ(run(quorin(root, "phone") + "cloud set k 'é ok'").status, 0);
 }
 
+TEST(CloudOutcomeTest, AValueWithANulByteIsRefusedAndSaysSo) {
+  TemporaryDirectory root;
+  ASSERT_EQ(run(quorin(root, "phone") + "cloud set k old").status, 0);
+  auto set = run("printf 'a\\0b' | " + quorin(root, "phone") + "cloud set k - 2>&1");
+  EXPECT_EQ(set.status, 2);
+  EXPECT_EQ(set.output, "quorin: not saved: the value holds a NUL byte\n");
+  EXPECT_EQ(run(quorin(root, "phone") + "cloud get k --timeout 0").output, "old\n");
+}
+
+// Another process in a long transaction keeps the account out of reach, no more: the write
+// waits on this device and goes out with the next exchange.
+TEST(CloudOutcomeTest, AWriteWhileAnotherProcessHoldsTheAccountIsKeptAndPushedLater) {
+  TemporaryDirectory root;
+  auto account = root.path() / "account";
+  ASSERT_EQ(run(quorin(root, "phone") + "cloud set k old").status, 0);
+  quorin::testing::AccountLockHolder other(account);
+  ASSERT_TRUE(other.held());
+  auto set = run(quorin(root, "phone") + "cloud set k new 2>&1");
+  EXPECT_EQ(set.status, 0);
+  EXPECT_EQ(set.output, "quorin: kept on this device; offline: another process holds " +
+                            (account / "cloud.db").string() +
+                            "; 1 write(s) will be pushed once the account is back\n");
+  ASSERT_TRUE(other.release());
+
+  EXPECT_EQ(run(quorin(root, "tablet") + "cloud get k --timeout 0").output, "old\n");
+  auto status = run(quorin(root, "phone") + "cloud status");
+  EXPECT_EQ(status.status, 0);
+  EXPECT_TRUE(contains(status.output, "\nconnection: connected\npendingWrites: 0\n"))
+      << status.output;
+  EXPECT_EQ(run(quorin(root, "tablet") + "cloud get k --timeout 0").output, "new\n");
+}
+
 TEST(CloudOutcomeTest, ATimeOutIsAFiniteNumberOfSecondsAndAnyOtherUsageErrorExitsWith2) {
   TemporaryDirectory root;
   for (const char* timeout : {"nan", "inf", "-1", "-inf", "soon", "1e999"}) {
@@ -164,6 +197,7 @@ TEST(CloudOutcomeTest, OneAccountHasOneJournalHoweverItsDirectoryIsWritten) {
   TemporaryDirectory root;
   auto device = root.path() / "phone";
   std::filesystem::create_directory_symlink(root.path(), root.path() / "link");
+  std::filesystem::create_directory(root.path() / "shared");
   auto relative = "cd '" + root.path().string() + "' && " +
                   quorin::testing::quorinOn(device, "./shared/../account/");
   ASSERT_EQ(run(relative + "cloud set a 1").status, 0);
@@ -171,6 +205,7 @@ TEST(CloudOutcomeTest, OneAccountHasOneJournalHoweverItsDirectoryIsWritten) {
     ASSERT_EQ(run(quorin::testing::quorinOn(device, written.string()) + "cloud set b 2").status, 0);
   EXPECT_EQ(journals(device).size(), 1u);
   // The same for an account whose directory does not exist yet.
+  std::filesystem::create_directory(root.path() / "later");
   ASSERT_EQ(run("cd '" + root.path().string() + "' && " +
                 quorin::testing::quorinOn(device, "later//new") + "cloud status")
                 .status,

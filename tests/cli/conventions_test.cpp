@@ -1,6 +1,7 @@
 // What every quorin command shares: exit statuses, usage errors, help and the version.
 #include <gtest/gtest.h>
 
+#include <simdjson.h>
 #include <sqlite3.h>
 
 #include <fstream>
@@ -30,6 +31,20 @@ TEST_F(ConventionsTest, EveryUsageErrorExitsWith2AndSaysWhatIsWrong) {
   auto missingKey = run(host() + "cloud get 2>&1");
   EXPECT_TRUE(contains(missingKey.output, "Run 'quorin help cloud get' for usage."))
       << missingKey.output;
+}
+
+TEST_F(ConventionsTest, AnOptionGivenTwiceIsNamed) {
+  for (std::string option :
+       {"--cloud-account /tmp/a", "--container /tmp/b", "--key-store key-file"}) {
+    auto twice = run(host() + option + " info 2>&1");
+    EXPECT_EQ(twice.status, 2) << option;
+    EXPECT_TRUE(twice.output.starts_with("quorin: " + option.substr(0, option.find(' ')) +
+                                         " is given 2 times; give it once\n"))
+        << twice.output;
+  }
+  auto service = run(host() + "keychain --service a --service b get k 2>&1");
+  EXPECT_TRUE(service.output.starts_with("quorin: --service is given 2 times; give it once\n"))
+      << service.output;
 }
 
 TEST_F(ConventionsTest, HelpShowsTheExitStatusTableAndNamesTheProgramQuorin) {
@@ -120,6 +135,25 @@ TEST_F(ConventionsTest, StatusReportsShareTheKeyValueLayout) {
   EXPECT_TRUE(contains(cloud.output, "\npendingWrites: 0\nlastSync: ")) << cloud.output;
   auto info = run(host() + "info");
   EXPECT_TRUE(contains(info.output, "\nosVersion: 17.0\n")) << info.output;
+}
+
+// Each line of the text form is named by a key of the JSON document, a nested one after a dot.
+TEST_F(ConventionsTest, TheTextFormOfInfoHasTheJsonDocumentsKeys) {
+  auto json = run(host() + "--json info --scheme https 2>/dev/null");
+  simdjson::dom::parser parser;
+  simdjson::dom::element document;
+  ASSERT_EQ(parser.parse(json.output).get(document), simdjson::SUCCESS) << json.output;
+  std::istringstream text(run(host() + "info --scheme https 2>/dev/null").output);
+  std::size_t lines = 0;
+  for (std::string line; std::getline(text, line); ++lines) {
+    auto key = line.substr(0, line.find(": "));
+    auto dot = key.find('.');
+    auto found = dot == std::string::npos ? document[key]
+                                          : document[key.substr(0, dot)][key.substr(dot + 1)];
+    EXPECT_EQ(found.error(), simdjson::SUCCESS) << line;
+  }
+  EXPECT_EQ(lines, document.get_object().size());  // one nested answer, for one scheme
+  EXPECT_TRUE(contains(text.str(), "\nidfa: (none)\n")) << text.str();
 }
 
 }  // namespace

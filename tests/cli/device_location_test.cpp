@@ -11,8 +11,8 @@
 
 namespace {
 
-using quorin::testing::quorinOn;
 using quorin::testing::contains;
+using quorin::testing::quorinOn;
 using quorin::testing::run;
 using quorin::testing::TemporaryDirectory;
 
@@ -41,6 +41,39 @@ TEST_F(DeviceLocationTest, ANewContainerIsMadeOnlyInADirectoryThatExistsAndSaysS
             "quorin: made a new device at " + (root.path() / "device").string() + "\n");
   EXPECT_EQ(run(on(root.path() / "device") + "info 2>&1 >/dev/null").output, "")
       << "only a new device is announced";
+}
+
+// A trailing slash names the same directory; a refused container leaves nothing behind, in
+// the container's place or the account's.
+TEST_F(DeviceLocationTest, OneRuleForAContainerWithOrWithoutATrailingSlash) {
+  for (std::string command : {"info", "keychain set k v", "cloud set k v", "migrate"}) {
+    auto refused = run(on(root.path().string() + "/typo/deep/") + command + " 2>&1");
+    EXPECT_EQ(refused.status, 2) << command;
+    EXPECT_TRUE(contains(refused.output,
+                         "its parent directory " + root.path().string() + "/typo does not exist"))
+        << refused.output;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(root.path()));
+
+  auto made = run(on(root.path().string() + "/device/") + "keychain set k v 2>&1");
+  EXPECT_EQ(made.status, 0) << made.output;
+  EXPECT_EQ(made.output, "quorin: made a new device at " + root.path().string() + "/device/\n");
+  EXPECT_EQ(run(on(root.path() / "device") + "keychain get k").output, "v\n");
+}
+
+TEST_F(DeviceLocationTest, AMistypedAccountDirectoryIsRefusedNotMade) {
+  auto typo = (root.path() / "typo" / "deep" / "account").string();
+  for (std::string command : {"cloud set k v", "cloud status", "cloud get k --timeout 0"}) {
+    auto refused = run(inRoot(typo) + command + " 2>&1");
+    EXPECT_EQ(refused.status, 2) << command;
+    EXPECT_TRUE(contains(refused.output, "its parent directory " + root.path().string() +
+                                             "/typo/deep does not exist"))
+        << refused.output;
+  }
+  EXPECT_EQ(run(inRoot(typo) + "info >/dev/null 2>&1").status, 0);
+  EXPECT_FALSE(std::filesystem::exists(root.path() / "typo"));
+  ASSERT_EQ(run(inRoot("fresh/") + "cloud set k v 2>/dev/null").status, 0);
+  EXPECT_TRUE(std::filesystem::exists(root.path() / "fresh" / "cloud.db"));
 }
 
 TEST_F(DeviceLocationTest, AContainerThatIsNoDirectoryIsReportedAsSuch) {

@@ -131,6 +131,18 @@ TEST(HostileContainerTest, MigrationOutputIsPrivateAndNeverFollowsALink) {
     EXPECT_EQ(fs::status(output / name).permissions(),
               fs::perms::owner_read | fs::perms::owner_write)
         << name;
+
+  // As an earlier release left it: every migration narrows it again, one that writes nothing
+  // too.
+  fs::permissions(output, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+  ASSERT_EQ(run(quorin(root) + "migrate").status, 0);
+  EXPECT_EQ(fs::status(output).permissions(), fs::perms::owner_all);
+  ASSERT_EQ(run(quorin(root) + "migrate --clear").status, 0);
+  fs::create_directory(output);
+  fs::permissions(output, fs::perms::all);
+  ASSERT_EQ(run(quorin(root) + "migrate").status, 0);
+  EXPECT_EQ(fs::status(output).permissions(), fs::perms::owner_all);
 }
 
 // Left by writers killed mid-write: a migration's output, a new container's profile.
@@ -166,24 +178,51 @@ TEST(HostileContainerTest, JsonMigrateIsValidForAPathThatIsNotUtf8) {
   EXPECT_TRUE(documents["generalInfo"].is_object());
 }
 
-// Stale output files the migration did not replace are printed only where the whole still
-// reads: without a byte-order mark, and not when nesting one level deeper is too deep.
-TEST(HostileContainerTest, JsonMigratePrintsStaleOutputsOnlyAsJson) {
+// A document nested as deep as a reader here goes cannot be nested in the summary: it is
+// shown as a string holding its text, never as null. Null is for no document: no file, or
+// one that is not JSON.
+TEST(HostileContainerTest, JsonMigrateShowsADocumentTooDeepToNestAsItsText) {
   TemporaryDirectory root;
-  auto device = root.path() / "device";
-  fs::copy(QUORIN_EXAMPLE_CONTAINER, device, fs::copy_options::recursive);
+  auto device = legacyDevice(root);
+  std::string deepest = std::string(1023, '[') + std::string(1023, ']');
+  ASSERT_TRUE(quorin::platform::posix::writeFileAtomically(device / "Library/campaigns/limits",
+                                                           deepest, 0600));
+  auto output = device / "Library" / "campings_legacy";
+  fs::create_directories(output);
+  ASSERT_TRUE(quorin::platform::posix::writeFileAtomically(output / "ltoInfo", "[1,", 0600));
+  fs::remove(device / "Library/campaigns/lto_campaigns");
+  auto result = run(quorin(root) + "--json migrate");
+  simdjson::dom::parser parser;
+  simdjson::dom::element documents;
+  ASSERT_EQ(parser.parse(result.output).get(documents), simdjson::SUCCESS) << result.output;
+
+  std::string_view context;
+  ASSERT_EQ(documents["context"].get_string().get(context), simdjson::SUCCESS) << result.output;
+  auto written = quorin::platform::posix::readFile(output / "context");
+  ASSERT_TRUE(written);
+  EXPECT_EQ(context, *written);
+  simdjson::dom::parser own;
+  simdjson::dom::element limits;
+  ASSERT_EQ(own.parse(std::string(context))["limits"].get(limits), simdjson::SUCCESS);
+  EXPECT_TRUE(limits.is_array());
+  EXPECT_TRUE(documents["ltoInfo"].is_null()) << "a stale file that is not JSON";
+  EXPECT_TRUE(documents["generalInfo"].is_object());
+}
+
+// A stale output the migration did not replace is shown without its byte-order mark, which
+// JSON inside JSON cannot have.
+TEST(HostileContainerTest, JsonMigrateShowsAStaleOutputWithoutItsMark) {
+  TemporaryDirectory root;
+  auto device = legacyDevice(root);
   fs::remove_all(device / "Library" / "campaigns");
   auto output = device / "Library" / "campings_legacy";
   fs::create_directories(output);
-  std::string deepest = std::string(1024, '[') + std::string(1024, ']');
-  ASSERT_TRUE(quorin::platform::posix::writeFileAtomically(output / "ltoInfo", deepest, 0600));
   ASSERT_TRUE(quorin::platform::posix::writeFileAtomically(output / "cachedAnalytics",
                                                            "\xEF\xBB\xBF{\"a\":1}", 0600));
   auto result = run(quorin(root, "device") + "--json migrate");
   simdjson::dom::parser parser;
   simdjson::dom::element documents;
   ASSERT_EQ(parser.parse(result.output).get(documents), simdjson::SUCCESS) << result.output;
-  EXPECT_TRUE(documents["ltoInfo"].is_null());
   EXPECT_EQ(documents["cachedAnalytics"]["a"].get_int64().value_unsafe(), 1);
 
   auto summary = run(quorin(root, "device") + "migrate");

@@ -38,6 +38,19 @@ TEST_F(DeviceOptionsTest, FacadesMadeAfterwardsReadTheNamedInfoPlistAndKeyStore)
   facade.dispose();
 }
 
+// One rule for a container, with or without a trailing slash, and for an account directory,
+// which is made at first use where its parent exists.
+TEST_F(DeviceOptionsTest, ATrailingSlashNamesTheSameDirectory) {
+  auto options = optionsFor("device/");
+  options.cloudAccount = (root.path() / "fresh" / "").string();
+  ASSERT_EQ(QRNQuorinClient::useDevice(options), QRNDeviceStatus::ok);
+  EXPECT_TRUE(std::filesystem::is_directory(root.path() / "device"));
+  QRNQuorinClient facade;
+  facade.setValueToCloudStore("v", "k");
+  facade.dispose();
+  EXPECT_TRUE(std::filesystem::exists(root.path() / "fresh" / "cloud.db"));
+}
+
 TEST_F(DeviceOptionsTest, RefusedOptionsChangeNothingAndMakeNothing) {
   ASSERT_EQ(QRNQuorinClient::useDevice(optionsFor("device")), QRNDeviceStatus::ok);
   auto chosen = platform::defaultPlatform();
@@ -62,6 +75,28 @@ TEST_F(DeviceOptionsTest, RefusedOptionsChangeNothingAndMakeNothing) {
   EXPECT_EQ(QRNQuorinClient::useDevice(unknownScheme), QRNDeviceStatus::invalidOptions);
   auto mistyped = optionsFor("missing/deep/device");
   EXPECT_EQ(QRNQuorinClient::useDevice(mistyped), QRNDeviceStatus::unusableContainer);
+
+  // One option changed on a fresh device's options.
+  auto statusWith = [&](auto change) {
+    auto options = optionsFor("other");
+    change(options);
+    return QRNQuorinClient::useDevice(options);
+  };
+  // A relative path would be read against whatever the working directory is at first use.
+  for (const char* account : {"cloud", "rediss://localhost:6380/0?account=a&ca=ca.pem",
+                              "rediss://localhost:6380/0?account=a&ca=/ca.pem&cert=c&key=/k"})
+    EXPECT_EQ(statusWith([&](auto& options) { options.cloudAccount = account; }),
+              QRNDeviceStatus::invalidOptions)
+        << account;
+  EXPECT_EQ(statusWith([](auto& options) { options.infoPlist = "Info.plist"; }),
+            QRNDeviceStatus::invalidOptions);
+
+  auto file = root.path() / "plain-file";
+  std::ofstream(file) << "not a directory";
+  for (const auto& account : {root.path() / "missing" / "deep" / "account", file})
+    EXPECT_EQ(statusWith([&](auto& options) { options.cloudAccount = account.string(); }),
+              QRNDeviceStatus::unusableCloudAccount)
+        << account;
 
   EXPECT_EQ(platform::defaultPlatform(), chosen);
   EXPECT_FALSE(std::filesystem::exists(root.path() / "missing"));

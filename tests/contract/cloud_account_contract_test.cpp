@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
+#include <iostream>
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include "formats/plist_codec.hpp"
@@ -302,6 +306,97 @@ TEST_P(CloudAccountContractTest, AHostileValueReadsAsAbsentAndTheRestStillReads)
   phone.reset();
   phone = std::make_unique<Device>(account, journals, center);
   expectOnlyTheFineValue("from the journal");
+}
+
+// What changed is posted once the exchange has let go of the store, so that an observer run
+// on the exchanging thread may ask for the status. Bounded as a hang check: a deadlocked
+// exchange would never answer.
+TEST_P(CloudAccountContractTest, AnObserverOnTheExchangingThreadMayAskForTheStatus) {
+  auto phone = device();
+  auto tablet = device();
+  std::promise<std::size_t> answered;
+  std::once_flag once;
+  center.addObserver(&answered,
+                     std::string(kUbiquitousKeyValueStoreDidChangeExternallyNotification),
+                     static_cast<const UbiquitousStore*>(&tablet->store), [&](const auto&) {
+                       auto pending = tablet->store.status().pendingWrites;
+                       std::call_once(once, [&] { answered.set_value(pending); });
+                     });
+  phone->store.setObject(Value("hello"), "greeting");
+  ASSERT_TRUE(phone->store.exchange());
+  tablet->store.synchronize();
+  auto answer = answered.get_future();
+  if (answer.wait_for(60s) != std::future_status::ready) {
+    std::cerr << "the exchange deadlocked on its own observer\n";
+    std::abort();
+  }
+  EXPECT_EQ(answer.get(), 0u);
+  center.removeObserver(&answered, kUbiquitousKeyValueStoreDidChangeExternallyNotification,
+                        static_cast<const UbiquitousStore*>(&tablet->store));
+}
+
+// The files of a directory with their sizes and modification times; not SQLite's shared
+// memory, which readers write.
+std::map<std::filesystem::path, std::pair<std::uintmax_t, std::filesystem::file_time_type>> filesIn(
+    const std::filesystem::path& directory) {
+  std::map<std::filesystem::path, std::pair<std::uintmax_t, std::filesystem::file_time_type>> files;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    if (entry.path().string().ends_with("-shm")) continue;
+    files[entry.path()] = {entry.file_size(), entry.last_write_time()};
+  }
+  return files;
+}
+
+TEST(DirectoryCloudAccountTest, AnExchangeThatFindsNothingWritesNothing) {
+  testing::TemporaryDirectory root;
+  LocalNotificationCenter center;
+  auto account = std::make_shared<CloudAccountSelection>((root.path() / "account").string(),
+                                                         cloudAccountKinds());
+  auto phone = std::make_unique<Device>(account, root.path() / "phone", center);
+  phone->store.setObject(Value("kept"), "k");
+  ASSERT_TRUE(phone->store.exchange());
+  phone = std::make_unique<Device>(account, root.path() / "phone", center);
+  ASSERT_TRUE(phone->store.exchange());
+  auto journals = filesIn(root.path() / "phone");
+  auto shared = filesIn(root.path() / "account");
+  ASSERT_TRUE(phone->store.exchange());
+  EXPECT_EQ(filesIn(root.path() / "phone"), journals);
+  EXPECT_EQ(filesIn(root.path() / "account"), shared);
+}
+
+// The name that stamps the device's writes is kept, or the device makes none: a name made up
+// for one run would meet its own earlier writes as a rival's.
+TEST(DirectoryCloudAccountTest, ADeviceWhoseNameCannotBeKeptWritesNothing) {
+  testing::TemporaryDirectory root;
+  LocalNotificationCenter center;
+  auto account = std::make_shared<CloudAccountSelection>((root.path() / "account").string(),
+                                                         cloudAccountKinds());
+  std::filesystem::create_directories(root.path() / "phone" / "device");
+  Device phone(account, root.path() / "phone", center);
+  EXPECT_FALSE(phone.store.write("k", Value("lost")));
+  EXPECT_EQ(phone.store.objectForKey("k"), std::nullopt);
+  EXPECT_FALSE(phone.store.exchange());
+  auto problem = phone.store.status().journalProblem;
+  ASSERT_TRUE(problem);
+  EXPECT_NE(problem->find("cannot keep this device's name"), std::string::npos) << *problem;
+}
+
+TEST(DirectoryCloudAccountTest, ADamagedDeviceNameIsMadeAgainOnceAndKept) {
+  testing::TemporaryDirectory root;
+  LocalNotificationCenter center;
+  auto account = std::make_shared<CloudAccountSelection>((root.path() / "account").string(),
+                                                         cloudAccountKinds());
+  auto name = root.path() / "phone" / "device";
+  std::filesystem::create_directories(name.parent_path());
+  ASSERT_TRUE(writeFileAtomically(name, "cut sh", 0600));
+  auto first = std::make_unique<Device>(account, root.path() / "phone", center);
+  EXPECT_TRUE(first->store.write("k", Value("kept")));
+  auto kept = readFile(name);
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->size(), 36u);
+  first.reset();
+  Device again(account, root.path() / "phone", center);
+  EXPECT_EQ(readFile(name), kept);
 }
 
 TEST(DirectoryCloudAccountTest, AnUnusableAccountKeepsLocalWritesForLater) {

@@ -304,6 +304,22 @@ TEST_F(LegacyDataMigratorTest, CountersWithoutAJsonFormAreDropped) {
   EXPECT_EQ(output("counters"), platform::parseJson(R"({"GlobalRVCounter":[1]})"));
 }
 
+// A per-trigger counter JSON cannot hold costs only itself; with none left, there is no
+// member for them, as when there were none.
+TEST_F(LegacyDataMigratorTest, PerTriggerCountersWithoutAJsonFormLeaveNoEmptyMember) {
+  set("GlobalClickCounter", Value(3));
+  set("lto_actiovation_counter_\xFF", Value(1));
+  set("lto_actiovation_counter_when", Value(Date{5}));
+  run();
+  EXPECT_EQ(output("counters"), platform::parseJson(R"({"GlobalClickCounter":3})"));
+
+  set("lto_actiovation_counter_open", Value(Array{Value(2), Value(std::nan(""))}));
+  run();
+  EXPECT_EQ(output("counters"),
+            platform::parseJson(R"({"GlobalClickCounter":3,"LtoActivationPerTriggerGlobalCounter":)"
+                                R"({"lto_actiovation_counter_open":[2]}})"));
+}
+
 TEST_F(LegacyDataMigratorTest, OffersMigrateWholeOrNotAtAll) {
   auto offer = R"({"spot":"home","startTime":1000,"durationMinutes":90,"isPriorityLaunch":false,)"
                R"("source":{"c":{"name":"Spring","finished_at":5000,"timezone":"UTC"}}})";

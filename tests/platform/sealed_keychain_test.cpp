@@ -189,6 +189,34 @@ TEST_F(SealedKeychainTest, AMissingOrWrongKeyFailsAndLeavesTheDatabaseAlone) {
   EXPECT_EQ(read(*keychain, "k"), (std::variant<OSStatus, std::string>("v")));
 }
 
+// A link planted where the key file belongs would make the device seal with a key of its
+// planter's choice: it is never read, for a new database or a sealed one.
+TEST_F(SealedKeychainTest, AKeyFileThatIsASymbolicLinkIsNeverRead) {
+  testing::TemporaryDirectory elsewhere;
+  auto planted = elsewhere.path() / "planted.key";
+  ASSERT_TRUE(writeFileAtomically(planted, keyToHex(randomKeychainKey()) + "\n", 0600));
+  std::filesystem::create_directories(keychains());
+  std::filesystem::create_symlink(planted, keyFile());
+  auto keychain = open();
+  EXPECT_EQ(keychain->secItemAdd(withValue(item("k"), "v")), errSecNotAvailable);
+  EXPECT_NE(keychain->problem().value_or("").find("keychain.key is a symbolic link"),
+            std::string::npos)
+      << keychain->problem().value_or("");
+  keychain.reset();
+
+  std::filesystem::remove(keyFile());
+  keychain = open();
+  ASSERT_EQ(keychain->secItemAdd(withValue(item("k"), "v")), errSecSuccess);
+  keychain.reset();
+  std::filesystem::rename(keyFile(), planted);
+  std::filesystem::create_symlink(planted, keyFile());
+  keychain = open();
+  EXPECT_EQ(read(*keychain, "k"), (std::variant<OSStatus, std::string>(errSecAuthFailed)));
+  EXPECT_NE(keychain->problem().value_or("").find("keychain.key is a symbolic link"),
+            std::string::npos)
+      << keychain->problem().value_or("");
+}
+
 TEST_F(SealedKeychainTest, AHostKeyOpensOnlyItsOwnDatabase) {
   auto hostKey = randomKeychainKey();
   auto keychain = open({.hostKey = hostKey});

@@ -131,17 +131,24 @@ int status(Host& host, bool json) {
   return account.problem || status.journalProblem ? 2 : 0;
 }
 
+// Why the account's store cannot hold `value`, or none: its values are property-list strings,
+// which are UTF-8 text without NUL bytes.
+std::optional<std::string> unstorable(const std::string& value) {
+  if (!platform::isValidUtf8(value)) return "the value is not UTF-8 text";
+  if (value.find('\0') != std::string::npos) return "the value holds a NUL byte";
+  return std::nullopt;
+}
+
 // Written through a replica of the command's own, which says whether its journal kept the
-// write; the facade's store, which does not, is closed first.
+// write.
 int write(Host& host, const CloudRequest& request, bool json) {
   bool set = request.action == "set";
   auto value = set ? valueFromArgument(request.value) : std::optional<std::string>();
   if (set && !value) return 2;
-  if (set && !platform::isValidUtf8(*value)) {
-    std::cerr << "quorin: not saved: the value is not UTF-8 text\n";
+  if (auto why = set ? unstorable(*value) : std::nullopt) {
+    std::cerr << "quorin: not saved: " << *why << "\n";
     return 2;
   }
-  host.client.reset();
   QuotaWatch quota(host.platform->notificationCenter(), request.key);
   auto store = host.platform->makeReplicaStore();
   if (!store->write(request.key, set ? std::optional<Value>(*value) : std::nullopt)) {
@@ -174,7 +181,7 @@ int write(Host& host, const CloudRequest& request, bool json) {
 
 int runCloud(const GlobalOptions& options, const CloudRequest& request) {
   if (request.action.ends_with("-account")) return runCloudAccountUser(request, options.json);
-  Host host(options, request.action == "get");
+  Host host(options, request.action == "get" ? Facade::afterExchange : Facade::none);
   if (request.action == "status") return status(host, options.json);
   if (auto problem = host.platform->cloudProblem()) {
     std::cerr << "quorin: cloud account unusable: " << *problem << "\n";

@@ -11,6 +11,7 @@
 
 #include "formats/json.hpp"
 #include "host.hpp"
+#include "stdin_value.hpp"
 
 namespace quorin::cli {
 namespace {
@@ -121,6 +122,10 @@ void feed(int signals, Host& host, const EventPrinter& printer) {
 }  // namespace
 
 int runEvents(const GlobalOptions& options) {
+  if (standardInputWasClosed()) {
+    std::cerr << "quorin: standard input is closed; events reads the system's side from it\n";
+    return 2;
+  }
   sigset_t mask;
   sigemptyset(&mask);
   sigaddset(&mask, SIGINT);

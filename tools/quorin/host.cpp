@@ -20,15 +20,18 @@ platform::posix::PosixPlatformOptions platformOptions(const GlobalOptions& optio
 
 }  // namespace
 
-Host::Host(const GlobalOptions& options, bool exchangeCloudFirst)
-    : platform(std::make_shared<platform::posix::PosixPlatform>(platformOptions(options))) {
-  const auto& opened = platform->openedContainer();
+// The container is checked before the platform is made, so that a refused one is left as
+// it was: nothing of the device is set up in it.
+Host::Host(const GlobalOptions& options, Facade facade) {
+  auto opened = platform::posix::openContainer(options.container);
   if (opened.problem) throw std::runtime_error(*opened.problem);
   if (opened.made)
     std::cerr << "quorin: made a new device at " << options.container.string() << "\n";
+  platform = std::make_shared<platform::posix::PosixPlatform>(platformOptions(options));
   if (const auto& problem = platform->profileProblem()) std::cerr << "quorin: " << *problem << "\n";
   platform::setDefaultPlatform(platform);
-  if (exchangeCloudFirst) {
+  if (facade == Facade::none) return;
+  if (facade == Facade::afterExchange) {
     auto store = platform->makeReplicaStore();
     store->exchange();
     firstExchange = store->status();

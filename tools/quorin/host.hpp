@@ -18,15 +18,21 @@ struct GlobalOptions {
   bool json = false;
 };
 
+// What a command needs beyond the device's platform.
+enum class Facade {
+  none,           // nothing: no facade, and so no cloud store that would sync
+  made,           // a facade on the device
+  afterExchange,  // a facade whose store's first reads see the account's current values
+};
+
 // The device the command runs as: its platform, installed as the process default, and a
-// facade on it. Throws std::runtime_error when the container cannot be made or read.
+// facade on it when the command asks for one. Throws std::runtime_error, having made nothing,
+// when the container cannot be made or read.
 struct Host {
-  // With `exchangeCloudFirst` the device exchanges with its cloud account once before the
-  // facade opens its store, whose first reads then see the account's current values.
-  explicit Host(const GlobalOptions& options, bool exchangeCloudFirst = false);
+  explicit Host(const GlobalOptions& options, Facade facade = Facade::made);
 
   std::shared_ptr<platform::posix::PosixPlatform> platform;
-  // How the device stood after that exchange.
+  // How the device stood after the exchange of Facade::afterExchange.
   std::optional<platform::posix::ReplicaStatus> firstExchange;
   std::unique_ptr<QRNQuorinClient> client;
 };

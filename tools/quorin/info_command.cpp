@@ -12,11 +12,13 @@ Value orNull(const std::optional<std::string>& text) {
   return text ? Value(*text) : Value();
 }
 
-platform::Dictionary facts(const QRNQuorinClient& client, const std::vector<std::string>& schemes) {
+platform::Dictionary facts(const std::filesystem::path& container, const QRNQuorinClient& client,
+                           const std::vector<std::string>& schemes) {
   platform::Dictionary installed;
   for (const auto& scheme : schemes)
     installed[scheme] = client.isApplicationInstalledForScheme(scheme);
   return {
+      {"container", container.string()},
       {"deviceModel", client.deviceModel()},
       {"osVersion", client.osVersion()},
       {"buildNumber", client.buildNumber()},
@@ -36,25 +38,25 @@ std::string text(const Value& value) {
   return "(none)";
 }
 
-// The facade's order, not the key order of the JSON document.
-constexpr std::string_view kOrder[] = {
-    "deviceModel",        "osVersion", "buildNumber", "isTablet",
-    "languageWithRegion", "idfa",      "idfv",        "encodedDeviceIdentifier",
-    "storeCountry"};
+// The container, then the facade's order, not the key order of the JSON document.
+constexpr std::string_view kOrder[] = {"container",   "deviceModel", "osVersion",
+                                       "buildNumber", "isTablet",    "languageWithRegion",
+                                       "idfa",        "idfv",        "encodedDeviceIdentifier",
+                                       "storeCountry"};
 
 }  // namespace
 
+// The text form has the JSON document's keys, a nested one after a dot.
 int runInfo(const GlobalOptions& options, const std::vector<std::string>& schemes) {
   Host host(options);
-  auto all = facts(*host.client, schemes);
+  auto all = facts(options.container, *host.client, schemes);
   if (options.json) {
     printJson(Value(all));
     return 0;
   }
-  std::cout << "container: " << options.container.string() << "\n";
   for (auto key : kOrder) std::cout << key << ": " << text(all[std::string(key)]) << "\n";
   for (const auto& [scheme, answer] : *all["isApplicationInstalled"].get<platform::Dictionary>())
-    std::cout << "isApplicationInstalled(" << scheme << "): " << text(answer) << "\n";
+    std::cout << "isApplicationInstalled." << scheme << ": " << text(answer) << "\n";
   return 0;
 }
 

@@ -103,7 +103,7 @@ int rotateKey(platform::posix::SqliteKeychain& store, bool json) {
 }  // namespace
 
 int runKeychain(const GlobalOptions& options, const KeychainRequest& request) {
-  Host host(options);
+  Host host(options, Facade::none);
   if (request.action == "generate-password") {
     auto password = keychain::Keychain::generatePassword(*host.platform);
     if (options.json)

@@ -9,6 +9,7 @@
 #include "host.hpp"
 #include "platform/linux/cloud_account_location.hpp"
 #include "quorin/version.h"
+#include "stdin_value.hpp"
 #include "usage.hpp"
 
 namespace {
@@ -50,6 +51,7 @@ std::string versionText() {
 
 int main(int argc, char** argv) {
   using namespace quorin::cli;
+  claimStandardDescriptors();
   CLI::App app{"quorin: a host for QuorinNative, running as one device (a container directory)",
                "quorin"};
   app.require_subcommand(1);
@@ -67,8 +69,9 @@ int main(int argc, char** argv) {
   std::string cloudAccount = quorin::platform::posix::defaultCloudAccountPath().string();
   app.add_option("--cloud-account", cloudAccount,
                  "The cloud account that devices share: a directory, "
-                 "redis://[user:password@]host:port/db?account=NAME or "
-                 "unix:///path/to/socket?account=NAME")
+                 "redis://[user:password@]host:port/db?account=NAME, "
+                 "rediss://[user:password@]host:port/db?account=NAME[&ca=FILE]"
+                 "[&cert=FILE&key=FILE] (TLS) or unix:///path/to/socket?account=NAME")
       ->check(CLI::Validator(checkCloudAccount, "DIR|URL"))
       ->capture_default_str();
   app.add_flag("--json", options.json, "Print JSON instead of text");
@@ -211,7 +214,7 @@ int main(int argc, char** argv) {
   if (app.get_option("--container")->count() == 0)
     quorin::platform::posix::makeDefaultContainerParent();
   options.container = container;
-  options.cloudAccount = cloudAccount;
+  if (app.get_option("--cloud-account")->count() > 0) options.cloudAccount = cloudAccount;
   if (!infoPlist.empty()) options.infoPlist = infoPlist;
   if (!keyStore.empty()) options.keychainKey.store = keyStore;
 

@@ -50,8 +50,21 @@ void printSummary(const std::filesystem::path& directory) {
   for (auto name : kOutputFiles) std::cout << name << ": " << describe(directory / name) << "\n";
 }
 
-// One object: the directory, and each document as it was written, or null.
-// Each document goes out as it is read, through one buffer and one parser.
+// The outline's text, which leaves out a byte-order mark that JSON inside JSON cannot have. A
+// document nested as deep as a reader here goes would be too deep one level down, inside the
+// summary: it goes out as a string holding its text, which reads as the document on its own.
+void printNested(const platform::JsonOutline& outline) {
+  if (outline.depth < platform::kMaxJsonDepth) {
+    std::cout << outline.text;
+    return;
+  }
+  std::string text;
+  platform::appendJsonString(outline.text, text);
+  std::cout << text;
+}
+
+// One object: the directory, and each document as it was written, or null where there is no
+// document. Each document goes out as it is read, through one buffer and one parser.
 void printDocuments(platform::FileManager& files, const std::filesystem::path& directory) {
   std::string head = "{\"directory\":";
   if (!platform::appendJsonString(directory.string(), head)) head += "null";
@@ -61,11 +74,12 @@ void printDocuments(platform::FileManager& files, const std::filesystem::path& d
   for (auto name : kOutputFiles) {
     std::cout << ",\"" << name << "\":";
     bool read = files.readInto(directory / name, buffer);
-    // The outline's text, which leaves out a byte-order mark that JSON inside JSON cannot have,
-    // and only a document that still reads one level deeper.
     auto outline = read ? outliner.outline(buffer.bytes(), buffer.capacity()) : std::nullopt;
-    bool nestable = outline && outline->depth < platform::kMaxJsonDepth;
-    std::cout << (nestable ? outline->text : "null");
+    if (outline) {
+      printNested(*outline);
+    } else {
+      std::cout << "null";
+    }
   }
   std::cout << "}\n";
 }

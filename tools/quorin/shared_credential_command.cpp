@@ -76,7 +76,7 @@ int write(const Keychain& keychain, const SharedCredentialRequest& request, bool
 }  // namespace
 
 int runSharedCredential(const GlobalOptions& options, const SharedCredentialRequest& request) {
-  Host host(options);
+  Host host(options, Facade::none);
   try {
     auto keychain =
         Keychain::withServer(host.platform, request.server, keychain::ProtocolType::https);

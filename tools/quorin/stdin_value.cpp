@@ -1,8 +1,10 @@
 #include "stdin_value.hpp"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -14,6 +16,8 @@ namespace {
 // Far above the cloud store's 1 MB quota and any keychain value, so only a mistake (a device
 // or an endless pipe on standard input) reaches it.
 constexpr std::size_t kLargestValue = 16 * 1024 * 1024;
+
+bool inputWasClosed = false;
 
 std::optional<std::string> readStandardInput() {
   std::string bytes;
@@ -38,8 +42,26 @@ std::optional<std::string> readStandardInput() {
 
 }  // namespace
 
+// Descriptors are handed out lowest first, so each open lands on the one found closed. Without
+// /dev/null no file could be opened safely, so quorin stops at once.
+void claimStandardDescriptors() {
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    if (fd == STDIN_FILENO) inputWasClosed = true;
+    if (::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) != fd) std::_Exit(2);
+  }
+}
+
+bool standardInputWasClosed() {
+  return inputWasClosed;
+}
+
 std::optional<std::string> valueFromArgument(const std::string& argument) {
   if (argument != "-") return argument;
+  if (inputWasClosed) {
+    std::cerr << "quorin: not saved: the value is read from standard input, which is closed\n";
+    return std::nullopt;
+  }
   auto bytes = readStandardInput();
   if (bytes && !platform::isValidUtf8(*bytes)) {
     std::cerr << "quorin: not saved: the value read from standard input is not UTF-8 text\n";

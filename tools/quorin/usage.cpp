@@ -1,6 +1,7 @@
 #include "usage.hpp"
 
 #include <iostream>
+#include <optional>
 
 namespace quorin::cli {
 namespace {
@@ -30,13 +31,27 @@ std::string missingCommand(const CLI::App& app, const CLI::App* command) {
          " (" + names + ")";
 }
 
+// An option of one value given more than once, on `command` or a command above it.
+std::optional<std::string> repeatedOption(const CLI::App* command) {
+  for (; command; command = command->get_parent()) {
+    for (const auto* option : command->get_options()) {
+      if (option->count() > 1 && option->get_items_expected_max() == 1)
+        return option->get_name() + " is given " + std::to_string(option->count()) +
+               " times; give it once";
+    }
+  }
+  return std::nullopt;
+}
+
 std::string usageFailure(const CLI::App* app, const CLI::Error& error) {
   const auto* command = chosenCommand(*app);
   bool missing = error.get_name() == "RequiredError" && command->get_subcommands().empty() &&
                  command->get_require_subcommand_min() > 0;
+  auto repeated = error.get_name() == "ArgumentMismatch" ? repeatedOption(command) : std::nullopt;
+  auto why = missing ? missingCommand(*app, command) : repeated.value_or(error.what());
   auto path = pathOf(command);
-  return "quorin: " + (missing ? missingCommand(*app, command) : std::string(error.what())) +
-         "\nRun 'quorin help" + path.substr(app->get_name().size()) + "' for usage.\n";
+  return "quorin: " + why + "\nRun 'quorin help" + path.substr(app->get_name().size()) +
+         "' for usage.\n";
 }
 
 }  // namespace

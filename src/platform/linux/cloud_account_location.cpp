@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <vector>
 
 #include "platform/posix/cloud/directory_cloud_account.hpp"
 #include "platform/redis/redis_cloud_account.hpp"
@@ -56,6 +57,20 @@ std::optional<std::string> cloudAccountLocationProblem(const std::string& locati
   std::string error;
   if (redis::parseRedisUrl(url, error)) return std::nullopt;
   return redis::maskedUrl(location) + ": " + error;
+}
+
+std::optional<std::string> relativePathIn(const std::string& location) {
+  std::string url = lowerScheme(location);
+  std::vector<std::string> paths{location};
+  std::string error;
+  if (isCloudAccountUrl(url)) {
+    auto endpoint = redis::parseRedisUrl(url, error);
+    if (!endpoint) return std::nullopt;
+    paths = {endpoint->socketPath, endpoint->caFile, endpoint->certificateFile, endpoint->keyFile};
+  }
+  for (const auto& path : paths)
+    if (!path.empty() && !std::filesystem::path(path).is_absolute()) return path;
+  return std::nullopt;
 }
 
 // A URL of no supported scheme goes to the Redis account too, which refuses it: it is never

@@ -17,6 +17,10 @@ bool isCloudAccountUrl(std::string_view location);
 // backend takes, or malformed), or none. Schemes are case-insensitive.
 std::optional<std::string> cloudAccountLocationProblem(const std::string& location);
 
+// A path `location` names relative to the working directory, or none: a directory account's
+// own, or a URL's socket or its ca=, cert= or key= file.
+std::optional<std::string> relativePathIn(const std::string& location);
+
 // The account a location names: a URL of a supported scheme, or else a directory.
 std::unique_ptr<CloudAccount> openCloudAccount(const std::string& location);
 

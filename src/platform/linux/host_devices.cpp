@@ -7,6 +7,7 @@
 #include "platform/host_device.hpp"
 #include "platform/linux/cloud_account_location.hpp"
 #include "platform/posix/files/container.hpp"
+#include "platform/posix/files/file_io.hpp"
 
 namespace quorin::platform::posix {
 namespace {
@@ -49,6 +50,23 @@ bool isNonEmpty(const std::optional<std::string>& text) {
   return !text || !text->empty();
 }
 
+// A path is read at first use, perhaps after the host changed its working directory: only
+// one that names the same file wherever the process stands is taken.
+bool namesOnlyAbsolutePaths(const QRNDeviceOptions& options) {
+  if (options.infoPlist && !std::filesystem::path(*options.infoPlist).is_absolute()) return false;
+  return !options.cloudAccount || !relativePathIn(*options.cloudAccount);
+}
+
+// A directory account is made on first use only where its parent directory exists, as a
+// container is, so that a mistyped path is refused rather than made.
+bool isAccountPlace(const std::optional<std::string>& location) {
+  if (!location || isCloudAccountUrl(*location)) return true;
+  std::error_code error;
+  auto standing = std::filesystem::status(*location, error);
+  if (std::filesystem::exists(standing)) return std::filesystem::is_directory(standing);
+  return std::filesystem::is_directory(parentDirectory(*location), error);
+}
+
 QRNDeviceStatus check(const QRNDeviceOptions& options) {
   if (options.container.empty() || !std::filesystem::path(options.container).is_absolute())
     return QRNDeviceStatus::relativeContainer;
@@ -56,6 +74,8 @@ QRNDeviceStatus check(const QRNDeviceOptions& options) {
     return QRNDeviceStatus::invalidOptions;
   if (options.cloudAccount && cloudAccountLocationProblem(*options.cloudAccount))
     return QRNDeviceStatus::invalidOptions;
+  if (!namesOnlyAbsolutePaths(options)) return QRNDeviceStatus::invalidOptions;
+  if (!isAccountPlace(options.cloudAccount)) return QRNDeviceStatus::unusableCloudAccount;
   if (options.keyStore && (options.keychainKey || (*options.keyStore != kSecretServiceKeyStore &&
                                                    *options.keyStore != kKeyFileKeyStore)))
     return QRNDeviceStatus::invalidOptions;

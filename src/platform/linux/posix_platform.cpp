@@ -24,6 +24,15 @@ std::string standardSuiteName(const Bundle& bundle) {
   return name && isSuiteName(*name) ? *name : "quorin";
 }
 
+// The default account's parent directories are the library's own, as the default container's
+// are; a named account's parent must exist.
+std::string accountOrDefault(const std::optional<std::string>& named) {
+  if (named) return *named;
+  auto account = defaultCloudAccountPath();
+  makeDirectories(account.parent_path(), 0700);
+  return account.string();
+}
+
 }  // namespace
 
 std::filesystem::path defaultContainerPath() {
@@ -50,8 +59,8 @@ PosixPlatform::PosixPlatform(PosixPlatformOptions options)
       keychain_(
           {options_.container, std::filesystem::path("Library") / "Keychains" / "keychain.db"},
           options_.keychainKey),
-      cloudAccount_(std::make_shared<CloudAccountSelection>(
-          options_.cloudAccount.value_or(defaultCloudAccountPath().string()), cloudAccountKinds())),
+      cloudAccount_(std::make_shared<CloudAccountSelection>(accountOrDefault(options_.cloudAccount),
+                                                            cloudAccountKinds())),
       standardDefaults_(PlistUserDefaults::open(preferences(), standardSuiteName(bundle_))) {}
 
 std::unique_ptr<UserDefaults> PosixPlatform::makeUserDefaults(std::string_view suiteName) {

@@ -35,10 +35,21 @@ CREATE TABLE entries (
 CloudAccountDatabase::CloudAccountDatabase(std::filesystem::path directory)
     : directory_(std::move(directory)), db_({directory_, fileName}, SqliteJournal::rollback) {}
 
-bool CloudAccountDatabase::close(std::string why) {
+// Only a lock held elsewhere keeps the account out of reach; whatever else fails to open it
+// makes it unusable.
+bool CloudAccountDatabase::close(std::string why, int code) {
+  lockedOut_ = isLockedOut(code) ? std::optional(heldElsewhere()) : std::nullopt;
   problem_ = std::move(why);
   db_.close();
   return false;
+}
+
+bool CloudAccountDatabase::isLockedOut(int code) const {
+  return gaveUpWaiting_ || code == SQLITE_BUSY || code == SQLITE_LOCKED;
+}
+
+std::string CloudAccountDatabase::heldElsewhere() const {
+  return "another process holds " + db_.path().string();
 }
 
 // Tried again on every call: a locked or missing account may be usable a moment later.
@@ -46,16 +57,15 @@ bool CloudAccountDatabase::ensureOpen() {
   gaveUpWaiting_ = false;
   if (db_.isOpen()) return true;
   std::string why;
-  if (db_.open(why) != SQLITE_OK) return close(why);
+  if (int code = db_.open(why); code != SQLITE_OK) return close(why, code);
   sqlite3_busy_handler(db_.get(), &CloudAccountDatabase::onBusy, this);
-  SqliteTransaction transaction(db_.get());
-  if (!transaction.began()) return close(db_.failure());
   bool foreign = false;
   int code = prepareSchema(db_.get(), kSchema, kSchemaVersion, foreign);
   if (foreign)
-    return close(db_.path().string() +
-                 " is a database of another kind or version; it is left as it is");
-  if (code != SQLITE_OK || !transaction.commit()) return close(db_.failure());
+    return close(
+        db_.path().string() + " is a database of another kind or version; it is left as it is",
+        SQLITE_NOTADB);
+  if (code != SQLITE_OK) return close(db_.failure(), code);
   problem_.clear();
   return true;
 }
@@ -67,13 +77,18 @@ bool CloudAccountDatabase::ensureOpen() {
 bool CloudAccountDatabase::fail() {
   int code = sqlite3_errcode(db_.get());
   problem_ = code == SQLITE_OK ? db_.path().string() + ": the commit failed" : db_.failure();
-  if (!gaveUpWaiting_ && code != SQLITE_BUSY && code != SQLITE_LOCKED) lastingFailure_ = problem_;
+  if (isLockedOut(code)) {
+    lockedOut_ = heldElsewhere();
+  } else {
+    lastingFailure_ = problem_;
+  }
   db_.reopenNextTime();
   return false;
 }
 
 bool CloudAccountDatabase::succeed() {
   lastingFailure_.reset();
+  lockedOut_.reset();
   return true;
 }
 
@@ -109,6 +124,7 @@ void CloudAccountDatabase::stopWaiting() {
 
 std::optional<std::string> CloudAccountDatabase::problem() {
   if (ensureOpen()) return lastingFailure_;
+  if (lockedOut_) return std::nullopt;
   return problem_;
 }
 

@@ -42,6 +42,9 @@ class CloudAccountDatabase {
   // Why the account cannot be used, or none: it cannot be opened, or the last call failed
   // in a way that no wait mends (a read-only directory, a full disk).
   std::optional<std::string> problem();
+  // Why the last call did not get through, when another process held the database for longer
+  // than the call would wait: the account is out of reach for now, not unusable.
+  const std::optional<std::string>& lockedOut() const { return lockedOut_; }
 
   // Bounds every wait on another process's lock, now and from now on, to a short grace
   // from this call; safe from any thread.
@@ -61,7 +64,9 @@ class CloudAccountDatabase {
   };
 
   bool ensureOpen();
-  bool close(std::string why);
+  bool close(std::string why, int code);
+  bool isLockedOut(int code) const;
+  std::string heldElsewhere() const;
   bool readUsage(Usage& usage);
   bool readExisting(const std::string& key, std::optional<Existing>& existing);
   CloudWriteOutcome apply(const CloudWrite& write, std::string_view device, Usage& usage,
@@ -75,6 +80,7 @@ class CloudAccountDatabase {
   SqliteConnection db_;
   std::string problem_;
   std::optional<std::string> lastingFailure_;
+  std::optional<std::string> lockedOut_;
   bool gaveUpWaiting_ = false;  // in the call under way, on another process's lock
   std::chrono::steady_clock::time_point busySince_;
 

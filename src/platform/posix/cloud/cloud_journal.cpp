@@ -54,11 +54,8 @@ bool CloudJournal::ensureOpen() {
   if (damaged_) return false;
   std::string why;
   if (db_.open(why) == SQLITE_OK) {
-    SqliteTransaction transaction(db_.get());
     bool foreign = false;
-    int code = transaction.began() ? prepareSchema(db_.get(), kSchema, kSchemaVersion, foreign)
-                                   : sqlite3_errcode(db_.get());
-    if (code == SQLITE_OK && !foreign && transaction.commit()) {
+    if (prepareSchema(db_.get(), kSchema, kSchemaVersion, foreign) == SQLITE_OK && !foreign) {
       problem_.reset();
       return true;
     }
@@ -87,7 +84,7 @@ bool CloudJournal::fail() {
 bool CloudJournal::load(Contents& contents) {
   contents = {};
   if (!ensureOpen()) return false;
-  SqliteTransaction snapshot(db_.get());
+  SqliteTransaction snapshot(db_.get(), TransactionKind::read);
   if (!snapshot.began()) return fail();
   {
     auto& seen = db_.prepare("SELECT key, value FROM seen");
@@ -126,7 +123,9 @@ bool CloudJournal::record(const CloudWrite& write) {
 // What an exchange learned can be learned again: after a crash that lost it, the writes are
 // pushed once more, which the account knows for this device's own, and the values pulled
 // again. So it goes without the flush a write must have; the next write's flush covers it.
+// An exchange that learned nothing leaves the journal as it is, its time with it.
 bool CloudJournal::settle(const Exchange& exchange) {
+  if (exchange.pushed.empty() && exchange.values.empty()) return true;
   if (!ensureOpen()) return false;
   Unflushed unflushed(db_.get());
   SqliteTransaction transaction(db_.get());

@@ -22,7 +22,8 @@ class CloudJournal {
     std::map<std::string, std::string, std::less<>> values;  // as the account held them
     std::vector<CloudWrite> pending;
     std::int64_t version = 0;
-    std::int64_t syncedAt = 0;  // nanoseconds since 1970; 0 before the first exchange
+    // Nanoseconds since 1970 of the last exchange that pushed or pulled anything; 0 before it.
+    std::int64_t syncedAt = 0;
   };
   // What one exchange learned, applied in one transaction.
   struct Exchange {

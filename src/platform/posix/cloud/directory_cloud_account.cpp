@@ -7,7 +7,7 @@
 namespace quorin::platform::posix {
 
 DirectoryCloudAccount::DirectoryCloudAccount(std::filesystem::path directory)
-    : database_((makeDirectories(directory, 0700), std::move(directory))) {}
+    : database_((makeContainer(directory, 0700), std::move(directory))) {}
 
 std::int64_t DirectoryCloudAccount::now() {
   using namespace std::chrono;
@@ -16,7 +16,9 @@ std::int64_t DirectoryCloudAccount::now() {
 
 CloudAccountStatus DirectoryCloudAccount::status() {
   auto problem = database_.problem();
-  return {"directory", database_.directory().string(), !problem, std::move(problem), ""};
+  auto held = problem ? std::nullopt : database_.lockedOut();
+  return {"directory", database_.directory().string(), !problem && !held, std::move(problem),
+          held.value_or("")};
 }
 
 void DirectoryCloudAccount::watch(std::function<void()> onChange) {

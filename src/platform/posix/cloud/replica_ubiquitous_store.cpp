@@ -32,16 +32,31 @@ DatabaseLocation journalPath(const DatabaseLocation& journals, const std::string
   return {journals.root, journals.below / (std::string("account-") + hex + ".db")};
 }
 
+constexpr std::size_t kDeviceNameLength = 36;  // a UUID's text
+
+std::optional<std::string> readDeviceName(const std::filesystem::path& path) {
+  auto kept = readFile(path, kDeviceNameLength, FinalLink::refuse);
+  if (kept && kept->size() == kDeviceNameLength) return kept;
+  return std::nullopt;
+}
+
 // The device's name in the accounts' write stamps, kept in the container: a journal replayed
-// after a crash then meets its own earlier push as the same write, not as a rival one.
-std::string deviceName(const DatabaseLocation& journals) {
-  auto fresh = randomUuid().uuidString();
-  makeContainer(journals.root, 0700);
-  AtomicFile file(openDirectoryBeneath(journals.root, journals.below, 0700), "device", 0600,
-                  WriteMode::createOnly);
-  if (file.append(fresh)) file.commit();
-  auto kept = readFile(journals.file() / "device", fresh.size());
-  return kept && kept->size() == fresh.size() ? *kept : fresh;
+// after a crash then meets its own earlier push as the same write, not as a rival one. Made
+// once, and whatever is kept is used, so that two processes making it at once take the same.
+// None when it can be neither read nor kept: a name made up for one run would be a rival.
+std::optional<std::string> deviceName(const DatabaseLocation& journals) {
+  auto path = journals.file() / "device";
+  if (auto kept = readDeviceName(path)) return kept;
+  std::error_code error;
+  auto mode = std::filesystem::exists(std::filesystem::symlink_status(path, error))
+                  ? WriteMode::replace  // damaged: nothing it held can be the name
+                  : WriteMode::createOnly;
+  if (makeContainer(journals.root, 0700)) {
+    AtomicFile file(openDirectoryBeneath(journals.root, journals.below, 0700), "device", 0600,
+                    mode);
+    if (file.append(randomUuid().uuidString())) file.commit();
+  }
+  return readDeviceName(path);
 }
 
 }  // namespace
@@ -53,6 +68,8 @@ ReplicaUbiquitousStore::ReplicaUbiquitousStore(std::shared_ptr<CloudAccountSelec
       journals_(std::move(journals)),
       center_(center),
       device_(deviceName(journals_)) {
+  if (!device_)
+    nameProblem_ = "cannot keep this device's name in " + (journals_.file() / "device").string();
   open(selection_->location());
   listener_ = selection_->listen([this] { kick(); });
   exchanges_ = std::thread([this] { runExchanges(); });
@@ -139,6 +156,7 @@ bool ReplicaUbiquitousStore::write(std::string_view key, const std::optional<Val
 // journal is written in the order of the writes, and before the caller goes on; a write it
 // cannot keep is not made at all, so that none is pushed that a crash would have lost.
 bool ReplicaUbiquitousStore::record(std::string_view key, std::optional<std::string> encoded) {
+  if (!device_) return false;
   std::lock_guard journal(journalMutex_);
   CloudWrite write;
   {
@@ -202,37 +220,47 @@ bool ReplicaUbiquitousStore::synchronize() {
   return !unusable_;
 }
 
+// Observers that run on this thread may ask for status() or exchange again: what changed is
+// posted only once the exchange has let go of the store.
 bool ReplicaUbiquitousStore::exchange() {
-  std::lock_guard exchangeLock(exchangeMutex_);
   Keys refused, changed, switched;
-  if (auto location = selection_->location(); location != location_)
-    switchAccount(location, switched);
-  watchAccount();  // before the pull, so that no write slips between the two
-  CloudJournal::Exchange learned;
-  bool pushed = push(refused, changed, learned);
-  bool exchanged = pushed && pull(changed, learned);
-  auto reason =
-      pulled_ ? UbiquitousChangeReason::serverChange : UbiquitousChangeReason::initialSyncChange;
-  if (exchanged) pulled_ = true;
-  if (pushed) settle(learned);
-  {
-    std::lock_guard journal(journalMutex_);
-    unusable_ = journal_->problem() || (!exchanged && account_->status().problem);
-  }
+  UbiquitousChangeReason reason;
+  bool exchanged = exchangeLocked(refused, changed, switched, reason);
   post(UbiquitousChangeReason::accountChange, switched.list);
   post(UbiquitousChangeReason::quotaViolationChange, refused.list);
   post(reason, changed.list);
   return exchanged;
 }
 
+bool ReplicaUbiquitousStore::exchangeLocked(Keys& refused, Keys& changed, Keys& switched,
+                                            UbiquitousChangeReason& reason) {
+  std::lock_guard exchangeLock(exchangeMutex_);
+  if (auto location = selection_->location(); location != location_)
+    switchAccount(location, switched);
+  watchAccount();  // before the pull, so that no write slips between the two
+  CloudJournal::Exchange learned;
+  bool pushed = push(refused, changed, learned);
+  bool exchanged = pushed && pull(changed, learned);
+  reason =
+      pulled_ ? UbiquitousChangeReason::serverChange : UbiquitousChangeReason::initialSyncChange;
+  if (exchanged) pulled_ = true;
+  if (pushed) settle(learned);
+  {
+    std::lock_guard journal(journalMutex_);
+    unusable_ = !device_ || journal_->problem() || (!exchanged && account_->status().problem);
+  }
+  return exchanged;
+}
+
 bool ReplicaUbiquitousStore::push(Keys& refused, Keys& changed, CloudJournal::Exchange& exchange) {
+  if (!device_) return false;
   std::vector<CloudWrite> writes;
   {
     std::lock_guard lock(mutex_);
     for (const auto& [key, write] : pending_) writes.push_back(write);
   }
   std::vector<CloudWriteOutcome> outcomes;
-  if (!account_->push(writes, device_, outcomes)) return false;
+  if (!account_->push(writes, *device_, outcomes)) return false;
   {
     std::lock_guard lock(mutex_);
     for (const auto& write : writes) {
@@ -337,7 +365,7 @@ ReplicaStatus ReplicaUbiquitousStore::status() {
   std::lock_guard exchangeLock(exchangeMutex_);
   ReplicaStatus status{account_->status(), 0, syncedAt_, std::nullopt};
   std::lock_guard journal(journalMutex_);
-  status.journalProblem = journal_->problem();
+  status.journalProblem = device_ ? journal_->problem() : nameProblem_;
   std::lock_guard lock(mutex_);
   status.pendingWrites = pending_.size();
   return status;

@@ -25,7 +25,9 @@ namespace quorin::platform::posix {
 struct ReplicaStatus {
   CloudAccountStatus account;
   std::size_t pendingWrites = 0;
-  std::int64_t syncedAt = 0;  // nanoseconds since 1970 of the last exchange; 0 for none
+  // Nanoseconds since 1970 of the last exchange: this store's, else the last one its journal
+  // kept (one that pushed or pulled anything); 0 for none.
+  std::int64_t syncedAt = 0;
   std::optional<std::string> journalProblem;
 };
 
@@ -76,6 +78,7 @@ class ReplicaUbiquitousStore final : public UbiquitousStore {
   void watchAccount();
   bool record(std::string_view key, std::optional<std::string> encoded);
   bool push(Keys& refused, Keys& changed, CloudJournal::Exchange& exchange);
+  bool exchangeLocked(Keys& refused, Keys& changed, Keys& switched, UbiquitousChangeReason& reason);
   bool pull(Keys& changed, CloudJournal::Exchange& exchange);
   void switchAccount(const std::string& location, Keys& changed);
   // Takes the account's value into the local copy, unless a later local write waits to be
@@ -91,7 +94,9 @@ class ReplicaUbiquitousStore final : public UbiquitousStore {
   std::shared_ptr<CloudAccountSelection> selection_;
   const DatabaseLocation journals_;
   NotificationCenter& center_;
-  const std::string device_;
+  // None when it could not be kept; the store then makes no write and no exchange.
+  const std::optional<std::string> device_;
+  std::optional<std::string> nameProblem_;
 
   std::mutex exchangeMutex_;  // one exchange at a time; guards the five below
   std::string location_;

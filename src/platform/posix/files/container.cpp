@@ -16,12 +16,8 @@ std::string cannotMake(const std::filesystem::path& container, const std::string
 }
 
 OpenedContainer make(const std::filesystem::path& container) {
-  auto parent = std::filesystem::absolute(container).lexically_normal().parent_path();
-  std::error_code error;
-  if (!std::filesystem::is_directory(parent, error))
-    return {false,
-            cannotMake(container, "its parent directory " + parent.string() + " does not exist")};
-  if (!makeContainer(container, 0700)) return {false, cannotMake(container, std::strerror(errno))};
+  if (!makeContainer(container, 0700))
+    return {false, cannotMake(container, whyNotMade(container, errno))};
   return {true, std::nullopt};
 }
 

@@ -1,5 +1,7 @@
 #include "platform/posix/files/container_file_manager.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -56,10 +58,14 @@ bool ContainerFileManager::fileExists(const std::filesystem::path& path) const {
   return std::filesystem::exists(std::filesystem::symlink_status(path, error));
 }
 
+// One found looser, as an earlier release made the migration's output, is narrowed.
 bool ContainerFileManager::createDirectory(const std::filesystem::path& path) {
-  if (makeContainer(container_, kDirectoryMode) &&
-      openDirectoryBeneath(container_, path.lexically_relative(container_), kDirectoryMode)
-          .isOpen())
+  FileDescriptor made;
+  if (makeContainer(container_, kDirectoryMode))
+    made = openDirectoryBeneath(container_, path.lexically_relative(container_), kDirectoryMode);
+  struct stat info {};
+  if (made.isOpen() && ::fstat(made.get(), &info) == 0 &&
+      ((info.st_mode & 077) == 0 || ::fchmod(made.get(), kDirectoryMode) == 0))
     return true;
   noteTrouble("cannot create " + path.string() + ": " + reason(errno));
   return false;

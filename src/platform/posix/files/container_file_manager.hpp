@@ -10,8 +10,9 @@
 namespace quorin::platform::posix {
 
 // The files of a container; its Library directory is `<container>/Library`. What it makes
-// is the user's alone (directories 0700, files 0600), and it never makes or writes anything
-// through a symbolic link inside the container.
+// is the user's alone (directories 0700, files 0600), as is a directory it is asked to make
+// and finds there looser, and it never makes or writes anything through a symbolic link
+// inside the container.
 class ContainerFileManager final : public FileManager {
  public:
   explicit ContainerFileManager(std::filesystem::path container)

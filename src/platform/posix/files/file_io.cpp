@@ -85,8 +85,9 @@ namespace {
 // The open file and its size, when `path` is a regular file of at most `maxBytes` that can
 // be read. Non-blocking, so that a FIFO put where a file belongs cannot hold the open for ever.
 std::optional<std::pair<FileDescriptor, std::size_t>> openRegularFile(
-    const std::filesystem::path& path, std::size_t maxBytes) {
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const std::filesystem::path& path, std::size_t maxBytes, FinalLink link = FinalLink::follow) {
+  int noFollow = link == FinalLink::refuse ? O_NOFOLLOW : 0;
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | noFollow));
   struct stat info {};
   if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   auto size = static_cast<std::size_t>(info.st_size);
@@ -98,8 +99,8 @@ std::optional<std::pair<FileDescriptor, std::size_t>> openRegularFile(
 // `size` bytes keeping the first `keep`. How many bytes it read; none for anything else.
 template <typename Room>
 std::optional<std::size_t> readRegularFile(const std::filesystem::path& path, std::size_t maxBytes,
-                                           Room room) {
-  auto opened = openRegularFile(path, maxBytes);
+                                           Room room, FinalLink link = FinalLink::follow) {
+  auto opened = openRegularFile(path, maxBytes, link);
   if (!opened) return std::nullopt;
   const FileDescriptor& fd = opened->first;
   // A byte more than the file had, so that growth shows without a second pass.
@@ -125,14 +126,16 @@ std::optional<std::size_t> readRegularFile(const std::filesystem::path& path, st
 
 }  // namespace
 
-std::optional<std::string> readFile(const std::filesystem::path& path, std::size_t maxBytes) {
+std::optional<std::string> readFile(const std::filesystem::path& path, std::size_t maxBytes,
+                                    FinalLink link) {
   std::string bytes;
-  auto filled = readRegularFile(path, maxBytes, [&](std::size_t size, std::size_t) {
+  auto room = [&](std::size_t size, std::size_t) {
     // Room for a parser's padding too, without growing.
     if (bytes.capacity() < size) bytes.reserve(size + 4096 + 64);
     bytes.resize(size);
     return bytes.data();
-  });
+  };
+  auto filled = readRegularFile(path, maxBytes, room, link);
   if (!filled) return std::nullopt;
   bytes.resize(*filled);
   return bytes;
@@ -282,6 +285,22 @@ bool makeContainer(const std::filesystem::path& path, mode_t mode) {
   std::error_code error;
   return std::filesystem::is_directory(path, error) || ::mkdir(path.c_str(), mode) == 0 ||
          (errno == EEXIST && std::filesystem::is_directory(path, error));
+}
+
+// Not normalised: the system resolves "a/.." only where "a" exists, and so must this.
+std::filesystem::path parentDirectory(const std::filesystem::path& path) {
+  std::error_code error;
+  auto absolute = std::filesystem::absolute(path, error).string();
+  while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
+  return std::filesystem::path(absolute).parent_path();
+}
+
+std::string whyNotMade(const std::filesystem::path& path, int error) {
+  auto parent = parentDirectory(path);
+  std::error_code ignored;
+  if (!std::filesystem::is_directory(parent, ignored))
+    return "its parent directory " + parent.string() + " does not exist";
+  return std::strerror(error);
 }
 
 }  // namespace quorin::platform::posix

@@ -13,11 +13,17 @@
 
 namespace quorin::platform::posix {
 
+// Whether a read follows a symbolic link that stands at the file's own name. A file the
+// library made for itself (a key, a name) is read only as the regular file it made, so that a
+// link planted in its place cannot hand it someone else's.
+enum class FinalLink { follow, refuse };
+
 // The whole file, or none when it cannot be read, is not a regular file (a FIFO never
 // blocks the call) or is larger than `maxBytes`. The text has room for a JSON parser's
 // padding past its end.
 std::optional<std::string> readFile(const std::filesystem::path& path,
-                                    std::size_t maxBytes = std::size_t{1} << 30);
+                                    std::size_t maxBytes = std::size_t{1} << 30,
+                                    FinalLink link = FinalLink::follow);
 
 // The same into `buffer`, reusing its memory; false, with the buffer empty, where readFile()
 // gives none.
@@ -107,8 +113,16 @@ bool renameDurably(const std::filesystem::path& from, const std::filesystem::pat
 // Creates the directory and its missing parents with `mode`; true when it exists afterwards.
 bool makeDirectories(const std::filesystem::path& path, mode_t mode);
 
-// Creates a device's container with `mode` only when its parent directory exists, so that a
-// mistyped path fails instead of becoming a new device; true when it exists afterwards.
+// Creates a device's container (or an account's directory) with `mode` only when its parent
+// directory exists, so that a mistyped path fails instead of becoming a new device; true when
+// it exists afterwards.
 bool makeContainer(const std::filesystem::path& path, mode_t mode);
+
+// The directory that holds `path`, absolute; a trailing slash names the same directory as none.
+std::filesystem::path parentDirectory(const std::filesystem::path& path);
+
+// Why makeContainer() failed with `error` (an errno): "its parent directory P does not exist",
+// or the system's reason.
+std::string whyNotMade(const std::filesystem::path& path, int error);
 
 }  // namespace quorin::platform::posix

@@ -6,7 +6,8 @@ namespace {
 
 // `keychain.key` beside the database, mode 0600, holding the key as hexadecimal text; a new key
 // waits in `keychain.key.<key id>.pending` until the database is sealed under it. Earlier
-// versions kept it in `keychain.key.pending`, which is still looked at.
+// versions kept it in `keychain.key.pending`, which is still looked at. Each is read only as
+// a regular file: through a planted link the device would seal with a key of another's choice.
 class KeyFileStore final : public KeychainKeyStore {
  public:
   explicit KeyFileStore(const std::filesystem::path& database)
@@ -15,8 +16,11 @@ class KeyFileStore final : public KeychainKeyStore {
   std::string_view name() const override { return kKeyFileKeyStore; }
 
   std::optional<std::string> unavailable() override {
-    if (makeDirectories(directory_, 0700)) return std::nullopt;
-    return "cannot create " + directory_.string();
+    if (!makeDirectories(directory_, 0700)) return "cannot create " + directory_.string();
+    std::error_code error;
+    if (std::filesystem::is_symlink(std::filesystem::symlink_status(current_, error)))
+      return current_.string() + " is a symbolic link; no key is read through it";
+    return std::nullopt;
   }
 
   std::optional<KeychainKey> find(const std::optional<std::string>& keyId) override {
@@ -61,7 +65,7 @@ class KeyFileStore final : public KeychainKeyStore {
   }
 
   static std::optional<KeychainKey> read(const std::filesystem::path& path) {
-    auto text = readFile(path, 4096);
+    auto text = readFile(path, 4096, FinalLink::refuse);
     if (!text) return std::nullopt;
     std::string_view hex(*text);
     while (!hex.empty() && (hex.back() == '\n' || hex.back() == '\r')) hex.remove_suffix(1);

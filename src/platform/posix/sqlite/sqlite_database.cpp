@@ -111,8 +111,9 @@ void sqliteBindBytes(SqliteStatement& statement, int index,
   }
 }
 
-SqliteTransaction::SqliteTransaction(sqlite3* db) : db_(db) {
-  began_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+SqliteTransaction::SqliteTransaction(sqlite3* db, TransactionKind kind) : db_(db) {
+  const char* begin = kind == TransactionKind::write ? "BEGIN IMMEDIATE" : "BEGIN";
+  began_ = sqlite3_exec(db_, begin, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 SqliteTransaction::~SqliteTransaction() {
@@ -196,13 +197,16 @@ bool makeFilesPrivate(const std::filesystem::path& path, const std::filesystem::
 // other connections of this process hold on it. SQLite refuses a link anywhere in the path
 // it is given, so the host's directory is given resolved.
 int openPrivateDatabase(const DatabaseLocation& location, sqlite3*& db, std::string& problem) {
-  std::error_code error;
   bool rootExists = location.makesRootParents ? makeDirectories(location.root, 0700)
                                               : makeContainer(location.root, 0700);
+  int made = errno;
+  std::error_code error;
   auto root =
       rootExists ? std::filesystem::canonical(location.root, error) : std::filesystem::path();
   if (root.empty()) {
-    problem = "cannot create " + location.root.string();
+    int why = rootExists ? error.value() : made;
+    problem = "cannot create " + location.root.string() + ": " +
+              (location.makesRootParents ? std::strerror(why) : whyNotMade(location.root, why));
     return SQLITE_CANTOPEN;
   }
   if (!makeDirectoriesBelow(root, location, problem)) return SQLITE_CANTOPEN;
@@ -242,8 +246,9 @@ int sqliteInteger(sqlite3* db, const char* sql, int& result) {
   return code == SQLITE_ROW || code == SQLITE_DONE ? finalized : code;
 }
 
-int prepareSchema(sqlite3* db, const char* schema, int version, bool& foreign) {
-  foreign = false;
+namespace {
+
+int createSchema(sqlite3* db, const char* schema, int version, bool& foreign) {
   int existing = -1;
   int code = sqliteInteger(db, "PRAGMA user_version", existing);
   if (code != SQLITE_OK || existing == version) return code;
@@ -258,6 +263,21 @@ int prepareSchema(sqlite3* db, const char* schema, int version, bool& foreign) {
   if (code != SQLITE_OK) return code;
   return sqlite3_exec(db, ("PRAGMA user_version=" + std::to_string(version)).c_str(), nullptr,
                       nullptr, nullptr);
+}
+
+}  // namespace
+
+// Looked at again under the write lock: another process may have made the schema meanwhile.
+int prepareSchema(sqlite3* db, const char* schema, int version, bool& foreign) {
+  foreign = false;
+  int existing = -1;
+  int code = sqliteInteger(db, "PRAGMA user_version", existing);
+  if (code != SQLITE_OK || existing == version) return code;
+  SqliteTransaction transaction(db);
+  if (!transaction.began()) return sqlite3_errcode(db);
+  code = createSchema(db, schema, version, foreign);
+  if (code != SQLITE_OK || foreign || transaction.commit()) return code;
+  return SQLITE_IOERR;
 }
 
 }  // namespace quorin::platform::posix

@@ -56,11 +56,18 @@ std::optional<std::string> sqliteColumnBytes(sqlite3_stmt* statement, int index)
 void sqliteBindBytes(SqliteStatement& statement, int index,
                      const std::optional<std::string>& bytes);
 
-// A write transaction, rolled back unless committed. BEGIN IMMEDIATE takes the write lock
-// at once, waiting on the busy handler while another process holds it.
+enum class TransactionKind {
+  // BEGIN IMMEDIATE takes the write lock at once, waiting on the busy handler while another
+  // process holds it.
+  write,
+  // Reads one snapshot of the database and takes no write lock.
+  read,
+};
+
+// A transaction, rolled back unless committed.
 class SqliteTransaction {
  public:
-  explicit SqliteTransaction(sqlite3* db);
+  explicit SqliteTransaction(sqlite3* db, TransactionKind kind = TransactionKind::write);
   ~SqliteTransaction();
   SqliteTransaction(const SqliteTransaction&) = delete;
   SqliteTransaction& operator=(const SqliteTransaction&) = delete;
@@ -99,9 +106,9 @@ int openPrivateDatabase(const DatabaseLocation& location, sqlite3*& db, std::str
 // The first column of the first row of `sql`, into `result`.
 int sqliteInteger(sqlite3* db, const char* sql, int& result);
 
-// Creates `schema` in an empty database and marks it as `version`; a database of `version`
-// is left as it is. Sets `foreign` for a database of another kind or version. Runs inside
-// the caller's transaction.
+// Creates `schema` in an empty database and marks it as `version`, in a write transaction of
+// its own; a database of `version` is only read, so that opening it neither writes nor waits
+// on another process's write. Sets `foreign` for a database of another kind or version.
 int prepareSchema(sqlite3* db, const char* schema, int version, bool& foreign);
 
 }  // namespace quorin::platform::posix
