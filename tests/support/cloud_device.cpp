@@ -1,5 +1,7 @@
 #include "support/cloud_device.hpp"
 
+#include <algorithm>
+
 namespace quorin::testing {
 
 using namespace platform;
@@ -27,6 +29,13 @@ std::vector<CloudChange> CloudDevice::takeChanges() {
 bool CloudDevice::waitForChange(std::chrono::seconds limit) {
   std::unique_lock lock(mutex_);
   return arrived_.wait_for(lock, limit, [&] { return !changes_.empty(); });
+}
+
+bool CloudDevice::waitForChangeOf(const CloudChange& wanted, std::chrono::seconds limit) {
+  std::unique_lock lock(mutex_);
+  return arrived_.wait_for(lock, limit, [&] {
+    return std::find(changes_.begin(), changes_.end(), wanted) != changes_.end();
+  });
 }
 
 std::optional<std::string> CloudDevice::text(std::string_view key) const {

@@ -44,6 +44,10 @@ class CloudDevice {
   std::vector<CloudChange> takeChanges();
   // Waits for a change to arrive without a local call, as the account's watcher delivers it.
   bool waitForChange(std::chrono::seconds limit = std::chrono::seconds(10));
+  // A background exchange may have taken a write from under an explicit one, and posts what
+  // it refused only after letting go of the store: wait for that one change to be reported.
+  bool waitForChangeOf(const CloudChange& wanted,
+                       std::chrono::seconds limit = std::chrono::seconds(10));
   std::optional<std::string> text(std::string_view key) const;
 
  private:
