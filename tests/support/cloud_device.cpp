@@ -1,19 +1,17 @@
 #include "support/cloud_device.hpp"
 
-#include <algorithm>
-
 namespace quorin::testing {
 
 using namespace platform;
 
 CloudDevice::CloudDevice(std::shared_ptr<posix::CloudAccountSelection> account,
                          const std::filesystem::path& journals,
-                         posix::LocalNotificationCenter& center)
+                         posix::LocalNotificationCenter& center, Sync sync)
     : center_(center), store(std::move(account), journals, center) {
   center_.addObserver(this, std::string(kUbiquitousKeyValueStoreDidChangeExternallyNotification),
                       static_cast<const UbiquitousStore*>(&store),
                       [this](const Notification& notification) { record(notification); });
-  store.synchronize();  // as the facade does, so that other devices' writes arrive unasked
+  if (sync == Sync::watching) store.synchronize();  // as the facade does
 }
 
 CloudDevice::~CloudDevice() {
@@ -29,13 +27,6 @@ std::vector<CloudChange> CloudDevice::takeChanges() {
 bool CloudDevice::waitForChange(std::chrono::seconds limit) {
   std::unique_lock lock(mutex_);
   return arrived_.wait_for(lock, limit, [&] { return !changes_.empty(); });
-}
-
-bool CloudDevice::waitForChangeOf(const CloudChange& wanted, std::chrono::seconds limit) {
-  std::unique_lock lock(mutex_);
-  return arrived_.wait_for(lock, limit, [&] {
-    return std::find(changes_.begin(), changes_.end(), wanted) != changes_.end();
-  });
 }
 
 std::optional<std::string> CloudDevice::text(std::string_view key) const {

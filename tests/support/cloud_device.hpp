@@ -32,22 +32,21 @@ inline CloudChange cloudChange(platform::UbiquitousChangeReason reason,
   return {static_cast<std::int64_t>(reason), std::move(keys)};
 }
 
-// One device: a replica with its own journal directory, watching the account from the
-// start, and the changes it reported, on whichever thread reported them.
+// One device: a replica with its own journal directory, and the changes it reported, on
+// whichever thread reported them. A watching device hears other devices' writes unasked, as
+// the facade's does; the other exchanges only when a test asks, so that what one exchange
+// reports is there when it returns, never posted late by the store's own exchange.
 class CloudDevice {
  public:
+  enum class Sync { watching, whenAsked };
   CloudDevice(std::shared_ptr<platform::posix::CloudAccountSelection> account,
               const std::filesystem::path& journals,
-              platform::posix::LocalNotificationCenter& center);
+              platform::posix::LocalNotificationCenter& center, Sync sync = Sync::watching);
   ~CloudDevice();
 
   std::vector<CloudChange> takeChanges();
   // Waits for a change to arrive without a local call, as the account's watcher delivers it.
   bool waitForChange(std::chrono::seconds limit = std::chrono::seconds(10));
-  // A background exchange may have taken a write from under an explicit one, and posts what
-  // it refused only after letting go of the store: wait for that one change to be reported.
-  bool waitForChangeOf(const CloudChange& wanted,
-                       std::chrono::seconds limit = std::chrono::seconds(10));
   std::optional<std::string> text(std::string_view key) const;
 
  private:
