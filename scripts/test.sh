@@ -7,13 +7,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --test
 
-fuzz_seconds=${QRN_FUZZ_SECONDS:-60}
+fuzz_seconds=${QRN_FUZZ_SECONDS:-30}
+# The suites are independent processes on temporary containers, so they run side by side.
+test_jobs=${QRN_TEST_JOBS:-2}
 
 for preset in default asan tsan; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
-  scripts/with-redis.sh ctest --preset "$preset" --output-on-failure
+  scripts/with-redis.sh ctest --preset "$preset" --output-on-failure -j "$test_jobs"
   # GLib is not built for ThreadSanitizer, so the Secret Service runs under the other two.
   if [[ "$preset" != tsan ]]; then
     echo "-- against a Secret Service"
