@@ -209,6 +209,9 @@ def attach() -> Optional[asyncio.AbstractEventLoop]:
         loop = asyncio.get_running_loop()
     except RuntimeError:
         return None
+    driver = _driver
+    if driver is not None and driver.loop is loop:
+        return loop
     with _attach_lock:
         if _driver is not None and (_driver.loop is loop or _driver.usable()):
             return loop
