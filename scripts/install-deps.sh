@@ -14,6 +14,7 @@ test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   gnome-keyring dbus redis-server openssl
   dpkg-dev file man-db
+  python3-pytest python3-setuptools python3-wheel python3-venv python3-pip
 )
 case ${1:-} in
   "") ;;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds every preset and runs all tests, against one redis-server started for the run: the
-# default build (and the example hosts and the README's examples against its staged
-# install), ASan+UBSan, TSan, then each fuzz target for a bounded time. Fails on the first
+# default build (and the Python package's tests, its pip installs, the example hosts and the
+# README's examples against its staged install), ASan+UBSan, TSan, then each fuzz target for a bounded time. Fails on the first
 # failing step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,6 +23,10 @@ for preset in default asan tsan; do
       ctest --preset "$preset" -L secret-service --output-on-failure
   fi
   if [[ "$preset" == default ]]; then
+    echo "== the Python package, with Debian's /usr/bin/python3, against the build's library"
+    QUORIN_NATIVE_LIBRARY=$PWD/build/default/src/libQuorinNative.so.1 PYTHONDONTWRITEBYTECODE=1 \
+      /usr/bin/python3 -m pytest -q -p no:cacheprovider bindings/python/tests
+    scripts/check-python-package.sh build/default
     echo "== staged install and example hosts"
     scripts/check-install.sh build/default
     echo "== the README's examples, against a staged install"
