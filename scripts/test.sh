@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds every preset and runs all tests, against one redis-server started for the run: the
+# Builds every preset and runs all tests, against one redis-server and one Redis Cluster
+# started for the run: the
 # default build (and the example hosts and the README's examples against its staged
 # install), ASan+UBSan, TSan, then each fuzz target for a bounded time. Fails on the first
 # failing step.
@@ -13,7 +14,7 @@ for preset in default asan tsan; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
-  scripts/with-redis.sh ctest --preset "$preset" --output-on-failure
+  scripts/with-redis.sh scripts/with-redis-cluster.sh ctest --preset "$preset" --output-on-failure
   # GLib is not built for ThreadSanitizer, so the Secret Service runs under the other two.
   if [[ "$preset" != tsan ]]; then
     echo "-- against a Secret Service"

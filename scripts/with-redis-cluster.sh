@@ -46,11 +46,13 @@ for port in "${ports[@]}"; do nodes+=("127.0.0.1:$port"); done
 redis-cli --cluster create "${nodes[@]}" --cluster-replicas 1 --cluster-yes >"$dir/create.log" ||
   { cat "$dir/create.log" >&2; exit 1; }
 
-# Ready once every node sees the cluster whole.
+# Ready once every node sees the cluster whole and every replica has its master's data.
 for _ in $(seq 200); do
   ready=1
   for port in "${ports[@]}"; do
     answers "$port" cluster info | grep -q 'cluster_state:ok' || ready=0
+    answers "$port" info replication | grep -q -e 'role:master' -e 'master_link_status:up' ||
+      ready=0
   done
   [[ $ready == 1 ]] && break
   sleep 0.1
