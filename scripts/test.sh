@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # Builds every preset and runs all tests, against one redis-server and one Redis Cluster
-# started for the run: the
-# default build (and the example hosts and the README's examples against its staged
-# install), ASan+UBSan, TSan, then each fuzz target for a bounded time. Fails on the first
-# failing step.
+# started for the run: the default build (and the example hosts and the README's examples
+# against its staged install), ASan+UBSan, TSan, then each fuzz target for a bounded time.
+# Fails on the first failing step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --test
