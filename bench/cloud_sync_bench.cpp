@@ -1,8 +1,10 @@
 // Two devices in two processes on one cloud account, the Redis backend (on a unix socket, on
-// loopback TCP, and over TLS on loopback) next to the directory one: how long a write takes
-// to reach the other device as a change notification (p50 and p99), and how many writes a
-// second travel from one to the other. Every write is durable on the writer before it is
-// pushed; the Redis servers sync their append-only files on every write.
+// loopback TCP, over TLS on loopback, and on a three-master Redis Cluster on loopback) next
+// to the directory one: how long a write takes to reach the other device as a change
+// notification (p50 and p99), and how many writes a second travel from one to the other.
+// Every write is durable on the writer before it is pushed; the single Redis servers sync
+// their append-only files on every write, and on the cluster a push is done once the
+// master's replica has it (WAIT).
 #include <benchmark/benchmark.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include "platform/common/notification_center.hpp"
 #include "platform/linux/cloud_account_location.hpp"
 #include "platform/posix/cloud/replica_ubiquitous_store.hpp"
+#include "support/redis_cluster.hpp"
 #include "support/redis_server.hpp"
 #include "support/temporary_directory.hpp"
 #include "support/tls_redis_server.hpp"
@@ -50,6 +53,13 @@ std::string tcpLocation(const std::string& account, bool tls) {
   if (!server) return "unix:///nonexistent?account=" + account;
   if (tls) return server->url(account);
   return "redis://localhost:" + std::to_string(server->plainPort()) + "/0?account=" + account;
+}
+
+// The cluster every cluster run shares, reached through its first node.
+std::string clusterLocation(const std::string& account) {
+  auto nodes = quorin::testing::sharedRedisCluster();
+  if (!nodes) return "unix:///nonexistent?account=" + account;
+  return "redis://" + nodes->front() + "/0?account=" + account;
 }
 
 std::unique_ptr<ReplicaUbiquitousStore> openDevice(const std::string& location,
@@ -145,7 +155,7 @@ class Reader {
   std::unique_ptr<ReplicaUbiquitousStore> device_;
 };
 
-enum class Backend { directory, redis, redisTcp, redisTls };
+enum class Backend { directory, redis, redisTcp, redisTls, redisCluster };
 
 std::string locationFor(Backend backend, const std::filesystem::path& root,
                         const std::string& account) {
@@ -159,6 +169,8 @@ std::string locationFor(Backend backend, const std::filesystem::path& root,
       return tcpLocation(fresh, false);
     case Backend::redisTls:
       return tcpLocation(fresh, true);
+    case Backend::redisCluster:
+      return clusterLocation(fresh);
   }
   return {};
 }
@@ -223,6 +235,9 @@ BENCHMARK_CAPTURE(BM_ChangeNotificationLatency, redis_tcp, Backend::redisTcp)
 BENCHMARK_CAPTURE(BM_ChangeNotificationLatency, redis_tls, Backend::redisTls)
     ->Apply(measured)
     ->Iterations(300);
+BENCHMARK_CAPTURE(BM_ChangeNotificationLatency, redis_cluster, Backend::redisCluster)
+    ->Apply(measured)
+    ->Iterations(300);
 BENCHMARK_CAPTURE(BM_WritesBetweenProcesses, directory, Backend::directory)
     ->Apply(measured)
     ->Iterations(10);
@@ -233,6 +248,9 @@ BENCHMARK_CAPTURE(BM_WritesBetweenProcesses, redis_tcp, Backend::redisTcp)
     ->Apply(measured)
     ->Iterations(10);
 BENCHMARK_CAPTURE(BM_WritesBetweenProcesses, redis_tls, Backend::redisTls)
+    ->Apply(measured)
+    ->Iterations(10);
+BENCHMARK_CAPTURE(BM_WritesBetweenProcesses, redis_cluster, Backend::redisCluster)
     ->Apply(measured)
     ->Iterations(10);
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds every preset and runs all tests, against one redis-server started for the run: the
-# default build (and the Python package's tests, its pip installs, the example hosts and the
-# README's examples against its staged install), ASan+UBSan, TSan, then each fuzz target for
-# a bounded time. Fails on the first failing step.
+# Builds every preset and runs all tests, against one redis-server and one Redis Cluster
+# started for the run: the default build (and the Python package's tests, its pip installs,
+# the example hosts and the README's examples against its staged install), ASan+UBSan, TSan,
+# then each fuzz target for a bounded time. Fails on the first failing step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --test
@@ -15,7 +15,8 @@ for preset in default asan tsan; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
-  scripts/with-redis.sh ctest --preset "$preset" --output-on-failure -j "$test_jobs"
+  scripts/with-redis.sh scripts/with-redis-cluster.sh \
+    ctest --preset "$preset" --output-on-failure -j "$test_jobs"
   # GLib is not built for ThreadSanitizer, so the Secret Service runs under the other two.
   if [[ "$preset" != tsan ]]; then
     echo "-- against a Secret Service"

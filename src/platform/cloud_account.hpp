@@ -40,6 +40,10 @@ struct CloudAccountStatus {
   bool connected = false;
   std::optional<std::string> problem;  // why it cannot be used at all
   std::string offlineReason;           // why it is out of reach for now
+  // Of an account on a cluster: the node that serves it, and whether a replica keeps its
+  // writes too; empty for a backend that has neither.
+  std::string servedBy;
+  std::string replication;
 };
 
 // The shared side of the cloud key-value store: every device's writes, each given the next

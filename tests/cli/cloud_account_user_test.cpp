@@ -180,14 +180,14 @@ TEST_F(CloudAccountUserTest, AnAccountsUserMayDoNothingButWhatADeviceDoes) {
     auto answer = run(cli + refused + " 2>&1");
     EXPECT_TRUE(contains(answer.output, "NOPERM")) << refused << ": " << answer.output;
   }
-  EXPECT_EQ(run(cli + "FCALL_RO quorin_version 0").output, "1\n");
+  EXPECT_EQ(run(cli + "FCALL_RO quorin_version 0").output, "2\n");
 }
 
 // The library is loaded when missing or older, left when it is the same, and a newer one
 // is never replaced by an older quorin.
 TEST_F(CloudAccountUserTest, ProvisioningLoadsTheFunctionsOnlyWhenTheirVersionDiffers) {
   provision("gina");
-  EXPECT_EQ(adminCommand({"FCALL_RO", "quorin_version", "0"}), "1");
+  EXPECT_EQ(adminCommand({"FCALL_RO", "quorin_version", "0"}), "2");
   EXPECT_EQ(adminCommand({"FCALL_RO", "quorin_changes_v1", "2", "a", "b", "0", "10"}), "")
       << "reads may run as read-only";
   EXPECT_TRUE(
@@ -202,18 +202,18 @@ TEST_F(CloudAccountUserTest, ProvisioningLoadsTheFunctionsOnlyWhenTheirVersionDi
 
   ASSERT_EQ(adminCommand({"FUNCTION", "LOAD", "REPLACE", libraryOfVersion(0)}), "quorin");
   provision("gina");
-  EXPECT_EQ(adminCommand({"FCALL_RO", "quorin_version", "0"}), "1");
+  EXPECT_EQ(adminCommand({"FCALL_RO", "quorin_version", "0"}), "2");
   EXPECT_EQ(adminCommand({"FCALL_RO", "quorin_changes_v1", "2", "a", "b", "0", "10"}), "");
 
-  ASSERT_EQ(adminCommand({"FUNCTION", "LOAD", "REPLACE", libraryOfVersion(2)}), "quorin");
+  ASSERT_EQ(adminCommand({"FUNCTION", "LOAD", "REPLACE", libraryOfVersion(3)}), "quorin");
   auto refused =
       run(std::string(QUORIN_CLI_PATH) + " cloud provision-account " + admin + " gina 2>&1");
   EXPECT_EQ(refused.status, 2);
   EXPECT_TRUE(contains(refused.output,
-                       "the server holds version 2 of the account's functions, "
-                       "newer than version 1 of this quorin"))
+                       "the server holds version 3 of the account's functions, "
+                       "newer than version 2 of this quorin"))
       << refused.output;
-  EXPECT_EQ(adminCommand({"FCALL_RO", "quorin_version", "0"}), "2");
+  EXPECT_EQ(adminCommand({"FCALL_RO", "quorin_version", "0"}), "3");
 }
 
 // Until someone provisions the server, and then at once, with the write kept meanwhile.
@@ -225,7 +225,7 @@ TEST_F(CloudAccountUserTest, ADeviceFacingAServerWithoutItsFunctionsSaysToProvis
   EXPECT_TRUE(contains(set.output, "kept on this device only, the cloud account is unusable: "))
       << set.output;
   EXPECT_TRUE(contains(set.output,
-                       "the server lacks the account's functions (version 1): run "
+                       "the server lacks the account's functions (version 2): run "
                        "quorin cloud provision-account"))
       << set.output;
 

@@ -14,6 +14,7 @@
 #include "platform/posix/files/file_io.hpp"
 #include "support/cloud_device.hpp"
 #include "support/hostile_plists.hpp"
+#include "support/redis_cluster.hpp"
 #include "support/redis_server.hpp"
 #include "support/temporary_directory.hpp"
 
@@ -28,7 +29,7 @@ Change change(UbiquitousChangeReason reason, std::vector<std::string> keys) {
   return testing::cloudChange(reason, std::move(keys));
 }
 
-enum class Backend { directory, redis };
+enum class Backend { directory, redis, cluster };
 
 class CloudAccountContractTest : public ::testing::TestWithParam<Backend> {
  protected:
@@ -42,11 +43,25 @@ class CloudAccountContractTest : public ::testing::TestWithParam<Backend> {
       // A process this test starts again finds the same server.
       ::setenv("QRN_REDIS_SOCKET", socket_->c_str(), 0);
     }
+    if (GetParam() == Backend::cluster) {
+      auto nodes = testing::sharedRedisCluster();
+      if (!nodes) {
+        if (std::getenv("QRN_REQUIRE_CLUSTER")) FAIL() << "no Redis Cluster for the contract";
+        GTEST_SKIP() << "no Redis Cluster";
+      }
+      // Through a node that may not serve the account, with the others to fall back on.
+      seeds_ = nodes->back() + "/0?";
+      for (const auto& node : *nodes) seeds_ += "node=" + node + "&";
+      std::string listed;
+      for (const auto& node : *nodes) listed += (listed.empty() ? "" : ",") + node;
+      ::setenv("QRN_REDIS_CLUSTER", listed.c_str(), 0);
+    }
     account = std::make_shared<CloudAccountSelection>(location("account"), cloudAccountKinds());
   }
 
   std::string location(const std::string& name) const {
     if (GetParam() == Backend::directory) return (root.path() / name).string();
+    if (GetParam() == Backend::cluster) return "redis://" + seeds_ + "account=" + prefix_ + name;
     return "unix://" + socket_->string() + "?account=" + prefix_ + name;
   }
 
@@ -67,14 +82,17 @@ class CloudAccountContractTest : public ::testing::TestWithParam<Backend> {
 
  private:
   std::optional<std::filesystem::path> socket_;
+  std::string seeds_;
   std::string prefix_ = testing::freshAccountName("contract") + "-";
   int devices_ = 0;
 };
 
 INSTANTIATE_TEST_SUITE_P(Backends, CloudAccountContractTest,
-                         ::testing::Values(Backend::directory, Backend::redis),
+                         ::testing::Values(Backend::directory, Backend::redis, Backend::cluster),
                          [](const auto& param) {
-                           return param.param == Backend::directory ? "Directory" : "Redis";
+                           return param.param == Backend::directory ? "Directory"
+                                  : param.param == Backend::redis   ? "Redis"
+                                                                    : "RedisCluster";
                          });
 
 TEST_P(CloudAccountContractTest, WritesReachOtherDevicesAsServerChanges) {

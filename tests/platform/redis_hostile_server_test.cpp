@@ -388,7 +388,7 @@ TEST(RedisHostileServerTest, AServerWithoutTheFunctionsSaysToProvisionIt) {
   EXPECT_FALSE(pushOne(account));
   auto problem = account.status().problem.value_or("none");
   EXPECT_TRUE(contains(problem,
-                       "the server lacks the account's functions (version 1): run "
+                       "the server lacks the account's functions (version 2): run "
                        "quorin cloud provision-account"))
       << problem;
 

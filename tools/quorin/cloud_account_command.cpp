@@ -20,11 +20,18 @@ std::optional<platform::redis::RedisEndpoint> serverOf(const CloudRequest& reque
   return server;
 }
 
+// Whether a node of the cluster was left as it was, each named on stderr.
+bool reportUnreached(const std::vector<std::string>& unreached, std::string_view done) {
+  for (const auto& node : unreached) std::cerr << "quorin: not " << done << " on " << node << "\n";
+  return !unreached.empty();
+}
+
 int provision(const CloudRequest& request, bool json) {
   auto server = serverOf(request);
   if (!server) return 2;
   std::string error;
-  auto url = platform::redis::provisionAccount(*server, request.key, error);
+  std::vector<std::string> unreached;
+  auto url = platform::redis::provisionAccount(*server, request.key, error, unreached);
   if (!url) {
     std::cerr << "quorin: account '" << request.key << "' not provisioned: " << error << "\n";
     return 2;
@@ -35,14 +42,17 @@ int provision(const CloudRequest& request, bool json) {
   } else {
     std::cout << *url << "\n";
   }
-  return 0;
+  return reportUnreached(unreached, "provisioned") ? 2 : 0;
 }
 
 int revoke(const CloudRequest& request) {
   auto server = serverOf(request);
   if (!server) return 2;
   std::string error;
-  switch (platform::redis::revokeAccount(*server, request.key, error)) {
+  std::vector<std::string> unreached;
+  auto revocation = platform::redis::revokeAccount(*server, request.key, error, unreached);
+  reportUnreached(unreached, "revoked");
+  switch (revocation) {
     case Revocation::revoked:
       return 0;
     case Revocation::noSuchUser:

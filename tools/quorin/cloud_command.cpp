@@ -106,11 +106,12 @@ std::string describeConnection(const platform::CloudAccountStatus& account) {
   return account.offlineReason.empty() ? "offline" : "offline: " + account.offlineReason;
 }
 
+// Only an account on a cluster names the node that serves it and its replicas.
 int status(Host& host, bool json) {
   auto status = exchange(host);
   const auto& account = status.account;
   if (json) {
-    printJson(platform::Dictionary{
+    platform::Dictionary report{
         {"backend", account.backend},
         {"account", account.location},
         {"connected", account.connected},
@@ -119,11 +120,16 @@ int status(Host& host, bool json) {
         {"lastSync",
          status.syncedAt ? platform::Value(describeTime(status.syncedAt)) : platform::Value()},
         {"journalProblem",
-         status.journalProblem ? platform::Value(*status.journalProblem) : platform::Value()}});
+         status.journalProblem ? platform::Value(*status.journalProblem) : platform::Value()}};
+    if (!account.servedBy.empty()) report.emplace("node", account.servedBy);
+    if (!account.replication.empty()) report.emplace("replication", account.replication);
+    printJson(report);
   } else {
     std::cout << "backend: " << account.backend << "\n"
               << "account: " << account.location << "\n"
               << "connection: " << describeConnection(account) << "\n"
+              << (account.servedBy.empty() ? "" : "node: " + account.servedBy + "\n")
+              << (account.replication.empty() ? "" : "replicas: " + account.replication + "\n")
               << "pendingWrites: " << status.pendingWrites << "\n"
               << "lastSync: " << describeTime(status.syncedAt) << "\n";
     if (status.journalProblem) std::cout << "journalProblem: " << *status.journalProblem << "\n";

@@ -8,6 +8,7 @@
 #include <chrono>
 
 #include "formats/excerpt.hpp"
+#include "platform/redis/redis_cluster.hpp"
 #include "platform/redis/redis_connection.hpp"
 #include "platform/redis/redis_functions.hpp"
 #include "platform/redis/redis_limits.hpp"
@@ -22,10 +23,13 @@ constexpr std::size_t kPasswordBytes = 32;
 
 // The commands a device sends, then those its functions call: the server checks both
 // against the user's rules. AUTH needs no rule. No rule lets the user run code of its own
-// (EVAL, EVALSHA, SCRIPT, FUNCTION).
-constexpr std::array kDeviceCommands{"ping",      "time",    "fcall",         "fcall_ro", "hget",
-                                     "subscribe", "hexists", "hstrlen",       "hset",     "hdel",
-                                     "hincrby",   "zadd",    "zrangebyscore", "publish"};
+// (EVAL, EVALSHA, SCRIPT, FUNCTION). On a cluster a device asks where the account lives,
+// follows a slot on its way (ASKING) and waits for a replica (WAIT).
+constexpr std::array kDeviceCommands{
+    "ping",    "time",    "fcall",   "fcall_ro",      "hget",    "subscribe",
+    "cluster|nodes",      "asking",  "wait",          "ssubscribe",
+    "hexists", "hstrlen", "hset",    "hdel",          "hincrby", "zadd",
+    "zrangebyscore",      "publish", "spublish"};
 
 std::optional<std::string> generatedPassword(std::string& error) {
   if (sodium_init() < 0) {
@@ -63,13 +67,19 @@ std::string deviceUrl(const RedisEndpoint& device) {
   std::string credentials = escaped(device.user) + ":" + escaped(*device.password) + "@";
   if (!device.socketPath.empty()) {
     auto url = "unix://" + credentials + escaped(device.socketPath) + "?account=" + device.account;
-    return device.database ? url + "&db=" + std::to_string(device.database) : url;
+    if (device.database) url += "&db=" + std::to_string(device.database);
+    for (const auto& [host, port] : device.seeds)
+      url += "&node=" + escaped(ClusterNode{host, port, false}.address());
+    return url;
   }
   bool v6 = device.host.find(':') != std::string::npos;
   auto url = std::string(device.tls ? "rediss://" : "redis://") + credentials +
              (v6 ? "[" + device.host + "]" : device.host) + ":" + std::to_string(device.port) +
              "/" + std::to_string(device.database) + "?account=" + device.account;
-  return device.caFile.empty() ? url : url + "&ca=" + escaped(device.caFile);
+  if (!device.caFile.empty()) url += "&ca=" + escaped(device.caFile);
+  for (const auto& [host, port] : device.seeds)
+    url += "&node=" + escaped(ClusterNode{host, port, false}.address());
+  return url;
 }
 
 std::unique_ptr<RedisConnection> administer(const RedisEndpoint& server, std::string& error) {
@@ -97,6 +107,62 @@ RedisReply ask(RedisConnection& connection, const std::vector<std::string>& argu
   return reply;
 }
 
+// A node to administer: the server alone, or one of its cluster's.
+struct Node {
+  ClusterNode at;
+  std::unique_ptr<RedisConnection> connection;
+};
+
+struct Nodes {
+  bool cluster = false;
+  std::vector<Node> reached;
+};
+
+// Every node the server's URL leads to: ACL users are each node's own, and a cluster's
+// functions are each master's. A node that cannot be reached is named in `unreached`.
+Nodes nodesOf(const RedisEndpoint& server, std::unique_ptr<RedisConnection> first,
+              std::vector<std::string>& unreached) {
+  auto reply = first->command({"CLUSTER", "NODES"});
+  std::string why;
+  auto cluster = reply && reply->type == REDIS_REPLY_STRING
+                     ? parseClusterNodes(replyText(*reply), 0, why)
+                     : std::nullopt;
+  Nodes nodes;
+  if (!cluster) {
+    nodes.reached.push_back({{server.host, server.port, true}, std::move(first)});
+    return nodes;
+  }
+  nodes.cluster = true;
+  for (const auto& node : cluster->nodes) {
+    std::string error;
+    auto connection = administer(nodeEndpoint(server, node), error);
+    if (connection) {
+      nodes.reached.push_back({node, std::move(connection)});
+    } else {
+      unreached.push_back(error);
+    }
+  }
+  return nodes;
+}
+
+// The account's user on one node, and the functions on a master; false with `error`.
+bool provisionNode(Node& node, const RedisEndpoint& device, std::string& error,
+                   std::string& warning) {
+  if (node.at.master && !installAccountFunctions(*node.connection, error)) return false;
+  std::vector<std::string> setUser{"ACL", "SETUSER", device.user};
+  for (auto& rule : accountUserRules(device)) setUser.push_back(std::move(rule));
+  setUser.push_back(">" + *device.password);
+  if (!ask(*node.connection, setUser, REDIS_REPLY_STATUS, error)) return false;
+  // Devices still on the old password stop at once, not at their next reconnect. The new
+  // password is in force whatever this answers, so it is never lost over it.
+  std::string unkilled;
+  if (!ask(*node.connection, {"CLIENT", "KILL", "USER", device.user}, REDIS_REPLY_INTEGER,
+           unkilled))
+    warning =
+        "connections made with the old password may stay open until they reconnect: " + unkilled;
+  return true;
+}
+
 }  // namespace
 
 std::string accountKeyPrefix(std::string_view account) {
@@ -116,37 +182,48 @@ std::vector<std::string> accountUserRules(const RedisEndpoint& device) {
 }
 
 std::optional<std::string> provisionAccount(const RedisEndpoint& server, std::string_view account,
-                                            std::string& error) {
+                                            std::string& error,
+                                            std::vector<std::string>& unreached) {
   auto connection = administer(server, error);
   auto password = generatedPassword(error);
-  if (!connection || !password || !installAccountFunctions(*connection, error)) return std::nullopt;
+  if (!connection || !password) return std::nullopt;
+  auto nodes = nodesOf(server, std::move(connection), unreached);
   RedisEndpoint device = server;
   device.account = account;
   device.user = accountUserName(account);
   device.password = *password;
   device.certificateFile.clear();
   device.keyFile.clear();
-  std::vector<std::string> setUser{"ACL", "SETUSER", device.user};
-  for (auto& rule : accountUserRules(device)) setUser.push_back(std::move(rule));
-  setUser.push_back(">" + *password);
-  if (!ask(*connection, setUser, REDIS_REPLY_STATUS, error)) return std::nullopt;
-  // Devices still on the old password stop at once, not at their next reconnect. The new
-  // password is in force whatever this answers, so it is never lost over it.
-  std::string unkilled;
-  if (!ask(*connection, {"CLIENT", "KILL", "USER", device.user}, REDIS_REPLY_INTEGER, unkilled))
-    error =
-        "connections made with the old password may stay open until they reconnect: " + unkilled;
+  device.seeds.clear();
+  for (const auto& node : nodes.reached) {
+    bool named = node.at.host == server.host && node.at.port == server.port;
+    if (nodes.cluster && !named) device.seeds.emplace_back(node.at.host, node.at.port);
+  }
+  for (auto& node : nodes.reached) {
+    std::string why;
+    if (provisionNode(node, device, why, error)) continue;
+    if (!nodes.cluster) return (error = why, std::nullopt);
+    unreached.push_back(node.at.address() + ": " + why);
+  }
   return deviceUrl(device);
 }
 
-Revocation revokeAccount(const RedisEndpoint& server, std::string_view account,
-                         std::string& error) {
+Revocation revokeAccount(const RedisEndpoint& server, std::string_view account, std::string& error,
+                         std::vector<std::string>& unreached) {
   auto connection = administer(server, error);
   if (!connection) return Revocation::failed;
-  auto reply =
-      ask(*connection, {"ACL", "DELUSER", accountUserName(account)}, REDIS_REPLY_INTEGER, error);
-  if (!reply) return Revocation::failed;
-  return reply->integer > 0 ? Revocation::revoked : Revocation::noSuchUser;
+  auto nodes = nodesOf(server, std::move(connection), unreached);
+  bool revoked = false;
+  for (auto& node : nodes.reached) {
+    std::string why;
+    auto reply =
+        ask(*node.connection, {"ACL", "DELUSER", accountUserName(account)}, REDIS_REPLY_INTEGER, why);
+    if (!reply && !nodes.cluster) return (error = why, Revocation::failed);
+    if (!reply) unreached.push_back(node.at.address() + ": " + why);
+    revoked = revoked || (reply && reply->integer > 0);
+  }
+  if (!unreached.empty()) return (error = "some nodes of the cluster still know the user", Revocation::failed);
+  return revoked ? Revocation::revoked : Revocation::noSuchUser;
 }
 
 }  // namespace quorin::platform::redis

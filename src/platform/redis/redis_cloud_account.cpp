@@ -8,9 +8,11 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <utility>
 
 #include "formats/excerpt.hpp"
 #include "platform/redis/redis_account_user.hpp"
+#include "platform/redis/redis_cluster.hpp"
 #include "platform/redis/redis_functions.hpp"
 #include "platform/redis/redis_limits.hpp"
 
@@ -26,6 +28,10 @@ constexpr auto kLongestRetry = 1000ms;
 // How often a subscriber without its eventfd looks whether to stop.
 constexpr int kStopCheckMilliseconds = 200;
 constexpr std::int64_t kNanosPerSecond = 1'000'000'000;
+// How long a push waits for a replica to confirm it; within the command time-out.
+constexpr int kReplicaWaitMilliseconds = 500;
+// A slot moves once in a while, not back and forth: more redirections than this are a fault.
+constexpr int kMostRedirections = 3;
 
 std::int64_t localNanoseconds() {
   using namespace std::chrono;
@@ -73,6 +79,7 @@ RedisCloudAccount::RedisCloudAccount(std::string url) : url_(std::move(url)) {
   versionsKey_ = prefix + "versions";
   stateKey_ = prefix + "state";
   channel_ = prefix + "changes";
+  route_ = std::make_unique<RedisRoute>(*endpoint_, keySlot(channel_));
 }
 
 RedisCloudAccount::~RedisCloudAccount() {
@@ -117,7 +124,7 @@ RedisConnection* RedisCloudAccount::commands() {
     if (!endpoint_ || offline_) return nullptr;
   }
   RedisOpenError error;
-  auto opened = RedisConnection::open(*endpoint_, kCommandTimeout, kCommandLimits, error);
+  auto opened = route_->open(kCommandTimeout, kCommandLimits, error);
   if (!opened) {
     noteOpenError(error);
     return nullptr;
@@ -148,6 +155,66 @@ bool RedisCloudAccount::measureClock(RedisConnection& connection) {
   auto server = seconds * kNanosPerSecond + micros * 1000;
   clockOffset_ = server - (before + (after - before) / 2);
   return true;
+}
+
+RedisReply RedisCloudAccount::call(const std::vector<std::string_view>& arguments,
+                                   std::string& error) {
+  for (int hop = 0;; ++hop) {
+    auto reply = commands_->command(arguments);
+    if (!reply) {
+      error = commands_->error();
+      route_->lost();
+      return nullptr;
+    }
+    auto redirection = isErrorReply(*reply) ? redirectionOf(replyText(*reply)) : std::nullopt;
+    if (!redirection || hop == kMostRedirections) return reply;
+    if (redirection->ask) return asking(redirection->to, arguments, error);
+    route_->moved(redirection->to);
+    {
+      std::lock_guard lock(mutex_);
+      commands_.reset();
+    }
+    if (!commands()) {
+      std::lock_guard lock(mutex_);
+      error = lastError_.empty() ? "the account's slot moved to " + redirection->to.address()
+                                 : lastError_;
+      return nullptr;
+    }
+  }
+}
+
+// A slot on its way to another node: the command goes there once, after ASKING, and the
+// account stays where it is until the cluster says MOVED.
+RedisReply RedisCloudAccount::asking(const ClusterNode& node,
+                                     const std::vector<std::string_view>& arguments,
+                                     std::string& error) {
+  RedisOpenError openError;
+  auto there = RedisConnection::open(route_->endpointOf(node), kCommandTimeout, kCommandLimits,
+                                     openError);
+  if (!there) return (error = openError.message, nullptr);
+  auto asked = there->command({"ASKING"});
+  if (asked && !isStatusReply(*asked, "OK")) {
+    error = node.address() + " answered ASKING with " + describeReply(*asked);
+    return nullptr;
+  }
+  auto reply = asked ? there->command(arguments) : nullptr;
+  if (!reply) error = there->error();
+  return reply;
+}
+
+// A push leaves the device's journal only once a replica of the master that took it has it
+// too; a master without replicas has only itself, as a standalone server has.
+bool RedisCloudAccount::replicated() {
+  auto route = route_->view();
+  if (!route.cluster || route.replicas <= 0) return true;
+  auto timeout = std::to_string(kReplicaWaitMilliseconds);
+  std::string error;
+  auto reply = call({"WAIT", "1", timeout}, error);
+  if (!reply) return failed(error);
+  if (reply->type != REDIS_REPLY_INTEGER) return malformed("WAIT", *reply, "a count of replicas");
+  if (reply->integer >= 1) return true;
+  return failed("no replica of " + route.node + " confirmed the writes within " + timeout +
+                " ms; they stay on this device and are pushed again");
 }
 
 bool RedisCloudAccount::failed(std::string why) {
@@ -190,7 +257,7 @@ bool RedisCloudAccount::push(const std::vector<CloudWrite>& writes, std::string_
     auto count = std::min(kWritesPerCall, writes.size() - first);
     if (!pushCall(std::span(writes).subspan(first, count), device, outcomes)) return false;
   }
-  return answered();
+  return (writes.empty() || replicated()) && answered();
 }
 
 bool RedisCloudAccount::pushCall(std::span<const CloudWrite> writes, std::string_view device,
@@ -200,9 +267,14 @@ bool RedisCloudAccount::pushCall(std::span<const CloudWrite> writes, std::string
                     maxKeyBytes = std::to_string(kCloudMaxKeyBytes);
   std::vector<std::string> times;
   times.reserve(writes.size() * 2);
-  std::vector<std::string_view> call{"FCALL",    kPushFunction, "4",       valuesKey_,
-                                     stampsKey_, versionsKey_,  stateKey_, device,
-                                     channel_,   maxBytes,      maxKeys,   maxKeyBytes};
+  bool cluster = route_->view().cluster;
+  std::vector<std::string_view> call{"FCALL",     cluster ? kClusterPushFunction : kPushFunction,
+                                     "4",         valuesKey_,
+                                     stampsKey_,  versionsKey_,
+                                     stateKey_,   device,
+                                     channel_};
+  if (cluster) call.push_back("SPUBLISH");
+  call.insert(call.end(), {maxBytes, maxKeys, maxKeyBytes});
   for (const auto& write : writes) {
     times.push_back(std::to_string(write.writtenAt / kNanosPerSecond));
     times.push_back(std::to_string(write.writtenAt % kNanosPerSecond));
@@ -210,8 +282,9 @@ bool RedisCloudAccount::pushCall(std::span<const CloudWrite> writes, std::string
                 {write.key, times[times.size() - 2], times.back(), write.encoded ? "1" : "0",
                  write.encoded ? std::string_view(*write.encoded) : ""});
   }
-  auto reply = commands_->command(call);
-  if (!reply) return failed(commands_->error());
+  std::string error;
+  auto reply = this->call(call, error);
+  if (!reply) return failed(error);
   if (isErrorReply(*reply)) return refused(*reply, "the server refused the writes");
   auto expected = "an outcome (0, 1 or 2) for each of " + std::to_string(writes.size()) + " writes";
   if (reply->type != REDIS_REPLY_ARRAY || reply->elements != writes.size())
@@ -233,27 +306,49 @@ bool RedisCloudAccount::changesSince(std::int64_t version, std::vector<CloudRow>
   rows.clear();
   if (!commands()) return false;
   std::size_t page;
+  bool first = true;
   do {
     auto before = rows.size();
-    if (!changesCall(rows.empty() ? version : rows.back().version, rows)) return false;
+    std::optional<std::int64_t> held;
+    if (!changesCall(rows.empty() ? version : rows.back().version, rows, held)) return false;
+    // The account lost writes this device saw: every key is read again at its version now.
+    if (std::exchange(first, false) && held && *held < version) {
+      version = 0;
+      rows.clear();
+      page = kRowsPerCall;
+      continue;
+    }
     page = rows.size() - before;
   } while (page == kRowsPerCall);
   return answered();
 }
 
-bool RedisCloudAccount::changesCall(std::int64_t version, std::vector<CloudRow>& rows) {
+bool RedisCloudAccount::changesCall(std::int64_t version, std::vector<CloudRow>& rows,
+                                    std::optional<std::int64_t>& accountVersion) {
   static const auto limit = std::to_string(kRowsPerCall);
   auto since = std::to_string(version);
-  auto reply = commands_->command(
-      {"FCALL_RO", kChangesFunction, "2", versionsKey_, valuesKey_, since, limit});
-  if (!reply) return failed(commands_->error());
+  bool cluster = route_->view().cluster;
+  std::string error;
+  auto reply = cluster ? call({"FCALL_RO", kClusterChangesFunction, "3", versionsKey_,
+                               valuesKey_, stateKey_, since, limit},
+                              error)
+                       : call({"FCALL_RO", kChangesFunction, "2", versionsKey_, valuesKey_,
+                               since, limit},
+                              error);
+  if (!reply) return failed(error);
   if (isErrorReply(*reply)) return refused(*reply, "the server refused a read");
-  constexpr std::string_view expected =
-      "key, version and value triples of later and later versions";
-  if (reply->type != REDIS_REPLY_ARRAY || reply->elements % 3 != 0 ||
-      reply->elements / 3 > kRowsPerCall)
+  std::string expected = cluster ? "the account's version, then " : "";
+  expected += "key, version and value triples of later and later versions";
+  std::size_t start = cluster ? 1 : 0;
+  if (reply->type != REDIS_REPLY_ARRAY || reply->elements < start ||
+      (reply->elements - start) % 3 != 0 || (reply->elements - start) / 3 > kRowsPerCall)
     return malformed("a read of changes", *reply, expected);
-  for (std::size_t i = 0; i < reply->elements; i += 3) {
+  if (cluster) {
+    const auto& held = *reply->element[0];
+    if (held.type != REDIS_REPLY_INTEGER) return malformed("a read of changes", held, expected);
+    accountVersion = held.integer;
+  }
+  for (std::size_t i = start; i < reply->elements; i += 3) {
     const auto &key = *reply->element[i], &stamp = *reply->element[i + 1],
                &value = *reply->element[i + 2];
     CloudRow row{std::string(replyText(key)), std::nullopt, 0};
@@ -272,8 +367,9 @@ bool RedisCloudAccount::changesCall(std::int64_t version, std::vector<CloudRow>&
 
 bool RedisCloudAccount::current(std::string_view name, std::optional<std::string>& encoded) {
   if (!commands()) return false;
-  auto reply = commands_->command({"HGET", valuesKey_, name});
-  if (!reply) return failed(commands_->error());
+  std::string error;
+  auto reply = call({"HGET", valuesKey_, name}, error);
+  if (!reply) return failed(error);
   if (isErrorReply(*reply)) return refused(*reply, "the server refused a read");
   if (!isString(*reply) && reply->type != REDIS_REPLY_NIL)
     return malformed("a read of a value", *reply, "a value or nil");
@@ -283,8 +379,19 @@ bool RedisCloudAccount::current(std::string_view name, std::optional<std::string
 
 CloudAccountStatus RedisCloudAccount::status() {
   std::lock_guard lock(mutex_);
-  return {"redis", endpoint_ ? endpoint_->describe() : maskedUrl(url_),
-          subscribed_ || commands_ != nullptr, problem_ ? problem_ : refusal_, lastError_};
+  CloudAccountStatus status{"redis", endpoint_ ? endpoint_->describe() : maskedUrl(url_),
+                            subscribed_ || commands_ != nullptr, problem_ ? problem_ : refusal_,
+                            lastError_, {}, {}};
+  if (auto route = route_ ? route_->view() : RedisRoute::View{}; route.cluster) {
+    status.servedBy = route.node.empty() ? "not found yet" : route.node;
+    status.replication =
+        route.replicas < 0    ? "not known: pushes are done once the master has them"
+        : route.replicas == 0 ? "none: pushes are done once the master alone has them, "
+                                "and a write it acknowledged is lost if it fails"
+                              : std::to_string(route.replicas) +
+                                    " replica(s): a push is done once one of them has it";
+  }
+  return status;
 }
 
 std::optional<std::string> RedisCloudAccount::probe() {
@@ -320,15 +427,23 @@ void RedisCloudAccount::waitWhileRefused() {
 }
 
 // A connection subscribed to the account's channel, or none with `error` saying why.
+// On a cluster, the shard channel of the account's slot, on the master that serves it.
 std::unique_ptr<RedisConnection> RedisCloudAccount::subscribe(RedisOpenError& error) {
-  auto subscriber = RedisConnection::open(*endpoint_, kCommandTimeout, kSubscriptionLimits, error);
+  auto subscriber = route_->open(kCommandTimeout, kSubscriptionLimits, error);
   if (!subscriber) return nullptr;
-  auto confirmed = subscriber->command({"SUBSCRIBE", channel_});
+  bool cluster = route_->view().cluster;
+  auto confirmed = subscriber->command({cluster ? "SSUBSCRIBE" : "SUBSCRIBE", channel_});
   if (!confirmed) {
     error = {subscriber->error(), subscriber->refused()};
     return nullptr;
   }
-  if (isPush(*confirmed, "subscribe", channel_, REDIS_REPLY_INTEGER)) return subscriber;
+  if (isPush(*confirmed, cluster ? "ssubscribe" : "subscribe", channel_, REDIS_REPLY_INTEGER))
+    return subscriber;
+  if (auto moved = isErrorReply(*confirmed) ? redirectionOf(replyText(*confirmed)) : std::nullopt) {
+    route_->moved(moved->to);
+    error = {"the account's slot moved to " + moved->to.address(), false};
+    return nullptr;
+  }
   bool lasting = isErrorReply(*confirmed) && !isPassingError(replyText(*confirmed));
   error = {(lasting ? "the server refused the subscription: "
                     : "the server answered the subscription with ") +
@@ -359,6 +474,7 @@ void RedisCloudAccount::subscribeLoop() {
       if (stopped) return;
       ++lostSubscriptions_;
       offline_ = true;
+      route_->lost();
       lastError_ = subscriber->error();
       if (std::chrono::steady_clock::now() - since >= kLongestRetry) delay = kFirstRetry;
     } else {
@@ -378,13 +494,17 @@ void RedisCloudAccount::subscribeLoop() {
 // more.
 bool RedisCloudAccount::listen(RedisConnection& subscriber) {
   pollfd fds[2] = {{subscriber.fd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+  bool cluster = route_->view().cluster;
   while (true) {
     bool arrived = false;
     RedisReply message;
     while (true) {
       if (!subscriber.nextReply(message)) return false;
       if (!message) break;
-      if (!isPush(*message, "message", channel_, REDIS_REPLY_STRING))
+      // A slot that moved ends its shard channels' subscriptions where it was.
+      if (cluster && isPush(*message, "sunsubscribe", channel_, REDIS_REPLY_INTEGER))
+        return subscriber.failed("the account's slot moved away from " + route_->view().node);
+      if (!isPush(*message, cluster ? "smessage" : "message", channel_, REDIS_REPLY_STRING))
         return subscriber.failed("the server sent the subscription " + describeReply(*message) +
                                  ", not a message on the account's channel");
       arrived = true;

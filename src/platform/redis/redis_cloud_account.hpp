@@ -11,6 +11,7 @@
 
 #include "platform/cloud_account.hpp"
 #include "platform/redis/redis_connection.hpp"
+#include "platform/redis/redis_route.hpp"
 #include "platform/redis/redis_url.hpp"
 
 namespace quorin::platform::redis {
@@ -26,6 +27,13 @@ namespace quorin::platform::redis {
 // A server that refuses this device (its credentials, its certificate, its rights, the
 // functions it needs) is asked again only when the host calls, never on a timer; one that
 // is busy, loading, failing over or full is merely out of reach.
+//
+// On a cluster each call goes to the master of the account's slot (redis_route.hpp),
+// following MOVED and ASK; the channel is a shard channel there. A push is done only once a
+// replica of that master has it (WAIT, bounded): until then it stays in the device's
+// journal and is pushed again, so that a master lost before its replica copied a write
+// loses nothing a device let go of. A device that finds the account's version behind its
+// own reads the account again from the start.
 //
 // The account's calls are made by one caller at a time; status() is safe from any thread.
 class RedisCloudAccount final : public CloudAccount {
@@ -50,9 +58,16 @@ class RedisCloudAccount final : public CloudAccount {
 
  private:
   RedisConnection* commands();
+  // The reply to `arguments` from the server that serves the account, after any redirection;
+  // none with `error` saying why.
+  RedisReply call(const std::vector<std::string_view>& arguments, std::string& error);
+  RedisReply asking(const ClusterNode& node, const std::vector<std::string_view>& arguments,
+                    std::string& error);
+  bool replicated();
   bool pushCall(std::span<const CloudWrite> writes, std::string_view device,
                 std::vector<CloudWriteOutcome>& outcomes);
-  bool changesCall(std::int64_t version, std::vector<CloudRow>& rows);
+  bool changesCall(std::int64_t version, std::vector<CloudRow>& rows,
+                   std::optional<std::int64_t>& accountVersion);
   bool failed(std::string why);
   // An error in answer to `what`: a refusal of this device lasts, any other passes.
   bool refused(const redisReply& error, std::string_view what);
@@ -70,6 +85,7 @@ class RedisCloudAccount final : public CloudAccount {
 
   const std::string url_;
   std::optional<RedisEndpoint> endpoint_;
+  std::unique_ptr<RedisRoute> route_;
   std::string valuesKey_, stampsKey_, versionsKey_, stateKey_, channel_;
   std::atomic<std::int64_t> clockOffset_{0};
 

@@ -14,9 +14,11 @@ namespace quorin::platform::redis {
 // than its own as functions that are not there. Every key a function touches is named in
 // its keys, so the caller's key pattern applies to them, as its rights apply to every
 // command they call.
-inline constexpr int kFunctionsVersion = 1;
+inline constexpr int kFunctionsVersion = 2;
 inline constexpr const char* kPushFunction = "quorin_push_v1";
 inline constexpr const char* kChangesFunction = "quorin_changes_v1";
+inline constexpr const char* kClusterPushFunction = "quorin_push_v2";
+inline constexpr const char* kClusterChangesFunction = "quorin_changes_v2";
 
 // quorin_push_v1 applies a device's writes in one step, so that no other device's write can
 // slip between a quota check and the write it allows. A key's stamp is its write time
@@ -26,10 +28,17 @@ inline constexpr const char* kChangesFunction = "quorin_changes_v1";
 // and "" to remove. Answers an outcome per write: 0 applied, 1 superseded, 2 refused; and
 // publishes the account's new version on the channel.
 //
+// quorin_push_v2 is the same with "SPUBLISH" or "PUBLISH" after the channel: a cluster's
+// channel is a shard channel, published where the account's slot lives.
+//
 // quorin_changes_v1 reads the keys written after a version, each with the version and value
 // it has now, so that each value matches its version. Keys: versions, values. Arguments:
 // the version, the most rows to answer. Answers key, version, value-or-nil triples in
 // version order.
+//
+// quorin_changes_v2 takes the state key too and answers the account's version first, so
+// that a device whose version is ahead of the account's (a master that died before its
+// replica had the last writes) reads the account again from the start.
 //
 // quorin_version answers the library's version, for provisioning to tell whether to load it.
 inline constexpr const char* kFunctionsLibrary = R"lua(#!lua name=quorin
@@ -43,14 +52,15 @@ local function later(existing, device, seconds, nanos)
   return d >= device
 end
 
-local function push(keys, args)
+local function push(keys, args, publish, limits)
   local values, stamps, versions, state = keys[1], keys[2], keys[3], keys[4]
   local device, channel = args[1], args[2]
-  local maxBytes, maxKeys, maxKeyBytes = tonumber(args[3]), tonumber(args[4]), tonumber(args[5])
+  local maxBytes = tonumber(args[limits])
+  local maxKeys, maxKeyBytes = tonumber(args[limits + 1]), tonumber(args[limits + 2])
   local liveKeys = tonumber(redis.call('HGET', state, 'keys') or '0')
   local liveBytes = tonumber(redis.call('HGET', state, 'bytes') or '0')
   local outcomes, version = {}, nil
-  for i = 6, #args, 5 do
+  for i = limits + 3, #args, 5 do
     local key, seconds, nanos = args[i], tonumber(args[i + 1]), tonumber(args[i + 2])
     local live, value = args[i + 3] == '1', args[i + 4]
     if later(redis.call('HGET', stamps, key), device, seconds, nanos) then
@@ -74,7 +84,7 @@ local function push(keys, args)
   end
   if version then
     redis.call('HSET', state, 'keys', liveKeys, 'bytes', liveBytes)
-    redis.call('PUBLISH', channel, tostring(version))
+    redis.call(publish, channel, tostring(version))
   end
   return outcomes
 end
@@ -91,10 +101,23 @@ local function changes(keys, args)
   return out
 end
 
-redis.register_function('quorin_push_v1', push)
+local function changesWithVersion(keys, args)
+  local out = changes(keys, args)
+  table.insert(out, 1, tonumber(redis.call('HGET', keys[3], 'version') or '0'))
+  return out
+end
+
+redis.register_function('quorin_push_v1', function(keys, args)
+  return push(keys, args, 'PUBLISH', 3)
+end)
+redis.register_function('quorin_push_v2', function(keys, args)
+  return push(keys, args, args[3] == 'SPUBLISH' and 'SPUBLISH' or 'PUBLISH', 4)
+end)
 redis.register_function{function_name = 'quorin_changes_v1', callback = changes,
                         flags = {'no-writes'}}
-redis.register_function{function_name = 'quorin_version', callback = function() return 1 end,
+redis.register_function{function_name = 'quorin_changes_v2', callback = changesWithVersion,
+                        flags = {'no-writes'}}
+redis.register_function{function_name = 'quorin_version', callback = function() return 2 end,
                         flags = {'no-writes'}}
 )lua";
 

@@ -17,10 +17,11 @@ inline constexpr std::size_t kRowsPerCall = 1024;
 // page of changes: kRowsPerCall key, version and value triples, whose keys and values
 // together stay within the account's megabyte, while the keys of removed rows (64 bytes at
 // most each) and the framing of a page add less than 128 KiB. A value is at most the
-// megabyte; no reply nests an array in another.
+// megabyte; no reply nests an array in another. On a cluster the page starts with the
+// account's version; the cluster's list of its nodes is one string.
 inline constexpr RespLimits kCommandLimits{.replyBytes = kCloudMaxTotalBytes + 128 * 1024,
                                            .stringBytes = kCloudMaxTotalBytes,
-                                           .elements = 3 * kRowsPerCall,
+                                           .elements = 3 * kRowsPerCall + 1,
                                            .depth = 1};
 
 // What the subscription takes: its confirmation and each message is an array of three, the

@@ -65,6 +65,19 @@ bool parseFile(std::string_view name, std::string_view value, RedisEndpoint& end
   return true;
 }
 
+bool parseHostPort(std::string_view hostPort, RedisEndpoint& endpoint, std::string& error);
+
+bool parseSeed(std::string_view value, RedisEndpoint& endpoint, std::string& error) {
+  RedisEndpoint seed;
+  auto decoded = percentDecoded(value);
+  if (!decoded || !parseHostPort(*decoded, seed, error) || seed.host.empty()) {
+    error = "'node' must be host:port" + (error.empty() ? "" : ": " + error);
+    return false;
+  }
+  endpoint.seeds.emplace_back(seed.host, seed.port);
+  return true;
+}
+
 bool parseParameter(std::string_view name, std::string_view value, RedisEndpoint& endpoint,
                     std::string& error) {
   if (name == "account") {
@@ -81,6 +94,7 @@ bool parseParameter(std::string_view name, std::string_view value, RedisEndpoint
   }
   if (name == "ca" || name == "cert" || name == "key")
     return parseFile(name, value, endpoint, error);
+  if (name == "node") return parseSeed(value, endpoint, error);
   return (error = "unknown parameter '" + std::string(name) + "'", false);
 }
 

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace quorin::platform::redis {
 
@@ -11,6 +13,8 @@ namespace quorin::platform::redis {
 //   redis://[user[:password]@]host[:port][/db]?account=NAME
 //   rediss://[user[:password]@]host[:port][/db]?account=NAME[&ca=FILE][&cert=FILE&key=FILE]
 //   unix://[user[:password]@]/path/to/socket?account=NAME[&db=N]
+// Any of them may add &node=host:port, again and again: more nodes of a cluster, tried in
+// turn when the first cannot be reached.
 // rediss:// is TLS: the server's certificate must chain to `ca` (else to the system's
 // authorities) and name the host; `cert` and `key` are the device's own, for a server that
 // asks for one.
@@ -26,6 +30,7 @@ struct RedisEndpoint {
   std::optional<std::string> password;
   int database = 0;
   std::string account;  // empty only for a server's own URL
+  std::vector<std::pair<std::string, int>> seeds;  // the &node= hosts and ports
 
   // The URL with the password and file paths masked, for messages.
   std::string describe() const;

@@ -14,6 +14,8 @@ struct RespLimits {
   std::size_t stringBytes;  // one bulk string
   std::size_t elements;     // one array
   std::size_t depth;        // arrays within arrays: 1 allows flat arrays only
+
+  bool operator==(const RespLimits&) const = default;
 };
 
 // The server's bytes, checked as they arrive and before hiredis's reader takes them: that

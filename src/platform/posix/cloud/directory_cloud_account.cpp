@@ -18,7 +18,7 @@ CloudAccountStatus DirectoryCloudAccount::status() {
   auto problem = database_.problem();
   auto held = problem ? std::nullopt : database_.lockedOut();
   return {"directory", database_.directory().string(), !problem && !held, std::move(problem),
-          held.value_or("")};
+          held.value_or(""), {}, {}};
 }
 
 void DirectoryCloudAccount::watch(std::function<void()> onChange) {
