@@ -56,6 +56,34 @@ TEST(RedisClusterTest, AListOfNodesThatIsNotOneIsRefused) {
   EXPECT_FALSE(error.empty());
 }
 
+// A node's name reaches connections and the messages a terminal shows: one that is no host
+// name is refused, whoever sends it.
+TEST(RedisClusterTest, ANodeNamedByNoHostNameIsNotFollowed) {
+  EXPECT_FALSE(redirectionOf("MOVED 1 []:6381")) << "no host at all";
+  EXPECT_FALSE(redirectionOf("MOVED 1 :6381"));
+  EXPECT_FALSE(redirectionOf("MOVED 1 \x1b[2J\x1b]0;owned\a:6381"));
+  EXPECT_FALSE(redirectionOf("ASK 1 host\r\nFLUSHALL:6381"));
+  EXPECT_FALSE(redirectionOf("MOVED 1 " + std::string(300, 'a') + ":6381"));
+  std::string error;
+  EXPECT_FALSE(
+      parseClusterNodes("e7d1 []:30001@40001 myself,master - 0 0 1 connected 0-9\n", 1, error));
+  EXPECT_FALSE(parseClusterNodes(
+      "e7d1 127.0.0.1:30001@40001,\x1b[31mred myself,master - 0 0 1 connected 0-9\n", 1, error));
+  EXPECT_FALSE(error.empty());
+}
+
+TEST(RedisClusterTest, FieldsAfterANodesHostnameAreNotPartOfIt) {
+  std::string error;
+  auto servers = parseClusterNodes(
+      "e7d1 127.0.0.1:30001@40001,,shard-id=93ab myself,master - 0 0 1 connected 0-9\n"
+      "07c3 127.0.0.1:30004@40004,node4.example,shard-id=93ab slave e7d1 0 0 1 connected\n",
+      1, error);
+  ASSERT_TRUE(servers && servers->master) << error;
+  EXPECT_EQ(servers->master->address(), "127.0.0.1:30001");
+  ASSERT_EQ(servers->replicas.size(), 1u);
+  EXPECT_EQ(servers->replicas[0].address(), "node4.example:30004");
+}
+
 TEST(RedisClusterTest, RedirectionsSayWhereTheSlotIs) {
   auto moved = redirectionOf("MOVED 3999 127.0.0.1:6381");
   ASSERT_TRUE(moved);

@@ -21,7 +21,9 @@ if TYPE_CHECKING:
     from ._client import _Core
 
 _cores: Dict[int, "weakref.ref[_Core]"] = {}
-_cores_lock = threading.Lock()
+# Reentrant: the collector may finalize a client, which unregisters it, on a thread that is
+# registering another under the lock.
+_cores_lock = threading.RLock()
 _numbers = itertools.count(1)
 
 

@@ -11,6 +11,7 @@ from typing import Any, Callable, List
 import pytest
 
 import quorin
+from conftest import run_python
 from quorin import _mainloop, _trampolines
 
 CLIENTS = 10_000
@@ -137,3 +138,26 @@ def test_a_dropped_device_keeps_its_clients_working(tmp_path: Any) -> None:
     client.keychain_set("token", "kept")
     assert client.keychain_get("token") == "kept"
     client.close()
+
+
+def test_a_client_collected_while_another_is_registered_is_freed() -> None:
+    # The collector may run at any allocation, the registry's own included: a client kept
+    # alive only by a cycle is then finalized on a thread that is filing another.
+    result = run_python("""
+import faulthandler, gc, tempfile
+faulthandler.dump_traceback_later(10, exit=True)
+import quorin
+from quorin import _trampolines
+root = tempfile.mkdtemp()
+device = quorin.Device(root + "/device", cloud_account=root + "/cloud", key_store="key-file")
+gc.disable()
+def cycle():
+    client = device.client()
+    client.on("active", lambda: client)
+cycle()
+with _trampolines._cores_lock:
+    gc.collect()
+print(len(_trampolines._cores))
+""")
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "0"

@@ -157,8 +157,11 @@ bool RedisCloudAccount::measureClock(RedisConnection& connection) {
   return true;
 }
 
+// A redirection is followed only within the call's time-out: a node it names that never
+// answers costs the call that time-out once, not once for each redirection.
 RedisReply RedisCloudAccount::call(const std::vector<std::string_view>& arguments,
                                    std::string& error) {
+  auto deadline = std::chrono::steady_clock::now() + kCommandTimeout;
   for (int hop = 0;; ++hop) {
     auto reply = commands_->command(arguments);
     if (!reply) {
@@ -167,7 +170,8 @@ RedisReply RedisCloudAccount::call(const std::vector<std::string_view>& argument
       return nullptr;
     }
     auto redirection = isErrorReply(*reply) ? redirectionOf(replyText(*reply)) : std::nullopt;
-    if (!redirection || hop == kMostRedirections) return reply;
+    if (!redirection || hop == kMostRedirections || std::chrono::steady_clock::now() >= deadline)
+      return reply;
     if (redirection->ask) return asking(redirection->to, arguments, error);
     route_->moved(redirection->to);
     {

@@ -22,7 +22,8 @@ namespace quorin::platform::redis {
 // holds the subscription: it reconnects with a capped back-off and, after every (re)connect,
 // calls the watcher so that the device pulls what it missed. A lost subscription means the
 // command connection is gone too, so the next call opens a fresh one. Calls answer false at
-// once while the server is out of reach, and never wait longer than the command time-out;
+// once while the server is out of reach, and never wait on a node longer than the command
+// time-out (on a cluster, the nodes that may say where the account is are tried in turn);
 // a reply larger than the device can be sent, or not of the shape due, fails its call.
 // A server that refuses this device (its credentials, its certificate, its rights, the
 // functions it needs) is asked again only when the host calls, never on a timer; one that

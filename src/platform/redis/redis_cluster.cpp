@@ -1,5 +1,6 @@
 #include "platform/redis/redis_cluster.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 
@@ -7,6 +8,7 @@ namespace quorin::platform::redis {
 namespace {
 
 constexpr int kSlots = 16384;
+constexpr std::size_t kMostHostBytes = 255;
 
 // CRC16-CCITT (XMODEM), as the cluster hashes keys.
 std::uint16_t crc16(std::string_view bytes) {
@@ -34,22 +36,37 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
   }
 }
 
+// The letters of a host name or an IP address (an IPv6 one with its zone). A server that
+// names a node otherwise is not followed there, and its words never reach a message.
+bool isHostName(std::string_view host) {
+  return !host.empty() && host.size() <= kMostHostBytes &&
+         std::all_of(host.begin(), host.end(), [](char c) {
+           return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                  c == '-' || c == '.' || c == '_' || c == ':' || c == '%';
+         });
+}
+
 // "host:port", the host maybe an IPv6 address; false when it is no such thing.
 bool parseHostPort(std::string_view text, ClusterNode& node) {
   auto colon = text.rfind(':');
-  if (colon == std::string_view::npos || colon == 0) return false;
+  if (colon == std::string_view::npos) return false;
   auto host = text.substr(0, colon);
   if (host.starts_with('[') && host.ends_with(']')) host = host.substr(1, host.size() - 2);
+  if (!isHostName(host)) return false;
   node.host = host;
   return parseNumber(text.substr(colon + 1), 1, 65535, node.port);
 }
 
-// "ip:port@busport[,hostname]": the hostname, when the node announces one, is its name.
+// "ip:port@busport[,hostname[,aux=value]...]": the hostname, when the node announces one,
+// is its name.
 bool parseAddress(std::string_view text, ClusterNode& node) {
   auto comma = text.find(',');
   auto hostname = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+  hostname = hostname.substr(0, hostname.find(','));
   if (!parseHostPort(text.substr(0, std::min(text.find('@'), comma)), node)) return false;
-  if (!hostname.empty()) node.host = hostname;
+  if (hostname.empty()) return true;
+  if (!isHostName(hostname)) return false;
+  node.host = hostname;
   return true;
 }
 
@@ -100,12 +117,14 @@ std::optional<SlotServers> parseClusterNodes(std::string_view text, int slot, st
     if (row.ends_with('\r')) row.remove_suffix(1);
     if (row.empty()) continue;
     auto fields = split(row, ' ');
-    if (fields.size() < 8) return (error = "a line of the cluster's nodes is too short", std::nullopt);
+    if (fields.size() < 8)
+      return (error = "a line of the cluster's nodes is too short", std::nullopt);
     Line line{fields[0], fields[3], {}, false, false};
     // A node without an address is one no device can reach.
     if (hasFlag(fields[2], "noaddr") || hasFlag(fields[2], "handshake")) continue;
     if (!parseAddress(fields[1], line.node))
-      return (error = "a node of the cluster has no address and port", std::nullopt);
+      return (error = "a node of the cluster names no host and port a device can reach",
+              std::nullopt);
     line.node.master = hasFlag(fields[2], "master");
     line.failing = hasFlag(fields[2], "fail") || hasFlag(fields[2], "fail?");
     for (std::size_t i = 8; i < fields.size(); ++i)
