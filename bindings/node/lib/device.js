@@ -1,6 +1,6 @@
 'use strict';
 const { native } = require('./native');
-const { QuorinError, callNative, checkText } = require('./errors');
+const { QuorinError, callNative } = require('./errors');
 const { Client } = require('./client');
 const { CREATE, MIGRATE } = require('./symbols');
 
@@ -37,7 +37,9 @@ function checkOptions(options) {
     const value = options[name];
     if (value === undefined || value === null) continue;
     if (typeof value !== 'string') throw invalid(`${name} must be a string`);
-    checkText(value, name);
+    if (!value.isWellFormed() || value.includes('\0')) {
+      throw invalid(`${name} holds a NUL or a lone surrogate`);
+    }
   }
   const key = options.keychainKey;
   if (key !== undefined && key !== null && !(key instanceof Uint8Array)) {

@@ -16,7 +16,10 @@ function onDiagnostic(line) {
   diagnostics.emit('line', line);
 }
 
-if (isMainThread) native.claim(native.NativeDevice, dispatch, onDiagnostic);
+if (isMainThread) {
+  native.claim(native.NativeDevice, dispatch, onDiagnostic);
+  process.once('exit', () => native.stop());
+}
 
 const APPLICATION_EVENTS = ['foreground', 'background', 'active', 'resign'];
 

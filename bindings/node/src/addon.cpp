@@ -31,10 +31,14 @@ Napi::Value libraryVersion(const Napi::CallbackInfo& info) {
 }
 
 Napi::Value postApplicationEvent(const Napi::CallbackInfo& info) {
-  AddonState::require(info.Env());
-  if (info.Length() < 1 || !info[0].IsNumber()) throw Napi::TypeError::New(info.Env(), "expected a number");
+  AddonState& state = AddonState::require(info.Env());
+  if (info.Length() < 1 || !info[0].IsNumber()) {
+    throw Napi::TypeError::New(info.Env(), "expected a number");
+  }
   auto event = static_cast<qrn_application_event>(info[0].As<Napi::Number>().Int32Value());
-  return Napi::Boolean::New(info.Env(), qrn_post_application_event(event));
+  bool posted = qrn_post_application_event(event);
+  if (posted) state.watch().holdUntilDrain();
+  return Napi::Boolean::New(info.Env(), posted);
 }
 
 // Something the host awaits is pending (hold) or no longer (release): the watch keeps the
@@ -53,6 +57,12 @@ Napi::Value held(const Napi::CallbackInfo& info) {
   return Napi::Number::New(info.Env(), AddonState::require(info.Env()).watch().held());
 }
 
+// At the process's 'exit': nothing is delivered after it, not while Node closes its handles.
+Napi::Value stop(const Napi::CallbackInfo& info) {
+  if (AddonState* state = AddonState::of(info.Env())) state->watch().close();
+  return info.Env().Undefined();
+}
+
 Napi::Object init(Napi::Env env, Napi::Object exports) {
   exports.Set("NativeDevice", DeviceWrap::define(env));
   exports.Set("NativeClient", ClientWrap::define(env));
@@ -64,6 +74,7 @@ Napi::Object init(Napi::Env env, Napi::Object exports) {
   exports.Set("hold", Napi::Function::New<hold>(env, "hold"));
   exports.Set("release", Napi::Function::New<release>(env, "release"));
   exports.Set("held", Napi::Function::New<held>(env, "held"));
+  exports.Set("stop", Napi::Function::New<stop>(env, "stop"));
   return exports;
 }
 

@@ -80,10 +80,14 @@ void AddonState::removeClient(std::uint64_t id) { clients_.erase(id); }
 
 void AddonState::deliver() {
   if (events_.empty()) return;
-  Napi::HandleScope scope(env_);
   std::vector<PendingEvent> events = std::move(events_);
   events_.clear();
-  for (const PendingEvent& event : events) deliverOne(event);
+  try {
+    Napi::HandleScope scope(env_);
+    for (const PendingEvent& event : events) deliverOne(event);
+  } catch (const Napi::Error&) {
+    // JavaScript can no longer run: the environment is ending, and its events with it.
+  }
 }
 
 void AddonState::deliverOne(const PendingEvent& event) {
@@ -105,6 +109,9 @@ void AddonState::deliverOne(const PendingEvent& event) {
   try {
     dispatch_.MakeCallback(receiver, args, *context_);
   } catch (const Napi::Error& error) {
+    // A listener threw: reported as Node reports an uncaught exception, and the remaining
+    // events still go out. No value means JavaScript could not be called at all.
+    if (error.Value().IsEmpty()) throw;
     napi_fatal_exception(env, error.Value());
   }
 }

@@ -1,5 +1,7 @@
 #include "loop_watch.hpp"
 
+#include <utility>
+
 #include <quorin/quorin.h>
 
 namespace quorin_node {
@@ -44,6 +46,11 @@ void LoopWatch::release() {
   if (holds_ > 0 && --holds_ == 0) applyHolds();
 }
 
+void LoopWatch::holdUntilDrain() {
+  ++drainHolds_;
+  hold();
+}
+
 void LoopWatch::applyHolds() {
   if (!poll_) return;
   auto apply = holds_ > 0 ? uv_ref : uv_unref;
@@ -78,10 +85,12 @@ void LoopWatch::onReadable(uv_poll_t* handle, int status, int) {
 void LoopWatch::onTimer(uv_timer_t* handle) { static_cast<LoopWatch*>(handle->data)->drain(); }
 
 void LoopWatch::drain() {
+  int posted = std::exchange(drainHolds_, 0);  // what this drain runs; later posts wait
   qrn_main_loop_drain();
   if (!poll_) return;
   rearm();
   afterDrain_();
+  for (; posted > 0; --posted) release();
 }
 
 }  // namespace quorin_node

@@ -21,6 +21,8 @@ class LoopWatch {
   bool started() const { return poll_ != nullptr; }
   void hold();
   void release();
+  // Holds until the next drain: what was posted to the main loop runs there.
+  void holdUntilDrain();
   int held() const { return holds_; }
   // Asks for the main loop's next deadline again: a call may have armed a timer.
   void rearm();
@@ -36,6 +38,7 @@ class LoopWatch {
   uv_poll_t* poll_ = nullptr;
   uv_timer_t* timer_ = nullptr;
   int holds_ = 0;
+  int drainHolds_ = 0;
 };
 
 }  // namespace quorin_node
