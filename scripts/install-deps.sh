@@ -15,6 +15,9 @@ test_packages=(
   gnome-keyring dbus redis-server openssl
   dpkg-dev file man-db
 )
+# The Node package is built and tested with Node's npm and node-gyp; Debian's own Node needs
+# its npm package, which brings node-gyp and Node's headers.
+if ! command -v npm >/dev/null; then test_packages+=(nodejs npm); fi
 case ${1:-} in
   "") ;;
   --test) packages+=("${test_packages[@]}") ;;

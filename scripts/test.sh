@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds every preset and runs all tests, against one redis-server started for the run: the
-# default build (and the example hosts and the README's examples against its staged
-# install), ASan+UBSan, TSan, then each fuzz target for a bounded time. Fails on the first
+# default build (and the example hosts, the Node package and the README's examples against
+# its staged install), ASan+UBSan, TSan, then each fuzz target for a bounded time. Fails on the first
 # failing step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,6 +23,8 @@ for preset in default asan tsan; do
   if [[ "$preset" == default ]]; then
     echo "== staged install and example hosts"
     scripts/check-install.sh build/default
+    echo "== the Node package, against a staged install"
+    scripts/check-node.sh build/default
     echo "== the README's examples, against a staged install"
     scripts/check-readme.sh build/default
   fi
