@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds every preset and runs all tests, against one redis-server started for the run: the
 # default build (and the example hosts, the Node package and the README's examples against
-# its staged install), ASan+UBSan, TSan, then each fuzz target for a bounded time. Fails on the first
-# failing step.
+# its staged install), ASan+UBSan, TSan, then each fuzz target for a bounded time. Fails on
+# the first failing step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --test
