@@ -40,6 +40,13 @@ if [[ "$target" != --installed ]]; then
   sed -i "s|/opt/quorin|$stage|g" "$work"/runs/*.sh
 fi
 
+# The Node example installs bindings/node from "~/quorin-native": a copy of the source's,
+# without a build of it, stands in for that checkout.
+mkdir -p "$work/source/bindings"
+tar -c --exclude=./build --exclude=./node_modules --exclude=./prebuilds -C bindings/node . |
+  (mkdir "$work/source/bindings/node" && tar -x -C "$work/source/bindings/node")
+sed -i "s|~/quorin-native|$work/source|g" "$work"/runs/*.sh
+
 # The examples use devices of their own under /tmp: a pasted example must not touch the
 # reader's default device or cloud account, which would be made here.
 export XDG_DATA_HOME=$work/data

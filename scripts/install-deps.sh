@@ -16,6 +16,9 @@ test_packages=(
   dpkg-dev file man-db
   python3-pytest python3-setuptools python3-wheel python3-venv python3-pip
 )
+# The Node package is built and tested with Node's npm and node-gyp; Debian's own Node needs
+# its npm package, which brings node-gyp and Node's headers.
+if ! command -v npm >/dev/null; then test_packages+=(nodejs npm); fi
 case ${1:-} in
   "") ;;
   --test) packages+=("${test_packages[@]}") ;;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds every preset and runs all tests, against one redis-server and one Redis Cluster
-# started for the run: the default build (and the Python package's tests, its pip installs,
-# the example hosts and the README's examples against its staged install), ASan+UBSan, TSan,
-# then each fuzz target for a bounded time. Fails on the first failing step.
+# started for the run: the default build (and the Python and Node packages' tests, the Python
+# package's pip installs, the example hosts and the README's examples against its staged
+# install), ASan+UBSan, TSan, then each fuzz target for a bounded time. Fails on the first
+# failing step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --test
@@ -30,6 +31,8 @@ for preset in default asan tsan; do
     scripts/check-python-package.sh build/default
     echo "== staged install and example hosts"
     scripts/check-install.sh build/default
+    echo "== the Node package, against a staged install"
+    scripts/check-node.sh build/default
     echo "== the README's examples, against a staged install"
     scripts/check-readme.sh build/default
   fi
