@@ -233,6 +233,16 @@ TEST_F(CloudHostileServerTest, ADownClusterKeepsTheWriteAndExitsWith0) {
   }
 }
 
+TEST_F(CloudHostileServerTest, AValueNotFoundWhileTheAccountIsOutOfReachSaysSo) {
+  FakeRedisServer server(answering("TIME", Answer::send("-CLUSTERDOWN The cluster is down\r\n")));
+  auto get = cloud(server, {"get", "k", "--timeout", "0"});
+  EXPECT_EQ(get.status, 1) << get.output;
+  EXPECT_TRUE(contains(get.output, "no value for 'k' in the cloud account")) << get.output;
+  EXPECT_TRUE(contains(get.output, "out of reach, so only this device's copy was read: "))
+      << get.output;
+  EXPECT_TRUE(contains(get.output, "CLUSTERDOWN")) << get.output;
+}
+
 TEST_F(CloudHostileServerTest, AServerWithoutTheFunctionsIsUnusableUntilProvisioned) {
   FakeRedisServer server(answering("FCALL", Answer::send("-ERR Function not found\r\n")));
   auto set = cloud(server, {"set", "k", "v"});
