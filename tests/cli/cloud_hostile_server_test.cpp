@@ -206,6 +206,43 @@ TEST_F(CloudHostileServerTest, ABusyOrFullServerKeepsTheWriteAndExitsWith0) {
   EXPECT_TRUE(contains(set.output, "max number of clients reached")) << set.output;
 }
 
+// A cluster node that serves every slot itself, and answers `name` with `error`.
+FakeRedisServer::Script downCluster(const int& port, const std::string& name,
+                                    const std::string& error) {
+  return [&port, name, error](const Command& command) {
+    if (!command.empty() && command[0] == name) return Answer::send("-" + error + "\r\n");
+    if (command.size() == 2 && command[0] == "CLUSTER" && command[1] == "NODES")
+      return Answer::send(quorin::testing::bulk("e7d1 127.0.0.1:" + std::to_string(port) +
+                                                "@1 myself,master - 0 0 1 connected 0-16383\n"));
+    return FakeRedisServer::polite(command);
+  };
+}
+
+TEST_F(CloudHostileServerTest, ADownClusterKeepsTheWriteAndExitsWith0) {
+  for (const std::string command : {"FCALL", "CLUSTER", "TIME"}) {
+    int port = 0;
+    FakeRedisServer server(downCluster(port, command, "CLUSTERDOWN The cluster is down"));
+    port = server.port();
+    auto set = cloud(server, {"set", "k", "v"});
+    EXPECT_EQ(set.status, 0) << command << ": " << set.output;
+    EXPECT_TRUE(contains(set.output, "kept on this device; offline: ")) << set.output;
+    EXPECT_TRUE(contains(set.output, "CLUSTERDOWN The cluster is down")) << set.output;
+    auto status = cloud(server, {"status"});
+    EXPECT_EQ(status.status, 0) << command << ": " << status.output;
+    EXPECT_TRUE(contains(status.output, "CLUSTERDOWN")) << status.output;
+  }
+}
+
+TEST_F(CloudHostileServerTest, AValueNotFoundWhileTheAccountIsOutOfReachSaysSo) {
+  FakeRedisServer server(answering("TIME", Answer::send("-CLUSTERDOWN The cluster is down\r\n")));
+  auto get = cloud(server, {"get", "k", "--timeout", "0"});
+  EXPECT_EQ(get.status, 1) << get.output;
+  EXPECT_TRUE(contains(get.output, "no value for 'k' in the cloud account")) << get.output;
+  EXPECT_TRUE(contains(get.output, "out of reach, so only this device's copy was read: "))
+      << get.output;
+  EXPECT_TRUE(contains(get.output, "CLUSTERDOWN")) << get.output;
+}
+
 TEST_F(CloudHostileServerTest, AServerWithoutTheFunctionsIsUnusableUntilProvisioned) {
   FakeRedisServer server(answering("FCALL", Answer::send("-ERR Function not found\r\n")));
   auto set = cloud(server, {"set", "k", "v"});

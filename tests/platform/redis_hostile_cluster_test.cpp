@@ -1,12 +1,15 @@
 // The Redis account against a cluster node of the test's own that misleads on purpose:
 // redirections in a circle, to nodes that never answer, or to names that are not hosts.
-// Each call ends, within a few command time-outs, saying why.
+// Each call ends within a command time-out for each node it tries, saying why.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
 
-#include "formats/plist_codec.hpp"
 #include "platform/redis/redis_cloud_account.hpp"
 #include "platform/redis/redis_cluster.hpp"
 #include "support/fake_redis_server.hpp"
@@ -55,8 +58,9 @@ int reads(const FakeRedisServer& server) {
 }
 
 TEST(RedisHostileClusterTest, RedirectionsInACircleEndTheCall) {
-  MisleadingNode node([&] { return "MOVED " + std::to_string(kSlot) + " 127.0.0.1:" +
-                                   std::to_string(node.port.load()); });
+  MisleadingNode node([&] {
+    return "MOVED " + std::to_string(kSlot) + " 127.0.0.1:" + std::to_string(node.port.load());
+  });
   RedisCloudAccount account(node.server.url("x"));
   EXPECT_FALSE(readOne(account));
   EXPECT_NE(reasonOf(account).find("MOVED"), std::string::npos) << reasonOf(account);
@@ -75,8 +79,9 @@ TEST(RedisHostileClusterTest, ARedirectionToANameThatIsNoHostIsNotFollowed) {
 // time-out of each node it tries, not later.
 TEST(RedisHostileClusterTest, ARedirectionToASilentNodeEndsWithinItsTimeOuts) {
   FakeRedisServer silent([](const Command&) { return Answer::silence(); });
-  MisleadingNode node([&] { return "MOVED " + std::to_string(kSlot) + " 127.0.0.1:" +
-                                   std::to_string(silent.port()); });
+  MisleadingNode node([&] {
+    return "MOVED " + std::to_string(kSlot) + " 127.0.0.1:" + std::to_string(silent.port());
+  });
   RedisCloudAccount account(node.server.url("x"));
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(readOne(account));

@@ -67,6 +67,10 @@ TEST(RedisUrlTest, NodesAddSeedsOfACluster) {
   EXPECT_FALSE(parseRedisUrl("redis://a:7000/0?account=x&node=", error));
   EXPECT_FALSE(parseRedisUrl("redis://a:7000/0?account=x&node=b:0", error));
   EXPECT_NE(error.find("'node' must be host:port"), std::string::npos) << error;
+  EXPECT_FALSE(parseRedisUrl("redis://a:7000/0?account=x&node=%00:7001", error));
+  EXPECT_FALSE(parseRedisUrl("redis://a:7000/0?account=x&node=%1b%5b2J:7001", error));
+  EXPECT_NE(error.find("control character"), std::string::npos) << error;
+  EXPECT_FALSE(parseRedisUrl("redis://a\x1b[2J:7000/0?account=x", error));
 }
 
 TEST(RedisUrlTest, FilesNeedTlsAndACertificateNeedsItsKey) {

@@ -74,14 +74,6 @@ std::optional<std::string> waitForValue(Host& host, const CloudRequest& request)
   return answer ? *answer : std::nullopt;
 }
 
-int get(Host& host, const CloudRequest& request, bool json) {
-  if (const auto& problem = host.firstExchange->account.problem) {
-    std::cerr << "quorin: cloud account unusable: " << *problem << "\n";
-    return 2;
-  }
-  return printLookup(request.key, waitForValue(host, request), json, "the cloud account");
-}
-
 // One exchange of a replica of the device's own, so that the report says how the account
 // stands now; writes kept from an earlier offline run are pushed on the way.
 platform::posix::ReplicaStatus exchange(Host& host) {
@@ -104,6 +96,21 @@ std::string describeConnection(const platform::CloudAccountStatus& account) {
   if (account.problem) return "unusable: " + *account.problem;
   if (account.connected) return "connected";
   return account.offlineReason.empty() ? "offline" : "offline: " + account.offlineReason;
+}
+
+int get(Host& host, const CloudRequest& request, bool json) {
+  if (const auto& problem = host.firstExchange->account.problem) {
+    std::cerr << "quorin: cloud account unusable: " << *problem << "\n";
+    return 2;
+  }
+  auto found = printLookup(request.key, waitForValue(host, request), json, "the cloud account");
+  // None came, but the account was never asked, which is not the same as its having none.
+  const auto& account = host.firstExchange->account;
+  if (found != 0 && !account.connected)
+    std::cerr << "quorin: the cloud account was out of reach, so only this device's copy was "
+                 "read: "
+              << (account.offlineReason.empty() ? "offline" : account.offlineReason) << "\n";
+  return found;
 }
 
 // Only an account on a cluster names the node that serves it and its replicas.

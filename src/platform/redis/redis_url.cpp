@@ -128,6 +128,10 @@ bool parseHostPort(std::string_view hostPort, RedisEndpoint& endpoint, std::stri
     if (colon != std::string_view::npos) port = hostPort.substr(colon + 1);
   }
   if (endpoint.host.empty()) return (error = "the URL names no host", false);
+  // Such a host resolves nowhere, and would reach the terminal in every message about it.
+  if (std::any_of(endpoint.host.begin(), endpoint.host.end(),
+                  [](unsigned char c) { return c < 0x20 || c == 0x7f; }))
+    return (error = "the host holds a control character", false);
   if (!port.empty() && !parseNumber(port, 1, 65535, endpoint.port))
     return (error = "the port must be a number from 1 to 65535", false);
   return true;
