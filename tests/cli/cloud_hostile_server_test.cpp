@@ -4,6 +4,7 @@
 // says what really happened to the write.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
@@ -206,13 +207,14 @@ TEST_F(CloudHostileServerTest, ABusyOrFullServerKeepsTheWriteAndExitsWith0) {
   EXPECT_TRUE(contains(set.output, "max number of clients reached")) << set.output;
 }
 
-// A cluster node that serves every slot itself, and answers `name` with `error`.
-FakeRedisServer::Script downCluster(const int& port, const std::string& name,
+// A cluster node that serves every slot itself, and answers `name` with `error`. Its port is
+// known only once it listens, and is read on the server's thread.
+FakeRedisServer::Script downCluster(const std::atomic<int>& port, const std::string& name,
                                     const std::string& error) {
   return [&port, name, error](const Command& command) {
     if (!command.empty() && command[0] == name) return Answer::send("-" + error + "\r\n");
     if (command.size() == 2 && command[0] == "CLUSTER" && command[1] == "NODES")
-      return Answer::send(quorin::testing::bulk("e7d1 127.0.0.1:" + std::to_string(port) +
+      return Answer::send(quorin::testing::bulk("e7d1 127.0.0.1:" + std::to_string(port.load()) +
                                                 "@1 myself,master - 0 0 1 connected 0-16383\n"));
     return FakeRedisServer::polite(command);
   };
@@ -220,7 +222,7 @@ FakeRedisServer::Script downCluster(const int& port, const std::string& name,
 
 TEST_F(CloudHostileServerTest, ADownClusterKeepsTheWriteAndExitsWith0) {
   for (const std::string command : {"FCALL", "CLUSTER", "TIME"}) {
-    int port = 0;
+    std::atomic<int> port = 0;
     FakeRedisServer server(downCluster(port, command, "CLUSTERDOWN The cluster is down"));
     port = server.port();
     auto set = cloud(server, {"set", "k", "v"});
