@@ -96,6 +96,9 @@ def _open() -> ctypes.CDLL:
     path = os.environ.get(ENVIRONMENT)
     if path:
         try:
+            # The loader would block for ever opening a FIFO, or read a device.
+            if os.path.exists(path) and not os.path.isfile(path):
+                raise OSError(f"{path}: not a regular file")
             return ctypes.CDLL(path)
         except OSError as error:
             raise ImportError(

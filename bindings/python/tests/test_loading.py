@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import os
 import re
 from pathlib import Path
 
@@ -37,6 +38,14 @@ def test_another_library_is_refused_by_name() -> None:
     result = run_python("import quorin", QUORIN_NATIVE_LIBRARY="libc.so.6")
     assert result.returncode != 0
     assert "libc.so.6 lacks qrn_string_free" in result.stderr
+
+
+def test_a_fifo_is_refused_without_waiting_on_it(tmp_path: Path) -> None:
+    fifo = tmp_path / "libQuorinNative.so.1"
+    os.mkfifo(fifo)
+    result = run_python("import quorin", QUORIN_NATIVE_LIBRARY=str(fifo))
+    assert result.returncode != 0
+    assert "not a regular file" in result.stderr
 
 
 def test_versions() -> None:
