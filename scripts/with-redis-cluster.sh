@@ -18,7 +18,8 @@ trap stop EXIT
 answers() { redis-cli -h 127.0.0.1 -p "$1" "${@:2}" 2>/dev/null; }
 
 # A node on a port (and the port 10000 above it, for the cluster bus) that nothing holds;
-# a port taken since it was tried makes the server exit, and another is tried.
+# a port taken since it was tried makes the server exit, and another is tried. Until it
+# exits, the port's owner answers for it: only its process id says the node is ours.
 start_node() {
   for _ in $(seq 50); do
     local port=$((20000 + RANDOM % 30000))
@@ -29,7 +30,7 @@ start_node() {
       --appendonly no --save '' --logfile "$dir/$port/log" &
     local pid=$!
     for _ in $(seq 50); do
-      answers "$port" ping | grep -q PONG && { pids+=("$pid"); ports+=("$port"); return; }
+      answers "$port" info server | grep -q "process_id:$pid[^0-9]" && { pids+=("$pid"); ports+=("$port"); return; }
       kill -0 "$pid" 2>/dev/null || break
       sleep 0.1
     done

@@ -8,7 +8,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <iostream>
 #include <random>
 #include <thread>
 
@@ -24,13 +26,15 @@ namespace {
 
 using namespace std::chrono_literals;
 
-pid_t spawn(std::vector<std::string> arguments) {
+// The child's output goes to `output`, to be shown when the cluster does not form.
+pid_t spawn(std::vector<std::string> arguments, const std::filesystem::path& output) {
   std::vector<char*> argv;
   for (auto& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                   0600);
   pid_t pid = -1;
   if (::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
@@ -71,7 +75,8 @@ RedisCluster::~RedisCluster() {
   for (auto pid : pids_) ::waitpid(pid, nullptr, 0);
 }
 
-// A port taken since it was picked makes the server exit, and another is tried.
+// A port taken since it was picked makes the server exit, and another is tried. Until it
+// exits, the port's owner answers for it: only its process id says the node is ours.
 bool RedisCluster::startNode() {
   std::mt19937 random(std::random_device{}());
   for (int attempt = 0; attempt < 50; ++attempt) {
@@ -83,10 +88,11 @@ bool RedisCluster::startNode() {
                       "nodes.conf", "--cluster-node-timeout", "1000",
                       "--cluster-replica-validity-factor", "0",
                       "--cluster-require-full-coverage", "no", "--appendonly", "no", "--save",
-                      "", "--logfile", (dir / "log").string()});
+                      "", "--logfile", (dir / "log").string()},
+                     dir / "output");
     if (pid < 0) return false;
     auto node = "127.0.0.1:" + port;
-    if (waitUntil([&] { return exited(pid) || askNode(node, {"PING"}); }) && !exited(pid)) {
+    if (waitUntil([&] { return exited(pid) || pidOf(node) == pid; }) && !exited(pid)) {
       pids_.push_back(pid);
       nodes_.push_back(node);
       return true;
@@ -103,9 +109,14 @@ bool RedisCluster::start() {
   std::vector<std::string> create{"redis-cli", "--cluster", "create"};
   create.insert(create.end(), nodes_.begin(), nodes_.end());
   create.insert(create.end(), {"--cluster-replicas", "1", "--cluster-yes"});
-  auto creator = spawn(create);
+  auto output = directory_ / "create.log";
+  auto creator = spawn(create, output);
   int status = 0;
-  if (creator < 0 || ::waitpid(creator, &status, 0) != creator || status != 0) return false;
+  if (creator < 0 || ::waitpid(creator, &status, 0) != creator || status != 0) {
+    std::ifstream log(output);
+    std::cerr << "the cluster was not created:\n" << log.rdbuf();
+    return false;
+  }
   auto whole = [&] {
     for (const auto& node : nodes_) {
       auto info = askNode(node, {"CLUSTER", "INFO"});
