@@ -10,8 +10,8 @@
 
 namespace {
 
-using quorin::CloudKeyValueStore;
-using quorin::platform::Value;
+using quorin::cloud::CloudKeyValueStore;
+using quorin::formats::Value;
 using quorin::testing::InMemoryPlatform;
 
 struct Waiting {

@@ -27,6 +27,8 @@ namespace {
 
 using namespace quorin::platform;
 using namespace quorin::platform::posix;
+using quorin::formats::Value;
+using quorin::platform::common::LocalNotificationCenter;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kKey = "counter";
@@ -66,7 +68,8 @@ std::unique_ptr<ReplicaUbiquitousStore> openDevice(const std::string& location,
                                                    const std::filesystem::path& journals,
                                                    NotificationCenter& center) {
   return std::make_unique<ReplicaUbiquitousStore>(
-      std::make_shared<CloudAccountSelection>(location, cloudAccountKinds()), journals, center);
+      std::make_shared<CloudAccountSelection>(location, linux::cloudAccountKinds()), journals,
+      center);
 }
 
 // The other process: on each request of n writes it writes the next n counter values,

@@ -45,11 +45,12 @@ struct Fixture {
   }
 
   quorin::testing::TemporaryDirectory directory;
-  std::shared_ptr<quorin::platform::posix::PosixPlatform> platform =
-      std::make_shared<quorin::platform::posix::PosixPlatform>(
-          quorin::platform::posix::PosixPlatformOptions{.container = directory.path(),
-                                                        .cloudAccount = (directory.path() / "cloud").string(),
-                                                        .keychainKey = {.store = "key-file"}});
+  std::shared_ptr<quorin::platform::linux::PosixPlatform> platform =
+      std::make_shared<quorin::platform::linux::PosixPlatform>(
+          quorin::platform::linux::PosixPlatformOptions{
+              .container = directory.path(),
+              .cloudAccount = (directory.path() / "cloud").string(),
+              .keychainKey = {.store = "key-file"}});
   quorin::keychain::Keychain::Ptr keychain;
   sqlite3* raw = nullptr;
   sqlite3_stmt* select = nullptr;

@@ -12,9 +12,9 @@ namespace quorin::bench {
 namespace {
 
 namespace fs = std::filesystem;
-using platform::Array;
-using platform::Dictionary;
-using platform::Value;
+using formats::Array;
+using formats::Dictionary;
+using formats::Value;
 
 std::string event(std::mt19937& random, int i) {
   static const char* kNames[] = {"app_open", "paywall_shown", "purchase", "close", "ad_watched"};
@@ -167,11 +167,9 @@ std::vector<fs::path> writeLegacyContainer(const fs::path& container,
   platform::posix::makeDirectories(preferences, 0755);
   platform::posix::writeFileAtomically(
       preferences / "com.corvasta.morvent.plist",
-      *platform::posix::serializePlist(Value(suite(size.suiteKeys)),
-                                       platform::posix::PlistFormat::binary),
-      0600);
-  auto platform = std::make_shared<platform::posix::PosixPlatform>(
-      platform::posix::PosixPlatformOptions{.container = container});
+      *formats::serializePlist(Value(suite(size.suiteKeys)), formats::PlistFormat::binary), 0600);
+  auto platform = std::make_shared<platform::linux::PosixPlatform>(
+      platform::linux::PosixPlatformOptions{.container = container});
   keychain::Keychain::withService(platform, "com.corvasta.morvent")->set("id", "SharedIdentifier");
   return written;
 }

@@ -51,8 +51,8 @@ struct Container {
 };
 
 std::optional<std::string> migrate(const fs::path& container) {
-  auto platform = std::make_shared<quorin::platform::posix::PosixPlatform>(
-      quorin::platform::posix::PosixPlatformOptions{.container = container});
+  auto platform = std::make_shared<quorin::platform::linux::PosixPlatform>(
+      quorin::platform::linux::PosixPlatformOptions{.container = container});
   return std::make_shared<quorin::QuorinClient>(platform)->collectMigrationData();
 }
 

@@ -9,7 +9,7 @@
 
 namespace {
 
-using namespace quorin::platform;
+using namespace quorin::formats;
 
 // What reads must write, and what is written must read back and write the same again
 // (after one round, which settles how whole-numbered doubles are spelled).

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     data += 4;
     size -= 4;
   }
-  auto list = platform::parseJson(std::string_view(reinterpret_cast<const char*>(data), size));
+  auto list = formats::parseJson(std::string_view(reinterpret_cast<const char*>(data), size));
   if (!list) return 0;
   std::vector<std::shared_ptr<const migration::LegacyLtoInfo>> infos;
   try {
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                        info->spot,
                                        static_cast<double>(info->startTime),
                                        static_cast<double>(end)};
-    if (!platform::writeJson(record.encode())) std::abort();
+    if (!formats::writeJson(record.encode())) std::abort();
   }
   return 0;
 }

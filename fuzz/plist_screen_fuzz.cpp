@@ -8,7 +8,7 @@
 
 namespace {
 
-using namespace quorin::platform;
+using namespace quorin::formats;
 
 struct Measure {
   int depth = 0;
@@ -39,14 +39,14 @@ void measure(const Value& value, int depth, Measure& total) {
 // the screen counted: libplist turns UTF-16 text into UTF-8, at most twice the bytes.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  bool safe = posix::plistIsSafeToParse(bytes);
-  auto value = posix::parsePlist(bytes);
+  bool safe = plistIsSafeToParse(bytes);
+  auto value = parsePlist(bytes);
   if (!value) return 0;
   if (!safe) std::abort();
   Measure total;
   measure(*value, 1, total);
-  if (total.depth > posix::kMaxPlistDepth || total.objects > posix::kMaxPlistObjects ||
-      total.bytes > 2 * size * posix::kMaxPlistExpansion)
+  if (total.depth > kMaxPlistDepth || total.objects > kMaxPlistObjects ||
+      total.bytes > 2 * size * kMaxPlistExpansion)
     std::abort();
   return 0;
 }

@@ -9,7 +9,7 @@
 
 namespace {
 
-using namespace quorin::platform;
+using namespace quorin::formats;
 
 // libplist keeps dates to the microsecond and truncates when it reads them back; a real
 // may be NaN, which equals no number.
@@ -41,11 +41,12 @@ bool sameSuiteValue(const Value& a, const Value& b) {
 
 // A suite that writes must read back as the same suite.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  auto suite = posix::parseSuite(std::string_view(reinterpret_cast<const char*>(data), size));
+  auto suite = quorin::platform::posix::parseSuite(
+      std::string_view(reinterpret_cast<const char*>(data), size));
   if (!suite) return 0;
-  auto bytes = posix::serializePlist(Value(*suite), posix::PlistFormat::binary);
+  auto bytes = serializePlist(Value(*suite), PlistFormat::binary);
   if (!bytes) return 0;
-  auto again = posix::parseSuite(*bytes);
+  auto again = quorin::platform::posix::parseSuite(*bytes);
   if (!again || !sameSuiteValue(Value(*suite), Value(*again))) std::abort();
   return 0;
 }

@@ -29,12 +29,12 @@ struct CLifecycleCallback {
 };
 
 bool isText(const char* text) {
-  return text && quorin::platform::isValidUtf8(text);
+  return text && quorin::formats::isValidUtf8(text);
 }
 
 // Whether the string reaches C whole: UTF-8, with no NUL that would end it early.
 bool isCText(const std::string& text) {
-  return text.find('\0') == std::string::npos && quorin::platform::isValidUtf8(text);
+  return text.find('\0') == std::string::npos && quorin::formats::isValidUtf8(text);
 }
 
 struct CCloudChangeCallback {

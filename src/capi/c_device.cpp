@@ -13,10 +13,10 @@
 
 namespace {
 
-using quorin::platform::posix::processMainLoop;
+using quorin::platform::linux::processMainLoop;
 
 bool isText(const char* text) {
-  return text && quorin::platform::isValidUtf8(text);
+  return text && quorin::formats::isValidUtf8(text);
 }
 
 std::optional<std::string_view> eventName(qrn_application_event event) {
@@ -203,8 +203,8 @@ bool qrn_post_application_event(qrn_application_event event) {
   auto name = eventName(event);
   if (!name) return false;
   try {
-    std::vector<std::weak_ptr<quorin::platform::posix::PosixPlatform>> devices;
-    for (auto& device : quorin::platform::posix::hostDevices()) devices.push_back(device);
+    std::vector<std::weak_ptr<quorin::platform::linux::PosixPlatform>> devices;
+    for (auto& device : quorin::platform::linux::hostDevices()) devices.push_back(device);
     // Weakly: the task waits in the main loop, which must not keep the devices alive.
     processMainLoop()->async([devices = std::move(devices), name = std::string(*name)] {
       for (const auto& weak : devices) {

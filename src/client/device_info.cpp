@@ -81,12 +81,12 @@ std::optional<std::string> QuorinClient::idfv() const {
 }
 
 std::optional<std::string> QuorinClient::encodedDeviceIdentifier() const {
-  auto vendor = platform_->device().identifierForVendor().value_or(platform::Uuid{});
-  return platform::base64Encode(vendor.bytes);
+  auto vendor = platform_->device().identifierForVendor().value_or(formats::Uuid{});
+  return formats::base64Encode(vendor.bytes);
 }
 
 bool QuorinClient::isApplicationInstalled(const std::string& scheme) const {
-  auto url = platform::Url::fromString(scheme);
+  auto url = formats::Url::fromString(scheme);
   return url && platform_->application().canOpenURL(*url);
 }
 

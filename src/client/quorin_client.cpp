@@ -14,7 +14,7 @@ QuorinClient::~QuorinClient() {
 }
 
 void QuorinClient::setup() {
-  cloudStore_ = CloudKeyValueStore::make(
+  cloudStore_ = cloud::CloudKeyValueStore::make(
       *platform_, [weak = weak_from_this()](auto reason, const auto& keys) {
         if (auto self = weak.lock()) self->relayCloudChange(reason, keys);
       });

@@ -107,7 +107,7 @@ class QuorinClient final : public platform::PaymentTransactionObserver,
   std::optional<platform::Storefront> storefront_;  // only inside storefrontQueue_ tasks
   platform::PaymentQueue& paymentQueue_;
   std::unique_ptr<platform::ConcurrentQueue> storefrontQueue_;
-  std::shared_ptr<CloudKeyValueStore> cloudStore_;
+  std::shared_ptr<cloud::CloudKeyValueStore> cloudStore_;
   keychain::Keychain::Ptr keychain_;
   std::shared_ptr<migration::LegacyDataMigrator> dataMigrator_;
   QRNCloudValueCallback onCloudStoreValueFetched_;

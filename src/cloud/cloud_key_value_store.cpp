@@ -4,17 +4,17 @@
 
 #include <algorithm>
 
-namespace quorin {
+namespace quorin::cloud {
 namespace {
 
-std::optional<std::string> stringValue(const std::optional<platform::Value>& value) {
+std::optional<std::string> stringValue(const std::optional<formats::Value>& value) {
   const std::string* text = value ? value->get<std::string>() : nullptr;
   return text ? std::optional<std::string>(*text) : std::nullopt;
 }
 
 struct ExternalChange {
   platform::UbiquitousChangeReason reason;
-  const platform::Array& keys;
+  const formats::Array& keys;
 
   bool answersReads() const {
     using enum platform::UbiquitousChangeReason;
@@ -31,7 +31,7 @@ std::optional<ExternalChange> readChange(const platform::Notification& notificat
   const auto* code = reason == info.end() ? nullptr : reason->second.get<std::int64_t>();
   if (!code) return std::nullopt;
   auto changed = info.find(platform::kUbiquitousKeyValueStoreChangedKeysKey);
-  const auto* keys = changed == info.end() ? nullptr : changed->second.get<platform::Array>();
+  const auto* keys = changed == info.end() ? nullptr : changed->second.get<formats::Array>();
   if (!keys || keys->empty() || !std::all_of(keys->begin(), keys->end(), [](const auto& key) {
         return key.template is<std::string>();
       }))
@@ -39,7 +39,7 @@ std::optional<ExternalChange> readChange(const platform::Notification& notificat
   return ExternalChange{static_cast<platform::UbiquitousChangeReason>(*code), *keys};
 }
 
-std::vector<std::string> keyList(const platform::Array& keys) {
+std::vector<std::string> keyList(const formats::Array& keys) {
   std::vector<std::string> list;
   list.reserve(keys.size());
   for (const auto& key : keys) list.push_back(*key.get<std::string>());
@@ -96,7 +96,7 @@ void CloudKeyValueStore::fetchValue(const std::string& key, Completion completio
 }
 
 void CloudKeyValueStore::setValue(const std::string& value, const std::string& key) {
-  store_->setObject(platform::Value(value), key);
+  store_->setObject(formats::Value(value), key);
   store_->synchronize();
 }
 
@@ -132,7 +132,7 @@ void CloudKeyValueStore::storeDidChangeExternally(const platform::Notification& 
   if (onChange_) onChange_(change->reason, keyList(change->keys));
 }
 
-void CloudKeyValueStore::answerReads(const platform::Array& keys) {
+void CloudKeyValueStore::answerReads(const formats::Array& keys) {
   for (const auto& item : keys) {
     const auto& key = *item.get<std::string>();
     auto value = store_->objectForKey(key);
@@ -145,4 +145,4 @@ void CloudKeyValueStore::answerReads(const platform::Array& keys) {
   }
 }
 
-}  // namespace quorin
+}  // namespace quorin::cloud

@@ -10,7 +10,7 @@
 
 #include "platform/platform.hpp"
 
-namespace quorin {
+namespace quorin::cloud {
 
 class DispatchTimer;
 
@@ -57,7 +57,7 @@ class CloudKeyValueStore final : public std::enable_shared_from_this<CloudKeyVal
   CloudKeyValueStore(platform::Platform& platform, ChangeObserver onChange);
   void observeExternalChanges();
   void storeDidChangeExternally(const platform::Notification& notification);
-  void answerReads(const platform::Array& keys);
+  void answerReads(const formats::Array& keys);
   void timeOut(const std::string& key);
   // Takes the key's entry out of the map, so that its readers may wait again.
   std::optional<KeyEntry> takeEntry(const std::string& key);
@@ -71,4 +71,4 @@ class CloudKeyValueStore final : public std::enable_shared_from_this<CloudKeyVal
   std::unordered_map<std::string, KeyEntry> entries_;
 };
 
-}  // namespace quorin
+}  // namespace quorin::cloud

@@ -1,6 +1,6 @@
 #include "cloud/dispatch_timer.hpp"
 
-namespace quorin {
+namespace quorin::cloud {
 
 std::shared_ptr<DispatchTimer> DispatchTimer::make(platform::Dispatch& dispatch,
                                                    platform::Clock::Duration interval,
@@ -47,4 +47,4 @@ platform::TimerSource& DispatchTimer::timer() {
   return *timer_;
 }
 
-}  // namespace quorin
+}  // namespace quorin::cloud

@@ -5,7 +5,7 @@
 
 #include "platform/dispatch.hpp"
 
-namespace quorin {
+namespace quorin::cloud {
 
 // A one-shot timer on the main queue. The deadline counts from the first resume(); a timer
 // that goes away before it fires never runs its block. Made with make(), since the timer
@@ -46,4 +46,4 @@ class DispatchTimer final : public std::enable_shared_from_this<DispatchTimer> {
   std::unique_ptr<platform::TimerSource> timer_;
 };
 
-}  // namespace quorin
+}  // namespace quorin::cloud

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-namespace quorin::platform {
+namespace quorin::formats {
 
 std::string base64Encode(std::span<const std::uint8_t> bytes) {
   constexpr std::string_view alphabet =
@@ -25,4 +25,4 @@ std::string base64Encode(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
-}  // namespace quorin::platform
+}  // namespace quorin::formats

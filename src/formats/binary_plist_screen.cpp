@@ -8,7 +8,7 @@
 
 #include "formats/plist_screen.hpp"
 
-namespace quorin::platform::posix {
+namespace quorin::formats {
 namespace {
 
 constexpr std::size_t kHeaderSize = 8;
@@ -199,4 +199,4 @@ bool binaryPlistIsSafeToParse(std::string_view bytes) {
   return BinaryPlist(bytes).isSafeToParse();
 }
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::formats

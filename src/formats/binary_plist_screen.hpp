@@ -2,9 +2,9 @@
 
 #include <string_view>
 
-namespace quorin::platform::posix {
+namespace quorin::formats {
 
 // The binary half of plistIsSafeToParse: `bytes` start with the binary magic.
 bool binaryPlistIsSafeToParse(std::string_view bytes);
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::formats

@@ -4,7 +4,7 @@
 
 #include "formats/utf8.hpp"
 
-namespace quorin::platform {
+namespace quorin::formats {
 namespace {
 
 constexpr std::string_view kCut = "...";
@@ -53,4 +53,4 @@ std::string excerpt(std::string_view text, std::size_t limit) {
   return out;
 }
 
-}  // namespace quorin::platform
+}  // namespace quorin::formats

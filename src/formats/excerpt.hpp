@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace quorin::platform {
+namespace quorin::formats {
 
 // What a message may quote of text it does not control (a server's words, a file's).
 inline constexpr std::size_t kExcerptBytes = 300;
@@ -14,4 +14,4 @@ inline constexpr std::size_t kExcerptBytes = 300;
 // escaped (\n, \t, \x1b, \u009b, \\), and text that does not fit ends in "...".
 std::string excerpt(std::string_view text, std::size_t limit = kExcerptBytes);
 
-}  // namespace quorin::platform
+}  // namespace quorin::formats

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string_view>
 
-namespace quorin::platform {
+namespace quorin::formats {
 
 // The bytes of one file after another in one block of memory, kept from one read to the next
 // and grown only for a larger file, so that a run over many files allocates (and faults in)
@@ -44,4 +44,4 @@ class FileBuffer {
   std::size_t size_ = 0;
 };
 
-}  // namespace quorin::platform
+}  // namespace quorin::formats

@@ -9,7 +9,7 @@
 
 #include "formats/value.hpp"
 
-namespace quorin::platform {
+namespace quorin::formats {
 
 // The deepest nesting a document may have; its top level is depth 1.
 inline constexpr int kMaxJsonDepth = 1024;
@@ -103,4 +103,4 @@ class JsonOutliner {
 // white space between its tokens.
 void appendCompactJson(std::string_view json, std::string& out);
 
-}  // namespace quorin::platform
+}  // namespace quorin::formats

@@ -4,7 +4,7 @@
 
 #include "formats/json.hpp"
 
-namespace quorin::platform {
+namespace quorin::formats {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
@@ -174,4 +174,4 @@ std::optional<JsonCount> JsonCounter::finish() const {
   return JsonCount{isObject_, count_};
 }
 
-}  // namespace quorin::platform
+}  // namespace quorin::formats

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quorin::platform {
+namespace quorin::formats {
 
 struct JsonCount {
   bool isObject = false;
@@ -55,4 +55,4 @@ class JsonCounter {
   bool isObject_ = false;
 };
 
-}  // namespace quorin::platform
+}  // namespace quorin::formats

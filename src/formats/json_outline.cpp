@@ -8,12 +8,10 @@
 #include "formats/json.hpp"
 #include "formats/json_text.hpp"
 
-namespace quorin::platform {
+namespace quorin::formats {
 namespace {
 
 namespace ondemand = simdjson::ondemand;
-using json_text::isWideInteger;
-using json_text::withoutByteOrderMark;
 using simdjson::error_code;
 
 constexpr std::array<std::int8_t, 256> kHexDigits = [] {
@@ -290,7 +288,7 @@ std::optional<JsonOutline> JsonOutliner::outline(std::string_view whole, std::si
   ondemand::document document;
   JsonOutline result;
   if (parser_->parser.iterate(input).get(document) != simdjson::SUCCESS ||
-      platform::outline(document, text, result, members_) != simdjson::SUCCESS) {
+      formats::outline(document, text, result, members_) != simdjson::SUCCESS) {
     members_.clear();
     return std::nullopt;
   }
@@ -335,4 +333,4 @@ void appendCompactJson(std::string_view json, std::string& out) {
   }
 }
 
-}  // namespace quorin::platform
+}  // namespace quorin::formats

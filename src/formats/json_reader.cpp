@@ -4,7 +4,7 @@
 
 #include "formats/json_text.hpp"
 
-namespace quorin::platform {
+namespace quorin::formats {
 namespace {
 
 Value convert(simdjson::dom::element element);
@@ -49,7 +49,7 @@ Value convert(simdjson::dom::element element) {
 }  // namespace
 
 std::optional<Value> parseJson(std::string_view text) {
-  text = json_text::withoutByteOrderMark(text);
+  text = withoutByteOrderMark(text);
   // One parser a thread keeps its buffers from one document to the next.
   thread_local simdjson::dom::parser parser;
   simdjson::dom::element root;
@@ -57,7 +57,7 @@ std::optional<Value> parseJson(std::string_view text) {
   // Rare enough to pay for a second pass over a copy.
   std::string widened;
   if (error == simdjson::NUMBER_ERROR) {
-    widened = json_text::widenIntegers(text);
+    widened = widenIntegers(text);
     error = parser.parse(widened.data(), widened.size()).get(root);
   }
   if (error != simdjson::SUCCESS) return std::nullopt;
@@ -65,4 +65,4 @@ std::optional<Value> parseJson(std::string_view text) {
   return convert(root);
 }
 
-}  // namespace quorin::platform
+}  // namespace quorin::formats

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cstdint>
 
-namespace quorin::platform::json_text {
+namespace quorin::formats {
 namespace {
 
 bool isDigit(char c) {
@@ -73,4 +73,4 @@ std::string widenIntegers(std::string_view text) {
   return out;
 }
 
-}  // namespace quorin::platform::json_text
+}  // namespace quorin::formats

@@ -5,7 +5,7 @@
 
 // What the JSON reader and the outline accept beyond what simdjson does, as the platform's
 // own parser does: a leading byte-order mark, and integers too wide for 64 bits.
-namespace quorin::platform::json_text {
+namespace quorin::formats {
 
 std::string_view withoutByteOrderMark(std::string_view text);
 
@@ -16,4 +16,4 @@ bool isWideInteger(std::string_view token);
 // which simdjson reads as the nearest double.
 std::string widenIntegers(std::string_view text);
 
-}  // namespace quorin::platform::json_text
+}  // namespace quorin::formats

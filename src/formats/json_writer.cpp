@@ -6,7 +6,7 @@
 
 #include "formats/utf8.hpp"
 
-namespace quorin::platform {
+namespace quorin::formats {
 namespace {
 
 bool writeString(std::string_view text, std::string& out) {
@@ -14,7 +14,7 @@ bool writeString(std::string_view text, std::string& out) {
   out.push_back('"');
   for (std::size_t i = 0; i < text.size();) {
     auto c = static_cast<unsigned char>(text[i]);
-    std::size_t length = platform::utf8SequenceLength(text, i);
+    std::size_t length = utf8SequenceLength(text, i);
     if (length == 0) return false;
     if (c == '"' || c == '\\') {
       out.push_back('\\');
@@ -132,4 +132,4 @@ bool appendJsonString(std::string_view text, std::string& out) {
   return false;
 }
 
-}  // namespace quorin::platform
+}  // namespace quorin::formats

@@ -9,7 +9,7 @@
 #include "formats/plist_screen.hpp"
 #include "formats/utf8.hpp"
 
-namespace quorin::platform::posix {
+namespace quorin::formats {
 namespace {
 
 // Property lists count time from 2001-01-01.
@@ -192,4 +192,4 @@ std::optional<std::string> serializePlist(const Value& value, PlistFormat format
   return std::string(raw, length);
 }
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::formats

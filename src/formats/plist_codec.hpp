@@ -6,7 +6,7 @@
 
 #include "formats/value.hpp"
 
-namespace quorin::platform::posix {
+namespace quorin::formats {
 
 enum class PlistFormat { binary, xml };
 
@@ -20,4 +20,4 @@ std::optional<Value> parsePlist(std::string_view bytes);
 // than kMaxPlistDepth. XML keeps dates to the whole second they fall in.
 std::optional<std::string> serializePlist(const Value& value, PlistFormat format);
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::formats

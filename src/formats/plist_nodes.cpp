@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace quorin::platform::posix {
+namespace quorin::formats {
 namespace {
 
 constexpr std::size_t kHeaderSize = 8;
@@ -81,4 +81,4 @@ bool isUnsignedNode(plist_t node) {
   return objectOf(node).starts_with(kUnsignedMarker);
 }
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::formats

@@ -6,7 +6,7 @@
 #include <memory>
 #include <optional>
 
-namespace quorin::platform::posix {
+namespace quorin::formats {
 
 struct PlistDeleter {
   void operator()(void* node) const { plist_free(node); }
@@ -27,4 +27,4 @@ std::optional<double> dateNodeSeconds(plist_t node);
 // Whether an integer node holds an unsigned value rather than the negative one of its bits.
 bool isUnsignedNode(plist_t node);
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::formats

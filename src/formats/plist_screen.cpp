@@ -3,7 +3,7 @@
 #include "formats/binary_plist_screen.hpp"
 #include "formats/xml_plist_screen.hpp"
 
-namespace quorin::platform::posix {
+namespace quorin::formats {
 
 // libplist reads only the "00" version of the binary format; other versions are refused
 // here rather than left for it to guess at.
@@ -13,4 +13,4 @@ bool plistIsSafeToParse(std::string_view bytes) {
   return xmlPlistIsSafeToParse(bytes);
 }
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::formats

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace quorin::platform::posix {
+namespace quorin::formats {
 
 // libplist parses, writes, copies and frees recursively, and reads a binary plist's shared
 // objects afresh for every reference to them. These bound what it is ever handed, far above
@@ -20,4 +20,4 @@ inline constexpr std::uint64_t kMaxPlistExpansion = 64;
 // too broken to tell.
 bool plistIsSafeToParse(std::string_view bytes);
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::formats

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <charconv>
 
-namespace quorin::platform {
+namespace quorin::formats {
 namespace {
 
 bool isAlpha(char c) {
@@ -80,4 +80,4 @@ std::optional<Url> Url::fromString(std::string_view text) {
   return url;
 }
 
-}  // namespace quorin::platform
+}  // namespace quorin::formats

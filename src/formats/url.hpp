@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace quorin::platform {
+namespace quorin::formats {
 
 // A URL made from text exactly as given, as URL-from-string does: nothing is added to it.
 struct Url {
@@ -20,4 +20,4 @@ struct Url {
   static std::optional<Url> fromString(std::string_view text);
 };
 
-}  // namespace quorin::platform
+}  // namespace quorin::formats

@@ -1,6 +1,6 @@
 #include "formats/utf8.hpp"
 
-namespace quorin::platform {
+namespace quorin::formats {
 
 std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
   auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
@@ -31,4 +31,4 @@ bool isValidUtf8(std::string_view text) {
   return true;
 }
 
-}  // namespace quorin::platform
+}  // namespace quorin::formats

@@ -1,6 +1,6 @@
 #include "formats/uuid.hpp"
 
-namespace quorin::platform {
+namespace quorin::formats {
 namespace {
 
 constexpr std::string_view kHexDigits = "0123456789ABCDEF";
@@ -48,4 +48,4 @@ std::optional<Uuid> Uuid::fromString(std::string_view text) {
   return uuid;
 }
 
-}  // namespace quorin::platform
+}  // namespace quorin::formats

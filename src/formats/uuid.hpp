@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace quorin::platform {
+namespace quorin::formats {
 
 // A 128-bit identifier; `bytes` are in the order of the text form.
 struct Uuid {
@@ -20,4 +20,4 @@ struct Uuid {
   friend bool operator==(const Uuid&, const Uuid&) = default;
 };
 
-}  // namespace quorin::platform
+}  // namespace quorin::formats

@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-namespace quorin::platform {
+namespace quorin::formats {
 
 class Value;
 
@@ -96,4 +96,4 @@ inline const Value* Value::find(std::string_view key) const {
   return it == dictionary->end() ? nullptr : &it->second;
 }
 
-}  // namespace quorin::platform
+}  // namespace quorin::formats

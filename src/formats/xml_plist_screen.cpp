@@ -5,7 +5,7 @@
 
 #include "formats/plist_screen.hpp"
 
-namespace quorin::platform::posix {
+namespace quorin::formats {
 namespace {
 
 constexpr std::string_view kNameEnd = " \t\r\n/";
@@ -90,4 +90,4 @@ bool xmlPlistIsSafeToParse(std::string_view text) {
   return !holdsNul(text) && XmlNesting().isSafeToParse(text);
 }
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::formats

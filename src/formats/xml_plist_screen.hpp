@@ -2,9 +2,9 @@
 
 #include <string_view>
 
-namespace quorin::platform::posix {
+namespace quorin::formats {
 
 // The XML half of plistIsSafeToParse.
 bool xmlPlistIsSafeToParse(std::string_view text);
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::formats

@@ -11,12 +11,12 @@ namespace quorin::keychain {
 // accessor gives absent for a missing entry or one of another type.
 class Attributes {
  public:
-  explicit Attributes(platform::Dictionary attributes) : attributes_(std::move(attributes)) {}
+  explicit Attributes(formats::Dictionary attributes) : attributes_(std::move(attributes)) {}
 
   std::optional<std::string> class_() const { return text(platform::sec::kSecClass); }
-  std::optional<platform::Data> data() const { return bytes(platform::sec::kSecValueData); }
-  std::optional<platform::Data> ref() const { return bytes(platform::sec::kSecValueRef); }
-  std::optional<platform::Data> persistentRef() const {
+  std::optional<formats::Data> data() const { return bytes(platform::sec::kSecValueData); }
+  std::optional<formats::Data> ref() const { return bytes(platform::sec::kSecValueRef); }
+  std::optional<formats::Data> persistentRef() const {
     return bytes(platform::sec::kSecValuePersistentRef);
   }
   std::optional<std::string> accessible() const { return text(platform::sec::kSecAttrAccessible); }
@@ -25,10 +25,10 @@ class Attributes {
     return text(platform::sec::kSecAttrAccessGroup);
   }
   std::optional<bool> synchronizable() const { return flag(platform::sec::kSecAttrSynchronizable); }
-  std::optional<platform::Date> creationDate() const {
+  std::optional<formats::Date> creationDate() const {
     return date(platform::sec::kSecAttrCreationDate);
   }
-  std::optional<platform::Date> modificationDate() const {
+  std::optional<formats::Date> modificationDate() const {
     return date(platform::sec::kSecAttrModificationDate);
   }
   std::optional<std::string> attributeDescription() const {
@@ -42,7 +42,7 @@ class Attributes {
   std::optional<bool> isNegative() const { return flag(platform::sec::kSecAttrIsNegative); }
   std::optional<std::string> account() const { return text(platform::sec::kSecAttrAccount); }
   std::optional<std::string> service() const { return text(platform::sec::kSecAttrService); }
-  std::optional<platform::Data> generic() const { return bytes(platform::sec::kSecAttrGeneric); }
+  std::optional<formats::Data> generic() const { return bytes(platform::sec::kSecAttrGeneric); }
   std::optional<std::string> securityDomain() const {
     return text(platform::sec::kSecAttrSecurityDomain);
   }
@@ -56,8 +56,8 @@ class Attributes {
   }
   std::optional<std::string> path() const { return text(platform::sec::kSecAttrPath); }
 
-  std::optional<platform::Value> operator[](std::string_view key) const;
-  const platform::Dictionary& dictionary() const { return attributes_; }
+  std::optional<formats::Value> operator[](std::string_view key) const;
+  const formats::Dictionary& dictionary() const { return attributes_; }
 
   // Both the textual form of the dictionary, as the keychain's own descriptions print one.
   std::string description() const;
@@ -72,15 +72,15 @@ class Attributes {
     return held ? std::optional<T>(*held) : std::nullopt;
   }
   std::optional<std::string> text(std::string_view key) const { return typed<std::string>(key); }
-  std::optional<platform::Data> bytes(std::string_view key) const {
-    return typed<platform::Data>(key);
+  std::optional<formats::Data> bytes(std::string_view key) const {
+    return typed<formats::Data>(key);
   }
   std::optional<bool> flag(std::string_view key) const { return typed<bool>(key); }
-  std::optional<platform::Date> date(std::string_view key) const {
-    return typed<platform::Date>(key);
+  std::optional<formats::Date> date(std::string_view key) const {
+    return typed<formats::Date>(key);
   }
 
-  platform::Dictionary attributes_;
+  formats::Dictionary attributes_;
 };
 
 }  // namespace quorin::keychain

@@ -6,9 +6,9 @@ namespace quorin::keychain {
 namespace {
 
 namespace sec = platform::sec;
-using platform::Dictionary;
+using formats::Dictionary;
+using formats::Value;
 using platform::OSStatus;
-using platform::Value;
 
 void put(Dictionary& dictionary, std::string_view key, Value value) {
   dictionary.insert_or_assign(std::string(key), std::move(value));
@@ -22,7 +22,7 @@ void put(Dictionary& dictionary, std::string_view key, Value value) {
 
 }  // namespace
 
-std::optional<platform::Data> Keychain::getData(
+std::optional<formats::Data> Keychain::getData(
     const std::string& key, IgnoringAttributeSynchronizable ignoringAttributeSynchronizable) const {
   Dictionary query = options_.baseQuery(ignoringAttributeSynchronizable);
   put(query, sec::kSecMatchLimit, platform::kSecMatchLimitOne());
@@ -32,7 +32,7 @@ std::optional<platform::Data> Keychain::getData(
   OSStatus status = services().secItemCopyMatching(query, &result);
   if (status == platform::errSecItemNotFound) return std::nullopt;
   if (status != platform::errSecSuccess) throw statusError(*platform_, status);
-  const auto* data = result ? result->get<platform::Data>() : nullptr;
+  const auto* data = result ? result->get<formats::Data>() : nullptr;
   if (data == nullptr) throw StatusError(Status::unexpectedError);
   return std::move(*data);
 }
@@ -42,7 +42,7 @@ std::optional<std::string> Keychain::getString(
   auto data = getData(key, ignoringAttributeSynchronizable);
   if (!data) return std::nullopt;
   std::string text(data->begin(), data->end());
-  if (!platform::isValidUtf8(text)) {
+  if (!formats::isValidUtf8(text)) {
     platform_->writeDiagnostic("failed to convert data to string");
     throw StatusError(Status::conversionError);
   }
@@ -68,14 +68,14 @@ std::optional<Attributes> Keychain::getAttributes(
 
 void Keychain::set(const std::string& value, const std::string& key,
                    IgnoringAttributeSynchronizable ignoringAttributeSynchronizable) const {
-  if (!platform::isValidUtf8(value)) {
+  if (!formats::isValidUtf8(value)) {
     platform_->writeDiagnostic("failed to convert string to data");
     throw StatusError(Status::conversionError);
   }
-  set(platform::Data(value.begin(), value.end()), key, ignoringAttributeSynchronizable);
+  set(formats::Data(value.begin(), value.end()), key, ignoringAttributeSynchronizable);
 }
 
-void Keychain::set(const platform::Data& value, const std::string& key,
+void Keychain::set(const formats::Data& value, const std::string& key,
                    IgnoringAttributeSynchronizable ignoringAttributeSynchronizable) const {
   Dictionary probe = options_.baseQuery(ignoringAttributeSynchronizable);
   put(probe, sec::kSecAttrAccount, key);
@@ -91,14 +91,14 @@ void Keychain::set(const platform::Data& value, const std::string& key,
 }
 
 Dictionary Keychain::writeAttributes(const std::optional<std::string>& key,
-                                     const platform::Data& value) const {
+                                     const formats::Data& value) const {
   auto [attributes, error] = options_.itemAttributes(key, value, services());
   if (error) throwPlatformError(*platform_, std::move(*error));
   for (const auto& [name, extra] : options_.attributes) attributes.insert_or_assign(name, extra);
   return std::move(attributes);
 }
 
-void Keychain::update(const std::string& key, const platform::Data& value) const {
+void Keychain::update(const std::string& key, const formats::Data& value) const {
   Dictionary query = options_.baseQuery(IgnoringAttributeSynchronizable::yes);
   put(query, sec::kSecAttrAccount, key);
   OSStatus status = services().secItemUpdate(query, writeAttributes(std::nullopt, value));
@@ -107,7 +107,7 @@ void Keychain::update(const std::string& key, const platform::Data& value) const
 
 // Another writer may add the same item between the probe and the add; the caller asked to
 // store a value, so that race ends in one update rather than in duplicateItem.
-void Keychain::add(const std::string& key, const platform::Data& value) const {
+void Keychain::add(const std::string& key, const formats::Data& value) const {
   OSStatus status = services().secItemAdd(writeAttributes(key, value));
   if (status == platform::errSecDuplicateItem) return update(key, value);
   if (status != platform::errSecSuccess) throw statusError(*platform_, status);
@@ -149,11 +149,11 @@ void Keychain::setString(const std::string& key, const std::optional<std::string
   ignoringErrors([&] { value ? set(*value, key) : remove(key); });
 }
 
-std::optional<platform::Data> Keychain::data(const std::string& key) const {
+std::optional<formats::Data> Keychain::data(const std::string& key) const {
   return absentOnError([&] { return getData(key); });
 }
 
-void Keychain::setData(const std::string& key, const std::optional<platform::Data>& value) const {
+void Keychain::setData(const std::string& key, const std::optional<formats::Data>& value) const {
   ignoringErrors([&] { value ? set(*value, key) : remove(key); });
 }
 

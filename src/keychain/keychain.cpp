@@ -46,7 +46,7 @@ Keychain::Ptr Keychain::withService(std::shared_ptr<platform::Platform> platform
 }
 
 Keychain::Ptr Keychain::withServer(std::shared_ptr<platform::Platform> platform,
-                                   platform::Url server, ProtocolType protocolType,
+                                   formats::Url server, ProtocolType protocolType,
                                    std::optional<std::string> accessGroup,
                                    AuthenticationType authenticationType) {
   Options options;
@@ -62,13 +62,13 @@ Keychain::Ptr Keychain::withServer(std::shared_ptr<platform::Platform> platform,
                                    std::string_view server, ProtocolType protocolType,
                                    std::optional<std::string> accessGroup,
                                    AuthenticationType authenticationType) {
-  auto url = platform::Url::fromString(server);
+  auto url = formats::Url::fromString(server);
   if (!url) throw std::invalid_argument("not a URL: " + std::string(server));
   return withServer(std::move(platform), std::move(*url), protocolType, std::move(accessGroup),
                     authenticationType);
 }
 
-const platform::Url& Keychain::server() const {
+const formats::Url& Keychain::server() const {
   if (!options_.server) throw std::logic_error("a generic-password keychain has no server");
   return *options_.server;
 }
@@ -103,7 +103,7 @@ Keychain::Ptr Keychain::label(std::string label) const {
 Keychain::Ptr Keychain::comment(std::string comment) const {
   return derive([&](Options& o) { o.comment = std::move(comment); });
 }
-Keychain::Ptr Keychain::attributes(const platform::Dictionary& attributes) const {
+Keychain::Ptr Keychain::attributes(const formats::Dictionary& attributes) const {
   return derive([&](Options& o) {
     for (const auto& [key, value] : attributes) o.attributes.insert_or_assign(key, value);
   });

@@ -26,7 +26,7 @@ namespace quorin::keychain {
 class Keychain {
  public:
   using Ptr = std::shared_ptr<const Keychain>;
-  using ItemSummary = platform::Dictionary;
+  using ItemSummary = formats::Dictionary;
 
   // What a shared web credential callback gets as its error: the platform's error, or param
   // when the keychain's server has no host.
@@ -50,7 +50,7 @@ class Keychain {
   static Ptr withAccessGroup(std::shared_ptr<platform::Platform> platform, std::string accessGroup);
   static Ptr withService(std::shared_ptr<platform::Platform> platform, std::string service,
                          std::string accessGroup);
-  static Ptr withServer(std::shared_ptr<platform::Platform> platform, platform::Url server,
+  static Ptr withServer(std::shared_ptr<platform::Platform> platform, formats::Url server,
                         ProtocolType protocolType, std::optional<std::string> accessGroup = {},
                         AuthenticationType authenticationType = AuthenticationType::default_);
   // Throws std::invalid_argument when `server` is not a URL.
@@ -63,7 +63,7 @@ class Keychain {
   const std::string& service() const { return options_.service; }
   const std::optional<std::string>& accessGroup() const { return options_.accessGroup; }
   // Only for keychains made with a server; std::logic_error otherwise.
-  const platform::Url& server() const;
+  const formats::Url& server() const;
   ProtocolType protocolType() const;
   AuthenticationType authenticationType() const { return options_.authenticationType; }
   Accessibility accessibility() const { return options_.accessibility; }
@@ -85,7 +85,7 @@ class Keychain {
   Ptr synchronizable(bool synchronizable) const;
   Ptr label(std::string label) const;
   Ptr comment(std::string comment) const;
-  Ptr attributes(const platform::Dictionary& attributes) const;
+  Ptr attributes(const formats::Dictionary& attributes) const;
   Ptr authenticationPrompt(std::string authenticationPrompt) const;
   Ptr authenticationContext(std::shared_ptr<const platform::AuthenticationContext> context) const;
 
@@ -97,7 +97,7 @@ class Keychain {
                                      IgnoringAttributeSynchronizable::yes) const {
     return getString(key, ignoringAttributeSynchronizable);
   }
-  std::optional<platform::Data> getData(
+  std::optional<formats::Data> getData(
       const std::string& key, IgnoringAttributeSynchronizable ignoringAttributeSynchronizable =
                                   IgnoringAttributeSynchronizable::yes) const;
   template <typename Result>
@@ -109,7 +109,7 @@ class Keychain {
   void set(const std::string& value, const std::string& key,
            IgnoringAttributeSynchronizable ignoringAttributeSynchronizable =
                IgnoringAttributeSynchronizable::yes) const;
-  void set(const platform::Data& value, const std::string& key,
+  void set(const formats::Data& value, const std::string& key,
            IgnoringAttributeSynchronizable ignoringAttributeSynchronizable =
                IgnoringAttributeSynchronizable::yes) const;
   void remove(const std::string& key,
@@ -130,8 +130,8 @@ class Keychain {
   std::optional<std::string> operator[](const std::string& key) const { return string(key); }
   std::optional<std::string> string(const std::string& key) const;
   void setString(const std::string& key, const std::optional<std::string>& value) const;
-  std::optional<platform::Data> data(const std::string& key) const;
-  void setData(const std::string& key, const std::optional<platform::Data>& value) const;
+  std::optional<formats::Data> data(const std::string& key) const;
+  void setData(const std::string& key, const std::optional<formats::Data>& value) const;
   std::optional<Attributes> attributes(const std::string& key) const;
 
   // Shared web credentials of the server's host. Callbacks run once, on the platform's
@@ -160,12 +160,12 @@ class Keychain {
   std::optional<Attributes> getAttributes(
       const std::string& key,
       IgnoringAttributeSynchronizable ignoringAttributeSynchronizable) const;
-  void update(const std::string& key, const platform::Data& value) const;
-  void add(const std::string& key, const platform::Data& value) const;
-  platform::Dictionary writeAttributes(const std::optional<std::string>& key,
-                                       const platform::Data& value) const;
-  platform::Dictionary listingQuery() const;
-  std::vector<platform::Dictionary> rawItems() const;
+  void update(const std::string& key, const formats::Data& value) const;
+  void add(const std::string& key, const formats::Data& value) const;
+  formats::Dictionary writeAttributes(const std::optional<std::string>& key,
+                                      const formats::Data& value) const;
+  formats::Dictionary listingQuery() const;
+  std::vector<formats::Dictionary> rawItems() const;
   // The server's host; none (after param's diagnostic line) when it has no host.
   std::optional<std::string> sharedCredentialDomain() const;
   void writeSharedPassword(const std::optional<std::string>& password, const std::string& account,
@@ -178,9 +178,9 @@ class Keychain {
 
 // The readable form of listed items, in the platform's order.
 std::vector<Keychain::ItemSummary> itemSummaries(ItemClass itemClass,
-                                                 const std::vector<platform::Dictionary>& items);
+                                                 const std::vector<formats::Dictionary>& items);
 
 // The textual form of a value, as descriptions print dictionaries and lists.
-std::string describe(const platform::Value& value);
+std::string describe(const formats::Value& value);
 
 }  // namespace quorin::keychain

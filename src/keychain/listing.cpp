@@ -5,9 +5,9 @@ namespace quorin::keychain {
 namespace {
 
 namespace sec = platform::sec;
-using platform::Dictionary;
+using formats::Dictionary;
+using formats::Value;
 using platform::OSStatus;
-using platform::Value;
 
 const std::string* textAt(const Dictionary& item, std::string_view key) {
   auto it = item.find(key);
@@ -40,9 +40,9 @@ Dictionary summaryOf(ItemClass itemClass, const Dictionary& item) {
   }
   putText(summary, "key", item, sec::kSecAttrAccount);
   if (auto it = item.find(sec::kSecValueData); it != item.end()) {
-    if (const auto* data = it->second.get<platform::Data>()) {
+    if (const auto* data = it->second.get<formats::Data>()) {
       std::string text(data->begin(), data->end());
-      summary["value"] = platform::isValidUtf8(text) ? Value(std::move(text)) : Value(*data);
+      summary["value"] = formats::isValidUtf8(text) ? Value(std::move(text)) : Value(*data);
     }
   }
   putDescription<Accessibility>(summary, "accessibility", item, sec::kSecAttrAccessible);
@@ -55,7 +55,7 @@ Dictionary summaryOf(ItemClass itemClass, const Dictionary& item) {
 
 // The dictionaries of a listing's result, or none when it has another shape.
 std::optional<std::vector<Dictionary>> dictionaries(const std::optional<Value>& result) {
-  const auto* list = result ? result->get<platform::Array>() : nullptr;
+  const auto* list = result ? result->get<formats::Array>() : nullptr;
   if (list == nullptr) return std::nullopt;
   std::vector<Dictionary> items;
   for (const auto& entry : *list) {
@@ -170,7 +170,7 @@ std::string Keychain::description() const {
 }
 
 std::string Keychain::debugDescription() const {
-  platform::Array items;
+  formats::Array items;
   for (auto& item : rawItems()) items.emplace_back(std::move(item));
   return describe(Value(std::move(items)));
 }
@@ -181,11 +181,11 @@ std::string describe(const Value& value) {
   if (const auto* integer = value.get<std::int64_t>()) return std::to_string(*integer);
   if (const auto* large = value.get<std::uint64_t>()) return std::to_string(*large);
   if (const auto* real = value.get<double>()) return std::to_string(*real);
-  if (const auto* data = value.get<platform::Data>())
+  if (const auto* data = value.get<formats::Data>())
     return "<" + std::to_string(data->size()) + " bytes>";
-  if (const auto* date = value.get<platform::Date>())
+  if (const auto* date = value.get<formats::Date>())
     return "<date " + std::to_string(date->secondsSince1970) + ">";
-  if (const auto* array = value.get<platform::Array>()) {
+  if (const auto* array = value.get<formats::Array>()) {
     std::string out = "[";
     for (std::size_t i = 0; i < array->size(); ++i) out += (i ? ", " : "") + describe((*array)[i]);
     return out + "]";
@@ -205,7 +205,7 @@ std::string describe(const Value& value) {
 
 std::shared_ptr<const platform::AccessControl> Attributes::accessControl() const {
   auto it = attributes_.find(platform::sec::kSecAttrAccessControl);
-  const auto* object = it == attributes_.end() ? nullptr : it->second.get<platform::ObjectRef>();
+  const auto* object = it == attributes_.end() ? nullptr : it->second.get<formats::ObjectRef>();
   return object ? std::dynamic_pointer_cast<const platform::AccessControl>(*object) : nullptr;
 }
 

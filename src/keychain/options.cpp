@@ -5,11 +5,11 @@
 namespace quorin::keychain {
 
 namespace sec = platform::sec;
-using platform::Value;
+using formats::Value;
 
-platform::Dictionary Options::baseQuery(
+formats::Dictionary Options::baseQuery(
     IgnoringAttributeSynchronizable ignoringAttributeSynchronizable) const {
-  platform::Dictionary query;
+  formats::Dictionary query;
   query[std::string(sec::kSecClass)] = std::string(rawValue(itemClass));
   if (accessGroup) query[std::string(sec::kSecAttrAccessGroup)] = *accessGroup;
   query[std::string(sec::kSecAttrSynchronizable)] =
@@ -27,14 +27,14 @@ platform::Dictionary Options::baseQuery(
   if (authenticationPrompt) query[std::string(sec::kSecUseOperationPrompt)] = *authenticationPrompt;
   if (authenticationContext)
     query[std::string(sec::kSecUseAuthenticationContext)] =
-        platform::ObjectRef(authenticationContext);
+        formats::ObjectRef(authenticationContext);
   return query;
 }
 
-std::pair<platform::Dictionary, std::optional<platform::Error>> Options::itemAttributes(
-    const std::optional<std::string>& key, const platform::Data& value,
+std::pair<formats::Dictionary, std::optional<platform::Error>> Options::itemAttributes(
+    const std::optional<std::string>& key, const formats::Data& value,
     platform::KeychainServices& services) const {
-  platform::Dictionary result;
+  formats::Dictionary result;
   if (key) {
     result = baseQuery(IgnoringAttributeSynchronizable::yes);
     result[std::string(sec::kSecAttrAccount)] = *key;
@@ -52,7 +52,7 @@ std::pair<platform::Dictionary, std::optional<platform::Error>> Options::itemAtt
       return {std::move(result),
               error ? std::move(error) : toPlatformError(Status::unexpectedError)};
     }
-    result[std::string(sec::kSecAttrAccessControl)] = platform::ObjectRef(accessControl);
+    result[std::string(sec::kSecAttrAccessControl)] = formats::ObjectRef(accessControl);
   }
   result[std::string(sec::kSecAttrSynchronizable)] = synchronizable;
   return {std::move(result), std::nullopt};

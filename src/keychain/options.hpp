@@ -20,7 +20,7 @@ struct Options {
   ItemClass itemClass = ItemClass::genericPassword;
   std::string service;
   std::optional<std::string> accessGroup;
-  std::optional<platform::Url> server;
+  std::optional<formats::Url> server;
   std::optional<ProtocolType> protocolType;
   AuthenticationType authenticationType = AuthenticationType::default_;
   Accessibility accessibility = Accessibility::afterFirstUnlock;
@@ -31,16 +31,16 @@ struct Options {
   std::optional<std::string> authenticationPrompt;
   std::shared_ptr<const platform::AuthenticationContext> authenticationContext;
   // Extra attributes written with every item; never part of a query.
-  platform::Dictionary attributes;
+  formats::Dictionary attributes;
 
   // The query that selects the keychain's items.
-  platform::Dictionary baseQuery(
+  formats::Dictionary baseQuery(
       IgnoringAttributeSynchronizable ignoringAttributeSynchronizable) const;
 
   // The attributes an item is added (with a key) or updated (without) with. When the
   // access-control object cannot be made, the error comes with the dictionary built so far.
-  std::pair<platform::Dictionary, std::optional<platform::Error>> itemAttributes(
-      const std::optional<std::string>& key, const platform::Data& value,
+  std::pair<formats::Dictionary, std::optional<platform::Error>> itemAttributes(
+      const std::optional<std::string>& key, const formats::Data& value,
       platform::KeychainServices& services) const;
 };
 

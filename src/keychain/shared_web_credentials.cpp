@@ -9,9 +9,9 @@ using platform::sec::kSecAttrAccount;
 using platform::sec::kSecAttrServer;
 using platform::sec::kSecSharedPassword;
 
-Keychain::Credential credentialFrom(const platform::Value& record) {
+Keychain::Credential credentialFrom(const formats::Value& record) {
   Keychain::Credential credential;
-  const auto* entries = record.get<platform::Dictionary>();
+  const auto* entries = record.get<formats::Dictionary>();
   if (entries == nullptr) return credential;
   for (const auto& [entry, value] : *entries) {
     if (!value.is<std::string>()) return {};  // not a dictionary of strings
@@ -31,7 +31,7 @@ void request(platform::Platform& platform, const std::optional<std::string>& dom
   platform.keychainServices().secRequestSharedWebCredential(
       domain, account,
       // The platform runs this on a worker of its own, so it outlives the call.
-      [&platform, completion = std::move(completion)](std::optional<platform::Array> records,
+      [&platform, completion = std::move(completion)](std::optional<formats::Array> records,
                                                       std::optional<platform::Error> report) {
         std::optional<Keychain::SharedCredentialError> error;
         if (report) {

@@ -71,7 +71,7 @@ std::string_view caseName(Status status) {
   return entryOf(status).name;
 }
 
-platform::Dictionary errorUserInfo(Status status) {
+formats::Dictionary errorUserInfo(Status status) {
   return {{std::string(platform::kLocalizedDescriptionKey), std::string(description(status))}};
 }
 

@@ -6,10 +6,7 @@
 #include <string_view>
 
 #include "platform/error.hpp"
-
-namespace quorin::platform {
-class Platform;
-}
+#include "platform/platform.hpp"
 
 namespace quorin::keychain {
 
@@ -41,7 +38,7 @@ std::string_view caseName(Status status);
 inline std::string_view errorDomain() {
   return QuorinKeychainErrorDomain;
 }
-platform::Dictionary errorUserInfo(Status status);
+formats::Dictionary errorUserInfo(Status status);
 platform::Error toPlatformError(Status status);
 
 // The error the keychain store throws for a failed result code.

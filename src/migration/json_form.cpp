@@ -6,9 +6,9 @@
 
 namespace quorin::migration {
 
-using platform::Array;
-using platform::Dictionary;
-using platform::Value;
+using formats::Array;
+using formats::Dictionary;
+using formats::Value;
 
 std::optional<Value> jsonForm(const Value& value) {
   if (const auto* array = value.get<Array>()) {
@@ -20,14 +20,14 @@ std::optional<Value> jsonForm(const Value& value) {
   if (const auto* dictionary = value.get<Dictionary>()) {
     Dictionary kept;
     for (const auto& [key, member] : *dictionary)
-      if (auto form = jsonForm(member); form && platform::isValidUtf8(key))
+      if (auto form = jsonForm(member); form && formats::isValidUtf8(key))
         kept.emplace(key, std::move(*form));
     return Value(std::move(kept));
   }
   if (const auto* real = value.get<double>(); real && !std::isfinite(*real)) return std::nullopt;
-  if (const auto* text = value.get<std::string>(); text && !platform::isValidUtf8(*text))
+  if (const auto* text = value.get<std::string>(); text && !formats::isValidUtf8(*text))
     return std::nullopt;
-  if (value.is<platform::Date>() || value.is<platform::Data>() || value.is<platform::ObjectRef>())
+  if (value.is<formats::Date>() || value.is<formats::Data>() || value.is<formats::ObjectRef>())
     return std::nullopt;
   return value;
 }

@@ -37,7 +37,7 @@ void JsonObjectFile::beginMember(std::string_view name, bool spelled) {
     buffer_.append(name);
     buffer_.push_back('"');
   } else {
-    failed_ = failed_ || !platform::appendJsonString(name, buffer_);
+    failed_ = failed_ || !formats::appendJsonString(name, buffer_);
   }
   buffer_.push_back(':');
 }
@@ -51,9 +51,9 @@ void JsonObjectFile::flushIfFull() {
   if (buffer_.size() >= kFlushBytes) flush();
 }
 
-bool JsonObjectFile::add(std::string_view name, const platform::Value& value) {
+bool JsonObjectFile::add(std::string_view name, const formats::Value& value) {
   std::string text;
-  if (!platform::appendJson(value, text)) return false;
+  if (!formats::appendJson(value, text)) return false;
   if (!open()) return true;
   beginMember(name, false);
   buffer_ += text;
@@ -64,7 +64,7 @@ bool JsonObjectFile::add(std::string_view name, const platform::Value& value) {
 // A large text goes through the buffer a piece at a time, so that each piece is written while
 // the next is copied.
 void JsonObjectFile::addText(std::string_view text, bool compact,
-                             const platform::JsonOutline& outline) {
+                             const formats::JsonOutline& outline) {
   if (compact) {
     for (std::size_t at = 0; at < text.size(); at += kFlushBytes) {
       buffer_.append(text.substr(at, kFlushBytes));
@@ -72,20 +72,20 @@ void JsonObjectFile::addText(std::string_view text, bool compact,
     }
   } else {
     for (auto piece : outline.pieces(text)) {
-      platform::appendCompactJson(piece, buffer_);
+      formats::appendCompactJson(piece, buffer_);
       flushIfFull();
     }
   }
 }
 
-void JsonObjectFile::addDocument(std::string_view name, const platform::JsonOutline& outline) {
+void JsonObjectFile::addDocument(std::string_view name, const formats::JsonOutline& outline) {
   if (!open()) return;
   beginMember(name, false);
   addText(outline.text, outline.compact, outline);
 }
 
-void JsonObjectFile::addMember(const platform::JsonMemberView& member,
-                               const platform::JsonOutline& outline) {
+void JsonObjectFile::addMember(const formats::JsonMemberView& member,
+                               const formats::JsonOutline& outline) {
   if (!open()) return;
   beginMember(member.name, !member.escapedName);
   addText(member.text, member.compact, outline);

@@ -21,11 +21,11 @@ class JsonObjectFile {
   JsonObjectFile(platform::FileManager& files, std::filesystem::path directory, std::string name);
 
   // False, and nothing added, when the value has no JSON form.
-  bool add(std::string_view name, const platform::Value& value);
+  bool add(std::string_view name, const formats::Value& value);
   // A whole outlined document as the value of `name`.
-  void addDocument(std::string_view name, const platform::JsonOutline& outline);
+  void addDocument(std::string_view name, const formats::JsonOutline& outline);
   // A member of the document `outline` outlined, as it is.
-  void addMember(const platform::JsonMemberView& member, const platform::JsonOutline& outline);
+  void addMember(const formats::JsonMemberView& member, const formats::JsonOutline& outline);
   // False when nothing was published: no member, or a failure on the way.
   bool commit();
 
@@ -34,7 +34,7 @@ class JsonObjectFile {
   // `spelled` when the name is already as JSON spells it, without escapes.
   void beginMember(std::string_view name, bool spelled);
   // `text` is known to be JSON; `compact` when it has no white space to take out.
-  void addText(std::string_view text, bool compact, const platform::JsonOutline& outline);
+  void addText(std::string_view text, bool compact, const formats::JsonOutline& outline);
   void flushIfFull();
   void flush();
 

@@ -5,8 +5,8 @@
 namespace quorin::migration {
 namespace {
 
-using platform::Dictionary;
-using platform::Value;
+using formats::Dictionary;
+using formats::Value;
 using Kind = DecodingError::Kind;
 
 const Dictionary& asObject(const Value& value, const CodingPath& path) {
@@ -29,7 +29,7 @@ std::string_view jsonTypeName(const Value& value) {
   if (value.is<bool>()) return "a boolean";
   if (value.is<std::int64_t>() || value.is<double>()) return "a number";
   if (value.is<std::string>()) return "a string";
-  if (value.is<platform::Array>()) return "an array";
+  if (value.is<formats::Array>()) return "an array";
   if (value.is<Dictionary>()) return "a dictionary";
   return "a value";
 }

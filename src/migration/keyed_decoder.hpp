@@ -19,9 +19,9 @@ using CodingPath = std::vector<std::string>;
 class KeyedDecoder {
  public:
   // Throws when `value` is no object.
-  KeyedDecoder(const platform::Value& value, CodingPath path);
+  KeyedDecoder(const formats::Value& value, CodingPath path);
 
-  const platform::Dictionary& members() const { return members_; }
+  const formats::Dictionary& members() const { return members_; }
   const CodingPath& codingPath() const { return path_; }
   CodingPath pathTo(std::string_view key) const;
 
@@ -32,18 +32,18 @@ class KeyedDecoder {
   std::optional<std::int64_t> optionalInteger(std::string_view key) const;
   bool boolean(std::string_view key) const;
   // The member, or none when it is missing or null.
-  const platform::Value* optionalValue(std::string_view key) const;
+  const formats::Value* optionalValue(std::string_view key) const;
   // The member; throws when it is missing or null.
-  const platform::Value& value(std::string_view key, std::string_view type) const;
+  const formats::Value& value(std::string_view key, std::string_view type) const;
 
   [[noreturn]] void corrupt(std::string_view key, const std::string& description) const;
 
  private:
-  const platform::Dictionary& members_;
+  const formats::Dictionary& members_;
   CodingPath path_;
 };
 
 // The name of the JSON type of `value`, as a decoder's message calls it.
-std::string_view jsonTypeName(const platform::Value& value);
+std::string_view jsonTypeName(const formats::Value& value);
 
 }  // namespace quorin::migration

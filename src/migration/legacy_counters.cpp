@@ -6,8 +6,8 @@
 #include "migration/legacy_names.hpp"
 
 namespace quorin::migration {
-using platform::Dictionary;
-using platform::Value;
+using formats::Dictionary;
+using formats::Value;
 
 void LegacyDataMigrator::migrateCounters() const {
   Dictionary counters;
@@ -27,7 +27,7 @@ void LegacyDataMigrator::migrateCounters() const {
         continue;  // a stored counter of another kind stays as it is
     }
     // One JSON cannot hold is left out here, so that none left over still makes the member.
-    if (auto form = jsonForm(value); form && platform::isValidUtf8(key))
+    if (auto form = jsonForm(value); form && formats::isValidUtf8(key))
       perTrigger->insert_or_assign(key, std::move(*form));
   }
   if (perTrigger && !perTrigger->empty())
@@ -36,7 +36,7 @@ void LegacyDataMigrator::migrateCounters() const {
   auto form = jsonForm(Value(std::move(counters)));
   if (!form || form->get<Dictionary>()->empty()) return;
   if (!ensureDirectory(fileManager_, targetDirectory_)) return;
-  if (auto json = platform::writeJson(*form))
+  if (auto json = formats::writeJson(*form))
     writeOutputFile(fileManager_, targetDirectory_, OutputFile::counters, *json);
 }
 

@@ -10,14 +10,14 @@
 
 namespace quorin::migration {
 
-using platform::Value;
+using formats::Value;
 
 namespace {
 
 // A whole document written as a member goes one level deeper than it was read, which the
 // deepest readable document cannot.
-bool nestable(const platform::JsonOutline& outline) {
-  return outline.depth < platform::kMaxJsonDepth;
+bool nestable(const formats::JsonOutline& outline) {
+  return outline.depth < formats::kMaxJsonDepth;
 }
 
 // Legacy files of one directory read and outlined one after another, through one buffer and
@@ -37,17 +37,17 @@ class OutlinedFiles {
     outliner_.reserve(*size + 1);
   }
   // What the outline points to stays valid until the next file.
-  std::optional<platform::JsonOutline> outline(std::string_view file) {
+  std::optional<formats::JsonOutline> outline(std::string_view file) {
     if (!files_.readInto(directory_ / file, buffer_)) return std::nullopt;
     return outliner_.outline(buffer_.bytes(), buffer_.capacity());
   }
-  const std::vector<platform::JsonMemberView>& members() const { return outliner_.members(); }
+  const std::vector<formats::JsonMemberView>& members() const { return outliner_.members(); }
 
  private:
   const platform::FileManager& files_;
   std::filesystem::path directory_;
-  platform::FileBuffer buffer_;
-  platform::JsonOutliner outliner_;
+  formats::FileBuffer buffer_;
+  formats::JsonOutliner outliner_;
 };
 
 }  // namespace
@@ -82,7 +82,7 @@ std::optional<Value> LegacyDataMigrator::readJson(std::string_view directory,
                                                   std::string_view file) const {
   auto bytes = read(directory, file);
   if (!bytes) return std::nullopt;
-  return platform::parseJson(*bytes);
+  return formats::parseJson(*bytes);
 }
 
 void LegacyDataMigrator::addSyncTime(JsonObjectFile& context) const {
@@ -147,7 +147,7 @@ void LegacyDataMigrator::migrateLtoInfo() const {
     return;
   }
   const auto& calendar = platform_->calendar();
-  platform::Array infos;
+  formats::Array infos;
   infos.reserve(legacyInfos.size());
   for (const auto& legacy : legacyInfos) {
     MigrationLtoInfo info{legacy->isPriorityLaunch,
@@ -160,7 +160,7 @@ void LegacyDataMigrator::migrateLtoInfo() const {
     infos.push_back(info.encode());
   }
   if (!ensureDirectory(fileManager_, targetDirectory_)) return;
-  auto json = platform::writeJson(Value(std::move(infos)));
+  auto json = formats::writeJson(Value(std::move(infos)));
   if (json) writeOutputFile(fileManager_, targetDirectory_, OutputFile::ltoInfo, *json);
 }
 

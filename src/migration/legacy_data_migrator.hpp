@@ -39,7 +39,7 @@ class LegacyDataMigrator {
 
  private:
   std::optional<std::string> read(std::string_view directory, std::string_view file) const;
-  std::optional<platform::Value> readJson(std::string_view directory, std::string_view file) const;
+  std::optional<formats::Value> readJson(std::string_view directory, std::string_view file) const;
   void addSyncTime(JsonObjectFile& context) const;
   void fillFromDefaults(MigrationGeneralInfo& info) const;
   void fillFromFiles(MigrationGeneralInfo& info) const;

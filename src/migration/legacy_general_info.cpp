@@ -10,7 +10,7 @@
 namespace quorin::migration {
 namespace {
 
-using platform::Value;
+using formats::Value;
 
 std::optional<std::set<std::string>> asSet(std::optional<std::vector<std::string>> strings) {
   if (!strings) return std::nullopt;
@@ -24,7 +24,7 @@ std::optional<std::int64_t> truncated(std::optional<double> seconds) {
 }
 
 std::optional<std::map<std::string, double>> secondsSince1970(
-    std::optional<std::map<std::string, platform::Date>> dates) {
+    std::optional<std::map<std::string, formats::Date>> dates) {
   if (!dates) return std::nullopt;
   std::map<std::string, double> seconds;
   for (const auto& [name, date] : *dates) seconds.emplace(name, date.secondsSince1970);
@@ -32,7 +32,7 @@ std::optional<std::map<std::string, double>> secondsSince1970(
 }
 
 std::optional<std::set<std::string>> decodeStringSet(const std::optional<Value>& value) {
-  const auto* array = value ? value->get<platform::Array>() : nullptr;
+  const auto* array = value ? value->get<formats::Array>() : nullptr;
   if (array == nullptr) return std::nullopt;
   std::set<std::string> strings;
   for (const auto& element : *array) {
@@ -92,7 +92,7 @@ void LegacyDataMigrator::migrateGeneralInfo() const {
   if (!info.hasLegacyState()) return;
   if (!ensureDirectory(fileManager_, targetDirectory_)) return;
   auto form = jsonForm(info.encode());
-  auto json = form ? platform::writeJson(*form) : std::nullopt;
+  auto json = form ? formats::writeJson(*form) : std::nullopt;
   if (json) writeOutputFile(fileManager_, targetDirectory_, OutputFile::generalInfo, *json);
 }
 

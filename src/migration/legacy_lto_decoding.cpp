@@ -4,7 +4,7 @@
 namespace quorin::migration {
 namespace {
 
-using platform::Value;
+using formats::Value;
 
 constexpr std::string_view kWeekdayNames[] = {"mon", "tue", "wed", "thur", "fri", "sat", "sun"};
 
@@ -84,7 +84,7 @@ std::string_view toString(Weekday day) {
 }
 
 std::vector<std::shared_ptr<const LegacyLtoInfo>> decodeLegacyLtoInfos(const Value& list) {
-  const auto* elements = list.get<platform::Array>();
+  const auto* elements = list.get<formats::Array>();
   if (elements == nullptr)
     throw DecodingError(
         DecodingError::Kind::typeMismatch, {},

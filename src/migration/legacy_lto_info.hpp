@@ -59,7 +59,7 @@ struct LegacyLtoInfo {
 
 // Decodes a whole offer list; throws DecodingError for the first element that fails, so a
 // list decodes whole or not at all.
-std::vector<std::shared_ptr<const LegacyLtoInfo>> decodeLegacyLtoInfos(const platform::Value& list);
+std::vector<std::shared_ptr<const LegacyLtoInfo>> decodeLegacyLtoInfos(const formats::Value& list);
 
 // The Sunday midnight, local time, that the current week's weekday offsets count from.
 double weekBase(const platform::Calendar& calendar);

@@ -5,9 +5,9 @@
 namespace quorin::migration {
 namespace {
 
-using platform::Array;
-using platform::Dictionary;
-using platform::Value;
+using formats::Array;
+using formats::Dictionary;
+using formats::Value;
 
 Value encodeSet(const std::set<std::string>& strings) {
   Array array;

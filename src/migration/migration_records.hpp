@@ -17,8 +17,8 @@ struct MediaSource {
   std::string adGroup;
 
   // Throws DecodingError unless all three members are strings.
-  static MediaSource decode(const platform::Value& value);
-  platform::Value encode() const;
+  static MediaSource decode(const formats::Value& value);
+  formats::Value encode() const;
 };
 
 // The general state the legacy SDK kept. Each field is written only when present.
@@ -43,7 +43,7 @@ struct MigrationGeneralInfo {
 
   // Whether any field but the client identifier is present.
   bool hasLegacyState() const;
-  platform::Value encode() const;
+  formats::Value encode() const;
 };
 
 // One limited-time offer, as the new SDK takes it over. Times are seconds since 1970.
@@ -56,7 +56,7 @@ struct MigrationLtoInfo {
   double startTime = 0;
   double endTime = 0;
 
-  platform::Value encode() const;
+  formats::Value encode() const;
 };
 
 }  // namespace quorin::migration

@@ -18,7 +18,7 @@ class AdSupport {
   virtual TrackingAuthorizationStatus trackingAuthorizationStatus() const = 0;
   // The opt-out flag of systems before tracking authorisation existed.
   virtual bool isAdvertisingTrackingEnabled() const = 0;
-  virtual Uuid advertisingIdentifier() const = 0;
+  virtual formats::Uuid advertisingIdentifier() const = 0;
 };
 
 }  // namespace quorin::platform

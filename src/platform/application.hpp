@@ -21,7 +21,7 @@ class Application {
  public:
   virtual ~Application() = default;
   // Whether some installed application can open `url`.
-  virtual bool canOpenURL(const Url& url) const = 0;
+  virtual bool canOpenURL(const formats::Url& url) const = 0;
 };
 
 }  // namespace quorin::platform

@@ -13,7 +13,7 @@ inline constexpr std::string_view kCFBundleVersionKey = "CFBundleVersion";
 class Bundle {
  public:
   virtual ~Bundle() = default;
-  virtual std::optional<Value> objectForInfoDictionaryKey(std::string_view key) const = 0;
+  virtual std::optional<formats::Value> objectForInfoDictionaryKey(std::string_view key) const = 0;
 };
 
 }  // namespace quorin::platform

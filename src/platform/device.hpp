@@ -36,7 +36,7 @@ class Device {
   virtual void uname(Utsname& result) const = 0;
   virtual std::string systemVersion() const = 0;
   virtual UserInterfaceIdiom userInterfaceIdiom() const = 0;
-  virtual std::optional<Uuid> identifierForVendor() const = 0;
+  virtual std::optional<formats::Uuid> identifierForVendor() const = 0;
 };
 
 }  // namespace quorin::platform

@@ -14,7 +14,7 @@ inline constexpr std::string_view kLocalizedDescriptionKey = "NSLocalizedDescrip
 struct Error {
   std::string domain;
   std::int64_t code = 0;
-  Dictionary userInfo;
+  formats::Dictionary userInfo;
 
   // The user info's localized description, or a generic text naming domain and code.
   std::string localizedDescription() const;

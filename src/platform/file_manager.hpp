@@ -37,7 +37,7 @@ class FileManager {
   virtual std::optional<std::string> contents(const std::filesystem::path& path) const = 0;
   // The bytes of the file at `path` into `buffer`, whose memory they reuse; false, with the
   // buffer empty, when it cannot be read.
-  virtual bool readInto(const std::filesystem::path& path, FileBuffer& buffer) const {
+  virtual bool readInto(const std::filesystem::path& path, formats::FileBuffer& buffer) const {
     auto bytes = contents(path);
     char* data = buffer.reserve(bytes ? bytes->size() : 0);
     if (!bytes) return false;

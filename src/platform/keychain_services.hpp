@@ -128,18 +128,18 @@ inline constexpr std::uint64_t kKnownAccessControlFlags =
 }  // namespace sec
 
 // A constant that dictionaries carry as a value and compare by identity.
-class Constant final : public Object {
+class Constant final : public formats::Object {
  public:
   explicit Constant(std::string_view label) : name(label) {}
   std::string_view name;
 };
 
-const ObjectRef& kSecAttrSynchronizableAny();
-const ObjectRef& kSecMatchLimitOne();
-const ObjectRef& kSecMatchLimitAll();
+const formats::ObjectRef& kSecAttrSynchronizableAny();
+const formats::ObjectRef& kSecMatchLimitOne();
+const formats::ObjectRef& kSecMatchLimitAll();
 
 // What SecAccessControlCreateWithFlags makes: a protection class and policy flags.
-class AccessControl final : public Object {
+class AccessControl final : public formats::Object {
  public:
   AccessControl(std::string protectionClass, std::uint64_t policyFlags)
       : protection(std::move(protectionClass)), flags(policyFlags) {}
@@ -148,12 +148,12 @@ class AccessControl final : public Object {
 };
 
 // A local-authentication context handed through to queries.
-class AuthenticationContext final : public Object {};
+class AuthenticationContext final : public formats::Object {};
 
 // Completions of the shared web credential calls. Each runs once, on a thread of the
 // platform's, never on the caller's.
 using SharedCredentialsCompletion =
-    std::function<void(std::optional<Array> credentials, std::optional<Error> error)>;
+    std::function<void(std::optional<formats::Array> credentials, std::optional<Error> error)>;
 using SharedCredentialCompletion = std::function<void(std::optional<Error> error)>;
 
 // The platform keychain. Safe to use from any thread: each call is atomic, and the store
@@ -162,10 +162,12 @@ class KeychainServices {
  public:
   virtual ~KeychainServices() = default;
   // `result` nullptr stands for no result out-parameter.
-  virtual OSStatus secItemCopyMatching(const Dictionary& query, std::optional<Value>* result) = 0;
-  virtual OSStatus secItemAdd(const Dictionary& attributes) = 0;
-  virtual OSStatus secItemUpdate(const Dictionary& query, const Dictionary& attributes) = 0;
-  virtual OSStatus secItemDelete(const Dictionary& query) = 0;
+  virtual OSStatus secItemCopyMatching(const formats::Dictionary& query,
+                                       std::optional<formats::Value>* result) = 0;
+  virtual OSStatus secItemAdd(const formats::Dictionary& attributes) = 0;
+  virtual OSStatus secItemUpdate(const formats::Dictionary& query,
+                                 const formats::Dictionary& attributes) = 0;
+  virtual OSStatus secItemDelete(const formats::Dictionary& query) = 0;
   // None, with `error` set, for a protection class or flag set the platform refuses.
   virtual std::shared_ptr<const AccessControl> secAccessControlCreateWithFlags(
       std::string_view protection, std::uint64_t flags, std::optional<Error>* error) = 0;

@@ -15,7 +15,7 @@ struct Notification {
   std::string name;
   // The sender, compared by identity; observers registered for nullptr see every sender.
   const void* object = nullptr;
-  std::optional<Dictionary> userInfo;
+  std::optional<formats::Dictionary> userInfo;
 };
 
 using NotificationHandler = std::function<void(const Notification&)>;

@@ -29,8 +29,8 @@ enum class UbiquitousChangeReason : std::int64_t {
 class UbiquitousStore {
  public:
   virtual ~UbiquitousStore() = default;
-  virtual std::optional<Value> objectForKey(std::string_view key) const = 0;
-  virtual void setObject(Value value, std::string_view key) = 0;
+  virtual std::optional<formats::Value> objectForKey(std::string_view key) const = 0;
+  virtual void setObject(formats::Value value, std::string_view key) = 0;
   virtual void removeObject(std::string_view key) = 0;
   // False when the exchange cannot happen for now; local writes then wait for the next one.
   virtual bool synchronize() = 0;

@@ -16,9 +16,9 @@ namespace quorin::platform {
 class UserDefaults {
  public:
   virtual ~UserDefaults() = default;
-  virtual std::optional<Value> objectForKey(std::string_view key) const = 0;
+  virtual std::optional<formats::Value> objectForKey(std::string_view key) const = 0;
   // Every key of the suite with its value.
-  virtual Dictionary dictionaryRepresentation() const = 0;
+  virtual formats::Dictionary dictionaryRepresentation() const = 0;
   // Erases the persistent domain `name`: the whole suite of that name, every key in it.
   // A domain that does not exist is no error.
   virtual void removePersistentDomainForName(std::string_view name) = 0;
@@ -35,7 +35,7 @@ std::optional<bool> boolForKey(const UserDefaults& defaults, std::string_view ke
 std::optional<std::vector<std::string>> stringArrayForKey(const UserDefaults& defaults,
                                                           std::string_view key);
 // Only when every value is a date.
-std::optional<std::map<std::string, Date>> dateDictionaryForKey(const UserDefaults& defaults,
-                                                                std::string_view key);
+std::optional<std::map<std::string, formats::Date>> dateDictionaryForKey(
+    const UserDefaults& defaults, std::string_view key);
 
 }  // namespace quorin::platform

@@ -133,16 +133,16 @@ TEST_F(CloudAccountUserTest, ADeviceCannotReadWriteOrHearAnotherAccount) {
 // pushes it once the account is provisioned again, under the new password.
 TEST_F(CloudAccountUserTest, ARevokedDeviceStopsAtItsNextCommandAndKeepsItsWrites) {
   auto carol = provision("carol");
-  quorin::platform::posix::LocalNotificationCenter center;
+  quorin::platform::common::LocalNotificationCenter center;
   auto selection = std::make_shared<quorin::platform::posix::CloudAccountSelection>(
-      carol, quorin::platform::posix::cloudAccountKinds());
+      carol, quorin::platform::linux::cloudAccountKinds());
   quorin::testing::CloudDevice phone(selection, root.path() / "phone", center);
-  phone.store.setObject(quorin::platform::Value("before"), "k");
+  phone.store.setObject(quorin::formats::Value("before"), "k");
   ASSERT_TRUE(phone.store.exchange());
   EXPECT_EQ(run(std::string(QUORIN_CLI_PATH) + " cloud revoke-account " + admin + " carol").status,
             0);
 
-  phone.store.setObject(quorin::platform::Value("after"), "k");
+  phone.store.setObject(quorin::formats::Value("after"), "k");
   EXPECT_FALSE(phone.store.exchange()) << "the server ended the device's connections";
   // The subscriber, reconnecting, is the first to hear the server's answer.
   for (auto deadline = std::chrono::steady_clock::now() + 20s;

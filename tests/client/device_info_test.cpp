@@ -58,9 +58,9 @@ TEST_F(DeviceInfoTest, PlainFacts) {
   device.version = "17.4.1";
   EXPECT_EQ(client->osVersion(), "17.4.1");
   EXPECT_EQ(client->buildNumber(), "");
-  platform->fakeBundle.info["CFBundleVersion"] = platform::Value(42);
+  platform->fakeBundle.info["CFBundleVersion"] = formats::Value(42);
   EXPECT_EQ(client->buildNumber(), "") << "a number is not a build number";
-  platform->fakeBundle.info["CFBundleVersion"] = platform::Value("1207");
+  platform->fakeBundle.info["CFBundleVersion"] = formats::Value("1207");
   EXPECT_EQ(client->buildNumber(), "1207");
   for (auto idiom : {platform::UserInterfaceIdiom::phone, platform::UserInterfaceIdiom::mac,
                      platform::UserInterfaceIdiom::unspecified}) {
@@ -88,7 +88,7 @@ TEST_F(DeviceInfoTest, LanguageWithRegion) {
 
 TEST_F(DeviceInfoTest, IdfaNeedsAuthorisationFrom14AndTheOptOutFlagBefore) {
   auto& ads = platform->fakeAdSupport;
-  ads.identifier = *platform::Uuid::fromString("6D92078A-8246-4BA4-AE5B-76104861E7DC");
+  ads.identifier = *formats::Uuid::fromString("6D92078A-8246-4BA4-AE5B-76104861E7DC");
   ads.trackingEnabled = true;
   for (auto status :
        {TrackingAuthorizationStatus::notDetermined, TrackingAuthorizationStatus::restricted,
@@ -113,7 +113,7 @@ TEST_F(DeviceInfoTest, EncodedDeviceIdentifierHoldsTheBytesOfIdfv) {
   EXPECT_EQ(client->idfv(), std::nullopt);
   EXPECT_EQ(client->encodedDeviceIdentifier(), std::string(22, 'A') + "==");
 
-  device.vendor = platform::Uuid::fromString("E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+  device.vendor = formats::Uuid::fromString("E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
   EXPECT_EQ(client->idfv(), "E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
   // base64 of e6 21 e1 f8 c3 6c 49 5a 93 fc 0c 24 7a 3e 6e 5f
   EXPECT_EQ(client->encodedDeviceIdentifier(), "5iHh+MNsSVqT/Awkej5uXw==");

@@ -93,7 +93,7 @@ TEST_F(FacadeTest, CallbackGettersReturnWhatTheClientHolds) {
 
 TEST_F(FacadeTest, DisposedFacadeStillAnswersDeviceFacts) {
   platform->fakeDevice.setMachine("iPad13,4");
-  platform->fakeDevice.vendor = platform::Uuid{};
+  platform->fakeDevice.vendor = formats::Uuid{};
   facade.dispose();
   EXPECT_EQ(facade.deviceModel(), "iPad13,4");
   EXPECT_EQ(facade.idfv(), "00000000-0000-0000-0000-000000000000");
@@ -140,8 +140,8 @@ TEST(FacadeDefaultTest, ANullPlatformMeansTheDefaultOne) {
 TEST_F(FacadeTest, PerformAnswersEverySelectorLikeTheDirectCall) {
   platform->fakeDevice.setMachine("iPhone16,1");
   platform->fakeDevice.version = "17.5";
-  platform->fakeDevice.vendor = platform::Uuid::fromString("E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
-  platform->fakeBundle.info["CFBundleVersion"] = platform::Value("88");
+  platform->fakeDevice.vendor = formats::Uuid::fromString("E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+  platform->fakeBundle.info["CFBundleVersion"] = formats::Value("88");
   platform->fakeApplication.schemes = {"fb"};
   platform->payments.changeStorefront(platform::Storefront{"GBR", "143444"});
 

@@ -8,8 +8,8 @@
 namespace quorin {
 namespace {
 
+using formats::Value;
 using keychain::Keychain;
-using platform::Value;
 
 constexpr auto kQuorin = QuorinClient::quorinDomain;
 constexpr auto kMorvent = QuorinClient::morventDomain;
@@ -28,7 +28,7 @@ class MigrationTest : public ::testing::Test {
       platform->defaults.set(std::string(domain), "com.corvasta.morvent_session", Value(2));
     }
   }
-  Value generalInfo() { return *platform::parseJson(*files().read("campings_legacy/generalInfo")); }
+  Value generalInfo() { return *formats::parseJson(*files().read("campings_legacy/generalInfo")); }
   testing::InMemoryFiles& files() { return platform->files; }
 
   std::shared_ptr<testing::InMemoryPlatform> platform =

@@ -8,8 +8,8 @@ namespace quorin {
 namespace {
 
 using namespace std::chrono_literals;
+using formats::Value;
 using keychain::Keychain;
-using platform::Value;
 
 class StorageTest : public testing::InMemoryPlatformTest {
  protected:

@@ -10,8 +10,8 @@ namespace quorin {
 namespace {
 
 using namespace std::chrono_literals;
+using formats::Value;
 using platform::UbiquitousChangeReason;
-using platform::Value;
 
 struct Answer {
   std::string read;
@@ -25,14 +25,14 @@ void PrintTo(const Answer& answer, std::ostream* out) {
 
 class CloudKeyValueStoreTest : public testing::InMemoryPlatformTest {
  protected:
-  CloudKeyValueStore::Completion record(std::string read) {
+  cloud::CloudKeyValueStore::Completion record(std::string read) {
     return [this, read](const std::optional<std::string>& value) {
       answers.push_back({read, value});
     };
   }
   void deliver() { platform->mainLoop().drainPending(); }
 
-  std::shared_ptr<CloudKeyValueStore> store = CloudKeyValueStore::make(*platform);
+  std::shared_ptr<cloud::CloudKeyValueStore> store = cloud::CloudKeyValueStore::make(*platform);
   std::vector<Answer> answers;
 };
 
@@ -118,25 +118,26 @@ TEST_F(CloudKeyValueStoreTest, QuotaAndAccountChangesAnswerNothing) {
 }
 
 TEST_F(CloudKeyValueStoreTest, MalformedChangesAnswerNothing) {
-  using platform::Dictionary;
+  using formats::Dictionary;
   store->fetchValue("k", record("read"));
   platform->cloud.setObjectDirectly("k", Value("v"));
   std::string reasonKey(platform::kUbiquitousKeyValueStoreChangeReasonKey);
   std::string keysKey(platform::kUbiquitousKeyValueStoreChangedKeysKey);
   platform->cloud.postChange(std::nullopt);
-  platform->cloud.postChange(Dictionary{{keysKey, platform::Array{Value("k")}}});
-  platform->cloud.postChange(Dictionary{{reasonKey, Value("0")}, {keysKey, platform::Array{Value("k")}}});
+  platform->cloud.postChange(Dictionary{{keysKey, formats::Array{Value("k")}}});
+  platform->cloud.postChange(
+      Dictionary{{reasonKey, Value("0")}, {keysKey, formats::Array{Value("k")}}});
   platform->cloud.postChange(Dictionary{{reasonKey, Value(std::int64_t{0})}});
   platform->cloud.postChange(Dictionary{{reasonKey, Value(std::int64_t{0})}, {keysKey, Value("k")}});
   platform->cloud.postChange(Dictionary{{reasonKey, Value(std::int64_t{0})},
-                                       {keysKey, platform::Array{Value("k"), Value(1)}}});
+                                        {keysKey, formats::Array{Value("k"), Value(1)}}});
   platform->cloud.postChange(UbiquitousChangeReason::serverChange, {});
   deliver();
   EXPECT_TRUE(answers.empty());
   // Another store's change is not this store's.
   platform->notifications.post(
       {std::string(platform::kUbiquitousKeyValueStoreDidChangeExternallyNotification), &answers,
-       Dictionary{{reasonKey, Value(std::int64_t{0})}, {keysKey, platform::Array{Value("k")}}}});
+       Dictionary{{reasonKey, Value(std::int64_t{0})}, {keysKey, formats::Array{Value("k")}}}});
   deliver();
   EXPECT_TRUE(answers.empty());
   platform->advance(30s);
@@ -146,9 +147,9 @@ TEST_F(CloudKeyValueStoreTest, MalformedChangesAnswerNothing) {
 // The host hears of every change, whatever its reason, and only once the reads it answers
 // are answered; malformed changes reach no one.
 TEST_F(CloudKeyValueStoreTest, EveryWellFormedChangeReachesTheObserverAfterItsReads) {
-  using platform::Dictionary;
+  using formats::Dictionary;
   std::vector<std::string> heard;
-  auto observed = CloudKeyValueStore::make(*platform, [&](auto reason, const auto& keys) {
+  auto observed = cloud::CloudKeyValueStore::make(*platform, [&](auto reason, const auto& keys) {
     std::string line = std::to_string(static_cast<int>(reason)) + ":";
     for (const auto& key : keys) line += key + ",";
     heard.push_back(line);
@@ -162,9 +163,10 @@ TEST_F(CloudKeyValueStoreTest, EveryWellFormedChangeReachesTheObserverAfterItsRe
   std::string reasonKey(platform::kUbiquitousKeyValueStoreChangeReasonKey);
   std::string keysKey(platform::kUbiquitousKeyValueStoreChangedKeysKey);
   platform->cloud.postChange(std::nullopt);
-  platform->cloud.postChange(Dictionary{{reasonKey, Value("2")}, {keysKey, platform::Array{Value("k")}}});
+  platform->cloud.postChange(
+      Dictionary{{reasonKey, Value("2")}, {keysKey, formats::Array{Value("k")}}});
   platform->cloud.postChange(Dictionary{{reasonKey, Value(std::int64_t{2})},
-                                       {keysKey, platform::Array{Value("k"), Value(1)}}});
+                                        {keysKey, formats::Array{Value("k"), Value(1)}}});
   platform->cloud.postChange(UbiquitousChangeReason::quotaViolationChange, {});
   deliver();
   EXPECT_EQ(heard, (std::vector<std::string>{"read v", "0:k,", "2:big,k,", "3:k,", "7:k,"}));
@@ -212,7 +214,7 @@ TEST_F(CloudKeyValueStoreTest, TeardownWhileReadsWaitCallsNothing) {
 }
 
 TEST_F(CloudKeyValueStoreTest, ASecondStoreHasItsOwnReplicaAndRegistration) {
-  auto second = CloudKeyValueStore::make(*platform);
+  auto second = cloud::CloudKeyValueStore::make(*platform);
   store->fetchValue("k", record("first store"));
   second->fetchValue("k", record("second store"));
   store.reset();

@@ -11,8 +11,8 @@ using namespace std::chrono_literals;
 
 class DispatchTimerTest : public testing::InMemoryPlatformTest {
  protected:
-  std::shared_ptr<DispatchTimer> make(bool shouldRepeat = false) {
-    return DispatchTimer::make(platform->dispatch(), 30s, shouldRepeat, [this] { ++fired; });
+  std::shared_ptr<cloud::DispatchTimer> make(bool shouldRepeat = false) {
+    return cloud::DispatchTimer::make(platform->dispatch(), 30s, shouldRepeat, [this] { ++fired; });
   }
 
   int fired = 0;
@@ -54,17 +54,17 @@ TEST_F(DispatchTimerTest, ATimerThatGoesAwayNeverFires) {
 }
 
 TEST_F(DispatchTimerTest, ATimerWithoutBlockFiresWithoutEffect) {
-  auto timer = DispatchTimer::make(platform->dispatch(), 1s, false, nullptr);
+  auto timer = cloud::DispatchTimer::make(platform->dispatch(), 1s, false, nullptr);
   timer->resume();
   platform->advance(1s);
   EXPECT_EQ(platform->mainLoop().pendingCount(), 0u);
 }
 
 TEST_F(DispatchTimerTest, ABlockMayDropItsOwnTimer) {
-  std::shared_ptr<DispatchTimer> timer;
-  std::weak_ptr<DispatchTimer> watched;
+  std::shared_ptr<cloud::DispatchTimer> timer;
+  std::weak_ptr<cloud::DispatchTimer> watched;
   bool finished = false;
-  timer = DispatchTimer::make(platform->dispatch(), 5s, false, [&] {
+  timer = cloud::DispatchTimer::make(platform->dispatch(), 5s, false, [&] {
     timer.reset();
     // The timer is gone while its block still runs.
     EXPECT_TRUE(watched.expired());

@@ -56,7 +56,8 @@ class CloudAccountContractTest : public ::testing::TestWithParam<Backend> {
       for (const auto& node : *nodes) listed += (listed.empty() ? "" : ",") + node;
       ::setenv("QRN_REDIS_CLUSTER", listed.c_str(), 0);
     }
-    account = std::make_shared<CloudAccountSelection>(location("account"), cloudAccountKinds());
+    account =
+        std::make_shared<CloudAccountSelection>(location("account"), linux::cloudAccountKinds());
   }
 
   std::string location(const std::string& name) const {
@@ -77,7 +78,7 @@ class CloudAccountContractTest : public ::testing::TestWithParam<Backend> {
   }
 
   testing::TemporaryDirectory root;
-  LocalNotificationCenter center;
+  common::LocalNotificationCenter center;
   std::shared_ptr<CloudAccountSelection> account;
 
  private:
@@ -99,16 +100,19 @@ TEST_P(CloudAccountContractTest, WritesReachOtherDevicesAsServerChanges) {
   auto phone = device();
   auto tablet = device();
   ASSERT_TRUE(tablet->store.exchange());  // its first pull: an empty account
-  phone->store.setObject(Value("hello"), "greeting");
-  phone->store.setObject(Value(std::int64_t{42}), "answer");
-  phone->store.setObject(Value(Dictionary{{"nested", Value(Data{1, 2, 3})}}), "blob");
+  phone->store.setObject(formats::Value("hello"), "greeting");
+  phone->store.setObject(formats::Value(std::int64_t{42}), "answer");
+  phone->store.setObject(
+      formats::Value(formats::Dictionary{{"nested", formats::Value(formats::Data{1, 2, 3})}}),
+      "blob");
   EXPECT_EQ(phone->text("greeting"), "hello");  // the local copy answers before any sync
   ASSERT_TRUE(phone->store.exchange());
   ASSERT_TRUE(tablet->store.exchange());
   EXPECT_EQ(tablet->text("greeting"), "hello");
-  EXPECT_EQ(tablet->store.objectForKey("answer"), Value(std::int64_t{42}));
-  EXPECT_EQ(tablet->store.objectForKey("blob"),
-            Value(Dictionary{{"nested", Value(Data{1, 2, 3})}}));
+  EXPECT_EQ(tablet->store.objectForKey("answer"), formats::Value(std::int64_t{42}));
+  EXPECT_EQ(
+      tablet->store.objectForKey("blob"),
+      formats::Value(formats::Dictionary{{"nested", formats::Value(formats::Data{1, 2, 3})}}));
   // Each exchange reports what it pulled; together the reports list every key once.
   std::vector<std::string> reported;
   for (const auto& seen : tablet->takeChanges()) {
@@ -118,7 +122,7 @@ TEST_P(CloudAccountContractTest, WritesReachOtherDevicesAsServerChanges) {
   std::sort(reported.begin(), reported.end());
   EXPECT_EQ(reported, (std::vector<std::string>{"answer", "blob", "greeting"}));
 
-  phone->store.setObject(Value("again"), "greeting");
+  phone->store.setObject(formats::Value("again"), "greeting");
   phone->store.removeObject("answer");
   ASSERT_TRUE(phone->store.exchange());
   ASSERT_TRUE(tablet->store.exchange());
@@ -146,7 +150,7 @@ TEST_P(CloudAccountContractTest, SynchronizeExchangesInTheBackgroundEvenAsTheSto
   tablet->takeChanges();
   {
     auto phone = device();
-    phone->store.setObject(Value("pushed as it closed"), "k");
+    phone->store.setObject(formats::Value("pushed as it closed"), "k");
     EXPECT_TRUE(phone->store.synchronize());
   }
   ASSERT_TRUE(tablet->waitForChange());
@@ -156,8 +160,8 @@ TEST_P(CloudAccountContractTest, SynchronizeExchangesInTheBackgroundEvenAsTheSto
 TEST_P(CloudAccountContractTest, TheLaterWriteWinsWhateverTheOrderOfSyncs) {
   auto early = device();
   auto late = device();
-  early->store.setObject(Value("early"), "k");
-  late->store.setObject(Value("late"), "k");
+  early->store.setObject(formats::Value("early"), "k");
+  late->store.setObject(formats::Value("late"), "k");
   ASSERT_TRUE(late->store.exchange());
   ASSERT_TRUE(early->store.exchange());
   EXPECT_EQ(early->text("k"), "late");
@@ -179,8 +183,8 @@ TEST_P(CloudAccountContractTest, WritesOverQuotaAreRefusedAndReported) {
   phone->takeChanges();
   std::string longKey(kCloudMaxKeyBytes + 1, 'k');
   std::string widestKey(kCloudMaxKeyBytes, 'k');
-  phone->store.setObject(Value("v"), longKey);
-  phone->store.setObject(Value("v"), widestKey);
+  phone->store.setObject(formats::Value("v"), longKey);
+  phone->store.setObject(formats::Value("v"), widestKey);
   ASSERT_TRUE(phone->store.exchange());
   EXPECT_EQ(phone->takeChanges(),
             (std::vector<Change>{change(UbiquitousChangeReason::quotaViolationChange, {longKey})}));
@@ -189,12 +193,12 @@ TEST_P(CloudAccountContractTest, WritesOverQuotaAreRefusedAndReported) {
 
   // Bytes: a value that would pass 1 MB in total is refused; replacing one frees its room.
   std::string half(kCloudMaxTotalBytes / 2, 'x');
-  phone->store.setObject(Value(half), "a");
-  phone->store.setObject(Value(half), "b");
+  phone->store.setObject(formats::Value(half), "a");
+  phone->store.setObject(formats::Value(half), "b");
   ASSERT_TRUE(phone->store.exchange());
   EXPECT_EQ(phone->takeChanges(),
             (std::vector<Change>{change(UbiquitousChangeReason::quotaViolationChange, {"b"})}));
-  phone->store.setObject(Value(half + "y"), "a");
+  phone->store.setObject(formats::Value(half + "y"), "a");
   ASSERT_TRUE(phone->store.exchange());
   EXPECT_TRUE(phone->takeChanges().empty());
   phone->store.removeObject("a");
@@ -202,11 +206,11 @@ TEST_P(CloudAccountContractTest, WritesOverQuotaAreRefusedAndReported) {
 
   // Keys: 1024 in all, counted across devices.
   for (std::size_t i = 1; i < kCloudMaxKeys - 1; ++i)
-    phone->store.setObject(Value("v"), "key" + std::to_string(i));
+    phone->store.setObject(formats::Value("v"), "key" + std::to_string(i));
   ASSERT_TRUE(phone->store.exchange());
   EXPECT_TRUE(phone->takeChanges().empty());
-  tablet->store.setObject(Value("v"), "last");
-  tablet->store.setObject(Value("v"), "one too many");
+  tablet->store.setObject(formats::Value("v"), "last");
+  tablet->store.setObject(formats::Value("v"), "one too many");
   ASSERT_TRUE(tablet->store.exchange());
   auto refused = tablet->takeChanges();
   EXPECT_NE(std::find(refused.begin(), refused.end(),
@@ -218,12 +222,12 @@ TEST_P(CloudAccountContractTest, WritesOverQuotaAreRefusedAndReported) {
 TEST_P(CloudAccountContractTest, TwoDevicesCannotTogetherPassTheKeyQuota) {
   auto seed = device();
   for (std::size_t i = 0; i < kCloudMaxKeys - 1; ++i)
-    seed->store.setObject(Value("v"), "key" + std::to_string(i));
+    seed->store.setObject(formats::Value("v"), "key" + std::to_string(i));
   ASSERT_TRUE(seed->store.exchange());
   auto left = device();
   auto right = device();
-  left->store.setObject(Value("v"), "left");
-  right->store.setObject(Value("v"), "right");
+  left->store.setObject(formats::Value("v"), "left");
+  right->store.setObject(formats::Value("v"), "right");
   std::thread other([&] { right->store.exchange(); });
   left->store.exchange();
   other.join();
@@ -240,14 +244,14 @@ TEST_P(CloudAccountContractTest, TwoDevicesCannotTogetherPassTheKeyQuota) {
 
 TEST_P(CloudAccountContractTest, SwitchingTheAccountReportsEveryKeyThatDiffers) {
   auto phone = device();
-  phone->store.setObject(Value("old"), "shared");
-  phone->store.setObject(Value("old only"), "gone");
+  phone->store.setObject(formats::Value("old"), "shared");
+  phone->store.setObject(formats::Value("old only"), "gone");
   ASSERT_TRUE(phone->store.exchange());
   {
-    auto elsewhere =
-        deviceOn(std::make_shared<CloudAccountSelection>(location("second"), cloudAccountKinds()));
-    elsewhere->store.setObject(Value("new"), "shared");
-    elsewhere->store.setObject(Value("new only"), "fresh");
+    auto elsewhere = deviceOn(
+        std::make_shared<CloudAccountSelection>(location("second"), linux::cloudAccountKinds()));
+    elsewhere->store.setObject(formats::Value("new"), "shared");
+    elsewhere->store.setObject(formats::Value("new only"), "fresh");
     ASSERT_TRUE(elsewhere->store.exchange());
   }
   phone->takeChanges();
@@ -274,11 +278,14 @@ TEST_P(CloudAccountContractTest, AnotherProcesssWriteIsNoticedWithoutALocalCall)
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        auto other = openCloudAccount(std::getenv("QRN_TEST_CLOUD_ACCOUNT"));
+        auto other = linux::openCloudAccount(std::getenv("QRN_TEST_CLOUD_ACCOUNT"));
         std::vector<CloudWriteOutcome> outcomes;
-        bool pushed = other->push(
-            {{"k", serializePlist(Value("from the other process"), PlistFormat::binary), 1}},
-            "other", outcomes);
+        bool pushed =
+            other->push({{"k",
+                          formats::serializePlist(formats::Value("from the other process"),
+                                                  formats::PlistFormat::binary),
+                          1}},
+                        "other", outcomes);
         std::error_code ignored;  // its own run's, which exit() leaves
         std::filesystem::remove_all(root.path(), ignored);
         std::exit(pushed && outcomes == std::vector{CloudWriteOutcome::applied} ? 0 : 1);
@@ -296,7 +303,8 @@ std::vector<CloudWrite> hostileWrites() {
       {"deep", testing::deepBinaryPlist(100'000), 1},
       {"bomb", testing::sharedReferenceBomb(40), 1},
       {"cycle", testing::cyclicBinaryPlist(), 1},
-      {"fine", serializePlist(Value("still here"), PlistFormat::binary), 1},
+      {"fine", formats::serializePlist(formats::Value("still here"), formats::PlistFormat::binary),
+       1},
   };
 }
 
@@ -310,7 +318,7 @@ TEST_P(CloudAccountContractTest, AHostileValueReadsAsAbsentAndTheRestStillReads)
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        auto other = openCloudAccount(std::getenv("QRN_TEST_CLOUD_ACCOUNT"));
+        auto other = linux::openCloudAccount(std::getenv("QRN_TEST_CLOUD_ACCOUNT"));
         auto writes = hostileWrites();
         std::vector<CloudWriteOutcome> outcomes;
         bool pushed = other->push(writes, "other", outcomes);
@@ -346,7 +354,7 @@ TEST_P(CloudAccountContractTest, AnObserverOnTheExchangingThreadMayAskForTheStat
                        auto pending = tablet->store.status().pendingWrites;
                        std::call_once(once, [&] { answered.set_value(pending); });
                      });
-  phone->store.setObject(Value("hello"), "greeting");
+  phone->store.setObject(formats::Value("hello"), "greeting");
   ASSERT_TRUE(phone->store.exchange());
   tablet->store.synchronize();
   auto answer = answered.get_future();
@@ -373,11 +381,11 @@ std::map<std::filesystem::path, std::pair<std::uintmax_t, std::filesystem::file_
 
 TEST(DirectoryCloudAccountTest, AnExchangeThatFindsNothingWritesNothing) {
   testing::TemporaryDirectory root;
-  LocalNotificationCenter center;
+  common::LocalNotificationCenter center;
   auto account = std::make_shared<CloudAccountSelection>((root.path() / "account").string(),
-                                                         cloudAccountKinds());
+                                                         linux::cloudAccountKinds());
   auto phone = std::make_unique<Device>(account, root.path() / "phone", center);
-  phone->store.setObject(Value("kept"), "k");
+  phone->store.setObject(formats::Value("kept"), "k");
   ASSERT_TRUE(phone->store.exchange());
   phone = std::make_unique<Device>(account, root.path() / "phone", center);
   ASSERT_TRUE(phone->store.exchange());
@@ -392,12 +400,12 @@ TEST(DirectoryCloudAccountTest, AnExchangeThatFindsNothingWritesNothing) {
 // for one run would meet its own earlier writes as a rival's.
 TEST(DirectoryCloudAccountTest, ADeviceWhoseNameCannotBeKeptWritesNothing) {
   testing::TemporaryDirectory root;
-  LocalNotificationCenter center;
+  common::LocalNotificationCenter center;
   auto account = std::make_shared<CloudAccountSelection>((root.path() / "account").string(),
-                                                         cloudAccountKinds());
+                                                         linux::cloudAccountKinds());
   std::filesystem::create_directories(root.path() / "phone" / "device");
   Device phone(account, root.path() / "phone", center);
-  EXPECT_FALSE(phone.store.write("k", Value("lost")));
+  EXPECT_FALSE(phone.store.write("k", formats::Value("lost")));
   EXPECT_EQ(phone.store.objectForKey("k"), std::nullopt);
   EXPECT_FALSE(phone.store.exchange());
   auto problem = phone.store.status().journalProblem;
@@ -407,14 +415,14 @@ TEST(DirectoryCloudAccountTest, ADeviceWhoseNameCannotBeKeptWritesNothing) {
 
 TEST(DirectoryCloudAccountTest, ADamagedDeviceNameIsMadeAgainOnceAndKept) {
   testing::TemporaryDirectory root;
-  LocalNotificationCenter center;
+  common::LocalNotificationCenter center;
   auto account = std::make_shared<CloudAccountSelection>((root.path() / "account").string(),
-                                                         cloudAccountKinds());
+                                                         linux::cloudAccountKinds());
   auto name = root.path() / "phone" / "device";
   std::filesystem::create_directories(name.parent_path());
   ASSERT_TRUE(writeFileAtomically(name, "cut sh", 0600));
   auto first = std::make_unique<Device>(account, root.path() / "phone", center);
-  EXPECT_TRUE(first->store.write("k", Value("kept")));
+  EXPECT_TRUE(first->store.write("k", formats::Value("kept")));
   auto kept = readFile(name);
   ASSERT_TRUE(kept);
   EXPECT_EQ(kept->size(), 36u);
@@ -425,9 +433,9 @@ TEST(DirectoryCloudAccountTest, ADamagedDeviceNameIsMadeAgainOnceAndKept) {
 
 TEST(DirectoryCloudAccountTest, AnUnusableAccountKeepsLocalWritesForLater) {
   testing::TemporaryDirectory root;
-  LocalNotificationCenter center;
+  common::LocalNotificationCenter center;
   auto account = std::make_shared<CloudAccountSelection>((root.path() / "account").string(),
-                                                         cloudAccountKinds());
+                                                         linux::cloudAccountKinds());
   auto device = [&, devices = 0]() mutable {
     return std::make_unique<Device>(account, root.path() / std::to_string(devices++), center);
   };
@@ -435,7 +443,7 @@ TEST(DirectoryCloudAccountTest, AnUnusableAccountKeepsLocalWritesForLater) {
   ASSERT_TRUE(
       writeFileAtomically(root.path() / "account" / "cloud.db", std::string(4096, '\x5a'), 0600));
   auto phone = device();
-  phone->store.setObject(Value("kept"), "k");
+  phone->store.setObject(formats::Value("kept"), "k");
   EXPECT_FALSE(phone->store.exchange());
   auto problem = phone->store.status().account.problem;
   ASSERT_TRUE(problem.has_value());

@@ -10,22 +10,23 @@
 namespace quorin::platform {
 namespace {
 
-Dictionary genericItem(std::string account, std::string value, bool sync = false) {
+formats::Dictionary genericItem(std::string account, std::string value, bool sync = false) {
   return {{std::string(sec::kSecClass), std::string(sec::kSecClassGenericPassword)},
           {std::string(sec::kSecAttrService), "svc"},
           {std::string(sec::kSecAttrAccount), std::move(account)},
           {std::string(sec::kSecAttrSynchronizable), sync},
-          {std::string(sec::kSecValueData), Data(value.begin(), value.end())}};
+          {std::string(sec::kSecValueData), formats::Data(value.begin(), value.end())}};
 }
 
-Dictionary query(std::initializer_list<std::pair<std::string_view, Value>> entries) {
-  Dictionary q{{std::string(sec::kSecClass), std::string(sec::kSecClassGenericPassword)}};
+formats::Dictionary query(
+    std::initializer_list<std::pair<std::string_view, formats::Value>> entries) {
+  formats::Dictionary q{{std::string(sec::kSecClass), std::string(sec::kSecClassGenericPassword)}};
   for (const auto& [key, value] : entries) q.insert_or_assign(std::string(key), value);
   return q;
 }
 
-Data bytes(std::string_view text) {
-  return Data(text.begin(), text.end());
+formats::Data bytes(std::string_view text) {
+  return formats::Data(text.begin(), text.end());
 }
 
 struct SqliteBackend {
@@ -59,15 +60,17 @@ TYPED_TEST(KeychainServicesContract, AddDuplicateUpdateDelete) {
   auto all = item;
   all[std::string(sec::kSecMatchLimit)] = kSecMatchLimitAll();
   all[std::string(sec::kSecReturnData)] = true;
-  std::optional<Value> result;
+  std::optional<formats::Value> result;
   ASSERT_EQ(kc.secItemCopyMatching(all, &result), errSecSuccess);
-  EXPECT_EQ(*result, Value(Array{Value(bytes("v1")), Value(bytes("synced"))}));
+  EXPECT_EQ(*result, formats::Value(formats::Array{formats::Value(bytes("v1")),
+                                                   formats::Value(bytes("synced"))}));
   auto unsynced = item;
   unsynced[std::string(sec::kSecAttrSynchronizable)] = false;
   ASSERT_EQ(kc.secItemUpdate(unsynced, {{std::string(sec::kSecValueData), bytes("v2")}}),
             errSecSuccess);
   ASSERT_EQ(kc.secItemCopyMatching(all, &result), errSecSuccess);
-  EXPECT_EQ(*result, Value(Array{Value(bytes("v2")), Value(bytes("synced"))}));
+  EXPECT_EQ(*result, formats::Value(formats::Array{formats::Value(bytes("v2")),
+                                                   formats::Value(bytes("synced"))}));
 
   auto missing = query({{sec::kSecAttrAccount, "nobody"}});
   EXPECT_EQ(kc.secItemUpdate(missing, {{std::string(sec::kSecValueData), bytes("x")}}),
@@ -90,7 +93,7 @@ TYPED_TEST(KeychainServicesContract, SynchronizableAnyAndMatchLimitAllInInsertio
                        {{std::string(sec::kSecValueData), bytes("1b")}}),
       errSecSuccess);
 
-  std::optional<Value> result;
+  std::optional<formats::Value> result;
   ASSERT_EQ(
       kc.secItemCopyMatching(query({{sec::kSecAttrSynchronizable, kSecAttrSynchronizableAny()},
                                     {sec::kSecMatchLimit, kSecMatchLimitAll()},
@@ -98,17 +101,17 @@ TYPED_TEST(KeychainServicesContract, SynchronizableAnyAndMatchLimitAllInInsertio
                                     {sec::kSecReturnData, true}}),
                              &result),
       errSecSuccess);
-  const auto& list = *result->get<Array>();
+  const auto& list = *result->get<formats::Array>();
   ASSERT_EQ(list.size(), 3u);
   std::vector<std::string> accounts;
   for (const auto& entry : list)
     accounts.push_back(*entry.find(sec::kSecAttrAccount)->get<std::string>());
   EXPECT_EQ(accounts, (std::vector<std::string>{"b", "a", "c"})) << "updates keep their place";
-  EXPECT_EQ(*list[0].find(sec::kSecValueData), Value(bytes("1b")));
-  EXPECT_EQ(*list[0].find(sec::kSecAttrSynchronizable), Value(true));
-  EXPECT_TRUE(list[0].find(sec::kSecAttrCreationDate)->is<Date>());
+  EXPECT_EQ(*list[0].find(sec::kSecValueData), formats::Value(bytes("1b")));
+  EXPECT_EQ(*list[0].find(sec::kSecAttrSynchronizable), formats::Value(true));
+  EXPECT_TRUE(list[0].find(sec::kSecAttrCreationDate)->is<formats::Date>());
   EXPECT_EQ(*list[1].find(sec::kSecAttrAccessible),
-            Value(std::string(sec::kSecAttrAccessibleWhenUnlocked)));
+            formats::Value(std::string(sec::kSecAttrAccessibleWhenUnlocked)));
 
   ASSERT_EQ(kc.secItemDelete(query({{sec::kSecAttrSynchronizable, kSecAttrSynchronizableAny()},
                                     {sec::kSecAttrService, "svc"}})),
@@ -121,16 +124,17 @@ TYPED_TEST(KeychainServicesContract, SynchronizableAnyAndMatchLimitAllInInsertio
 TYPED_TEST(KeychainServicesContract, InternetPasswordsWithAndWithoutPort) {
   auto& kc = this->services();
   auto internet = [](std::optional<std::int64_t> port) {
-    Dictionary d{{std::string(sec::kSecClass), std::string(sec::kSecClassInternetPassword)},
-                 {std::string(sec::kSecAttrServer), "example.com"},
-                 {std::string(sec::kSecAttrProtocol), std::string(sec::kSecAttrProtocolHTTPS)},
-                 {std::string(sec::kSecAttrAuthenticationType),
-                  std::string(sec::kSecAttrAuthenticationTypeDefault)},
-                 {std::string(sec::kSecAttrAccount), "me"}};
+    formats::Dictionary d{
+        {std::string(sec::kSecClass), std::string(sec::kSecClassInternetPassword)},
+        {std::string(sec::kSecAttrServer), "example.com"},
+        {std::string(sec::kSecAttrProtocol), std::string(sec::kSecAttrProtocolHTTPS)},
+        {std::string(sec::kSecAttrAuthenticationType),
+         std::string(sec::kSecAttrAuthenticationTypeDefault)},
+        {std::string(sec::kSecAttrAccount), "me"}};
     if (port) d[std::string(sec::kSecAttrPort)] = *port;
     return d;
   };
-  auto withValue = [](Dictionary d, std::string_view value) {
+  auto withValue = [](formats::Dictionary d, std::string_view value) {
     d[std::string(sec::kSecValueData)] = bytes(value);
     return d;
   };
@@ -138,12 +142,12 @@ TYPED_TEST(KeychainServicesContract, InternetPasswordsWithAndWithoutPort) {
   ASSERT_EQ(kc.secItemAdd(withValue(internet(8443), "port")), errSecSuccess);
   EXPECT_EQ(kc.secItemAdd(withValue(internet(8443), "again")), errSecDuplicateItem);
 
-  auto read = [&](Dictionary q) {
+  auto read = [&](formats::Dictionary q) {
     q[std::string(sec::kSecReturnData)] = true;
     q[std::string(sec::kSecMatchLimit)] = kSecMatchLimitAll();
-    std::optional<Value> result;
+    std::optional<formats::Value> result;
     EXPECT_EQ(kc.secItemCopyMatching(q, &result), errSecSuccess);
-    return result ? result->get<Array>()->size() : 0u;
+    return result ? result->get<formats::Array>()->size() : 0u;
   };
   EXPECT_EQ(read(internet(8443)), 1u);
   EXPECT_EQ(read(internet(std::nullopt)), 2u) << "a query without a port matches any port";
@@ -160,7 +164,7 @@ TYPED_TEST(KeychainServicesContract, AccessControlledItemsRefuseQueriesWithoutUI
   ASSERT_TRUE(control);
   auto item = genericItem("secret", "s");
   item.erase(std::string(sec::kSecAttrSynchronizable));
-  item[std::string(sec::kSecAttrAccessControl)] = ObjectRef(control);
+  item[std::string(sec::kSecAttrAccessControl)] = formats::ObjectRef(control);
   ASSERT_EQ(kc.secItemAdd(item), errSecSuccess);
 
   auto probe =
@@ -168,9 +172,9 @@ TYPED_TEST(KeychainServicesContract, AccessControlledItemsRefuseQueriesWithoutUI
              {sec::kSecUseAuthenticationUI, std::string(sec::kSecUseAuthenticationUIFail)}});
   EXPECT_EQ(kc.secItemCopyMatching(probe, nullptr), errSecInteractionNotAllowed);
   auto attributes = query({{sec::kSecAttrAccount, "secret"}, {sec::kSecReturnAttributes, true}});
-  std::optional<Value> result;
+  std::optional<formats::Value> result;
   ASSERT_EQ(kc.secItemCopyMatching(attributes, &result), errSecSuccess);
-  const auto* stored = result->find(sec::kSecAttrAccessControl)->get<ObjectRef>();
+  const auto* stored = result->find(sec::kSecAttrAccessControl)->get<formats::ObjectRef>();
   auto back = std::dynamic_pointer_cast<const AccessControl>(*stored);
   ASSERT_TRUE(back);
   EXPECT_EQ(back->flags, 0x1u);
@@ -208,48 +212,48 @@ TYPED_TEST(KeychainServicesContract, AnAccessGroupSelectsOnlyItsOwnItems) {
   ASSERT_EQ(kc.secItemAdd(grouped), errSecSuccess);
   ASSERT_EQ(kc.secItemAdd(genericItem("k", "no group")), errSecSuccess)
       << "the access group is part of an item's identity";
-  std::optional<Value> result;
+  std::optional<formats::Value> result;
   ASSERT_EQ(kc.secItemCopyMatching(
                 query({{sec::kSecAttrAccessGroup, "group"}, {sec::kSecReturnData, true}}), &result),
             errSecSuccess);
-  EXPECT_EQ(*result, Value(bytes("in group")));
+  EXPECT_EQ(*result, formats::Value(bytes("in group")));
   EXPECT_EQ(kc.secItemCopyMatching(query({{sec::kSecAttrAccessGroup, "other"}}), nullptr),
             errSecItemNotFound);
   ASSERT_EQ(kc.secItemDelete(query({{sec::kSecAttrAccessGroup, "group"}})), errSecSuccess);
   ASSERT_EQ(kc.secItemCopyMatching(query({{sec::kSecAttrAccount, "k"}, {sec::kSecReturnData, true}}),
                                    &result),
             errSecSuccess);
-  EXPECT_EQ(*result, Value(bytes("no group")));
+  EXPECT_EQ(*result, formats::Value(bytes("no group")));
 }
 
 TYPED_TEST(KeychainServicesContract, TheResultTakesTheShapeTheQueryAsksFor) {
   auto& kc = this->services();
   ASSERT_EQ(kc.secItemAdd(genericItem("a", "1")), errSecSuccess);
   ASSERT_EQ(kc.secItemAdd(genericItem("b", "2")), errSecSuccess);
-  std::optional<Value> result;
+  std::optional<formats::Value> result;
   ASSERT_EQ(kc.secItemCopyMatching(query({{sec::kSecAttrAccount, "b"},
                                           {sec::kSecMatchLimit, kSecMatchLimitOne()},
                                           {sec::kSecReturnData, true}}),
                                    &result),
             errSecSuccess);
-  EXPECT_EQ(*result, Value(bytes("2"))) << "only the value asked for: its bytes";
+  EXPECT_EQ(*result, formats::Value(bytes("2"))) << "only the value asked for: its bytes";
 
   ASSERT_EQ(kc.secItemCopyMatching(query({{sec::kSecAttrAccount, "b"},
                                           {sec::kSecReturnData, true},
                                           {sec::kSecReturnAttributes, true}}),
                                    &result),
             errSecSuccess);
-  ASSERT_TRUE(result->is<Dictionary>());
-  EXPECT_EQ(*result->find(sec::kSecValueData), Value(bytes("2")));
-  EXPECT_EQ(*result->find(sec::kSecAttrAccount), Value("b"));
-  EXPECT_EQ(*result->find(sec::kSecAttrService), Value("svc"));
+  ASSERT_TRUE(result->is<formats::Dictionary>());
+  EXPECT_EQ(*result->find(sec::kSecValueData), formats::Value(bytes("2")));
+  EXPECT_EQ(*result->find(sec::kSecAttrAccount), formats::Value("b"));
+  EXPECT_EQ(*result->find(sec::kSecAttrService), formats::Value("svc"));
 
   ASSERT_EQ(kc.secItemCopyMatching(query({{sec::kSecMatchLimit, kSecMatchLimitAll()},
                                           {sec::kSecReturnAttributes, true}}),
                                    &result),
             errSecSuccess);
-  ASSERT_EQ(result->get<Array>()->size(), 2u);
-  EXPECT_EQ(result->get<Array>()->front().find(sec::kSecValueData), nullptr)
+  ASSERT_EQ(result->get<formats::Array>()->size(), 2u);
+  EXPECT_EQ(result->get<formats::Array>()->front().find(sec::kSecValueData), nullptr)
       << "attributes alone carry no value";
   EXPECT_EQ(kc.secItemCopyMatching(query({{sec::kSecMatchLimit, "lots"}}), nullptr), errSecParam);
 }
@@ -262,11 +266,11 @@ TEST(SqliteKeychainTest, PersistsAcrossOpensWithPrivateFiles) {
     ASSERT_EQ(kc.secItemAdd(genericItem("k", "kept")), errSecSuccess);
   }
   posix::SqliteKeychain again(path);
-  std::optional<Value> result;
+  std::optional<formats::Value> result;
   ASSERT_EQ(again.secItemCopyMatching(
                 query({{sec::kSecAttrAccount, "k"}, {sec::kSecReturnData, true}}), &result),
             errSecSuccess);
-  EXPECT_EQ(*result, Value(bytes("kept")));
+  EXPECT_EQ(*result, formats::Value(bytes("kept")));
   EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   EXPECT_EQ(std::filesystem::status(path.parent_path()).permissions() & std::filesystem::perms::all,

@@ -9,7 +9,7 @@ namespace quorin::keychain {
 namespace {
 
 namespace sec = platform::sec;
-using platform::Value;
+using formats::Value;
 
 class KeychainTest : public ::testing::Test {
  protected:
@@ -39,7 +39,7 @@ TEST_F(KeychainTest, DefaultsAndBuildersMakeNewKeychains) {
 
   auto extra =
       keychain->attributes({{"x", Value(1)}})->attributes({{"x", Value(2)}, {"y", Value(3)}});
-  EXPECT_EQ(extra->options().attributes, (platform::Dictionary{{"x", Value(2)}, {"y", Value(3)}}));
+  EXPECT_EQ(extra->options().attributes, (formats::Dictionary{{"x", Value(2)}, {"y", Value(3)}}));
 
   auto policy =
       keychain->accessibility(Accessibility::whenUnlocked, AuthenticationPolicy::userPresence)
@@ -96,7 +96,7 @@ TEST_F(KeychainTest, BaseQueryAndItemAttributes) {
   EXPECT_EQ(wrongPort.port(), std::nullopt);
   EXPECT_EQ(wrongPort.description(), R"(["port": "80"])");
   EXPECT_EQ(wrongPort.debugDescription(), wrongPort.description());
-  Attributes item({{"acct", Value("k")}, {"sync", Value(true)}, {"v_Data", platform::Data{1, 2}}});
+  Attributes item({{"acct", Value("k")}, {"sync", Value(true)}, {"v_Data", formats::Data{1, 2}}});
   EXPECT_EQ(item.description(), R"(["acct": "k", "sync": true, "v_Data": <2 bytes>])");
   EXPECT_EQ(Attributes({}).description(), "[:]");
   Attributes large({{"n", Value(std::numeric_limits<std::uint64_t>::max())}});
@@ -124,8 +124,8 @@ TEST_F(KeychainTest, StringsRoundTripAndSecondSetUpdates) {
 }
 
 TEST_F(KeychainTest, InvalidUtf8Bytes) {
-  keychain->set(platform::Data{0xFF, 0xFE}, "bytes");
-  EXPECT_EQ(keychain->getData("bytes"), (platform::Data{0xFF, 0xFE}));
+  keychain->set(formats::Data{0xFF, 0xFE}, "bytes");
+  EXPECT_EQ(keychain->getData("bytes"), (formats::Data{0xFF, 0xFE}));
   EXPECT_EQ(output([&] {
               try {
                 keychain->getString("bytes");
@@ -187,10 +187,10 @@ TEST_F(KeychainTest, ListingsAndDescription) {
   Keychain::withService(platform, "other")->set("3", "c");
   EXPECT_EQ(keychain->allKeys(), (std::vector<std::string>{"a", "b"}));
 
-  platform::Dictionary serviceless{
+  formats::Dictionary serviceless{
       {std::string(sec::kSecClass), std::string(sec::kSecClassGenericPassword)},
       {std::string(sec::kSecAttrAccount), "lone"},
-      {std::string(sec::kSecValueData), platform::Data{}}};
+      {std::string(sec::kSecValueData), formats::Data{}}};
   ASSERT_EQ(platform->keychain.secItemAdd(serviceless), platform::errSecSuccess);
   auto keys = Keychain::allKeys(*platform, ItemClass::genericPassword);
   ASSERT_EQ(keys.size(), 4u);
@@ -227,7 +227,7 @@ TEST_F(KeychainTest, AttributesHandlerAndRemoveAll) {
   ASSERT_TRUE(attributes);
   EXPECT_EQ(attributes->label(), "tag");
   EXPECT_EQ(attributes->account(), "k");
-  EXPECT_EQ(attributes->data(), (platform::Data{'v'}));
+  EXPECT_EQ(attributes->data(), (formats::Data{'v'}));
   EXPECT_TRUE(attributes->creationDate());
   EXPECT_TRUE(attributes->persistentRef());
 

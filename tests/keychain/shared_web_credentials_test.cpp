@@ -35,7 +35,7 @@ class SharedWebCredentialsTest : public ::testing::Test {
                 answer.calls + 1};
     };
   }
-  void answerNext(std::optional<platform::Array> records, std::optional<platform::Error> error) {
+  void answerNext(std::optional<formats::Array> records, std::optional<platform::Error> error) {
     platform->keychain.nextCredentialAnswer = {std::move(records), std::move(error)};
   }
   static std::optional<std::int64_t> codeOf(const Error& error) {
@@ -80,16 +80,16 @@ TEST_F(SharedWebCredentialsTest, AServerWithoutHostAnswersParamAtOnce) {
 
 TEST_F(SharedWebCredentialsTest, RecordsMapToCredentialsInOrder) {
   answerNext(
-      platform::Array{
-          platform::Dictionary{{std::string(sec::kSecAttrServer), "example.com"},
-                               {std::string(sec::kSecAttrAccount), "ann"}},
-          platform::Value("not a record"),
-          platform::Dictionary{{std::string(sec::kSecAttrAccount), "bob"},
-                               {std::string(sec::kSecSharedPassword), platform::Value(7)}},
-          platform::Dictionary{{std::string(sec::kSecAttrServer), "example.com"},
-                               {std::string(sec::kSecAttrAccount), "cy"},
-                               {std::string(sec::kSecSharedPassword), "pw"},
-                               {"extra", "ignored"}},
+      formats::Array{
+          formats::Dictionary{{std::string(sec::kSecAttrServer), "example.com"},
+                              {std::string(sec::kSecAttrAccount), "ann"}},
+          formats::Value("not a record"),
+          formats::Dictionary{{std::string(sec::kSecAttrAccount), "bob"},
+                              {std::string(sec::kSecSharedPassword), formats::Value(7)}},
+          formats::Dictionary{{std::string(sec::kSecAttrServer), "example.com"},
+                              {std::string(sec::kSecAttrAccount), "cy"},
+                              {std::string(sec::kSecSharedPassword), "pw"},
+                              {"extra", "ignored"}},
       },
       std::nullopt);
   Answer answer;
@@ -107,13 +107,13 @@ TEST_F(SharedWebCredentialsTest, RecordsMapToCredentialsInOrder) {
 }
 
 TEST_F(SharedWebCredentialsTest, EmptyAnswersAndErrors) {
-  answerNext(platform::Array{}, std::nullopt);
+  answerNext(formats::Array{}, std::nullopt);
   Answer empty;
   output([&] { Keychain::requestSharedWebCredential(*platform, "example.com", into(empty)); });
   EXPECT_TRUE(empty.credentials.empty());
   EXPECT_EQ(empty.error, std::nullopt);
 
-  answerNext(platform::Array{}, std::nullopt);
+  answerNext(formats::Array{}, std::nullopt);
   int calls = 0;
   std::optional<std::string> account = "x", password = "x";
   Error error;

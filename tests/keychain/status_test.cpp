@@ -82,7 +82,7 @@ TEST(StatusTest, BridgesToThePlatformError) {
   EXPECT_EQ(error.code, -25299);
   EXPECT_EQ(error.localizedDescription(), "The specified item already exists in the keychain.");
   EXPECT_EQ(errorUserInfo(Status::internalComponent).at("NSLocalizedDescription"),
-            platform::Value(""));
+            formats::Value(""));
   EXPECT_EQ(errorDomain(), QuorinKeychainErrorDomain);
 }
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Fails when a source file includes a header from a layer it must not see. Each layer may
-# include its own headers and those of the layers listed for it; tests, tools and benches
-# sit above everything and are not checked.
+# Fails when a source file includes a header from a layer it must not see, or opens a
+# namespace other than its folder's. Each layer may include its own headers and those of the
+# layers listed for it; tests, tools and benches sit above everything and are not checked.
 set -euo pipefail
 src=${1:-$(dirname "$0")/../../src}
 
@@ -17,6 +17,24 @@ layer_of() {
     client/* | cloud/* | keychain/* | migration/* | version.cpp) echo core ;;
     capi/*) echo capi ;;
     quorin/*) echo public ;;
+    *) echo unknown ;;
+  esac
+}
+
+# The namespace a path below src/ opens: its folder's, as the code names what it holds.
+namespace_of() {
+  case $1 in
+    formats/*) echo quorin::formats ;;
+    platform/common/*) echo quorin::platform::common ;;
+    platform/posix/*) echo quorin::platform::posix ;;
+    platform/redis/*) echo quorin::platform::redis ;;
+    platform/linux/*) echo quorin::platform::linux ;;
+    platform/*) echo quorin::platform ;;
+    cloud/*) echo quorin::cloud ;;
+    keychain/*) echo quorin::keychain ;;
+    migration/*) echo quorin::migration ;;
+    client/*) echo quorin ;;
+    capi/*) echo quorin::capi ;;
     *) echo unknown ;;
   esac
 }
@@ -43,10 +61,18 @@ while IFS= read -r file; do
       failures=$((failures + 1))
     fi
   done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file")
+  # Nested and anonymous namespaces open inside the folder's and are not checked.
+  expected=$(namespace_of "$relative")
+  while IFS= read -r opened; do
+    if [[ "$opened" != "$expected" ]]; then
+      echo "$relative opens namespace $opened, not its folder's ($expected)" >&2
+      failures=$((failures + 1))
+    fi
+  done < <(sed -n 's/^[[:space:]]*namespace[[:space:]]\{1,\}\(quorin[[:alnum:]_:]*\).*/\1/p' "$file")
 done < <(find "$src" -name '*.cpp' -o -name '*.hpp' -o -name '*.inc' | sort)
 
 if ((failures > 0)); then
-  echo "$failures include(s) cross the layering" >&2
+  echo "$failures include(s) or namespace(s) cross the layering" >&2
   exit 1
 fi
-echo "every include follows the layering"
+echo "every include follows the layering, and every namespace its folder"

@@ -12,10 +12,10 @@
 namespace quorin::migration {
 namespace {
 
-using platform::Array;
-using platform::Date;
-using platform::Dictionary;
-using platform::Value;
+using formats::Array;
+using formats::Date;
+using formats::Dictionary;
+using formats::Value;
 
 constexpr const char* kSuite = "com.vendexa.iossdk";
 
@@ -37,7 +37,7 @@ class LegacyDataMigratorTest : public ::testing::Test {
   std::optional<Value> output(const std::string& name) {
     auto bytes = files().read("campings_legacy/" + name);
     if (!bytes) return std::nullopt;
-    auto value = platform::parseJson(*bytes);
+    auto value = formats::parseJson(*bytes);
     EXPECT_TRUE(value) << name << ": " << *bytes;
     return value;
   }
@@ -61,7 +61,7 @@ TEST_F(LegacyDataMigratorTest, ADeviceWithoutLegacyDataGetsNoFilesAndNoDirectory
 TEST_F(LegacyDataMigratorTest, ContextTakesEachFileThatParses) {
   put("campaigns/limits", R"({ "daily" : [1, 2] })");
   run();
-  EXPECT_EQ(output("context"), platform::parseJson(R"({"limits":{"daily":[1,2]}})"));
+  EXPECT_EQ(output("context"), formats::parseJson(R"({"limits":{"daily":[1,2]}})"));
   // Written compact, white space and all.
   EXPECT_EQ(files().read("campings_legacy/context"), R"({"limits":{"daily":[1,2]}})");
 
@@ -72,9 +72,9 @@ TEST_F(LegacyDataMigratorTest, ContextTakesEachFileThatParses) {
   put("campaigns/context_sync_time", R"({"remoteTimeInterval":1650000000.5})");
   run();
   EXPECT_EQ(output("context"),
-            platform::parseJson(R"({"limits":{"daily":[1,2]},"campaigns":[{"id":"c1"}],)"
-                                R"("app_features":{"dark":true},"content":{"title":"café \" ok"},)"
-                                R"("product_ids":["p1","p2"],"context_built_at":1650000000.5})"));
+            formats::parseJson(R"({"limits":{"daily":[1,2]},"campaigns":[{"id":"c1"}],)"
+                               R"("app_features":{"dark":true},"content":{"title":"café \" ok"},)"
+                               R"("product_ids":["p1","p2"],"context_built_at":1650000000.5})"));
 
   // A sync time that is no number, and files that are no documents, add nothing.
   put("campaigns/context_sync_time", R"({"remoteTimeInterval":"1650000000"})");
@@ -83,7 +83,7 @@ TEST_F(LegacyDataMigratorTest, ContextTakesEachFileThatParses) {
   put("campaigns/content", "");
   put("campaigns/defaultProducts", "[\"\xff\"]");
   run();
-  EXPECT_EQ(output("context"), platform::parseJson(R"({"limits":{"daily":[1,2]}})"));
+  EXPECT_EQ(output("context"), formats::parseJson(R"({"limits":{"daily":[1,2]}})"));
   put("campaigns/context_sync_time", R"({"remoteTimeInterval":7})");
   run();
   EXPECT_EQ(*output("context")->find("context_built_at"), Value(7));
@@ -98,7 +98,7 @@ TEST_F(LegacyDataMigratorTest, GeneralInfoNeedsMoreThanTheClientIdentifier) {
   set("PurchasedInAppIds", Value(Array{}));
   run();
   EXPECT_EQ(output("generalInfo"),
-            platform::parseJson(R"({"clientId":"client-1","purchasedInApps":[]})"));
+            formats::parseJson(R"({"clientId":"client-1","purchasedInApps":[]})"));
 }
 
 TEST_F(LegacyDataMigratorTest, GeneralInfoReadsEachValueAsItsType) {
@@ -120,15 +120,15 @@ TEST_F(LegacyDataMigratorTest, GeneralInfoReadsEachValueAsItsType) {
   put("mediaSource/mediaSource", R"({"network":"n","campaign":"c","adGroup":"g","extra":1})");
   run();
   EXPECT_EQ(output("generalInfo"),
-            platform::parseJson(R"({"firstInstalledVersion":"2.4.1","firstLaunchDate":1600000000,)"
-                                R"("adjustId":"adj","attAuthorizationStatus":true,)"
-                                R"("usedFromDefaultConfigCampaignTypes":["a","b"],)"
-                                R"("productsTimestamps":{"p1":1650000000.25},)"
-                                R"("consumedProductIds":["c1"],"installedApps":["mail","maps"],)"
-                                R"("firebaseInstanceId":"fb","sessionVersionAgnosticCounter":12,)"
-                                R"("sessionId":"session","sessionOpeningTimestamp":1650000000,)"
-                                R"("sessionClosingTimestamp":-1,)"
-                                R"("mediaSource":{"network":"n","campaign":"c","adGroup":"g"}})"));
+            formats::parseJson(R"({"firstInstalledVersion":"2.4.1","firstLaunchDate":1600000000,)"
+                               R"("adjustId":"adj","attAuthorizationStatus":true,)"
+                               R"("usedFromDefaultConfigCampaignTypes":["a","b"],)"
+                               R"("productsTimestamps":{"p1":1650000000.25},)"
+                               R"("consumedProductIds":["c1"],"installedApps":["mail","maps"],)"
+                               R"("firebaseInstanceId":"fb","sessionVersionAgnosticCounter":12,)"
+                               R"("sessionId":"session","sessionOpeningTimestamp":1650000000,)"
+                               R"("sessionClosingTimestamp":-1,)"
+                               R"("mediaSource":{"network":"n","campaign":"c","adGroup":"g"}})"));
 
   // Inexact numbers and files of the wrong shape read as absent.
   set("attAuthorizationStatus", Value(2));
@@ -168,7 +168,7 @@ TEST_F(LegacyDataMigratorTest, UnsignedCountersPassThroughExactly) {
             R"("LtoActivationPerTriggerGlobalCounter":)"
             R"({"lto_actiovation_counter_open":18446744073709551615}})");
   // The session counter is a signed 64-bit number, which this is not.
-  EXPECT_EQ(output("generalInfo"), platform::parseJson(R"({"adjustId":"adj"})"));
+  EXPECT_EQ(output("generalInfo"), formats::parseJson(R"({"adjustId":"adj"})"));
 }
 
 // A value JSON cannot hold (a non-finite number, text that is not UTF-8) is left out, and
@@ -184,18 +184,18 @@ TEST_F(LegacyDataMigratorTest, AValueJsonCannotHoldCostsOnlyItself) {
   set("lto_actiovation_counter_open", Value(2));
   run();
   EXPECT_EQ(output("generalInfo"),
-            platform::parseJson(R"({"clientId":"client-1","firebaseInstanceId":"fb"})"));
+            formats::parseJson(R"({"clientId":"client-1","firebaseInstanceId":"fb"})"));
   EXPECT_EQ(output("counters"),
-            platform::parseJson(R"({"GlobalClickCounter":3,"LtoActivationPerTriggerGlobalCounter":)"
-                                R"({"lto_actiovation_counter_open":2}})"));
+            formats::parseJson(R"({"GlobalClickCounter":3,"LtoActivationPerTriggerGlobalCounter":)"
+                               R"({"lto_actiovation_counter_open":2}})"));
 }
 
 // The deepest document that reads cannot go one level deeper as a member of the output.
 TEST_F(LegacyDataMigratorTest, NoOutputIsDeeperThanAnInputMayBe) {
   auto deepest =
-      std::string(platform::kMaxJsonDepth, '[') + std::string(platform::kMaxJsonDepth, ']');
+      std::string(formats::kMaxJsonDepth, '[') + std::string(formats::kMaxJsonDepth, ']');
   auto shallower =
-      std::string(platform::kMaxJsonDepth - 1, '[') + std::string(platform::kMaxJsonDepth - 1, ']');
+      std::string(formats::kMaxJsonDepth - 1, '[') + std::string(formats::kMaxJsonDepth - 1, ']');
   put("campaigns/limits", deepest);
   put("campaigns/features", shallower);
   put("campaigns/impressionAnalytics", deepest);
@@ -222,7 +222,7 @@ TEST_F(LegacyDataMigratorTest, LegacyJsonReadsAsThePlatformReadsIt) {
   run();
   EXPECT_EQ(*files().read("campings_legacy/cachedAnalytics"),
             R"({"impressionAnalytics":[1],"big":123456789012345678901234567890})");
-  EXPECT_EQ(*output("context"), *platform::parseJson(R"({"limits":[2],"context_built_at":5})"));
+  EXPECT_EQ(*output("context"), *formats::parseJson(R"({"limits":[2],"context_built_at":5})"));
 }
 
 TEST_F(LegacyDataMigratorTest, CachedAnalyticsReadsALargeFileThenSmallerOnes) {
@@ -257,8 +257,8 @@ TEST_F(LegacyDataMigratorTest, CachedAnalyticsMergesObjectsAndNamesArrays) {
   put("campaigns/verifyReceiptAnalytics", "{}");
   run();
   EXPECT_EQ(output("cachedAnalytics"),
-            platform::parseJson(R"({"events":[1],"shared":"later","dup":2,)"
-                                R"("impressionAnalytics":[{"id":1}]})"));
+            formats::parseJson(R"({"events":[1],"shared":"later","dup":2,)"
+                               R"("impressionAnalytics":[{"id":1}]})"));
 
   // A later object may overwrite an earlier array's member, and a broken file adds nothing.
   put("campaigns/sessionEventAnalytics", R"({"impressionAnalytics":"replaced"})");
@@ -277,16 +277,16 @@ TEST_F(LegacyDataMigratorTest, CountersKeepTheirValuesAndNestThePerTriggerOnes) 
   run();
   EXPECT_EQ(
       output("counters"),
-      platform::parseJson(R"({"GlobalClickCounter":3,"GlobalRVCounter":{"x":1.5},)"
-                          R"("LtoActivationPerTriggerGlobalCounter":)"
-                          R"({"lto_actiovation_counter_open":2,"lto_actiovation_counter_":1}})"));
+      formats::parseJson(R"({"GlobalClickCounter":3,"GlobalRVCounter":{"x":1.5},)"
+                         R"("LtoActivationPerTriggerGlobalCounter":)"
+                         R"({"lto_actiovation_counter_open":2,"lto_actiovation_counter_":1}})"));
 
   set("LtoActivationPerTriggerGlobalCounter",
       Value(Dictionary{{"kept", 7}, {"lto_actiovation_counter_open", 0}}));
   run();
   EXPECT_EQ(*output("counters")->find("LtoActivationPerTriggerGlobalCounter"),
-            *platform::parseJson(R"({"kept":7,"lto_actiovation_counter_open":2,)"
-                                 R"("lto_actiovation_counter_":1})"));
+            *formats::parseJson(R"({"kept":7,"lto_actiovation_counter_open":2,)"
+                                R"("lto_actiovation_counter_":1})"));
 
   // A stored counter of another kind stays, and the per-trigger counters are left out.
   set("LtoActivationPerTriggerGlobalCounter", Value(5));
@@ -296,12 +296,12 @@ TEST_F(LegacyDataMigratorTest, CountersKeepTheirValuesAndNestThePerTriggerOnes) 
 
 TEST_F(LegacyDataMigratorTest, CountersWithoutAJsonFormAreDropped) {
   set("GlobalEventCounter", Value(Date{5}));
-  set("GlobalImpressionCounter", Value(platform::Data{1, 2}));
+  set("GlobalImpressionCounter", Value(formats::Data{1, 2}));
   run();
   EXPECT_EQ(output("counters"), std::nullopt);
   set("GlobalRVCounter", Value(Array{Value(1), Value(Date{1}), Value(std::nan(""))}));
   run();
-  EXPECT_EQ(output("counters"), platform::parseJson(R"({"GlobalRVCounter":[1]})"));
+  EXPECT_EQ(output("counters"), formats::parseJson(R"({"GlobalRVCounter":[1]})"));
 }
 
 // A per-trigger counter JSON cannot hold costs only itself; with none left, there is no
@@ -311,13 +311,13 @@ TEST_F(LegacyDataMigratorTest, PerTriggerCountersWithoutAJsonFormLeaveNoEmptyMem
   set("lto_actiovation_counter_\xFF", Value(1));
   set("lto_actiovation_counter_when", Value(Date{5}));
   run();
-  EXPECT_EQ(output("counters"), platform::parseJson(R"({"GlobalClickCounter":3})"));
+  EXPECT_EQ(output("counters"), formats::parseJson(R"({"GlobalClickCounter":3})"));
 
   set("lto_actiovation_counter_open", Value(Array{Value(2), Value(std::nan(""))}));
   run();
   EXPECT_EQ(output("counters"),
-            platform::parseJson(R"({"GlobalClickCounter":3,"LtoActivationPerTriggerGlobalCounter":)"
-                                R"({"lto_actiovation_counter_open":[2]}})"));
+            formats::parseJson(R"({"GlobalClickCounter":3,"LtoActivationPerTriggerGlobalCounter":)"
+                               R"({"lto_actiovation_counter_open":[2]}})"));
 }
 
 TEST_F(LegacyDataMigratorTest, OffersMigrateWholeOrNotAtAll) {

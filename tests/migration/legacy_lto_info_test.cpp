@@ -18,7 +18,7 @@ constexpr double kDay = 86400;
 constexpr double kSunday = 1'699'747'200;
 
 std::vector<std::shared_ptr<const LegacyLtoInfo>> decode(std::string_view json) {
-  auto value = platform::parseJson(json);
+  auto value = formats::parseJson(json);
   EXPECT_TRUE(value) << json;
   return decodeLegacyLtoInfos(*value);
 }

@@ -12,7 +12,7 @@ namespace quorin::platform::posix {
 namespace {
 
 TEST(BarrierQueueTest, ReadsRunTogether) {
-  BarrierQueue queue;
+  common::BarrierQueue queue;
   constexpr int kReaders = 4;
   // Every reader waits inside its task for all the others: only parallel reads get through.
   std::barrier inside(kReaders);
@@ -24,7 +24,7 @@ TEST(BarrierQueueTest, ReadsRunTogether) {
 }
 
 TEST(BarrierQueueTest, ReadAfterQueuedBarrierSeesItsResult) {
-  BarrierQueue queue;
+  common::BarrierQueue queue;
   std::latch release(1);
   int value = 0;  // written only by barriers, read only in sync tasks
   queue.asyncBarrier([&] {
@@ -43,7 +43,7 @@ TEST(BarrierQueueTest, ReadAfterQueuedBarrierSeesItsResult) {
 }
 
 TEST(BarrierQueueTest, BarrierWaitsForReadsSubmittedBeforeIt) {
-  BarrierQueue queue;
+  common::BarrierQueue queue;
   std::latch readerInside(1);
   std::latch readerMayLeave(1);
   std::atomic<bool> readerDone{false};
@@ -64,9 +64,9 @@ TEST(BarrierQueueTest, BarrierWaitsForReadsSubmittedBeforeIt) {
 }
 
 TEST(BarrierQueueTest, BarrierMayDestroyTheQueue) {
-  auto queue = std::make_shared<BarrierQueue>();
+  auto queue = std::make_shared<common::BarrierQueue>();
   std::latch done(1);
-  std::weak_ptr<BarrierQueue> weak = queue;
+  std::weak_ptr<common::BarrierQueue> weak = queue;
   queue->asyncBarrier([owner = std::move(queue), &done]() mutable {
     owner.reset();
     done.count_down();

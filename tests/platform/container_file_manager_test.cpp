@@ -25,7 +25,7 @@ TEST(ContainerFileManagerTest, ReadsIntoOneBufferFromALargeFileToASmallerOne) {
   ASSERT_TRUE(writeFileAtomically(library / "small", "[1]", 0600));
   ASSERT_TRUE(writeFileAtomically(library / "empty", "", 0600));
 
-  FileBuffer buffer;
+  formats::FileBuffer buffer;
   ASSERT_TRUE(files.readInto(library / "large", buffer));
   EXPECT_EQ(buffer.bytes(), large);
   const char* block = buffer.bytes().data();
@@ -33,7 +33,7 @@ TEST(ContainerFileManagerTest, ReadsIntoOneBufferFromALargeFileToASmallerOne) {
   EXPECT_EQ(buffer.bytes(), "[1]");
   EXPECT_EQ(buffer.bytes().data(), block) << "the block is reused";
   EXPECT_EQ(buffer.bytes().data()[3], '\0') << "nothing of the larger file shows past the end";
-  EXPECT_GE(buffer.capacity(), buffer.bytes().size() + FileBuffer::kPadding);
+  EXPECT_GE(buffer.capacity(), buffer.bytes().size() + formats::FileBuffer::kPadding);
   ASSERT_TRUE(files.readInto(library / "empty", buffer));
   EXPECT_TRUE(buffer.bytes().empty());
 

@@ -45,10 +45,10 @@ TEST_F(ContainerTest, AFileInItsPlaceIsNoContainer) {
 
 TEST_F(ContainerTest, APlatformOnAMistypedContainerMakesNothingAnywhere) {
   auto container = root.path() / "typo" / "deep" / "device";
-  auto platform = std::make_shared<PosixPlatform>(
-      PosixPlatformOptions{.container = container,
-                           .cloudAccount = (root.path() / "account").string(),
-                           .keychainKey = {.store = std::string(kKeyFileKeyStore)}});
+  auto platform = std::make_shared<linux::PosixPlatform>(
+      linux::PosixPlatformOptions{.container = container,
+                                  .cloudAccount = (root.path() / "account").string(),
+                                  .keychainKey = {.store = std::string(kKeyFileKeyStore)}});
   ASSERT_TRUE(platform->openedContainer().problem);
   auto keychain = keychain::Keychain::withService(platform, "service");
   EXPECT_THROW(keychain->set(std::string("value"), "key"), std::exception);

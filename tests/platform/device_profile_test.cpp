@@ -20,7 +20,7 @@ TEST(DeviceProfileTest, FirstLoadCreatesTheProfileAndLaterLoadsKeepItsIdentifier
   auto first = loadDeviceProfile(container);
   EXPECT_EQ(first.problem, std::nullopt);
   ASSERT_TRUE(first.profile.identifierForVendor);
-  EXPECT_NE(*first.profile.identifierForVendor, Uuid{});
+  EXPECT_NE(*first.profile.identifierForVendor, formats::Uuid{});
   EXPECT_EQ(first.profile.identifierForVendor->uuidString()[14], '4');
 
   struct stat info {};
@@ -34,7 +34,7 @@ TEST(DeviceProfileTest, FirstLoadCreatesTheProfileAndLaterLoadsKeepItsIdentifier
 
 TEST(DeviceProfileTest, ConcurrentFirstLoadsAgreeOnOneVendorIdentifier) {
   testing::TemporaryDirectory root;
-  std::vector<std::optional<Uuid>> seen(8);
+  std::vector<std::optional<formats::Uuid>> seen(8);
   std::vector<std::thread> loaders;
   for (std::size_t i = 0; i < seen.size(); ++i) {
     loaders.emplace_back(
@@ -45,37 +45,42 @@ TEST(DeviceProfileTest, ConcurrentFirstLoadsAgreeOnOneVendorIdentifier) {
 }
 
 TEST(DeviceProfileTest, ReadsTheFactsItNamesAndDefaultsTheRest) {
-  auto profile = profileFromValue(Value(Dictionary{
-      {"SystemVersion", Value("13.7")},
-      {"UserInterfaceIdiom", Value(1)},
-      {"TrackingAuthorizationStatus", Value(3)},
-      {"iOSAppOnMac", Value("yes")},  // wrong type: default kept
-      {"StorefrontCountryCode", Value("FRA")},
+  auto profile = profileFromValue(formats::Value(formats::Dictionary{
+      {"SystemVersion", formats::Value("13.7")},
+      {"UserInterfaceIdiom", formats::Value(1)},
+      {"TrackingAuthorizationStatus", formats::Value(3)},
+      {"iOSAppOnMac", formats::Value("yes")},  // wrong type: default kept
+      {"StorefrontCountryCode", formats::Value("FRA")},
   }));
   EXPECT_EQ(profile.systemVersion, "13.7");
   EXPECT_EQ(profile.idiom, UserInterfaceIdiom::pad);
   EXPECT_EQ(profile.trackingAuthorizationStatus, TrackingAuthorizationStatus::authorized);
   EXPECT_FALSE(profile.iOSAppOnMac);
   EXPECT_EQ(profile.storefront, (Storefront{"FRA", ""}));
-  EXPECT_EQ(profileFromValue(Value(Dictionary{{"StorefrontCountryCode", Value("")}})).storefront,
+  EXPECT_EQ(profileFromValue(
+                formats::Value(formats::Dictionary{{"StorefrontCountryCode", formats::Value("")}}))
+                .storefront,
             std::nullopt);
-  EXPECT_EQ(profileFromValue(Value(Dictionary{})).storefront, (Storefront{"USA", "143441"}));
+  EXPECT_EQ(profileFromValue(formats::Value(formats::Dictionary{})).storefront,
+            (Storefront{"USA", "143441"}));
 }
 
 TEST(DeviceProfileTest, MissingVendorIdentifierIsAddedAndOtherEntriesSurvive) {
   testing::TemporaryDirectory container;
   auto path = container.path() / "device.plist";
-  Value edited(Dictionary{{"SystemVersion", Value("16.1")}, {"Note", Value("mine")}});
-  ASSERT_TRUE(writeFileAtomically(path, *serializePlist(edited, PlistFormat::binary), 0600));
+  formats::Value edited(formats::Dictionary{{"SystemVersion", formats::Value("16.1")},
+                                            {"Note", formats::Value("mine")}});
+  ASSERT_TRUE(writeFileAtomically(
+      path, *formats::serializePlist(edited, formats::PlistFormat::binary), 0600));
 
   auto loaded = loadDeviceProfile(container.path());
   EXPECT_EQ(loaded.problem, std::nullopt);
   EXPECT_EQ(loaded.profile.systemVersion, "16.1");
   ASSERT_TRUE(loaded.profile.identifierForVendor);
-  auto stored = parsePlist(*readFile(path));
-  EXPECT_EQ(*stored->find("Note"), Value("mine"));
+  auto stored = formats::parsePlist(*readFile(path));
+  EXPECT_EQ(*stored->find("Note"), formats::Value("mine"));
   EXPECT_EQ(*stored->find("IdentifierForVendor"),
-            Value(loaded.profile.identifierForVendor->uuidString()));
+            formats::Value(loaded.profile.identifierForVendor->uuidString()));
 }
 
 TEST(DeviceProfileTest, AProfileThatCannotKeepAVendorIdentifierHasNone) {

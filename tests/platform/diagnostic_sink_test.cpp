@@ -13,7 +13,7 @@ namespace {
 TEST(DiagnosticSinkTest, KeychainDiagnosticsGoToTheSinkTheOptionsName) {
   testing::TemporaryDirectory root;
   std::vector<std::string> lines;
-  auto platform = std::make_shared<PosixPlatform>(PosixPlatformOptions{
+  auto platform = std::make_shared<linux::PosixPlatform>(linux::PosixPlatformOptions{
       .container = root.path() / "device",
       .cloudAccount = (root.path() / "account").string(),
       .keychainKey = {.store = std::string(kKeyFileKeyStore)},

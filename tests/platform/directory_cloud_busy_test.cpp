@@ -38,8 +38,8 @@ class DirectoryCloudBusyTest : public ::testing::Test {
   testing::TemporaryDirectory root;
   std::filesystem::path directory = root.path() / "account";
   std::shared_ptr<CloudAccountSelection> account =
-      std::make_shared<CloudAccountSelection>(directory.string(), cloudAccountKinds());
-  LocalNotificationCenter center;
+      std::make_shared<CloudAccountSelection>(directory.string(), linux::cloudAccountKinds());
+  common::LocalNotificationCenter center;
 };
 
 TEST_F(DirectoryCloudBusyTest, AStoreClosesAtOnceWhileAnotherProcessHoldsTheAccount) {
@@ -53,7 +53,7 @@ TEST_F(DirectoryCloudBusyTest, AStoreClosesAtOnceWhileAnotherProcessHoldsTheAcco
   auto closing = std::chrono::steady_clock::duration();
   {
     auto phone = device("phone");
-    phone->store.setObject(Value("kept"), "k");
+    phone->store.setObject(formats::Value("kept"), "k");
     phone->store.synchronize();
     auto started = std::chrono::steady_clock::now();
     phone.reset();

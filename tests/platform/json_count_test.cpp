@@ -10,10 +10,10 @@ namespace quorin::platform {
 namespace {
 
 // The count of `text` fed whole, which feeding it a byte at a time must not change.
-std::optional<JsonCount> count(std::string_view text) {
-  JsonCounter whole;
+std::optional<formats::JsonCount> count(std::string_view text) {
+  formats::JsonCounter whole;
   whole.feed(text);
-  JsonCounter bytes;
+  formats::JsonCounter bytes;
   for (char c : text) bytes.feed(std::string_view(&c, 1));
   auto result = whole.finish();
   auto byByte = bytes.finish();
@@ -61,15 +61,17 @@ TEST(JsonCounterTest, RefusesWhatDoesNotCloseAsOneDocument) {
         " \xEF\xBB\xBF[1]", "\xEF \xBB\xBF[]"}) {
     EXPECT_FALSE(count(text)) << text;
   }
-  EXPECT_TRUE(count(std::string(kMaxJsonDepth, '[') + std::string(kMaxJsonDepth, ']')));
-  EXPECT_FALSE(count(std::string(kMaxJsonDepth + 1, '[') + std::string(kMaxJsonDepth + 1, ']')));
+  EXPECT_TRUE(
+      count(std::string(formats::kMaxJsonDepth, '[') + std::string(formats::kMaxJsonDepth, ']')));
+  EXPECT_FALSE(count(std::string(formats::kMaxJsonDepth + 1, '[') +
+                     std::string(formats::kMaxJsonDepth + 1, ']')));
 }
 
 // Wherever a document is accepted, the counter agrees with the outline.
 TEST(JsonCounterTest, AgreesWithTheOutline) {
   for (std::string text : {R"({"k":1,"k":2,"l":[1,{"m":"]"}]})", R"([[],{},"",0,-1.5e3])",
                            "\t{\"a\" : [ 1 , 2 ] }\n"}) {
-    auto outline = outlineJson(text);
+    auto outline = formats::outlineJson(text);
     auto counted = count(text);
     ASSERT_TRUE(outline && counted) << text;
     EXPECT_EQ(counted->count, outline->count) << text;

@@ -8,24 +8,24 @@ namespace {
 
 // Each member's text, made compact and parsed on its own, is the member parseJson gives.
 void expectAgreesWithParse(const std::string& text) {
-  auto outline = outlineJson(text);
-  auto parsed = parseJson(text);
+  auto outline = formats::outlineJson(text);
+  auto parsed = formats::parseJson(text);
   ASSERT_EQ(outline.has_value(), parsed.has_value()) << text;
   if (!outline || !outline->isObject) return;
-  Dictionary rebuilt;
+  formats::Dictionary rebuilt;
   for (const auto& member : outline->members) {
     std::string compact;
-    appendCompactJson(member.text, compact);
-    auto value = parseJson("[" + compact + "]");
+    formats::appendCompactJson(member.text, compact);
+    auto value = formats::parseJson("[" + compact + "]");
     ASSERT_TRUE(value) << member.name << ": " << compact;
-    rebuilt.insert_or_assign(member.name, value->get<Array>()->front());
+    rebuilt.insert_or_assign(member.name, value->get<formats::Array>()->front());
   }
-  EXPECT_EQ(Value(std::move(rebuilt)), *parsed) << text;
+  EXPECT_EQ(formats::Value(std::move(rebuilt)), *parsed) << text;
 }
 
 TEST(JsonOutlineTest, MembersKeepTheirSourceText) {
   std::string text = R"( { "a" : 1.50 , "b\u0021" : [ 1, {"c" : "x y"} ] , "d":null,"a":true } )";
-  auto outline = outlineJson(text);
+  auto outline = formats::outlineJson(text);
   ASSERT_TRUE(outline);
   EXPECT_TRUE(outline->isObject);
   EXPECT_EQ(outline->count, 4u);
@@ -41,10 +41,10 @@ TEST(JsonOutlineTest, MembersKeepTheirSourceText) {
   EXPECT_LT(outline->members[1].text.data(), text.data() + text.size());
 
   std::string compact;
-  appendCompactJson(outline->members[1].text, compact);
+  formats::appendCompactJson(outline->members[1].text, compact);
   EXPECT_EQ(compact, R"([1,{"c":"x y"}])");
 
-  auto array = outlineJson("[1, [2], {}]");
+  auto array = formats::outlineJson("[1, [2], {}]");
   ASSERT_TRUE(array);
   EXPECT_FALSE(array->isObject);
   EXPECT_EQ(array->count, 3u);
@@ -91,16 +91,16 @@ TEST(JsonOutlineTest, AcceptsWhatParseAccepts) {
 
 TEST(JsonOutlineTest, PassesWideIntegersAsSpeltAndLeavesTheByteOrderMarkOut) {
   std::string text = "\xEF\xBB\xBF[123456789012345678901234567890, {\"a\":[[2]]}]";
-  auto outline = outlineJson(text);
+  auto outline = formats::outlineJson(text);
   ASSERT_TRUE(outline);
   EXPECT_EQ(outline->text, "[123456789012345678901234567890, {\"a\":[[2]]}]");
   EXPECT_EQ(outline->depth, 4);
   std::string compact;
-  for (auto piece : outline->pieces(outline->text)) appendCompactJson(piece, compact);
+  for (auto piece : outline->pieces(outline->text)) formats::appendCompactJson(piece, compact);
   EXPECT_EQ(compact, "[123456789012345678901234567890,{\"a\":[[2]]}]");
 
   std::string objectText = R"({"n":-99999999999999999999,"s":1})";
-  auto object = outlineJson(objectText);
+  auto object = formats::outlineJson(objectText);
   ASSERT_TRUE(object);
   EXPECT_EQ(object->depth, 1);
   EXPECT_EQ(object->members.front().text, "-99999999999999999999");
@@ -109,7 +109,7 @@ TEST(JsonOutlineTest, PassesWideIntegersAsSpeltAndLeavesTheByteOrderMarkOut) {
 TEST(JsonOutlineTest, TextWithoutSpareCapacityIsCopiedNotMisread) {
   std::string text = R"({"a":"value"})";
   text.shrink_to_fit();
-  auto outline = outlineJson(text);
+  auto outline = formats::outlineJson(text);
   ASSERT_TRUE(outline);
   EXPECT_EQ(outline->members[0].text, "\"value\"");
   EXPECT_EQ(outline->members[0].text.data(), text.data() + 5);

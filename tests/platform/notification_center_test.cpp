@@ -16,7 +16,7 @@ class NotificationCenterTest : public ::testing::Test {
   NotificationHandler record(std::string tag) {
     return [this, tag](const Notification&) { log.push_back(tag); };
   }
-  LocalNotificationCenter center;
+  common::LocalNotificationCenter center;
   std::vector<std::string> log;
   int sender = 0;
   int otherSender = 0;
@@ -60,18 +60,18 @@ TEST_F(NotificationCenterTest, HandlerMayRemoveObserversWhileBeingDelivered) {
 
 TEST_F(NotificationCenterTest, BlockObserversRunOnTheirQueueWithTheUserInfo) {
   testing::VirtualClock clock;
-  RunLoop loop(clock);
+  common::RunLoop loop(clock);
   std::vector<std::int64_t> reasons;
   auto token = center.addObserverForName("change", &sender, loop, [&](const Notification& n) {
     reasons.push_back(*n.userInfo->at("reason").get<std::int64_t>());
   });
-  center.post({"change", &sender, Dictionary{{"reason", Value(1)}}});
+  center.post({"change", &sender, formats::Dictionary{{"reason", formats::Value(1)}}});
   EXPECT_TRUE(reasons.empty());
   loop.drainPending();
   EXPECT_EQ(reasons, std::vector<std::int64_t>{1});
 
   center.removeObserver(token);
-  center.post({"change", &sender, Dictionary{{"reason", Value(2)}}});
+  center.post({"change", &sender, formats::Dictionary{{"reason", formats::Value(2)}}});
   loop.drainPending();
   EXPECT_EQ(reasons, std::vector<std::int64_t>{1});
   EXPECT_EQ(center.observerCount(), 0u);

@@ -13,26 +13,27 @@ namespace {
 using testing::deepBinaryPlist;
 using testing::deepXmlPlist;
 
-Value nested(int depth) {
-  Value value(true);
-  for (int i = 0; i < depth; ++i) value = Value(Array{std::move(value)});
+formats::Value nested(int depth) {
+  formats::Value value(true);
+  for (int i = 0; i < depth; ++i) value = formats::Value(formats::Array{std::move(value)});
   return value;
 }
 
 TEST(PlistScreenTest, NestingStopsAtTheDepthLimitInBothFormats) {
   // The innermost value of `depth` arrays sits at depth + 1.
-  for (const auto& plist : {deepXmlPlist(kMaxPlistDepth - 1), deepBinaryPlist(kMaxPlistDepth - 1)})
-    EXPECT_EQ(parsePlist(plist), nested(kMaxPlistDepth - 1));
-  for (int depth : {kMaxPlistDepth, 100'000}) {
-    EXPECT_FALSE(parsePlist(deepXmlPlist(depth))) << depth;
-    EXPECT_FALSE(parsePlist(deepBinaryPlist(depth))) << depth;
+  for (const auto& plist :
+       {deepXmlPlist(formats::kMaxPlistDepth - 1), deepBinaryPlist(formats::kMaxPlistDepth - 1)})
+    EXPECT_EQ(formats::parsePlist(plist), nested(formats::kMaxPlistDepth - 1));
+  for (int depth : {formats::kMaxPlistDepth, 100'000}) {
+    EXPECT_FALSE(formats::parsePlist(deepXmlPlist(depth))) << depth;
+    EXPECT_FALSE(formats::parsePlist(deepBinaryPlist(depth))) << depth;
   }
   // Writes are held to the same limit, so that whatever is written reads back.
-  for (auto format : {PlistFormat::binary, PlistFormat::xml}) {
-    auto deepest = serializePlist(nested(kMaxPlistDepth - 1), format);
+  for (auto format : {formats::PlistFormat::binary, formats::PlistFormat::xml}) {
+    auto deepest = formats::serializePlist(nested(formats::kMaxPlistDepth - 1), format);
     ASSERT_TRUE(deepest);
-    EXPECT_EQ(parsePlist(*deepest), nested(kMaxPlistDepth - 1));
-    EXPECT_FALSE(serializePlist(nested(kMaxPlistDepth), format));
+    EXPECT_EQ(formats::parsePlist(*deepest), nested(formats::kMaxPlistDepth - 1));
+    EXPECT_FALSE(formats::serializePlist(nested(formats::kMaxPlistDepth), format));
   }
 }
 
@@ -40,34 +41,35 @@ TEST(PlistScreenTest, SharedReferencesCountAsOftenAsTheyAreReached) {
   // 2^40 objects, a terabyte once read, from a few hundred bytes.
   auto bomb = testing::sharedReferenceBomb(40);
   EXPECT_LT(bomb.size(), 1024u);
-  EXPECT_FALSE(plistIsSafeToParse(bomb));
-  EXPECT_FALSE(parsePlist(bomb));
+  EXPECT_FALSE(formats::plistIsSafeToParse(bomb));
+  EXPECT_FALSE(formats::parsePlist(bomb));
   // 2^21 objects: under the object limit, but far past what the file's size could hold.
-  EXPECT_FALSE(parsePlist(testing::sharedReferenceBomb(20)));
+  EXPECT_FALSE(formats::parsePlist(testing::sharedReferenceBomb(20)));
   // Under the object limit, but 10 MB of data from 14 kB.
-  EXPECT_FALSE(parsePlist(testing::repeatedDataPlist(10'000, 1'000)));
+  EXPECT_FALSE(formats::parsePlist(testing::repeatedDataPlist(10'000, 1'000)));
 
   // Sharing as real writers do it still reads: the same keys and values in many records.
-  Array records(2'000, Value(Dictionary{{"name", Value("same")}, {"count", Value(7)}}));
-  auto shared = serializePlist(Value(records), PlistFormat::binary);
+  formats::Array records(2'000, formats::Value(formats::Dictionary{{"name", formats::Value("same")},
+                                                                   {"count", formats::Value(7)}}));
+  auto shared = formats::serializePlist(formats::Value(records), formats::PlistFormat::binary);
   ASSERT_TRUE(shared);
-  EXPECT_EQ(parsePlist(*shared), Value(records));
+  EXPECT_EQ(formats::parsePlist(*shared), formats::Value(records));
   auto small = testing::repeatedDataPlist(16, 8);
-  auto value = parsePlist(small);
-  ASSERT_TRUE(value && value->is<Array>());
-  EXPECT_EQ(value->get<Array>()->size(), 8u);
+  auto value = formats::parsePlist(small);
+  ASSERT_TRUE(value && value->is<formats::Array>());
+  EXPECT_EQ(value->get<formats::Array>()->size(), 8u);
 }
 
 TEST(PlistScreenTest, ObjectsStopAtTheObjectLimit) {
   std::string many = "<plist><array>";
-  for (std::uint64_t i = 1; i < kMaxPlistObjects; ++i) many += "<true/>";
-  EXPECT_TRUE(plistIsSafeToParse(many + "</array></plist>"));
-  EXPECT_FALSE(plistIsSafeToParse(many + "<true/></array></plist>"));
+  for (std::uint64_t i = 1; i < formats::kMaxPlistObjects; ++i) many += "<true/>";
+  EXPECT_TRUE(formats::plistIsSafeToParse(many + "</array></plist>"));
+  EXPECT_FALSE(formats::plistIsSafeToParse(many + "<true/></array></plist>"));
 }
 
 TEST(PlistScreenTest, AnObjectHoldingItselfIsRefused) {
-  EXPECT_FALSE(plistIsSafeToParse(testing::cyclicBinaryPlist()));
-  EXPECT_FALSE(parsePlist(testing::cyclicBinaryPlist()));
+  EXPECT_FALSE(formats::plistIsSafeToParse(testing::cyclicBinaryPlist()));
+  EXPECT_FALSE(formats::parsePlist(testing::cyclicBinaryPlist()));
 }
 
 TEST(PlistScreenTest, XmlMarkupCannotHideTagsFromTheScreen) {
@@ -75,9 +77,9 @@ TEST(PlistScreenTest, XmlMarkupCannotHideTagsFromTheScreen) {
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
       "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n";
-  EXPECT_EQ(parsePlist(header + "<plist version=\"1.0\"><!-- a > b --><dict><key>k</key>"
-                                "<string>v</string></dict></plist>"),
-            Value(Dictionary{{"k", Value("v")}}));
+  EXPECT_EQ(formats::parsePlist(header + "<plist version=\"1.0\"><!-- a > b --><dict><key>k</key>"
+                                         "<string>v</string></dict></plist>"),
+            formats::Value(formats::Dictionary{{"k", formats::Value("v")}}));
   for (std::string hidden : {
            "<plist><!-- <array> --><true/></plist>",
            "<plist><array a=\"/></array>\"><true/></array></plist>",
@@ -85,14 +87,15 @@ TEST(PlistScreenTest, XmlMarkupCannotHideTagsFromTheScreen) {
            "<plist><array><true/></plist>",
            "<!DOCTYPE plist [<!ENTITY e \"x\">]><plist><true/></plist>",
        })
-    EXPECT_FALSE(plistIsSafeToParse(hidden)) << hidden;
+    EXPECT_FALSE(formats::plistIsSafeToParse(hidden)) << hidden;
 }
 
 TEST(PlistScreenTest, OnlyTheBinaryVersionTheReaderKnowsIsRead) {
-  auto plist = *serializePlist(Value(Array{Value(1)}), PlistFormat::binary);
-  EXPECT_TRUE(plistIsSafeToParse(plist));
+  auto plist = *formats::serializePlist(formats::Value(formats::Array{formats::Value(1)}),
+                                        formats::PlistFormat::binary);
+  EXPECT_TRUE(formats::plistIsSafeToParse(plist));
   plist[7] = '1';
-  EXPECT_FALSE(plistIsSafeToParse(plist));
+  EXPECT_FALSE(formats::plistIsSafeToParse(plist));
 }
 
 }  // namespace

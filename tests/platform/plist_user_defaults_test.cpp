@@ -11,10 +11,11 @@ namespace {
 
 class PlistUserDefaultsTest : public ::testing::Test {
  protected:
-  void write(const std::string& suite, const Value& contents, PlistFormat format) {
+  void write(const std::string& suite, const formats::Value& contents,
+             formats::PlistFormat format) {
     makeDirectories(preferences, 0700);
     ASSERT_TRUE(writeFileAtomically(preferences / (suite + ".plist"),
-                                    *serializePlist(contents, format), 0600));
+                                    *formats::serializePlist(contents, format), 0600));
   }
 
   testing::TemporaryDirectory root;
@@ -22,23 +23,27 @@ class PlistUserDefaultsTest : public ::testing::Test {
 };
 
 TEST_F(PlistUserDefaultsTest, ReadsBinaryAndXmlSuites) {
-  Dictionary contents{{"AdjustId", Value("adj")},
-                      {"app_session", Value(std::int64_t{7})},
-                      {"PurchasedInAppIds", Value(Array{Value("a"), Value("b")})},
-                      {"when", Value(Date{1'700'000'000.5})}};
-  write("com.corvasta.morvent", Value(contents), PlistFormat::binary);
-  write("com.vendexa.iossdk", Value(Dictionary{{"AdjustId", Value("xml")}}), PlistFormat::xml);
+  formats::Dictionary contents{
+      {"AdjustId", formats::Value("adj")},
+      {"app_session", formats::Value(std::int64_t{7})},
+      {"PurchasedInAppIds",
+       formats::Value(formats::Array{formats::Value("a"), formats::Value("b")})},
+      {"when", formats::Value(formats::Date{1'700'000'000.5})}};
+  write("com.corvasta.morvent", formats::Value(contents), formats::PlistFormat::binary);
+  write("com.vendexa.iossdk",
+        formats::Value(formats::Dictionary{{"AdjustId", formats::Value("xml")}}),
+        formats::PlistFormat::xml);
 
   auto legacy = PlistUserDefaults::open(preferences, "com.corvasta.morvent");
   ASSERT_TRUE(legacy);
-  EXPECT_EQ(legacy->objectForKey("AdjustId"), Value("adj"));
-  EXPECT_EQ(legacy->objectForKey("when"), Value(Date{1'700'000'000.5}));
+  EXPECT_EQ(legacy->objectForKey("AdjustId"), formats::Value("adj"));
+  EXPECT_EQ(legacy->objectForKey("when"), formats::Value(formats::Date{1'700'000'000.5}));
   EXPECT_EQ(legacy->objectForKey("missing"), std::nullopt);
   EXPECT_EQ(legacy->dictionaryRepresentation(), contents);
   EXPECT_FALSE(legacy->problem());
 
   auto current = PlistUserDefaults::open(preferences, "com.vendexa.iossdk");
-  EXPECT_EQ(current->objectForKey("AdjustId"), Value("xml"));
+  EXPECT_EQ(current->objectForKey("AdjustId"), formats::Value("xml"));
   auto absent = PlistUserDefaults::open(preferences, "never.written");
   EXPECT_TRUE(absent->dictionaryRepresentation().empty());
   EXPECT_FALSE(absent->problem());
@@ -50,7 +55,8 @@ TEST_F(PlistUserDefaultsTest, NamesThatAreNoPlainFileNameAreRefused) {
     EXPECT_FALSE(PlistUserDefaults::open(preferences, name)) << name;
   EXPECT_TRUE(PlistUserDefaults::open(preferences, "..hidden"));
   auto suite = PlistUserDefaults::open(preferences, "kept");
-  write("kept", Value(Dictionary{{"k", Value(1)}}), PlistFormat::binary);
+  write("kept", formats::Value(formats::Dictionary{{"k", formats::Value(1)}}),
+        formats::PlistFormat::binary);
   suite->removePersistentDomainForName("../Preferences/kept");
   EXPECT_TRUE(std::filesystem::exists(preferences / "kept.plist"));
 }
@@ -60,9 +66,12 @@ TEST_F(PlistUserDefaultsTest, ADamagedSuiteReadsAsEmptyAndStaysAsItIs) {
   for (auto [name, bytes] : std::initializer_list<std::pair<std::string, std::string>>{
            {"garbage", "not a plist at all"},
            {"empty", ""},
-           {"array", *serializePlist(Value(Array{Value(1)}), PlistFormat::binary)},
-           {"truncated", serializePlist(Value(Dictionary{{"k", Value("v")}}), PlistFormat::binary)
-                             ->substr(0, 20)}}) {
+           {"array", *formats::serializePlist(formats::Value(formats::Array{formats::Value(1)}),
+                                              formats::PlistFormat::binary)},
+           {"truncated",
+            formats::serializePlist(formats::Value(formats::Dictionary{{"k", formats::Value("v")}}),
+                                    formats::PlistFormat::binary)
+                ->substr(0, 20)}}) {
     auto path = preferences / (name + ".plist");
     ASSERT_TRUE(writeFileAtomically(path, bytes, 0600));
     auto suite = PlistUserDefaults::open(preferences, name);
@@ -74,8 +83,10 @@ TEST_F(PlistUserDefaultsTest, ADamagedSuiteReadsAsEmptyAndStaysAsItIs) {
 }
 
 TEST_F(PlistUserDefaultsTest, RemovingAPersistentDomainErasesTheWholeSuite) {
-  write("legacy", Value(Dictionary{{"k", Value("v")}}), PlistFormat::binary);
-  write("other", Value(Dictionary{{"k", Value("v")}}), PlistFormat::binary);
+  write("legacy", formats::Value(formats::Dictionary{{"k", formats::Value("v")}}),
+        formats::PlistFormat::binary);
+  write("other", formats::Value(formats::Dictionary{{"k", formats::Value("v")}}),
+        formats::PlistFormat::binary);
   auto legacy = PlistUserDefaults::open(preferences, "legacy");
   auto standard = PlistUserDefaults::open(preferences, "com.example.app");
   standard->removePersistentDomainForName("legacy");

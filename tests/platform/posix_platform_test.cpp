@@ -10,9 +10,11 @@
 namespace quorin::platform::posix {
 namespace {
 
-void writePlist(const std::filesystem::path& path, Dictionary contents, PlistFormat format) {
+void writePlist(const std::filesystem::path& path, formats::Dictionary contents,
+                formats::PlistFormat format) {
   std::filesystem::create_directories(path.parent_path());
-  ASSERT_TRUE(writeFileAtomically(path, *serializePlist(Value(std::move(contents)), format), 0600));
+  ASSERT_TRUE(writeFileAtomically(
+      path, *formats::serializePlist(formats::Value(std::move(contents)), format), 0600));
 }
 
 // A container with a device profile and an application's Info.plist, read through a client.
@@ -20,20 +22,21 @@ class PosixContainerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     writePlist(container / "device.plist",
-               {{"SystemVersion", Value("13.4")},
-                {"UserInterfaceIdiom", Value(1)},
-                {"IdentifierForVendor", Value("E621E1F8-C36C-495A-93FC-0C247A3E6E5F")},
-                {"AdvertisingIdentifier", Value("6D92078A-8246-4BA4-AE5B-76104861E7DC")},
-                {"AdvertisingTrackingEnabled", Value(true)},
-                {"StorefrontCountryCode", Value("CAN")}},
-               PlistFormat::binary);
+               {{"SystemVersion", formats::Value("13.4")},
+                {"UserInterfaceIdiom", formats::Value(1)},
+                {"IdentifierForVendor", formats::Value("E621E1F8-C36C-495A-93FC-0C247A3E6E5F")},
+                {"AdvertisingIdentifier", formats::Value("6D92078A-8246-4BA4-AE5B-76104861E7DC")},
+                {"AdvertisingTrackingEnabled", formats::Value(true)},
+                {"StorefrontCountryCode", formats::Value("CAN")}},
+               formats::PlistFormat::binary);
     writePlist(root.path() / "App" / "Info.plist",
-               {{"CFBundleVersion", Value("311")}, {"CFBundleIdentifier", Value("com.example.app")}},
-               PlistFormat::xml);
-    platform = std::make_shared<PosixPlatform>(
-        PosixPlatformOptions{.container = container,
-                             .infoPlist = root.path() / "App" / "Info.plist",
-                             .cloudAccount = (root.path() / "cloud").string()});
+               {{"CFBundleVersion", formats::Value("311")},
+                {"CFBundleIdentifier", formats::Value("com.example.app")}},
+               formats::PlistFormat::xml);
+    platform = std::make_shared<linux::PosixPlatform>(
+        linux::PosixPlatformOptions{.container = container,
+                                    .infoPlist = root.path() / "App" / "Info.plist",
+                                    .cloudAccount = (root.path() / "cloud").string()});
     client = std::make_shared<QuorinClient>(platform);
     client->setup();
   }
@@ -43,7 +46,7 @@ class PosixContainerTest : public ::testing::Test {
 
   testing::TemporaryDirectory root;
   std::filesystem::path container = root.path() / "device";
-  std::shared_ptr<PosixPlatform> platform;
+  std::shared_ptr<linux::PosixPlatform> platform;
   std::shared_ptr<QuorinClient> client;
 };
 
@@ -69,13 +72,13 @@ TEST_F(PosixContainerTest, TheBuildNumberComesFromTheInfoPlist) {
 
 TEST_F(PosixContainerTest, TheBundleIdentifierComesFromTheInfoPlist) {
   EXPECT_EQ(platform->mainBundle().objectForInfoDictionaryKey("CFBundleIdentifier"),
-            Value("com.example.app"));
+            formats::Value("com.example.app"));
 }
 
 // The application's own suite is named after its bundle identifier.
 TEST_F(PosixContainerTest, TheStandardSuiteIsTheBundleIdentifiers) {
   auto suite = container / "Library" / "Preferences" / "com.example.app.plist";
-  writePlist(suite, {{"launches", Value(3)}}, PlistFormat::binary);
+  writePlist(suite, {{"launches", formats::Value(3)}}, formats::PlistFormat::binary);
   platform->standardUserDefaults().removePersistentDomainForName("com.example.app");
   EXPECT_FALSE(std::filesystem::exists(suite));
 }
@@ -109,10 +112,10 @@ TEST(PosixPlatformTest, SystemVersionComparisons) {
 
 TEST(PosixPlatformTest, MissingInfoPlistGivesAnEmptyBuildNumber) {
   testing::TemporaryDirectory root;
-  auto platform = std::make_shared<PosixPlatform>(
-      PosixPlatformOptions{.container = root.path(),
-                           .infoPlist = root.path() / "missing" / "Info.plist",
-                           .cloudAccount = (root.path() / "cloud").string()});
+  auto platform = std::make_shared<linux::PosixPlatform>(
+      linux::PosixPlatformOptions{.container = root.path(),
+                                  .infoPlist = root.path() / "missing" / "Info.plist",
+                                  .cloudAccount = (root.path() / "cloud").string()});
   EXPECT_EQ(QuorinClient(platform).buildNumber(), "");
 }
 

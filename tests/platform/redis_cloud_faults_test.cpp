@@ -29,20 +29,20 @@ using redis::RedisCloudAccount;
 using testing::eventually;
 
 // Every value the account holds, decoded.
-std::map<std::string, Value> serverValues(const std::string& url) {
+std::map<std::string, formats::Value> serverValues(const std::string& url) {
   RedisCloudAccount account(url);
   std::vector<CloudRow> rows;
-  std::map<std::string, Value> values;
+  std::map<std::string, formats::Value> values;
   if (!account.changesSince(0, rows)) return values;
   for (const auto& row : rows) {
-    if (row.encoded) values.insert_or_assign(row.key, *parsePlist(*row.encoded));
+    if (row.encoded) values.insert_or_assign(row.key, *formats::parsePlist(*row.encoded));
   }
   return values;
 }
 
-std::map<std::string, Value> deviceValues(const testing::CloudDevice& device,
-                                          const std::map<std::string, Value>& expected) {
-  std::map<std::string, Value> values;
+std::map<std::string, formats::Value> deviceValues(
+    const testing::CloudDevice& device, const std::map<std::string, formats::Value>& expected) {
+  std::map<std::string, formats::Value> values;
   for (const auto& [key, value] : expected) {
     if (auto held = device.store.objectForKey(key)) values.insert_or_assign(key, *held);
   }
@@ -71,8 +71,8 @@ class RedisCloudFaultsTest : public ::testing::Test {
   testing::RedisServer server{root.path()};
   std::string url = server.url("faults");
   std::shared_ptr<CloudAccountSelection> account =
-      std::make_shared<CloudAccountSelection>(url, cloudAccountKinds());
-  LocalNotificationCenter center;
+      std::make_shared<CloudAccountSelection>(url, linux::cloudAccountKinds());
+  common::LocalNotificationCenter center;
 };
 
 TEST_F(RedisCloudFaultsTest, AServerKilledWhileTwoDevicesWriteLosesNothing) {
@@ -82,8 +82,8 @@ TEST_F(RedisCloudFaultsTest, AServerKilledWhileTwoDevicesWriteLosesNothing) {
   std::atomic<int> written{0};
   auto writer = [&](testing::CloudDevice& device, const std::string& name) {
     for (int i = 0; i < kWrites; ++i) {
-      device.store.setObject(Value(std::int64_t{i}), name + "-" + std::to_string(i));
-      device.store.setObject(Value(name + " " + std::to_string(i)), "shared");
+      device.store.setObject(formats::Value(std::int64_t{i}), name + "-" + std::to_string(i));
+      device.store.setObject(formats::Value(name + " " + std::to_string(i)), "shared");
       device.store.exchange();  // fails while the server is down; the journal keeps the rest
       ++written;
     }
@@ -100,10 +100,10 @@ TEST_F(RedisCloudFaultsTest, AServerKilledWhileTwoDevicesWriteLosesNothing) {
 
   ASSERT_TRUE(eventually([&] { return settled(*phone) && settled(*tablet); }));
   ASSERT_TRUE(phone->store.exchange());
-  std::map<std::string, Value> expected;
+  std::map<std::string, formats::Value> expected;
   for (int i = 0; i < kWrites; ++i) {
     for (const std::string name : {"phone", "tablet"})
-      expected.insert_or_assign(name + "-" + std::to_string(i), Value(std::int64_t{i}));
+      expected.insert_or_assign(name + "-" + std::to_string(i), formats::Value(std::int64_t{i}));
   }
   auto held = serverValues(url);
   ASSERT_TRUE(held.contains("shared"));
@@ -117,7 +117,7 @@ TEST_F(RedisCloudFaultsTest, ADeviceKilledWithWritesInFlightReplaysItsJournal) {
   auto writeThenDie = [&](int first, int last) {
     auto phone = device("phone");
     for (int i = first; i < last; ++i) {
-      phone->store.setObject(Value(std::int64_t{i}), "k" + std::to_string(i));
+      phone->store.setObject(formats::Value(std::int64_t{i}), "k" + std::to_string(i));
       if (i % 2) phone->store.exchange();
     }
     ::raise(SIGKILL);
@@ -143,7 +143,7 @@ TEST_F(RedisCloudFaultsTest, ADeviceKilledWithWritesInFlightReplaysItsJournal) {
     CloudJournal journal(entry.path());
     CloudJournal::Contents kept;
     ASSERT_TRUE(journal.load(kept));
-    for (const auto& write : kept.pending) held.insert_or_assign(write.key, Value());
+    for (const auto& write : kept.pending) held.insert_or_assign(write.key, formats::Value());
     journaled += kept.pending.size();
   }
   EXPECT_GE(journaled, 10u) << "the writes made offline wait in the journal";
@@ -154,7 +154,8 @@ TEST_F(RedisCloudFaultsTest, ADeviceKilledWithWritesInFlightReplaysItsJournal) {
   auto reader = device("reader");
   ASSERT_TRUE(reader->store.exchange());
   for (int i = 0; i < 50; ++i)
-    EXPECT_EQ(reader->store.objectForKey("k" + std::to_string(i)), Value(std::int64_t{i})) << i;
+    EXPECT_EQ(reader->store.objectForKey("k" + std::to_string(i)), formats::Value(std::int64_t{i}))
+        << i;
 }
 
 TEST_F(RedisCloudFaultsTest, AWrongPasswordIsAClearErrorNotACrash) {
@@ -168,9 +169,9 @@ TEST_F(RedisCloudFaultsTest, AWrongPasswordIsAClearErrorNotACrash) {
     EXPECT_NE(problem->find(locked.socket().string()), std::string::npos) << *problem;
     EXPECT_EQ(problem->find("not the right one"), std::string::npos) << *problem;
 
-    auto selection = std::make_shared<CloudAccountSelection>(wrong, cloudAccountKinds());
+    auto selection = std::make_shared<CloudAccountSelection>(wrong, linux::cloudAccountKinds());
     testing::CloudDevice phone(selection, guarded.path() / "phone", center);
-    phone.store.setObject(Value("kept"), "k");
+    phone.store.setObject(formats::Value("kept"), "k");
     EXPECT_FALSE(phone.store.exchange());
     EXPECT_FALSE(phone.store.synchronize()) << "known to be unusable";
     EXPECT_TRUE(phone.store.status().account.problem.has_value());
@@ -203,13 +204,15 @@ TEST_F(RedisCloudFaultsTest, AWriteMissedWhileTheServerWasAwayArrivesOnceItIsBac
   auto link = root.path() / "link.sock";
   std::filesystem::create_symlink(server.socket(), link);
   auto viaLink = std::make_shared<CloudAccountSelection>(
-      "unix://" + link.string() + "?account=faults", cloudAccountKinds());
+      "unix://" + link.string() + "?account=faults", linux::cloudAccountKinds());
   testing::CloudDevice phone(viaLink, root.path() / "phone", center);
   auto write = [&](const std::string& key, const std::string& text) {
     RedisCloudAccount tablet(url);
     std::vector<CloudWriteOutcome> outcomes;
-    return tablet.push({{key, serializePlist(Value(text), PlistFormat::binary), tablet.now()}},
-                       "tablet", outcomes) &&
+    return tablet.push(
+               {{key, formats::serializePlist(formats::Value(text), formats::PlistFormat::binary),
+                 tablet.now()}},
+               "tablet", outcomes) &&
            outcomes == std::vector{CloudWriteOutcome::applied};
   };
   // Settled before the outage: it hears of writes, and has no exchange left to run.
@@ -232,14 +235,14 @@ TEST_F(RedisCloudFaultsTest, AWriteMissedWhileTheServerWasAwayArrivesOnceItIsBac
 
 TEST(RedisCloudJournalTest, AChangedPasswordFindsTheWritesKeptForTheAccount) {
   testing::TemporaryDirectory root;
-  LocalNotificationCenter center;
+  common::LocalNotificationCenter center;
   auto on = [&](const std::string& password) {
     auto url = "unix://:" + password + "@" + (root.path() / "no-server").string() + "?account=a";
     return std::make_unique<testing::CloudDevice>(
-        std::make_shared<CloudAccountSelection>(url, cloudAccountKinds()), root.path() / "phone",
-        center);
+        std::make_shared<CloudAccountSelection>(url, linux::cloudAccountKinds()),
+        root.path() / "phone", center);
   };
-  on("old password")->store.setObject(Value("kept"), "k");
+  on("old password")->store.setObject(formats::Value("kept"), "k");
   auto renewed = on("new password");
   EXPECT_EQ(renewed->text("k"), "kept");
   EXPECT_EQ(renewed->store.status().pendingWrites, 1u);
@@ -250,8 +253,9 @@ TEST_F(RedisCloudFaultsTest, TwoProcessesRacingForTheLastKeyGetExactlyOne) {
   RedisCloudAccount seed(url);
   std::vector<CloudWrite> writes;
   for (std::size_t i = 0; i < kCloudMaxKeys - 1; ++i)
-    writes.push_back(
-        {"seed" + std::to_string(i), serializePlist(Value("v"), PlistFormat::binary), seed.now()});
+    writes.push_back({"seed" + std::to_string(i),
+                      formats::serializePlist(formats::Value("v"), formats::PlistFormat::binary),
+                      seed.now()});
   std::vector<CloudWriteOutcome> outcomes;
   ASSERT_TRUE(seed.push(writes, "seed", outcomes));
 
@@ -268,8 +272,10 @@ TEST_F(RedisCloudFaultsTest, TwoProcessesRacingForTheLastKeyGetExactlyOne) {
       char go;
       [[maybe_unused]] auto got = ::read(start[0], &go, 1);
       std::vector<CloudWriteOutcome> result;
-      bool pushed = own.push({{name, serializePlist(Value("v"), PlistFormat::binary), own.now()}},
-                             name, result);
+      bool pushed = own.push(
+          {{name, formats::serializePlist(formats::Value("v"), formats::PlistFormat::binary),
+            own.now()}},
+          name, result);
       ::_exit(!pushed ? 9 : result[0] == CloudWriteOutcome::applied ? 0 : 1);
     }
     racers.push_back(pid);

@@ -63,13 +63,13 @@ class RedisClusterAccountTest : public ::testing::Test {
   }
 
   std::unique_ptr<testing::CloudDevice> device() {
-    auto selection = std::make_shared<CloudAccountSelection>(url, cloudAccountKinds());
+    auto selection = std::make_shared<CloudAccountSelection>(url, linux::cloudAccountKinds());
     return std::make_unique<testing::CloudDevice>(
         std::move(selection), root.path() / std::to_string(devices_++), center);
   }
 
   testing::TemporaryDirectory root;
-  LocalNotificationCenter center;
+  common::LocalNotificationCenter center;
   std::vector<std::string> nodes;
   std::string account = testing::freshAccountName("cluster");
   std::string master, url;
@@ -85,7 +85,7 @@ TEST_F(RedisClusterAccountTest, AValueCrossesThroughASeedThatDoesNotServeTheAcco
   auto tablet = device();
   ASSERT_TRUE(tablet->store.exchange()) << tablet->store.status().account.offlineReason;
   ASSERT_TRUE(tablet->store.synchronize());
-  phone->store.setObject(Value("hello"), "greeting");
+  phone->store.setObject(formats::Value("hello"), "greeting");
   ASSERT_TRUE(phone->store.exchange()) << phone->store.status().account.offlineReason;
   ASSERT_TRUE(tablet->waitForChange()) << "the waiting device hears of the write";
   EXPECT_EQ(tablet->text("greeting"), "hello");
@@ -103,7 +103,7 @@ TEST_F(RedisClusterAccountTest, AWriteAfterTheSlotMovesIsDelivered) {
   auto slot = std::to_string(slotOf(account));
   auto phone = device();
   auto tablet = device();
-  phone->store.setObject(Value("before"), "k");
+  phone->store.setObject(formats::Value("before"), "k");
   ASSERT_TRUE(phone->store.exchange()) << phone->store.status().account.offlineReason;
   ASSERT_TRUE(tablet->store.exchange()) << tablet->store.status().account.offlineReason;
   ASSERT_TRUE(tablet->store.synchronize());
@@ -128,7 +128,7 @@ TEST_F(RedisClusterAccountTest, AWriteAfterTheSlotMovesIsDelivered) {
   ASSERT_TRUE(testing::askNode(master, migrate));
   for (const auto& node : nodes) testing::askNode(node, {"CLUSTER", "SETSLOT", slot, "NODE", targetId});
 
-  phone->store.setObject(Value("after"), "k");
+  phone->store.setObject(formats::Value("after"), "k");
   EXPECT_TRUE(eventually([&] { return phone->store.exchange(); }));
   EXPECT_TRUE(eventually([&] { return tablet->text("k") == "after"; })) << "without a local call";
   EXPECT_EQ(phone->store.status().account.servedBy, target);
@@ -152,7 +152,7 @@ TEST_F(RedisClusterAccountTest, AProvisionedUserIsOnEveryNodeAndARevokedOneOnNon
   url = *provisioned;
   auto phone = device();
   auto tablet = device();
-  phone->store.setObject(Value("with its own user"), "k");
+  phone->store.setObject(formats::Value("with its own user"), "k");
   ASSERT_TRUE(phone->store.exchange()) << phone->store.status().account.offlineReason;
   ASSERT_TRUE(tablet->store.exchange()) << tablet->store.status().account.offlineReason;
   EXPECT_EQ(tablet->text("k"), "with its own user");
@@ -191,18 +191,18 @@ TEST_F(RedisClusterAccountTest, NoWriteALostMasterTookIsLost) {
   ASSERT_TRUE(tablet->store.exchange()) << tablet->store.status().account.offlineReason;
   ASSERT_TRUE(tablet->store.synchronize());
   ASSERT_TRUE(phone->store.synchronize()) << "a watching device reconnects by itself";
-  phone->store.setObject(Value("copied"), "before");
+  phone->store.setObject(formats::Value("copied"), "before");
   ASSERT_TRUE(phone->store.exchange()) << phone->store.status().account.offlineReason;
 
   ASSERT_EQ(::kill(replicaPid, SIGSTOP), 0);
   for (auto key : {"unconfirmed-1", "unconfirmed-2"}) {
-    EXPECT_TRUE(phone->store.write(key, Value(std::string("v-") + key)));
+    EXPECT_TRUE(phone->store.write(key, formats::Value(std::string("v-") + key)));
     EXPECT_FALSE(phone->store.exchange()) << "the master alone has it";
   }
   EXPECT_EQ(phone->store.status().pendingWrites, 2u);
   ::kill(masterPid, SIGKILL);
   ::kill(replicaPid, SIGCONT);
-  EXPECT_TRUE(phone->store.write("during", Value("the failover")));
+  EXPECT_TRUE(phone->store.write("during", formats::Value("the failover")));
 
   std::vector<std::string> alive;
   std::copy_if(nodes.begin(), nodes.end(), std::back_inserter(alive),

@@ -46,7 +46,8 @@ FakeRedisServer::Script answering(const std::string& name, const Answer& answer)
 }
 
 std::vector<CloudWrite> oneWrite(RedisCloudAccount& account) {
-  return {{"k", serializePlist(Value("v"), PlistFormat::binary), account.now()}};
+  return {{"k", formats::serializePlist(formats::Value("v"), formats::PlistFormat::binary),
+           account.now()}};
 }
 
 bool pushOne(RedisCloudAccount& account) {
@@ -260,11 +261,11 @@ TEST(RedisHostileServerTest, EveryOtherReplyOfTheWrongShapeFailsItsCall) {
 TEST(RedisHostileServerTest, AWrongReplyToAPushLeavesTheWriteWaiting) {
   FakeRedisServer server(answering("FCALL", Answer::send("*1\r\n$1\r\n0\r\n")));
   testing::TemporaryDirectory root;
-  LocalNotificationCenter center;
+  common::LocalNotificationCenter center;
   testing::CloudDevice phone(
-      std::make_shared<CloudAccountSelection>(server.url("x"), cloudAccountKinds()),
+      std::make_shared<CloudAccountSelection>(server.url("x"), linux::cloudAccountKinds()),
       root.path() / "phone", center);
-  phone.store.setObject(Value("kept"), "k");
+  phone.store.setObject(formats::Value("kept"), "k");
   EXPECT_FALSE(phone.store.exchange());
   auto status = phone.store.status();
   EXPECT_EQ(status.pendingWrites, 1u);
@@ -371,11 +372,11 @@ TEST(RedisHostileServerTest, ALongLivedDeviceTriesABusyServerAgainOnItsOwn) {
     return FakeRedisServer::polite(command);
   });
   testing::TemporaryDirectory root;
-  LocalNotificationCenter center;
+  common::LocalNotificationCenter center;
   testing::CloudDevice phone(
-      std::make_shared<CloudAccountSelection>(server.url("x"), cloudAccountKinds()),
+      std::make_shared<CloudAccountSelection>(server.url("x"), linux::cloudAccountKinds()),
       root.path() / "phone", center);
-  phone.store.setObject(Value("kept"), "k");
+  phone.store.setObject(formats::Value("kept"), "k");
   EXPECT_TRUE(phone.store.synchronize());
   EXPECT_TRUE(eventually([&] { return phone.store.status().pendingWrites == 0; }))
       << phone.store.status().account.offlineReason;

@@ -42,8 +42,8 @@ class RedisTlsTest : public ::testing::Test {
 
   std::unique_ptr<testing::CloudDevice> device(const std::string& url, const std::string& name) {
     return std::make_unique<testing::CloudDevice>(
-        std::make_shared<CloudAccountSelection>(url, cloudAccountKinds()), root.path() / name,
-        center);
+        std::make_shared<CloudAccountSelection>(url, linux::cloudAccountKinds()),
+        root.path() / name, center);
   }
 
   // What was sent since the last call, by anyone but the test's one connection of its own
@@ -61,7 +61,7 @@ class RedisTlsTest : public ::testing::Test {
   testing::TemporaryDirectory root;
   std::unique_ptr<TlsRedisServer> server;
   std::unique_ptr<redis::RedisConnection> admin_;
-  LocalNotificationCenter center;
+  common::LocalNotificationCenter center;
 };
 
 // Skips without redis-server or openssl, unless the run requires them.
@@ -76,7 +76,7 @@ TEST_F(RedisTlsTest, AValueWrittenByOneDeviceReachesAnother) {
   SERVE_OR_SKIP(tls);
   auto phone = device(tls->url("shared"), "phone");
   auto tablet = device(tls->url("shared"), "tablet");
-  phone->store.setObject(Value("over tls"), "k");
+  phone->store.setObject(formats::Value("over tls"), "k");
   ASSERT_TRUE(phone->store.exchange()) << phone->store.status().account.offlineReason;
   ASSERT_TRUE(tablet->waitForChange(20s));
   EXPECT_EQ(tablet->text("k"), "over tls");
@@ -124,7 +124,7 @@ TEST_P(RedisTlsRefusalTest, IsALastingRefusalWithNothingSent) {
   EXPECT_EQ(problem->find(certificates->file("").string()), std::string::npos) << *problem;
 
   auto phone = device(url, "phone");
-  phone->store.setObject(Value("kept"), "k");
+  phone->store.setObject(formats::Value("kept"), "k");
   EXPECT_FALSE(phone->store.exchange());
   EXPECT_FALSE(phone->store.synchronize()) << "known to be unusable";
   EXPECT_EQ(phone->store.status().pendingWrites, 1u) << "the write waits in the journal";
@@ -176,9 +176,10 @@ TEST_F(RedisTlsTest, AServerThatRefusesTheDevicesCertificateIsALastingRefusal) {
 TEST_F(RedisTlsTest, APlainServerNamedByRedissIsALastingRefusal) {
   SERVE_OR_SKIP(tls, {"server", false, std::nullopt, true});
   auto url = tls->urlVia(tls->plainPort(), "plain");
-  ReplicaUbiquitousStore phone(std::make_shared<CloudAccountSelection>(url, cloudAccountKinds()),
-                               root.path() / "phone", center);
-  phone.setObject(Value("kept"), "k");
+  ReplicaUbiquitousStore phone(
+      std::make_shared<CloudAccountSelection>(url, linux::cloudAccountKinds()),
+      root.path() / "phone", center);
+  phone.setObject(formats::Value("kept"), "k");
   EXPECT_FALSE(phone.exchange());
   auto status = phone.status();
   EXPECT_NE(status.account.problem.value_or("").find(
@@ -198,7 +199,7 @@ TEST_F(RedisTlsTest, TheBytesOnTheNetworkHoldNoValueAndNoPassword) {
   auto url = tls->urlVia(relay.port(), "captured", ":" + password + "@");
   auto phone = device(url, "phone");
   auto tablet = device(url, "tablet");
-  phone->store.setObject(Value(value), "k");
+  phone->store.setObject(formats::Value(value), "k");
   ASSERT_TRUE(phone->store.exchange()) << phone->store.status().account.offlineReason;
   ASSERT_TRUE(tablet->waitForChange(20s));
   ASSERT_EQ(tablet->text("k"), value) << "the value crossed the relay";

@@ -32,7 +32,7 @@ class RunLoopTest : public ::testing::Test {
   }
 
   VirtualClock clock;
-  RunLoop loop{clock};
+  common::RunLoop loop{clock};
 };
 
 using Wait = std::optional<Clock::Duration>;

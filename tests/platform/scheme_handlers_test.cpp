@@ -51,7 +51,9 @@ TEST(XdgApplicationTest, AnswersFromConfigAndDataDirectories) {
                               {"XDG_CONFIG_DIRS", (home.path() / "none").string()},
                               {"XDG_DATA_HOME", data.string()},
                               {"XDG_DATA_DIRS", (home.path() / "none").string()}});
-  auto open = [&](std::string_view text) { return application.canOpenURL(*Url::fromString(text)); };
+  auto open = [&](std::string_view text) {
+    return application.canOpenURL(*formats::Url::fromString(text));
+  };
   EXPECT_TRUE(open("slack://open"));
   EXPECT_TRUE(open("SLACK:"));
   EXPECT_TRUE(open("zoommtg://join"));

@@ -18,14 +18,14 @@ std::string bytesOf(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-Dictionary item(const std::string& account) {
+formats::Dictionary item(const std::string& account) {
   return {{std::string(sec::kSecClass), std::string(sec::kSecClassGenericPassword)},
           {std::string(sec::kSecAttrService), "svc"},
           {std::string(sec::kSecAttrAccount), account}};
 }
 
-Dictionary withValue(Dictionary query, const std::string& value) {
-  query[std::string(sec::kSecValueData)] = Data(value.begin(), value.end());
+formats::Dictionary withValue(formats::Dictionary query, const std::string& value) {
+  query[std::string(sec::kSecValueData)] = formats::Data(value.begin(), value.end());
   return query;
 }
 
@@ -44,10 +44,10 @@ class SealedKeychainTest : public ::testing::Test {
                                                   const std::string& account) {
     auto query = item(account);
     query[std::string(sec::kSecReturnData)] = true;
-    std::optional<Value> result;
+    std::optional<formats::Value> result;
     OSStatus status = keychain.secItemCopyMatching(query, &result);
     if (status != errSecSuccess) return status;
-    const auto* data = result->get<Data>();
+    const auto* data = result->get<formats::Data>();
     return std::string(data->begin(), data->end());
   }
 
@@ -124,20 +124,22 @@ TEST_F(SealedKeychainTest, ADamagedValueHidesNothingElseAndCanBeReplaced) {
   sqlite3_close(db);
 
   keychain = open();
-  Dictionary all = {{std::string(sec::kSecClass), std::string(sec::kSecClassGenericPassword)},
-                    {std::string(sec::kSecMatchLimit), kSecMatchLimitAll()},
-                    {std::string(sec::kSecReturnAttributes), true}};
-  std::optional<Value> result;
+  formats::Dictionary all = {
+      {std::string(sec::kSecClass), std::string(sec::kSecClassGenericPassword)},
+      {std::string(sec::kSecMatchLimit), kSecMatchLimitAll()},
+      {std::string(sec::kSecReturnAttributes), true}};
+  std::optional<formats::Value> result;
   ASSERT_EQ(keychain->secItemCopyMatching(all, &result), errSecSuccess);
-  EXPECT_EQ(result->get<Array>()->size(), 2u);
+  EXPECT_EQ(result->get<formats::Array>()->size(), 2u);
   all[std::string(sec::kSecReturnData)] = true;
   ASSERT_EQ(keychain->secItemCopyMatching(all, &result), errSecSuccess);
-  const auto& listed = *result->get<Array>();
+  const auto& listed = *result->get<formats::Array>();
   ASSERT_EQ(listed.size(), 2u);
-  const auto& good = *listed[0].get<Dictionary>();
-  const auto& bad = *listed[1].get<Dictionary>();
-  EXPECT_EQ(good.at(std::string(sec::kSecValueData)), Value(Data{'k', 'e', 'p', 't'}));
-  EXPECT_EQ(bad.at(std::string(sec::kSecAttrAccount)), Value("bad"));
+  const auto& good = *listed[0].get<formats::Dictionary>();
+  const auto& bad = *listed[1].get<formats::Dictionary>();
+  EXPECT_EQ(good.at(std::string(sec::kSecValueData)),
+            formats::Value(formats::Data{'k', 'e', 'p', 't'}));
+  EXPECT_EQ(bad.at(std::string(sec::kSecAttrAccount)), formats::Value("bad"));
   EXPECT_FALSE(bad.count(std::string(sec::kSecValueData))) << "no value stands in for it";
   EXPECT_EQ(read(*keychain, "bad"), (std::variant<OSStatus, std::string>(errSecDecode)));
 
@@ -253,14 +255,16 @@ TEST_F(SealedKeychainTest, AnUnsealedDatabaseIsSealedInPlace) {
   auto keychain = open();
   EXPECT_EQ(read(*keychain, "k1"), (std::variant<OSStatus, std::string>("plain-one-QZX")));
   EXPECT_EQ(read(*keychain, "k2"), (std::variant<OSStatus, std::string>("plain-two-QZX")));
-  std::promise<std::optional<Array>> credentials;
+  std::promise<std::optional<formats::Array>> credentials;
   keychain->secRequestSharedWebCredential("example.com", "ann",
                                           [&](auto found, auto) { credentials.set_value(found); });
   auto found = credentials.get_future().get();
   ASSERT_TRUE(found && found->size() == 1);
-  EXPECT_EQ(
-      *(*found)[0].get<Dictionary>()->at(std::string(sec::kSecSharedPassword)).get<std::string>(),
-      "plain-shared-QZX");
+  EXPECT_EQ(*(*found)[0]
+                 .get<formats::Dictionary>()
+                 ->at(std::string(sec::kSecSharedPassword))
+                 .get<std::string>(),
+            "plain-shared-QZX");
   EXPECT_EQ(keychain->keyState()->items, 2);
   auto bytes = everyDatabaseByte();
   for (auto value : {"plain-one-QZX", "plain-two-QZX", "plain-shared-QZX"})

@@ -17,16 +17,17 @@ std::string bytesOf(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-const Dictionary kItem{{std::string(sec::kSecClass), std::string(sec::kSecClassGenericPassword)},
-                       {std::string(sec::kSecAttrService), "svc"},
-                       {std::string(sec::kSecAttrAccount), "k"}};
+const formats::Dictionary kItem{
+    {std::string(sec::kSecClass), std::string(sec::kSecClassGenericPassword)},
+    {std::string(sec::kSecAttrService), "svc"},
+    {std::string(sec::kSecAttrAccount), "k"}};
 
 std::optional<std::string> read(SqliteKeychain& keychain) {
   auto query = kItem;
   query[std::string(sec::kSecReturnData)] = true;
-  std::optional<Value> result;
+  std::optional<formats::Value> result;
   if (keychain.secItemCopyMatching(query, &result) != errSecSuccess) return std::nullopt;
-  const auto* data = result->get<Data>();
+  const auto* data = result->get<formats::Data>();
   return std::string(data->begin(), data->end());
 }
 
@@ -59,7 +60,7 @@ class SecretServiceTest : public ::testing::Test {
 TEST_F(SecretServiceTest, TheKeyIsKeptInTheServiceAndFoundAgain) {
   auto keychain = std::make_unique<SqliteKeychain>(database());
   auto value = kItem;
-  value[std::string(sec::kSecValueData)] = Data{'v', '1'};
+  value[std::string(sec::kSecValueData)] = formats::Data{'v', '1'};
   ASSERT_EQ(keychain->secItemAdd(value), errSecSuccess);
   auto state = keychain->keyState();
   ASSERT_TRUE(state);
@@ -77,7 +78,7 @@ TEST_F(SecretServiceTest, TheKeyIsKeptInTheServiceAndFoundAgain) {
 TEST_F(SecretServiceTest, AnUnreachableServiceIsAClearErrorAndChangesNothing) {
   auto keychain = std::make_unique<SqliteKeychain>(database());
   auto value = kItem;
-  value[std::string(sec::kSecValueData)] = Data{'v'};
+  value[std::string(sec::kSecValueData)] = formats::Data{'v'};
   ASSERT_EQ(keychain->secItemAdd(value), errSecSuccess);
   keychain.reset();
   auto before = bytesOf(database());

@@ -112,10 +112,12 @@ TEST(SqliteDatabaseTest, AValuePastTheConnectionsLengthLimitIsRefusedNotTruncate
     SqliteStatement::Run run(insert);
     return run.step();
   };
-  EXPECT_EQ(stepWith([&] { insert.bind(1, Value(std::string(101, 'x'))); }), SQLITE_TOOBIG);
-  EXPECT_EQ(stepWith([&] { insert.bind(1, Value(Data(101, 'x'))); }), SQLITE_TOOBIG);
+  EXPECT_EQ(stepWith([&] { insert.bind(1, formats::Value(std::string(101, 'x'))); }),
+            SQLITE_TOOBIG);
+  EXPECT_EQ(stepWith([&] { insert.bind(1, formats::Value(formats::Data(101, 'x'))); }),
+            SQLITE_TOOBIG);
   EXPECT_EQ(stepWith([&] { sqliteBindBytes(insert, 1, std::string(101, 'x')); }), SQLITE_TOOBIG);
-  EXPECT_EQ(stepWith([&] { insert.bind(1, Value(Data(50, 'x'))); }), SQLITE_DONE)
+  EXPECT_EQ(stepWith([&] { insert.bind(1, formats::Value(formats::Data(50, 'x'))); }), SQLITE_DONE)
       << "a refused value does not stay with the statement";
   int rows = -1;
   ASSERT_EQ(sqliteInteger(db.get(), "SELECT count(*) FROM t WHERE length(x) = 50", rows),

@@ -10,22 +10,22 @@
 namespace quorin::platform::posix {
 namespace {
 
-Dictionary itemQuery(const std::string& account) {
+formats::Dictionary itemQuery(const std::string& account) {
   return {{std::string(sec::kSecClass), std::string(sec::kSecClassGenericPassword)},
           {std::string(sec::kSecAttrService), "durable"},
           {std::string(sec::kSecAttrAccount), account}};
 }
 
 // A value whose every byte says which write made it, so a torn value shows.
-Data valueFor(int round) {
-  return Data(4096, static_cast<std::uint8_t>('a' + round % 26));
+formats::Data valueFor(int round) {
+  return formats::Data(4096, static_cast<std::uint8_t>('a' + round % 26));
 }
 
 OSStatus store(SqliteKeychain& keychain, const std::string& account, int round) {
-  Dictionary changes{{std::string(sec::kSecValueData), valueFor(round)}};
+  formats::Dictionary changes{{std::string(sec::kSecValueData), valueFor(round)}};
   OSStatus status = keychain.secItemUpdate(itemQuery(account), changes);
   if (status != errSecItemNotFound) return status;
-  Dictionary item = itemQuery(account);
+  formats::Dictionary item = itemQuery(account);
   item[std::string(sec::kSecValueData)] = valueFor(round);
   return keychain.secItemAdd(item);
 }
@@ -43,15 +43,15 @@ pid_t spawnWriter(const std::filesystem::path& path, int progress, std::string p
   ::_exit(0);
 }
 
-std::optional<Data> read(SqliteKeychain& keychain, const std::string& account) {
+std::optional<formats::Data> read(SqliteKeychain& keychain, const std::string& account) {
   auto query = itemQuery(account);
   query[std::string(sec::kSecReturnData)] = true;
-  std::optional<Value> result;
+  std::optional<formats::Value> result;
   if (keychain.secItemCopyMatching(query, &result) != errSecSuccess) return std::nullopt;
-  return *result->get<Data>();
+  return *result->get<formats::Data>();
 }
 
-bool isWhole(const Data& value) {
+bool isWhole(const formats::Data& value) {
   return value.size() == 4096 && std::all_of(value.begin(), value.end(),
                                              [&](std::uint8_t b) { return b == value.front(); });
 }

@@ -16,7 +16,7 @@ namespace quorin::platform::posix {
 namespace {
 
 struct Answer {
-  std::optional<Array> credentials;
+  std::optional<formats::Array> credentials;
   std::optional<Error> error;
   std::thread::id thread;
 };
@@ -39,10 +39,10 @@ class SqliteSharedCredentialsTest : public ::testing::Test {
                                         [&](auto error) { promise.set_value(std::move(error)); });
     return promise.get_future().get();
   }
-  static Value record(const char* domain, const char* account, const char* password) {
-    return Value(Dictionary{{std::string(sec::kSecAttrServer), domain},
-                            {std::string(sec::kSecAttrAccount), account},
-                            {std::string(sec::kSecSharedPassword), password}});
+  static formats::Value record(const char* domain, const char* account, const char* password) {
+    return formats::Value(formats::Dictionary{{std::string(sec::kSecAttrServer), domain},
+                                              {std::string(sec::kSecAttrAccount), account},
+                                              {std::string(sec::kSecSharedPassword), password}});
   }
 
   testing::TemporaryDirectory directory;
@@ -63,9 +63,10 @@ TEST_F(SqliteSharedCredentialsTest, CredentialsByDomainAndAccount) {
 
   auto domain = request("example.com", std::nullopt);
   EXPECT_EQ(domain.error, std::nullopt);
-  EXPECT_EQ(domain.credentials,
-            (Array{record("example.com", "ann", "two"), record("example.com", "bob", "replaced")}));
-  EXPECT_EQ(request("other.org", "ann").credentials, (Array{record("other.org", "ann", "three")}));
+  EXPECT_EQ(domain.credentials, (formats::Array{record("example.com", "ann", "two"),
+                                                record("example.com", "bob", "replaced")}));
+  EXPECT_EQ(request("other.org", "ann").credentials,
+            (formats::Array{record("other.org", "ann", "three")}));
   EXPECT_EQ(request(std::nullopt, std::nullopt).credentials->size(), 3u);
   EXPECT_EQ(request(std::nullopt, "ann").credentials->size(), 2u);
 
@@ -79,7 +80,7 @@ TEST_F(SqliteSharedCredentialsTest, CredentialsByDomainAndAccount) {
   // They are kept in the database, beside the items.
   keychain = std::make_unique<SqliteKeychain>(database());
   EXPECT_EQ(request("example.com", "ann").credentials,
-            (Array{record("example.com", "ann", "two")}));
+            (formats::Array{record("example.com", "ann", "two")}));
 }
 
 TEST_F(SqliteSharedCredentialsTest, EachCompletionRunsOnceOffTheCallersThread) {

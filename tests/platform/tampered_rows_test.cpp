@@ -19,7 +19,7 @@ void execute(const std::filesystem::path& database, const char* sql) {
   sqlite3_close(db);
 }
 
-Dictionary item(const std::string& account) {
+formats::Dictionary item(const std::string& account) {
   return {{std::string(sec::kSecClass), std::string(sec::kSecClassGenericPassword)},
           {std::string(sec::kSecAttrService), "svc"},
           {std::string(sec::kSecAttrAccount), account}};
@@ -31,19 +31,21 @@ TEST(TamperedRowsTest, KeychainColumnsOfTheWrongTypeReadAsUndecodable) {
   {
     SqliteKeychain keychain(database, {.store = "key-file"});
     auto attributes = item("a");
-    attributes[std::string(sec::kSecValueData)] = Data{'v'};
+    attributes[std::string(sec::kSecValueData)] = formats::Data{'v'};
     ASSERT_EQ(keychain.secItemAdd(attributes), errSecSuccess);
   }
   // A blob escapes the column's text affinity.
   execute(database, "UPDATE items SET accc_protection = x'00ff', accc_flags = 1");
   SqliteKeychain keychain(database, {.store = "key-file"});
-  Dictionary all = {{std::string(sec::kSecClass), std::string(sec::kSecClassGenericPassword)},
-                    {std::string(sec::kSecMatchLimit), kSecMatchLimitAll()},
-                    {std::string(sec::kSecReturnAttributes), true}};
-  std::optional<Value> result;
+  formats::Dictionary all = {
+      {std::string(sec::kSecClass), std::string(sec::kSecClassGenericPassword)},
+      {std::string(sec::kSecMatchLimit), kSecMatchLimitAll()},
+      {std::string(sec::kSecReturnAttributes), true}};
+  std::optional<formats::Value> result;
   EXPECT_EQ(keychain.secItemCopyMatching(all, &result), errSecDecode);
-  EXPECT_EQ(keychain.secItemUpdate(item("a"), {{std::string(sec::kSecValueData), Data{'w'}}}),
-            errSecDecode);
+  EXPECT_EQ(
+      keychain.secItemUpdate(item("a"), {{std::string(sec::kSecValueData), formats::Data{'w'}}}),
+      errSecDecode);
 }
 
 TEST(TamperedRowsTest, AJournalValueThatIsMissingMakesTheJournalDamaged) {

@@ -6,7 +6,7 @@ using namespace platform;
 
 CloudDevice::CloudDevice(std::shared_ptr<posix::CloudAccountSelection> account,
                          const std::filesystem::path& journals,
-                         posix::LocalNotificationCenter& center, Sync sync)
+                         common::LocalNotificationCenter& center, Sync sync)
     : center_(center), store(std::move(account), journals, center) {
   center_.addObserver(this, std::string(kUbiquitousKeyValueStoreDidChangeExternallyNotification),
                       static_cast<const UbiquitousStore*>(&store),
@@ -39,7 +39,8 @@ void CloudDevice::record(const Notification& notification) {
   const auto& info = *notification.userInfo;
   CloudChange change{
       *info.find(kUbiquitousKeyValueStoreChangeReasonKey)->second.get<std::int64_t>(), {}};
-  for (const auto& key : *info.find(kUbiquitousKeyValueStoreChangedKeysKey)->second.get<Array>())
+  for (const auto& key :
+       *info.find(kUbiquitousKeyValueStoreChangedKeysKey)->second.get<formats::Array>())
     change.keys.push_back(*key.get<std::string>());
   std::lock_guard lock(mutex_);
   changes_.push_back(std::move(change));

@@ -41,7 +41,7 @@ class CloudDevice {
   enum class Sync { watching, whenAsked };
   CloudDevice(std::shared_ptr<platform::posix::CloudAccountSelection> account,
               const std::filesystem::path& journals,
-              platform::posix::LocalNotificationCenter& center, Sync sync = Sync::watching);
+              platform::common::LocalNotificationCenter& center, Sync sync = Sync::watching);
   ~CloudDevice();
 
   std::vector<CloudChange> takeChanges();
@@ -52,7 +52,7 @@ class CloudDevice {
  private:
   void record(const platform::Notification& notification);
 
-  platform::posix::LocalNotificationCenter& center_;
+  platform::common::LocalNotificationCenter& center_;
   std::mutex mutex_;
   std::condition_variable arrived_;
   std::vector<CloudChange> changes_;

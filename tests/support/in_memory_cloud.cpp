@@ -15,10 +15,10 @@ class InMemoryUbiquitousStore final : public platform::UbiquitousStore {
     std::erase(cloud_.stores_, this);
   }
 
-  std::optional<platform::Value> objectForKey(std::string_view key) const override {
+  std::optional<formats::Value> objectForKey(std::string_view key) const override {
     return cloud_.value(key);
   }
-  void setObject(platform::Value value, std::string_view key) override {
+  void setObject(formats::Value value, std::string_view key) override {
     std::lock_guard lock(cloud_.mutex_);
     cloud_.values_.insert_or_assign(std::string(key), std::move(value));
   }
@@ -40,12 +40,12 @@ std::unique_ptr<platform::UbiquitousStore> InMemoryCloud::makeStore() {
   return std::make_unique<InMemoryUbiquitousStore>(*this);
 }
 
-void InMemoryCloud::setObjectDirectly(const std::string& key, platform::Value value) {
+void InMemoryCloud::setObjectDirectly(const std::string& key, formats::Value value) {
   std::lock_guard lock(mutex_);
   values_.insert_or_assign(key, std::move(value));
 }
 
-void InMemoryCloud::writeFromOtherDevice(const std::string& key, platform::Value value) {
+void InMemoryCloud::writeFromOtherDevice(const std::string& key, formats::Value value) {
   setObjectDirectly(key, std::move(value));
   postChange(platform::UbiquitousChangeReason::serverChange, {key});
 }
@@ -60,14 +60,14 @@ void InMemoryCloud::removeFromOtherDevice(const std::string& key) {
 
 void InMemoryCloud::postChange(platform::UbiquitousChangeReason reason,
                                const std::vector<std::string>& keys) {
-  platform::Array list(keys.begin(), keys.end());
-  postChange(platform::Dictionary{
+  formats::Array list(keys.begin(), keys.end());
+  postChange(formats::Dictionary{
       {std::string(platform::kUbiquitousKeyValueStoreChangeReasonKey),
        static_cast<std::int64_t>(reason)},
       {std::string(platform::kUbiquitousKeyValueStoreChangedKeysKey), std::move(list)}});
 }
 
-void InMemoryCloud::postChange(std::optional<platform::Dictionary> userInfo) {
+void InMemoryCloud::postChange(std::optional<formats::Dictionary> userInfo) {
   std::vector<const InMemoryUbiquitousStore*> stores;
   {
     std::lock_guard lock(mutex_);
@@ -79,7 +79,7 @@ void InMemoryCloud::postChange(std::optional<platform::Dictionary> userInfo) {
   }
 }
 
-std::optional<platform::Value> InMemoryCloud::value(std::string_view key) const {
+std::optional<formats::Value> InMemoryCloud::value(std::string_view key) const {
   std::lock_guard lock(mutex_);
   auto it = values_.find(key);
   if (it == values_.end()) return std::nullopt;

@@ -21,15 +21,15 @@ class InMemoryCloud {
   std::unique_ptr<platform::UbiquitousStore> makeStore();
 
   // Another device's write, reported to every live replica as a server change.
-  void writeFromOtherDevice(const std::string& key, platform::Value value);
+  void writeFromOtherDevice(const std::string& key, formats::Value value);
   void removeFromOtherDevice(const std::string& key);
   // Changes the account without telling anyone, as a write still on its way would.
-  void setObjectDirectly(const std::string& key, platform::Value value);
+  void setObjectDirectly(const std::string& key, formats::Value value);
   // Posts an external change of any shape to every live replica.
-  void postChange(std::optional<platform::Dictionary> userInfo);
+  void postChange(std::optional<formats::Dictionary> userInfo);
   void postChange(platform::UbiquitousChangeReason reason, const std::vector<std::string>& keys);
 
-  std::optional<platform::Value> value(std::string_view key) const;
+  std::optional<formats::Value> value(std::string_view key) const;
   std::size_t liveStores() const;
   int synchronizeCount() const;
 
@@ -42,7 +42,7 @@ class InMemoryCloud {
     using is_transparent = void;
     std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>()(key); }
   };
-  std::unordered_map<std::string, platform::Value, KeyHash, std::equal_to<>> values_;
+  std::unordered_map<std::string, formats::Value, KeyHash, std::equal_to<>> values_;
   std::vector<const InMemoryUbiquitousStore*> stores_;
   int synchronizations_ = 0;
 };

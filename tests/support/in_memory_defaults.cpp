@@ -6,7 +6,7 @@ class InMemorySuite final : public platform::UserDefaults {
  public:
   InMemorySuite(InMemoryDefaults& all, std::string name) : all_(all), name_(std::move(name)) {}
 
-  std::optional<platform::Value> objectForKey(std::string_view key) const override {
+  std::optional<formats::Value> objectForKey(std::string_view key) const override {
     std::lock_guard lock(all_.mutex_);
     auto suite = all_.suites_.find(name_);
     if (suite == all_.suites_.end()) return std::nullopt;
@@ -14,10 +14,10 @@ class InMemorySuite final : public platform::UserDefaults {
     if (it == suite->second.end()) return std::nullopt;
     return it->second;
   }
-  platform::Dictionary dictionaryRepresentation() const override {
+  formats::Dictionary dictionaryRepresentation() const override {
     std::lock_guard lock(all_.mutex_);
     auto suite = all_.suites_.find(name_);
-    return suite == all_.suites_.end() ? platform::Dictionary() : suite->second;
+    return suite == all_.suites_.end() ? formats::Dictionary() : suite->second;
   }
   void removePersistentDomainForName(std::string_view name) override {
     std::lock_guard lock(all_.mutex_);
@@ -35,8 +35,7 @@ std::unique_ptr<platform::UserDefaults> InMemoryDefaults::open(std::string_view 
   return std::make_unique<InMemorySuite>(*this, std::string(suiteName));
 }
 
-void InMemoryDefaults::set(const std::string& suite, const std::string& key,
-                           platform::Value value) {
+void InMemoryDefaults::set(const std::string& suite, const std::string& key, formats::Value value) {
   std::lock_guard lock(mutex_);
   suites_[suite].insert_or_assign(key, std::move(value));
 }

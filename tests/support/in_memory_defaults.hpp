@@ -16,7 +16,7 @@ class InMemoryDefaults {
  public:
   std::unique_ptr<platform::UserDefaults> open(std::string_view suiteName);
 
-  void set(const std::string& suite, const std::string& key, platform::Value value);
+  void set(const std::string& suite, const std::string& key, formats::Value value);
   bool exists(const std::string& suite) const;
   std::set<std::string> refused;
 
@@ -24,7 +24,7 @@ class InMemoryDefaults {
   friend class InMemorySuite;
 
   mutable std::mutex mutex_;
-  std::map<std::string, platform::Dictionary, std::less<>> suites_;
+  std::map<std::string, formats::Dictionary, std::less<>> suites_;
 };
 
 }  // namespace quorin::testing

@@ -17,8 +17,8 @@ std::vector<MemoryItem*> InMemoryKeychain::matching(const MemoryQuery& query) {
   return found;
 }
 
-OSStatus InMemoryKeychain::secItemCopyMatching(const platform::Dictionary& query,
-                                               std::optional<platform::Value>* result) {
+OSStatus InMemoryKeychain::secItemCopyMatching(const formats::Dictionary& query,
+                                               std::optional<formats::Value>* result) {
   std::lock_guard lock(mutex_);
   auto parsed = readQuery(query);
   if (!parsed) return platform::errSecParam;
@@ -37,7 +37,7 @@ OSStatus InMemoryKeychain::secItemCopyMatching(const platform::Dictionary& query
   return platform::errSecSuccess;
 }
 
-OSStatus InMemoryKeychain::secItemAdd(const platform::Dictionary& attributes) {
+OSStatus InMemoryKeychain::secItemAdd(const formats::Dictionary& attributes) {
   std::function<void()> intrusion;
   {
     std::lock_guard lock(mutex_);
@@ -49,7 +49,7 @@ OSStatus InMemoryKeychain::secItemAdd(const platform::Dictionary& attributes) {
   return add(attributes);
 }
 
-OSStatus InMemoryKeychain::add(const platform::Dictionary& attributes) {
+OSStatus InMemoryKeychain::add(const formats::Dictionary& attributes) {
   auto item = itemFromAdd(attributes, clock_++);
   if (!item) return platform::errSecParam;
   for (const auto& existing : items_) {
@@ -60,8 +60,8 @@ OSStatus InMemoryKeychain::add(const platform::Dictionary& attributes) {
   return platform::errSecSuccess;
 }
 
-OSStatus InMemoryKeychain::secItemUpdate(const platform::Dictionary& query,
-                                         const platform::Dictionary& attributes) {
+OSStatus InMemoryKeychain::secItemUpdate(const formats::Dictionary& query,
+                                         const formats::Dictionary& attributes) {
   std::lock_guard lock(mutex_);
   auto parsed = readQuery(query);
   if (!parsed) return platform::errSecParam;
@@ -84,7 +84,7 @@ OSStatus InMemoryKeychain::secItemUpdate(const platform::Dictionary& query,
   return platform::errSecSuccess;
 }
 
-OSStatus InMemoryKeychain::secItemDelete(const platform::Dictionary& query) {
+OSStatus InMemoryKeychain::secItemDelete(const formats::Dictionary& query) {
   std::lock_guard lock(mutex_);
   auto parsed = readQuery(query);
   if (!parsed) return platform::errSecParam;
@@ -95,7 +95,7 @@ OSStatus InMemoryKeychain::secItemDelete(const platform::Dictionary& query) {
 
 std::shared_ptr<const platform::AccessControl> InMemoryKeychain::secAccessControlCreateWithFlags(
     std::string_view protection, std::uint64_t flags, std::optional<platform::Error>* error) {
-  return platform::posix::makeAccessControl(protection, flags, error);
+  return platform::common::makeAccessControl(protection, flags, error);
 }
 
 InMemoryKeychain::~InMemoryKeychain() {
@@ -119,13 +119,13 @@ void InMemoryKeychain::secRequestSharedWebCredential(
   if (nextCredentialAnswer) {
     answer = *std::exchange(nextCredentialAnswer, std::nullopt);
   } else {
-    platform::Array found;
+    formats::Array found;
     for (const auto& [where, password] : credentials_) {
       if ((domain && where.first != *domain) || (account && where.second != *account)) continue;
       found.emplace_back(
-          platform::Dictionary{{std::string(platform::sec::kSecAttrServer), where.first},
-                               {std::string(platform::sec::kSecAttrAccount), where.second},
-                               {std::string(platform::sec::kSecSharedPassword), password}});
+          formats::Dictionary{{std::string(platform::sec::kSecAttrServer), where.first},
+                              {std::string(platform::sec::kSecAttrAccount), where.second},
+                              {std::string(platform::sec::kSecSharedPassword), password}});
     }
     if (found.empty())
       answer.error = platform::Error{"NSOSStatusErrorDomain", platform::errSecItemNotFound, {}};

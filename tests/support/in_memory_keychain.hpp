@@ -17,7 +17,7 @@ namespace quorin::testing {
 class InMemoryKeychain final : public platform::KeychainServices {
  public:
   struct CredentialAnswer {
-    std::optional<platform::Array> credentials;
+    std::optional<formats::Array> credentials;
     std::optional<platform::Error> error;
   };
   struct CredentialWrite {
@@ -28,12 +28,12 @@ class InMemoryKeychain final : public platform::KeychainServices {
 
   ~InMemoryKeychain() override;
 
-  platform::OSStatus secItemCopyMatching(const platform::Dictionary& query,
-                                         std::optional<platform::Value>* result) override;
-  platform::OSStatus secItemAdd(const platform::Dictionary& attributes) override;
-  platform::OSStatus secItemUpdate(const platform::Dictionary& query,
-                                   const platform::Dictionary& attributes) override;
-  platform::OSStatus secItemDelete(const platform::Dictionary& query) override;
+  platform::OSStatus secItemCopyMatching(const formats::Dictionary& query,
+                                         std::optional<formats::Value>* result) override;
+  platform::OSStatus secItemAdd(const formats::Dictionary& attributes) override;
+  platform::OSStatus secItemUpdate(const formats::Dictionary& query,
+                                   const formats::Dictionary& attributes) override;
+  platform::OSStatus secItemDelete(const formats::Dictionary& query) override;
   std::shared_ptr<const platform::AccessControl> secAccessControlCreateWithFlags(
       std::string_view protection, std::uint64_t flags,
       std::optional<platform::Error>* error) override;
@@ -62,7 +62,7 @@ class InMemoryKeychain final : public platform::KeychainServices {
 
  private:
   std::vector<MemoryItem*> matching(const MemoryQuery& query);
-  platform::OSStatus add(const platform::Dictionary& attributes);
+  platform::OSStatus add(const formats::Dictionary& attributes);
 
   mutable std::recursive_mutex mutex_;
   std::vector<MemoryItem> items_;

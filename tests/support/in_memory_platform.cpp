@@ -17,13 +17,13 @@ bool FakeProcessInfo::isOperatingSystemAtLeast(platform::OperatingSystemVersion 
          std::tie(version.majorVersion, version.minorVersion, version.patchVersion);
 }
 
-std::optional<platform::Value> FakeBundle::objectForInfoDictionaryKey(std::string_view key) const {
+std::optional<formats::Value> FakeBundle::objectForInfoDictionaryKey(std::string_view key) const {
   auto it = info.find(key);
   if (it == info.end()) return std::nullopt;
   return it->second;
 }
 
-bool FakeApplication::canOpenURL(const platform::Url& url) const {
+bool FakeApplication::canOpenURL(const formats::Url& url) const {
   askedUrls.push_back(url.text);
   return std::find(schemes.begin(), schemes.end(), url.scheme) != schemes.end();
 }

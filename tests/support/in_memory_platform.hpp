@@ -21,13 +21,13 @@ struct FakeDevice final : platform::Device {
   platform::Utsname system{};
   std::string version = "17.0";
   platform::UserInterfaceIdiom idiom = platform::UserInterfaceIdiom::phone;
-  std::optional<platform::Uuid> vendor;
+  std::optional<formats::Uuid> vendor;
 
   void setMachine(std::string_view machine);
   void uname(platform::Utsname& result) const override { result = system; }
   std::string systemVersion() const override { return version; }
   platform::UserInterfaceIdiom userInterfaceIdiom() const override { return idiom; }
-  std::optional<platform::Uuid> identifierForVendor() const override { return vendor; }
+  std::optional<formats::Uuid> identifierForVendor() const override { return vendor; }
 };
 
 struct FakeProcessInfo final : platform::ProcessInfo {
@@ -44,18 +44,18 @@ struct FakeAdSupport final : platform::AdSupport {
   platform::TrackingAuthorizationStatus status =
       platform::TrackingAuthorizationStatus::notDetermined;
   bool trackingEnabled = false;
-  platform::Uuid identifier;
+  formats::Uuid identifier;
 
   platform::TrackingAuthorizationStatus trackingAuthorizationStatus() const override {
     return status;
   }
   bool isAdvertisingTrackingEnabled() const override { return trackingEnabled; }
-  platform::Uuid advertisingIdentifier() const override { return identifier; }
+  formats::Uuid advertisingIdentifier() const override { return identifier; }
 };
 
 struct FakeBundle final : platform::Bundle {
-  platform::Dictionary info;
-  std::optional<platform::Value> objectForInfoDictionaryKey(std::string_view key) const override;
+  formats::Dictionary info;
+  std::optional<formats::Value> objectForInfoDictionaryKey(std::string_view key) const override;
 };
 
 struct FakeLocale final : platform::Locale {
@@ -68,7 +68,7 @@ struct FakeLocale final : platform::Locale {
 struct FakeApplication final : platform::Application {
   std::vector<std::string> schemes;  // lower case
   mutable std::vector<std::string> askedUrls;
-  bool canOpenURL(const platform::Url& url) const override;
+  bool canOpenURL(const formats::Url& url) const override;
 };
 
 // A calendar on a fixed instant, in a time zone at a fixed offset from GMT.
@@ -108,7 +108,7 @@ class InMemoryPlatform final : public platform::Platform {
   platform::Calendar& calendar() override { return fakeCalendar; }
   void writeDiagnostic(std::string_view line) override { diagnostics(line); }
 
-  platform::posix::RunLoop& mainLoop() { return dispatch_.mainLoop(); }
+  platform::common::RunLoop& mainLoop() { return dispatch_.mainLoop(); }
   // Moves the virtual clock on by `by`, running each task and timer as it falls due, with the
   // clock at that timer's deadline, so work scheduled along the way fires in order too.
   void advance(platform::Clock::Duration by);
@@ -116,14 +116,14 @@ class InMemoryPlatform final : public platform::Platform {
   void postLifecycle(std::string_view name);
 
   VirtualClock clock;
-  platform::posix::LocalNotificationCenter notifications;
+  platform::common::LocalNotificationCenter notifications;
   FakeDevice fakeDevice;
   FakeProcessInfo fakeProcessInfo;
   FakeAdSupport fakeAdSupport;
   FakeBundle fakeBundle;
   FakeLocale fakeLocale;
   FakeApplication fakeApplication;
-  platform::posix::SimulatedPaymentQueue payments;
+  platform::common::SimulatedPaymentQueue payments;
   platform::PaymentQueue* paymentQueueInUse = &payments;
   InMemoryKeychain keychain;
   platform::KeychainServices* keychainInUse = &keychain;
@@ -134,7 +134,7 @@ class InMemoryPlatform final : public platform::Platform {
   platform::DiagnosticSink diagnostics = platform::writeToStandardOutput;
 
  private:
-  platform::posix::LoopDispatch dispatch_{clock};
+  platform::common::LoopDispatch dispatch_{clock};
   std::unique_ptr<platform::UserDefaults> standard_ = defaults.open("com.example.app");
 };
 

@@ -6,10 +6,10 @@
 namespace quorin::testing {
 
 namespace sec = platform::sec;
-using platform::Data;
-using platform::Dictionary;
-using platform::ObjectRef;
-using platform::Value;
+using formats::Data;
+using formats::Dictionary;
+using formats::ObjectRef;
+using formats::Value;
 
 namespace {
 
@@ -168,7 +168,7 @@ bool needsAuthentication(const MemoryItem& item) {
 
 Value answer(const MemoryQuery& query, const std::vector<MemoryItem>& found) {
   if (!query.all) return answerOne(query, found.front());
-  platform::Array list;
+  formats::Array list;
   for (const auto& item : found) list.push_back(answerOne(query, item));
   return list;
 }
@@ -186,9 +186,8 @@ std::optional<MemoryItem> itemFromAdd(const Dictionary& request, double now) {
   if (!needsAuthentication(item))
     item.attributes.try_emplace(std::string(sec::kSecAttrAccessible),
                                 std::string(sec::kSecAttrAccessibleWhenUnlocked));
-  item.attributes.insert_or_assign(std::string(sec::kSecAttrCreationDate), platform::Date{now});
-  item.attributes.insert_or_assign(std::string(sec::kSecAttrModificationDate),
-                                   platform::Date{now});
+  item.attributes.insert_or_assign(std::string(sec::kSecAttrCreationDate), formats::Date{now});
+  item.attributes.insert_or_assign(std::string(sec::kSecAttrModificationDate), formats::Date{now});
   if (value) item.value = *value->get<Data>();
   return item;
 }
@@ -210,8 +209,7 @@ bool applyChanges(const Dictionary& changes, double now, MemoryItem& item) {
     item.attributes.erase(std::string(sec::kSecAttrAccessControl));
   if (lookUp(changes, sec::kSecAttrAccessControl))
     item.attributes.erase(std::string(sec::kSecAttrAccessible));
-  item.attributes.insert_or_assign(std::string(sec::kSecAttrModificationDate),
-                                   platform::Date{now});
+  item.attributes.insert_or_assign(std::string(sec::kSecAttrModificationDate), formats::Date{now});
   return true;
 }
 

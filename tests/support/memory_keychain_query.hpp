@@ -16,17 +16,17 @@ namespace quorin::testing {
 // One stored item: its attributes (class, sync flag, protection and dates included) and value.
 struct MemoryItem {
   std::int64_t id = 0;
-  platform::Dictionary attributes;
-  platform::Data value;
+  formats::Dictionary attributes;
+  formats::Data value;
 };
 
 struct MemoryQuery {
   enum class Sync { either, on, off };
 
   std::string itemClass;
-  platform::Dictionary required;  // attributes an item must hold with equal values
+  formats::Dictionary required;  // attributes an item must hold with equal values
   Sync sync = Sync::either;
-  std::optional<platform::Data> persistentRef;
+  std::optional<formats::Data> persistentRef;
   bool all = false;
   bool wantsData = false;
   bool wantsAttributes = false;
@@ -40,16 +40,16 @@ struct MemoryQuery {
 };
 
 // None for a query without a known class or with a steering entry of the wrong kind.
-std::optional<MemoryQuery> readQuery(const platform::Dictionary& query);
+std::optional<MemoryQuery> readQuery(const formats::Dictionary& query);
 bool selects(const MemoryQuery& query, const MemoryItem& item);
 bool needsAuthentication(const MemoryItem& item);
 // What a copy answers for the items found, first one first.
-platform::Value answer(const MemoryQuery& query, const std::vector<MemoryItem>& found);
+formats::Value answer(const MemoryQuery& query, const std::vector<MemoryItem>& found);
 
 // The item an add makes, its dates at `now`; none for a malformed request.
-std::optional<MemoryItem> itemFromAdd(const platform::Dictionary& request, double now);
+std::optional<MemoryItem> itemFromAdd(const formats::Dictionary& request, double now);
 // Writes an update over `item`; false, with `item` in an unspecified state, when malformed.
-bool applyChanges(const platform::Dictionary& changes, double now, MemoryItem& item);
+bool applyChanges(const formats::Dictionary& changes, double now, MemoryItem& item);
 // Two items that cannot both be stored: same class and same identifying attributes.
 bool sameIdentity(const MemoryItem& a, const MemoryItem& b);
 

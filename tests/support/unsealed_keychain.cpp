@@ -56,14 +56,14 @@ void writeUnsealedKeychain(const std::filesystem::path& database,
                            -1, &insert, nullptr),
         db);
   for (const auto& [account, value] : items) {
-    platform::posix::StoredItem item;
-    platform::Dictionary request{
+    platform::common::StoredItem item;
+    formats::Dictionary request{
         {std::string(sec::kSecClass), std::string(sec::kSecClassGenericPassword)},
         {std::string(sec::kSecAttrService), "svc"},
         {std::string(sec::kSecAttrAccount), account}};
     // The SQLite keychain finds items by its own identity key, so only its engine can make one.
-    platform::posix::attributesForAdd(request, 1, item);
-    auto identity = platform::posix::primaryKey(item);
+    platform::common::attributesForAdd(request, 1, item);
+    auto identity = platform::common::primaryKey(item);
     sqlite3_bind_blob(insert, 1, identity.data(), static_cast<int>(identity.size()),
                       SQLITE_TRANSIENT);
     sqlite3_bind_text(insert, 2, account.data(), static_cast<int>(account.size()),

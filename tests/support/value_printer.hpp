@@ -7,8 +7,8 @@
 namespace quorin::platform {
 
 // Values in test failures read as JSON, where they have a JSON form.
-inline void PrintTo(const Value& value, std::ostream* out) {
-  *out << writeJson(value).value_or("(a value without a JSON form)");
+inline void PrintTo(const formats::Value& value, std::ostream* out) {
+  *out << formats::writeJson(value).value_or("(a value without a JSON form)");
 }
 
 }  // namespace quorin::platform

@@ -38,7 +38,7 @@ int provision(const CloudRequest& request, bool json) {
   }
   if (!error.empty()) std::cerr << "quorin: " << error << "\n";
   if (json) {
-    printJson(platform::Dictionary{{"account", request.key}, {"url", *url}});
+    printJson(formats::Dictionary{{"account", request.key}, {"url", *url}});
   } else {
     std::cout << *url << "\n";
   }

@@ -11,7 +11,7 @@
 namespace quorin::cli {
 namespace {
 
-using platform::Value;
+using formats::Value;
 
 // Longer waits are cut to this, which the clock still holds when added to the time now.
 constexpr double kLongestWaitSeconds = 100.0 * 365 * 24 * 60 * 60;
@@ -38,11 +38,11 @@ class QuotaWatch {
     Value info(*notification.userInfo);
     const auto* reason = info.find(platform::kUbiquitousKeyValueStoreChangeReasonKey);
     const auto* keys = info.find(platform::kUbiquitousKeyValueStoreChangedKeysKey);
-    if (!reason || !keys || !keys->is<platform::Array>() ||
+    if (!reason || !keys || !keys->is<formats::Array>() ||
         *reason != Value(static_cast<std::int64_t>(
                        platform::UbiquitousChangeReason::quotaViolationChange)))
       return false;
-    const auto& list = *keys->get<platform::Array>();
+    const auto& list = *keys->get<formats::Array>();
     return std::find(list.begin(), list.end(), Value(key_)) != list.end();
   }
 
@@ -118,16 +118,16 @@ int status(Host& host, bool json) {
   auto status = exchange(host);
   const auto& account = status.account;
   if (json) {
-    platform::Dictionary report{
+    formats::Dictionary report{
         {"backend", account.backend},
         {"account", account.location},
         {"connected", account.connected},
         {"connection", describeConnection(account)},
         {"pendingWrites", static_cast<std::int64_t>(status.pendingWrites)},
         {"lastSync",
-         status.syncedAt ? platform::Value(describeTime(status.syncedAt)) : platform::Value()},
+         status.syncedAt ? formats::Value(describeTime(status.syncedAt)) : formats::Value()},
         {"journalProblem",
-         status.journalProblem ? platform::Value(*status.journalProblem) : platform::Value()}};
+         status.journalProblem ? formats::Value(*status.journalProblem) : formats::Value()}};
     if (!account.servedBy.empty()) report.emplace("node", account.servedBy);
     if (!account.replication.empty()) report.emplace("replication", account.replication);
     printJson(report);
@@ -147,7 +147,7 @@ int status(Host& host, bool json) {
 // Why the account's store cannot hold `value`, or none: its values are property-list strings,
 // which are UTF-8 text without NUL bytes.
 std::optional<std::string> unstorable(const std::string& value) {
-  if (!platform::isValidUtf8(value)) return "the value is not UTF-8 text";
+  if (!formats::isValidUtf8(value)) return "the value is not UTF-8 text";
   if (value.find('\0') != std::string::npos) return "the value holds a NUL byte";
   return std::nullopt;
 }
@@ -186,7 +186,7 @@ int write(Host& host, const CloudRequest& request, bool json) {
     std::cerr << "quorin: kept on this device; " << describeConnection(status.account) << "; "
               << status.pendingWrites << " write(s) will be pushed once the account is back\n";
   }
-  if (json) printJson(platform::Dictionary{{"ok", true}, {"pending", waiting}});
+  if (json) printJson(formats::Dictionary{{"ok", true}, {"pending", waiting}});
   return 0;
 }
 

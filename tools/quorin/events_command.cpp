@@ -16,7 +16,7 @@
 namespace quorin::cli {
 namespace {
 
-using platform::Value;
+using formats::Value;
 
 class EventPrinter {
  public:
@@ -24,7 +24,7 @@ class EventPrinter {
 
   void print(std::string_view event) const {
     if (json_) {
-      std::cout << platform::writeJson(Value(platform::Dictionary{{"event", std::string(event)}}))
+      std::cout << formats::writeJson(Value(formats::Dictionary{{"event", std::string(event)}}))
                        .value_or("{}")
                 << std::endl;
     } else {
@@ -35,9 +35,9 @@ class EventPrinter {
   // An event that reports the storefront's country: null in JSON when there is none.
   void printCountry(std::string_view event, const std::optional<std::string>& country) const {
     if (json_) {
-      platform::Dictionary line{{"event", std::string(event)},
-                                {"country", country ? Value(*country) : Value()}};
-      std::cout << platform::writeJson(visibleInJson(Value(line))).value_or("{}") << std::endl;
+      formats::Dictionary line{{"event", std::string(event)},
+                               {"country", country ? Value(*country) : Value()}};
+      std::cout << formats::writeJson(visibleInJson(Value(line))).value_or("{}") << std::endl;
     } else {
       std::cout << event << " " << country.value_or("none") << std::endl;
     }
@@ -82,7 +82,7 @@ bool apply(const std::string& line, Host& host, const EventPrinter& printer) {
 
 // A stop counts only while the loop runs, and the main thread may not have started it yet;
 // a stop posted as a task always lands inside the run.
-void endRun(platform::posix::RunLoop& loop) {
+void endRun(platform::common::RunLoop& loop) {
   loop.async([&loop] { loop.stop(); });
 }
 

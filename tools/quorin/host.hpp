@@ -31,7 +31,7 @@ enum class Facade {
 struct Host {
   explicit Host(const GlobalOptions& options, Facade facade = Facade::made);
 
-  std::shared_ptr<platform::posix::PosixPlatform> platform;
+  std::shared_ptr<platform::linux::PosixPlatform> platform;
   // How the device stood after the exchange of Facade::afterExchange.
   std::optional<platform::posix::ReplicaStatus> firstExchange;
   std::unique_ptr<QRNQuorinClient> client;

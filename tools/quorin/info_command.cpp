@@ -6,15 +6,15 @@
 namespace quorin::cli {
 namespace {
 
-using platform::Value;
+using formats::Value;
 
 Value orNull(const std::optional<std::string>& text) {
   return text ? Value(*text) : Value();
 }
 
-platform::Dictionary facts(const std::filesystem::path& container, const QRNQuorinClient& client,
-                           const std::vector<std::string>& schemes) {
-  platform::Dictionary installed;
+formats::Dictionary facts(const std::filesystem::path& container, const QRNQuorinClient& client,
+                          const std::vector<std::string>& schemes) {
+  formats::Dictionary installed;
   for (const auto& scheme : schemes)
     installed[scheme] = client.isApplicationInstalledForScheme(scheme);
   return {
@@ -55,7 +55,7 @@ int runInfo(const GlobalOptions& options, const std::vector<std::string>& scheme
     return 0;
   }
   for (auto key : kOrder) std::cout << key << ": " << text(all[std::string(key)]) << "\n";
-  for (const auto& [scheme, answer] : *all["isApplicationInstalled"].get<platform::Dictionary>())
+  for (const auto& [scheme, answer] : *all["isApplicationInstalled"].get<formats::Dictionary>())
     std::cout << "isApplicationInstalled." << scheme << ": " << text(answer) << "\n";
   return 0;
 }

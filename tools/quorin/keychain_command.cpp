@@ -7,13 +7,13 @@
 namespace quorin::cli {
 namespace {
 
-using platform::Value;
+using formats::Value;
 
 int get(const keychain::Keychain& keychain, const KeychainRequest& request, bool json) {
   return printLookup(request.key, keychain.getString(request.key), json, keychain.service());
 }
 
-const std::string* textAt(const platform::Dictionary& item, const char* name) {
+const std::string* textAt(const formats::Dictionary& item, const char* name) {
   auto it = item.find(name);
   return it == item.end() ? nullptr : it->second.get<std::string>();
 }
@@ -30,7 +30,7 @@ int reportDamaged(const std::vector<keychain::Keychain::ItemSummary>& damaged) {
 }
 
 // The listing's "true" and "false" as the boolean they stand for.
-void makeFlagBoolean(platform::Dictionary& item) {
+void makeFlagBoolean(formats::Dictionary& item) {
   if (const auto* flag = textAt(item, "synchronizable")) item["synchronizable"] = *flag == "true";
 }
 
@@ -39,7 +39,7 @@ int list(const keychain::Keychain& keychain, bool json) {
   for (auto& item : keychain.items())
     (item.count("value") ? items : damaged).push_back(std::move(item));
   if (json) {
-    platform::Array all;
+    formats::Array all;
     for (auto& item : items) {
       makeFlagBoolean(item);
       all.emplace_back(std::move(item));
@@ -67,7 +67,7 @@ int run(const keychain::Keychain& keychain, const KeychainRequest& request, bool
   }
   if (request.action == "remove") keychain.remove(request.key);
   if (request.action == "clear") keychain.removeAll();
-  if (json) printJson(platform::Dictionary{{"ok", true}});
+  if (json) printJson(formats::Dictionary{{"ok", true}});
   return 0;
 }
 
@@ -79,7 +79,7 @@ int status(platform::posix::SqliteKeychain& store, bool json) {
     return 2;
   }
   if (json) {
-    printJson(platform::Dictionary{
+    printJson(formats::Dictionary{
         {"store", state->store}, {"keyId", state->keyId}, {"items", state->items}});
   } else {
     std::cout << "store: " << state->store << "\nkeyId: " << state->keyId
@@ -107,7 +107,7 @@ int runKeychain(const GlobalOptions& options, const KeychainRequest& request) {
   if (request.action == "generate-password") {
     auto password = keychain::Keychain::generatePassword(*host.platform);
     if (options.json)
-      printJson(platform::Dictionary{{"password", password}});
+      printJson(formats::Dictionary{{"password", password}});
     else
       std::cout << password << "\n";
     return 0;

@@ -29,7 +29,7 @@ constexpr const char* kValueHelp =
 
 // A cloud account that no backend takes is refused before anything is made for it.
 std::string checkCloudAccount(const std::string& location) {
-  return quorin::platform::posix::cloudAccountLocationProblem(location).value_or("");
+  return quorin::platform::linux::cloudAccountLocationProblem(location).value_or("");
 }
 
 // The library's version line, without its "@(#)" marker and line feed.
@@ -61,12 +61,12 @@ int main(int argc, char** argv) {
   sayUsageErrorsPlainly(app);
 
   GlobalOptions options;
-  std::string container = quorin::platform::posix::defaultContainerPath().string();
+  std::string container = quorin::platform::linux::defaultContainerPath().string();
   std::string infoPlist;
   app.add_option("--container", container, "The device's container directory")
       ->capture_default_str();
   app.add_option("--info-plist", infoPlist, "The application's Info.plist (for buildNumber)");
-  std::string cloudAccount = quorin::platform::posix::defaultCloudAccountPath().string();
+  std::string cloudAccount = quorin::platform::linux::defaultCloudAccountPath().string();
   app.add_option("--cloud-account", cloudAccount,
                  "The cloud account that devices share: a directory, "
                  "redis://[user:password@]host:port/db?account=NAME, "
@@ -212,7 +212,7 @@ int main(int argc, char** argv) {
   if (help->parsed()) return printHelp(app, help->remaining());
   // The default container's parents are the library's own; a named one must have its parent.
   if (app.get_option("--container")->count() == 0)
-    quorin::platform::posix::makeDefaultContainerParent();
+    quorin::platform::linux::makeDefaultContainerParent();
   options.container = container;
   if (app.get_option("--cloud-account")->count() > 0) options.cloudAccount = cloudAccount;
   if (!infoPlist.empty()) options.infoPlist = infoPlist;

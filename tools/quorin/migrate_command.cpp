@@ -28,7 +28,7 @@ std::string describe(const std::filesystem::path& path) {
   if (!file.isOpen()) return "cannot be read: " + std::string(std::strerror(errno));
   struct stat info {};
   if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return "not a regular file";
-  platform::JsonCounter counter;
+  formats::JsonCounter counter;
   std::string piece(1 << 20, '\0');
   // Reading stops where the counter gives up: a stale file of gigabytes of anything else
   // is told at once.
@@ -53,13 +53,13 @@ void printSummary(const std::filesystem::path& directory) {
 // The outline's text, which leaves out a byte-order mark that JSON inside JSON cannot have. A
 // document nested as deep as a reader here goes would be too deep one level down, inside the
 // summary: it goes out as a string holding its text, which reads as the document on its own.
-void printNested(const platform::JsonOutline& outline) {
-  if (outline.depth < platform::kMaxJsonDepth) {
+void printNested(const formats::JsonOutline& outline) {
+  if (outline.depth < formats::kMaxJsonDepth) {
     std::cout << outline.text;
     return;
   }
   std::string text;
-  platform::appendJsonString(outline.text, text);
+  formats::appendJsonString(outline.text, text);
   std::cout << text;
 }
 
@@ -67,10 +67,10 @@ void printNested(const platform::JsonOutline& outline) {
 // document. Each document goes out as it is read, through one buffer and one parser.
 void printDocuments(platform::FileManager& files, const std::filesystem::path& directory) {
   std::string head = "{\"directory\":";
-  if (!platform::appendJsonString(directory.string(), head)) head += "null";
+  if (!formats::appendJsonString(directory.string(), head)) head += "null";
   std::cout << head;
-  platform::FileBuffer buffer;
-  platform::JsonOutliner outliner;
+  formats::FileBuffer buffer;
+  formats::JsonOutliner outliner;
   for (auto name : kOutputFiles) {
     std::cout << ",\"" << name << "\":";
     bool read = files.readInto(directory / name, buffer);
@@ -86,7 +86,7 @@ void printDocuments(platform::FileManager& files, const std::filesystem::path& d
 
 // What the migration could not read or write. The defaults suites are read outside the
 // container's file manager, so they are asked on their own.
-std::vector<std::string> troubles(platform::posix::PosixPlatform& platform) {
+std::vector<std::string> troubles(platform::linux::PosixPlatform& platform) {
   auto found = platform.containerFiles().troubles();
   for (auto domain : {QuorinClient::quorinDomain, QuorinClient::morventDomain}) {
     auto suite = platform::posix::PlistUserDefaults::open(platform.preferences(), domain);

@@ -44,10 +44,8 @@ int get(const Keychain& keychain, const SharedCredentialRequest& request, bool j
     return 1;
   }
   if (json) {
-    auto orNull = [](const auto& text) {
-      return text ? platform::Value(*text) : platform::Value();
-    };
-    printJson(platform::Dictionary{{"account", orNull(found.first)}, {"password", *found.second}});
+    auto orNull = [](const auto& text) { return text ? formats::Value(*text) : formats::Value(); };
+    printJson(formats::Dictionary{{"account", orNull(found.first)}, {"password", *found.second}});
   } else {
     std::cout << found.first.value_or("") << "\t" << *found.second << "\n";
   }
@@ -69,7 +67,7 @@ int write(const Keychain& keychain, const SharedCredentialRequest& request, bool
     std::cerr << "quorin: " << describe(*error) << "\n";
     return isNotFound(*error) ? 1 : 2;
   }
-  if (json) printJson(platform::Dictionary{{"ok", true}});
+  if (json) printJson(formats::Dictionary{{"ok", true}});
   return 0;
 }
 

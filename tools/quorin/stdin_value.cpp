@@ -63,7 +63,7 @@ std::optional<std::string> valueFromArgument(const std::string& argument) {
     return std::nullopt;
   }
   auto bytes = readStandardInput();
-  if (bytes && !platform::isValidUtf8(*bytes)) {
+  if (bytes && !formats::isValidUtf8(*bytes)) {
     std::cerr << "quorin: not saved: the value read from standard input is not UTF-8 text\n";
     return std::nullopt;
   }

@@ -2,24 +2,7 @@
 
 #include <array>
 
-namespace quorin::platform {
-
-const ObjectRef& kSecAttrSynchronizableAny() {
-  static const ObjectRef constant = std::make_shared<Constant>("syna");
-  return constant;
-}
-const ObjectRef& kSecMatchLimitOne() {
-  static const ObjectRef constant = std::make_shared<Constant>("m_LimitOne");
-  return constant;
-}
-const ObjectRef& kSecMatchLimitAll() {
-  static const ObjectRef constant = std::make_shared<Constant>("m_LimitAll");
-  return constant;
-}
-
-}  // namespace quorin::platform
-
-namespace quorin::platform::posix {
+namespace quorin::platform::common {
 namespace {
 
 constexpr std::uint64_t kOr = 0x4000;
@@ -67,4 +50,4 @@ std::shared_ptr<const AccessControl> makeAccessControl(std::string_view protecti
   return std::make_shared<AccessControl>(std::string(protection), flags);
 }
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform::common

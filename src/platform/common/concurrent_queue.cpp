@@ -8,7 +8,7 @@
 
 #include "platform/common/worker_pool.hpp"
 
-namespace quorin::platform::posix {
+namespace quorin::platform::common {
 
 // Everything submitted waits in one FIFO line. A reader leaves the line when it reaches the
 // front and no barrier runs; a barrier leaves it when it reaches the front and no reader or
@@ -90,4 +90,4 @@ void BarrierQueue::sync(const std::function<void()>& task) {
   state.changed.notify_all();
 }
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform::common

@@ -4,7 +4,7 @@
 
 #include "platform/dispatch.hpp"
 
-namespace quorin::platform::posix {
+namespace quorin::platform::common {
 
 // A concurrent queue whose barriers run on a process-wide pool of worker threads, so that a
 // barrier may drop the last reference to the queue's owner (and the queue) while it runs.
@@ -21,4 +21,4 @@ class BarrierQueue final : public ConcurrentQueue {
   std::shared_ptr<State> state_;
 };
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform::common

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <system_error>
 
-namespace quorin::platform::posix {
+namespace quorin::platform::common {
 
 EventSignal::EventSignal() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
   if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
@@ -29,4 +29,4 @@ void EventSignal::clear() {
   [[maybe_unused]] auto got = ::read(fd_, &count, sizeof count);
 }
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform::common

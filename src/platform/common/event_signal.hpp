@@ -1,7 +1,6 @@
 #pragma once
 
-
-namespace quorin::platform::posix {
+namespace quorin::platform::common {
 
 // An eventfd that a host's poll() watches: readable from raise() until clear().
 class EventSignal {
@@ -20,4 +19,4 @@ class EventSignal {
   int fd_;
 };
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform::common

@@ -1,6 +1,6 @@
 #include "platform/common/keychain_query.hpp"
 
-namespace quorin::platform::posix {
+namespace quorin::platform::common {
 namespace {
 
 bool isSteering(std::string_view key) {
@@ -11,7 +11,7 @@ bool isValue(std::string_view key) {
   return key.starts_with("v_");
 }
 
-bool flagValue(const Value& value, bool& flag) {
+bool flagValue(const formats::Value& value, bool& flag) {
   if (const auto* b = value.get<bool>()) {
     flag = *b;
     return true;
@@ -23,10 +23,10 @@ bool flagValue(const Value& value, bool& flag) {
   return false;
 }
 
-OSStatus parseSteering(const std::string& key, const Value& value, KeychainQuery& parsed) {
+OSStatus parseSteering(const std::string& key, const formats::Value& value, KeychainQuery& parsed) {
   bool flag = false;
   if (key == sec::kSecMatchLimit) {
-    const auto* object = value.get<ObjectRef>();
+    const auto* object = value.get<formats::ObjectRef>();
     if (object && *object == kSecMatchLimitAll()) {
       parsed.limitAll = true;
     } else if (const auto* count = value.get<std::int64_t>()) {
@@ -51,12 +51,12 @@ OSStatus parseSteering(const std::string& key, const Value& value, KeychainQuery
   return errSecSuccess;
 }
 
-const Value* find(const Dictionary& dictionary, std::string_view key) {
+const formats::Value* find(const formats::Dictionary& dictionary, std::string_view key) {
   auto it = dictionary.find(key);
   return it == dictionary.end() ? nullptr : &it->second;
 }
 
-void appendField(std::string& key, const Value* value) {
+void appendField(std::string& key, const formats::Value* value) {
   if (value == nullptr) {
     key += '\x01';
   } else if (const auto* text = value->get<std::string>()) {
@@ -72,7 +72,7 @@ void appendField(std::string& key, const Value* value) {
 
 }  // namespace
 
-OSStatus parseQuery(const Dictionary& query, KeychainQuery& parsed) {
+OSStatus parseQuery(const formats::Dictionary& query, KeychainQuery& parsed) {
   const auto* itemClass = find(query, sec::kSecClass);
   const auto* text = itemClass ? itemClass->get<std::string>() : nullptr;
   if (!text || (*text != sec::kSecClassGenericPassword && *text != sec::kSecClassInternetPassword))
@@ -84,7 +84,7 @@ OSStatus parseQuery(const Dictionary& query, KeychainQuery& parsed) {
       if (OSStatus status = parseSteering(key, value, parsed); status != errSecSuccess)
         return status;
     } else if (key == sec::kSecAttrSynchronizable) {
-      const auto* object = value.get<ObjectRef>();
+      const auto* object = value.get<formats::ObjectRef>();
       bool flag = false;
       if (object && *object == kSecAttrSynchronizableAny())
         parsed.sync = KeychainQuery::Sync::any;
@@ -93,7 +93,7 @@ OSStatus parseQuery(const Dictionary& query, KeychainQuery& parsed) {
       else
         return errSecParam;
     } else if (key == sec::kSecValuePersistentRef) {
-      const auto* ref = value.get<Data>();
+      const auto* ref = value.get<formats::Data>();
       if (!ref) return errSecParam;
       parsed.persistentRef = *ref;
     } else if (!isValue(key)) {
@@ -105,7 +105,7 @@ OSStatus parseQuery(const Dictionary& query, KeychainQuery& parsed) {
 
 bool matches(const KeychainQuery& query, const StoredItem& item) {
   const auto* itemClass = find(item.attributes, sec::kSecClass);
-  if (!itemClass || *itemClass != Value(query.itemClass)) return false;
+  if (!itemClass || *itemClass != formats::Value(query.itemClass)) return false;
   if (query.sync != KeychainQuery::Sync::any) {
     const auto* sync = find(item.attributes, sec::kSecAttrSynchronizable);
     bool synchronized = sync && sync->get<bool>() && *sync->get<bool>();
@@ -123,10 +123,10 @@ bool needsAuthentication(const StoredItem& item) {
   return find(item.attributes, sec::kSecAttrAccessControl) != nullptr;
 }
 
-Data persistentRefOf(const StoredItem& item) {
+formats::Data persistentRefOf(const StoredItem& item) {
   const auto* itemClass = find(item.attributes, sec::kSecClass);
   const auto* text = itemClass ? itemClass->get<std::string>() : nullptr;
-  Data ref;
+  formats::Data ref;
   if (text) ref.assign(text->begin(), text->end());
   for (int shift = 56; shift >= 0; shift -= 8)
     ref.push_back(static_cast<std::uint8_t>(item.id >> shift));
@@ -135,14 +135,14 @@ Data persistentRefOf(const StoredItem& item) {
 
 namespace {
 
-Value itemResult(const KeychainQuery& query, const StoredItem& item) {
+formats::Value itemResult(const KeychainQuery& query, const StoredItem& item) {
   int kinds =
       query.returnData + query.returnAttributes + query.returnRef + query.returnPersistentRef;
   if (kinds == 1 && !query.returnAttributes) {
     if (query.returnData) return item.data;
     return persistentRefOf(item);
   }
-  Dictionary result;
+  formats::Dictionary result;
   if (query.returnAttributes) result = item.attributes;
   if (query.returnData && !item.damaged) result[std::string(sec::kSecValueData)] = item.data;
   if (query.returnRef) result[std::string(sec::kSecValueRef)] = persistentRefOf(item);
@@ -157,15 +157,15 @@ bool listsItems(const KeychainQuery& query) {
   return query.limitAll && query.returnAttributes;
 }
 
-Value resultFor(const KeychainQuery& query, const std::vector<StoredItem>& items) {
+formats::Value resultFor(const KeychainQuery& query, const std::vector<StoredItem>& items) {
   if (!query.limitAll) return itemResult(query, items.front());
-  Array list;
+  formats::Array list;
   list.reserve(items.size());
   for (const auto& item : items) list.push_back(itemResult(query, item));
   return list;
 }
 
-OSStatus attributesForAdd(const Dictionary& request, double now, StoredItem& item) {
+OSStatus attributesForAdd(const formats::Dictionary& request, double now, StoredItem& item) {
   const auto* itemClass = find(request, sec::kSecClass);
   const auto* text = itemClass ? itemClass->get<std::string>() : nullptr;
   if (!text || (*text != sec::kSecClassGenericPassword && *text != sec::kSecClassInternetPassword))
@@ -183,18 +183,18 @@ OSStatus attributesForAdd(const Dictionary& request, double now, StoredItem& ite
   if (!find(item.attributes, sec::kSecAttrAccessControl))
     item.attributes.try_emplace(std::string(sec::kSecAttrAccessible),
                                 std::string(sec::kSecAttrAccessibleWhenUnlocked));
-  item.attributes.insert_or_assign(std::string(sec::kSecAttrCreationDate), Date{now});
-  item.attributes.insert_or_assign(std::string(sec::kSecAttrModificationDate), Date{now});
+  item.attributes.insert_or_assign(std::string(sec::kSecAttrCreationDate), formats::Date{now});
+  item.attributes.insert_or_assign(std::string(sec::kSecAttrModificationDate), formats::Date{now});
   const auto* data = find(request, sec::kSecValueData);
-  if (data && !data->get<Data>()) return errSecParam;
-  item.data = data ? *data->get<Data>() : Data{};
+  if (data && !data->get<formats::Data>()) return errSecParam;
+  item.data = data ? *data->get<formats::Data>() : formats::Data{};
   return errSecSuccess;
 }
 
-OSStatus applyUpdate(const Dictionary& changes, double now, StoredItem& item) {
+OSStatus applyUpdate(const formats::Dictionary& changes, double now, StoredItem& item) {
   for (const auto& [key, value] : changes) {
     if (key == sec::kSecValueData) {
-      const auto* data = value.get<Data>();
+      const auto* data = value.get<formats::Data>();
       if (!data) return errSecParam;
       item.data = *data;
     } else if (key == sec::kSecClass || isSteering(key) || isValue(key)) {
@@ -212,7 +212,7 @@ OSStatus applyUpdate(const Dictionary& changes, double now, StoredItem& item) {
     item.attributes.erase(std::string(sec::kSecAttrAccessControl));
   if (changes.count(sec::kSecAttrAccessControl))
     item.attributes.erase(std::string(sec::kSecAttrAccessible));
-  item.attributes.insert_or_assign(std::string(sec::kSecAttrModificationDate), Date{now});
+  item.attributes.insert_or_assign(std::string(sec::kSecAttrModificationDate), formats::Date{now});
   return errSecSuccess;
 }
 
@@ -234,4 +234,4 @@ std::string primaryKey(const StoredItem& item) {
   return key;
 }
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform::common

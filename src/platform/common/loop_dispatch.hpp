@@ -6,7 +6,7 @@
 #include "platform/common/run_loop.hpp"
 #include "platform/dispatch.hpp"
 
-namespace quorin::platform::posix {
+namespace quorin::platform::common {
 
 // Dispatch on a host-driven main run loop, counting time on `clock`.
 class LoopDispatch final : public Dispatch {
@@ -32,4 +32,4 @@ class LoopDispatch final : public Dispatch {
   std::shared_ptr<RunLoop> mainLoop_;
 };
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform::common

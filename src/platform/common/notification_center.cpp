@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace quorin::platform::posix {
+namespace quorin::platform::common {
 
 void LocalNotificationCenter::addObserver(const void* observer, std::string name,
                                           const void* object, NotificationHandler handler) {
@@ -66,4 +66,4 @@ std::size_t LocalNotificationCenter::observerCount() const {
   return registrations_.size();
 }
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform::common

@@ -5,7 +5,7 @@
 
 #include "platform/notification_center.hpp"
 
-namespace quorin::platform::posix {
+namespace quorin::platform::common {
 
 class LocalNotificationCenter final : public NotificationCenter {
  public:
@@ -34,4 +34,4 @@ class LocalNotificationCenter final : public NotificationCenter {
   ObserverToken nextToken_ = 1;
 };
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform::common

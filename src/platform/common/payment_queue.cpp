@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace quorin::platform::posix {
+namespace quorin::platform::common {
 
 SimulatedPaymentQueue::SimulatedPaymentQueue(std::optional<Storefront> storefront)
     : storefront_(std::move(storefront)) {}
@@ -53,4 +53,4 @@ std::size_t SimulatedPaymentQueue::observerCount() const {
   return liveObservers().size();
 }
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform::common

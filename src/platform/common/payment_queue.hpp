@@ -5,7 +5,7 @@
 
 #include "platform/store_kit.hpp"
 
-namespace quorin::platform::posix {
+namespace quorin::platform::common {
 
 // StoreKit's default queue without an App Store: the host (or a test) sets the current
 // storefront and reports transactions; observers hear of both on the reporting thread.
@@ -37,4 +37,4 @@ class SimulatedPaymentQueue final : public PaymentQueue {
   std::vector<Observer> observers_;
 };
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform::common

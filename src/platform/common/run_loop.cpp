@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace quorin::platform::posix {
+namespace quorin::platform::common {
 
 // Guarded by the loop's mutex. `generation` tells a live heap entry from one left behind by a
 // cancel or a re-schedule.
@@ -205,4 +205,4 @@ std::size_t RunLoop::pendingCount() const {
   return tasks_.size() + timers_.size() - stale_;
 }
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform::common

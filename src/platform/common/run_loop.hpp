@@ -11,7 +11,7 @@
 #include "platform/dispatch.hpp"
 #include "platform/common/event_signal.hpp"
 
-namespace quorin::platform::posix {
+namespace quorin::platform::common {
 
 // The main queue: tasks and timers run on whichever thread drives the loop through run(),
 // runUntil() or drainPending(). Submitting work is safe from any thread.
@@ -102,4 +102,4 @@ class SteadyClock final : public Clock {
   }
 };
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform::common

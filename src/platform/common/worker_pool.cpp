@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-namespace quorin::platform::posix {
+namespace quorin::platform::common {
 namespace {
 
 class WorkerPool {
@@ -62,4 +62,4 @@ void runOnWorker(Task job) {
   pool.submit(std::move(job));
 }
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform::common

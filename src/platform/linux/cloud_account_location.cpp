@@ -8,7 +8,7 @@
 #include "platform/posix/cloud/directory_cloud_account.hpp"
 #include "platform/redis/redis_cloud_account.hpp"
 
-namespace quorin::platform::posix {
+namespace quorin::platform::linux {
 namespace {
 
 // Symbolic links are resolved as far as the directory exists; the rest, which it may not
@@ -78,13 +78,13 @@ std::optional<std::string> relativePathIn(const std::string& location) {
 std::unique_ptr<CloudAccount> openCloudAccount(const std::string& location) {
   std::string url = lowerScheme(location);
   if (isCloudAccountUrl(url)) return std::make_unique<redis::RedisCloudAccount>(url);
-  return std::make_unique<DirectoryCloudAccount>(location);
+  return std::make_unique<posix::DirectoryCloudAccount>(location);
 }
 
 std::optional<std::string> probeCloudAccount(const std::string& location) {
   std::string url = lowerScheme(location);
   if (isCloudAccountUrl(url)) return redis::RedisCloudAccount(url).probe();
-  return DirectoryCloudAccount(location).status().problem;
+  return posix::DirectoryCloudAccount(location).status().problem;
 }
 
 std::string cloudAccountIdentity(const std::string& location) {
@@ -95,8 +95,8 @@ std::string cloudAccountIdentity(const std::string& location) {
   return endpoint ? endpoint->identity() : url;
 }
 
-CloudAccountKinds cloudAccountKinds() {
+posix::CloudAccountKinds cloudAccountKinds() {
   return {openCloudAccount, cloudAccountIdentity};
 }
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform::linux

@@ -7,7 +7,7 @@
 #include "platform/cloud_account.hpp"
 #include "platform/posix/cloud/cloud_account_selection.hpp"
 
-namespace quorin::platform::posix {
+namespace quorin::platform::linux {
 
 // Whether `location` is a URL: it starts with "scheme:" (a letter, then letters, digits, "+",
 // "-" or "."). Anything else is a directory path; "./a:b" names a directory with a colon.
@@ -34,6 +34,6 @@ std::optional<std::string> probeCloudAccount(const std::string& location);
 std::string cloudAccountIdentity(const std::string& location);
 
 // Every kind of account above, for a device's account selection.
-CloudAccountKinds cloudAccountKinds();
+posix::CloudAccountKinds cloudAccountKinds();
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform::linux

@@ -9,12 +9,12 @@
 #include "platform/posix/files/container.hpp"
 #include "platform/posix/files/file_io.hpp"
 
-namespace quorin::platform::posix {
+namespace quorin::platform::linux {
 namespace {
 
 struct MainThread {
-  SteadyClock clock;
-  RunLoop loop{clock};
+  common::SteadyClock clock;
+  common::RunLoop loop{clock};
 };
 
 std::mutex& registryMutex() {
@@ -64,7 +64,7 @@ bool isAccountPlace(const std::optional<std::string>& location) {
   std::error_code error;
   auto standing = std::filesystem::status(*location, error);
   if (std::filesystem::exists(standing)) return std::filesystem::is_directory(standing);
-  return std::filesystem::is_directory(parentDirectory(*location), error);
+  return std::filesystem::is_directory(posix::parentDirectory(*location), error);
 }
 
 QRNDeviceStatus check(const QRNDeviceOptions& options) {
@@ -76,13 +76,14 @@ QRNDeviceStatus check(const QRNDeviceOptions& options) {
     return QRNDeviceStatus::invalidOptions;
   if (!namesOnlyAbsolutePaths(options)) return QRNDeviceStatus::invalidOptions;
   if (!isAccountPlace(options.cloudAccount)) return QRNDeviceStatus::unusableCloudAccount;
-  if (options.keyStore && (options.keychainKey || (*options.keyStore != kSecretServiceKeyStore &&
-                                                   *options.keyStore != kKeyFileKeyStore)))
+  if (options.keyStore &&
+      (options.keychainKey || (*options.keyStore != posix::kSecretServiceKeyStore &&
+                               *options.keyStore != posix::kKeyFileKeyStore)))
     return QRNDeviceStatus::invalidOptions;
   return QRNDeviceStatus::ok;
 }
 
-KeychainKeyOptions keyOptions(const QRNDeviceOptions& options) {
+posix::KeychainKeyOptions keyOptions(const QRNDeviceOptions& options) {
   if (options.keychainKey) return {.hostKey = *options.keychainKey};
   if (options.keyStore) return {.store = *options.keyStore};
   return defaultKeychainKeyOptions();
@@ -90,7 +91,7 @@ KeychainKeyOptions keyOptions(const QRNDeviceOptions& options) {
 
 }  // namespace
 
-std::shared_ptr<RunLoop> processMainLoop() {
+std::shared_ptr<common::RunLoop> processMainLoop() {
   // The clock lives and dies with the loop that reads it.
   static const auto mainThread = std::make_shared<MainThread>();
   return {mainThread, &mainThread->loop};
@@ -115,34 +116,30 @@ std::vector<std::shared_ptr<PosixPlatform>> hostDevices() {
   return live;
 }
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform::linux
 
-namespace quorin::platform {
-
-QRNDeviceStatus openHostDevice(const QRNDeviceOptions& options,
-                               std::shared_ptr<Platform>& device) {
+QRNDeviceStatus quorin::platform::openHostDevice(const QRNDeviceOptions& options,
+                                                 std::shared_ptr<Platform>& device) {
   device.reset();
-  if (auto status = posix::check(options); status != QRNDeviceStatus::ok) return status;
+  if (auto status = linux::check(options); status != QRNDeviceStatus::ok) return status;
   // Before anything of the device is set up, so that a refused one leaves nothing behind.
   if (posix::openContainer(options.container).problem) return QRNDeviceStatus::unusableContainer;
-  posix::PosixPlatformOptions made{.container = options.container,
+  linux::PosixPlatformOptions made{.container = options.container,
                                    .cloudAccount = options.cloudAccount,
-                                   .keychainKey = posix::keyOptions(options)};
+                                   .keychainKey = linux::keyOptions(options)};
   if (options.infoPlist) made.infoPlist = *options.infoPlist;
-  device = posix::makeHostDevice(std::move(made));
+  device = linux::makeHostDevice(std::move(made));
   return QRNDeviceStatus::ok;
 }
 
-QRNDeviceStatus useHostDevice(const QRNDeviceOptions& options) {
+QRNDeviceStatus quorin::platform::useHostDevice(const QRNDeviceOptions& options) {
   std::shared_ptr<Platform> device;
   auto status = openHostDevice(options, device);
   if (status == QRNDeviceStatus::ok) setDefaultPlatform(std::move(device));
   return status;
 }
 
-void setHostDiagnosticSink(DiagnosticSink sink) {
-  std::unique_lock lock(posix::sinkMutex());
-  posix::sinkSlot() = std::move(sink);
+void quorin::platform::setHostDiagnosticSink(DiagnosticSink sink) {
+  std::unique_lock lock(linux::sinkMutex());
+  linux::sinkSlot() = std::move(sink);
 }
-
-}  // namespace quorin::platform

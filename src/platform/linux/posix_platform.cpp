@@ -7,7 +7,7 @@
 #include "platform/linux/host_devices.hpp"
 #include "platform/posix/files/file_io.hpp"
 
-namespace quorin::platform::posix {
+namespace quorin::platform::linux {
 namespace {
 
 std::filesystem::path userDataDirectory() {
@@ -21,7 +21,7 @@ std::filesystem::path userDataDirectory() {
 std::string standardSuiteName(const Bundle& bundle) {
   auto identifier = bundle.objectForInfoDictionaryKey("CFBundleIdentifier");
   const auto* name = identifier ? identifier->get<std::string>() : nullptr;
-  return name && isSuiteName(*name) ? *name : "quorin";
+  return name && posix::isSuiteName(*name) ? *name : "quorin";
 }
 
 // The default account's parent directories are the library's own, as the default container's
@@ -29,7 +29,7 @@ std::string standardSuiteName(const Bundle& bundle) {
 std::string accountOrDefault(const std::optional<std::string>& named) {
   if (named) return *named;
   auto account = defaultCloudAccountPath();
-  makeDirectories(account.parent_path(), 0700);
+  posix::makeDirectories(account.parent_path(), 0700);
   return account.string();
 }
 
@@ -44,14 +44,15 @@ std::filesystem::path defaultCloudAccountPath() {
 }
 
 void makeDefaultContainerParent() {
-  makeDirectories(defaultContainerPath().parent_path(), 0700);
+  posix::makeDirectories(defaultContainerPath().parent_path(), 0700);
 }
 
 PosixPlatform::PosixPlatform(PosixPlatformOptions options)
     : options_(std::move(options)),
-      opened_(openContainer(options_.container)),
-      dispatch_(clock_, options_.mainLoop ? options_.mainLoop : std::make_shared<RunLoop>(clock_)),
-      loaded_(loadDeviceProfile(options_.container)),
+      opened_(posix::openContainer(options_.container)),
+      dispatch_(clock_,
+                options_.mainLoop ? options_.mainLoop : std::make_shared<common::RunLoop>(clock_)),
+      loaded_(posix::loadDeviceProfile(options_.container)),
       bundle_(options_.infoPlist),
       locale_(processInfo_.environment()),
       application_(processInfo_.environment()),
@@ -59,21 +60,23 @@ PosixPlatform::PosixPlatform(PosixPlatformOptions options)
       keychain_(
           {options_.container, std::filesystem::path("Library") / "Keychains" / "keychain.db"},
           options_.keychainKey),
-      cloudAccount_(std::make_shared<CloudAccountSelection>(accountOrDefault(options_.cloudAccount),
-                                                            cloudAccountKinds())),
-      standardDefaults_(PlistUserDefaults::open(preferences(), standardSuiteName(bundle_))) {}
+      cloudAccount_(std::make_shared<posix::CloudAccountSelection>(
+          accountOrDefault(options_.cloudAccount), cloudAccountKinds())),
+      standardDefaults_(posix::PlistUserDefaults::open(preferences(), standardSuiteName(bundle_))) {
+}
 
 std::unique_ptr<UserDefaults> PosixPlatform::makeUserDefaults(std::string_view suiteName) {
-  return PlistUserDefaults::open(preferences(), suiteName);
+  return posix::PlistUserDefaults::open(preferences(), suiteName);
 }
 
 std::unique_ptr<UbiquitousStore> PosixPlatform::makeUbiquitousStore() {
   return makeReplicaStore();
 }
 
-std::unique_ptr<ReplicaUbiquitousStore> PosixPlatform::makeReplicaStore() {
-  return std::make_unique<ReplicaUbiquitousStore>(
-      cloudAccount_, DatabaseLocation(options_.container, "Library/Cloud"), notificationCenter_);
+std::unique_ptr<posix::ReplicaUbiquitousStore> PosixPlatform::makeReplicaStore() {
+  return std::make_unique<posix::ReplicaUbiquitousStore>(
+      cloudAccount_, posix::DatabaseLocation(options_.container, "Library/Cloud"),
+      notificationCenter_);
 }
 
 void PosixPlatform::switchCloudAccount(std::string location) {
@@ -94,48 +97,41 @@ std::shared_ptr<Platform>& defaultSlot() {
   static std::shared_ptr<Platform> slot;
   return slot;
 }
-std::optional<KeychainKey>& defaultKeySlot() {
-  static std::optional<KeychainKey> key;
+std::optional<posix::KeychainKey>& defaultKeySlot() {
+  static std::optional<posix::KeychainKey> key;
   return key;
 }
 
 }  // namespace
 
-KeychainKeyOptions defaultKeychainKeyOptions() {
+posix::KeychainKeyOptions defaultKeychainKeyOptions() {
   std::lock_guard lock(defaultMutex());
   return {.hostKey = defaultKeySlot()};
 }
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform::linux
 
-namespace quorin::platform {
-
-using posix::defaultMutex;
-using posix::defaultSlot;
-
-std::shared_ptr<Platform> defaultPlatform() {
-  std::lock_guard lock(defaultMutex());
-  auto& slot = defaultSlot();
+std::shared_ptr<quorin::platform::Platform> quorin::platform::defaultPlatform() {
+  std::lock_guard lock(linux::defaultMutex());
+  auto& slot = linux::defaultSlot();
   if (!slot) {
-    posix::makeDefaultContainerParent();
-    slot = posix::makeHostDevice({.container = posix::defaultContainerPath(),
-                                  .keychainKey = {.hostKey = posix::defaultKeySlot()}});
+    linux::makeDefaultContainerParent();
+    slot = linux::makeHostDevice({.container = linux::defaultContainerPath(),
+                                  .keychainKey = {.hostKey = linux::defaultKeySlot()}});
   }
   return slot;
 }
 
-void setDefaultPlatform(std::shared_ptr<Platform> platform) {
-  std::lock_guard lock(defaultMutex());
-  defaultSlot() = std::move(platform);
+void quorin::platform::setDefaultPlatform(std::shared_ptr<Platform> platform) {
+  std::lock_guard lock(linux::defaultMutex());
+  linux::defaultSlot() = std::move(platform);
 }
 
-bool setDefaultKeychainKey(std::span<const std::uint8_t> key) {
+bool quorin::platform::setDefaultKeychainKey(std::span<const std::uint8_t> key) {
   posix::KeychainKey copy;
   if (key.size() != copy.size()) return false;
   std::copy(key.begin(), key.end(), copy.begin());
-  std::lock_guard lock(defaultMutex());
-  posix::defaultKeySlot() = copy;
+  std::lock_guard lock(linux::defaultMutex());
+  linux::defaultKeySlot() = copy;
   return true;
 }
-
-}  // namespace quorin::platform

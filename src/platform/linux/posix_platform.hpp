@@ -22,7 +22,7 @@
 #include "platform/posix/files/plist_user_defaults.hpp"
 #include "platform/posix/keychain/sqlite_keychain.hpp"
 
-namespace quorin::platform::posix {
+namespace quorin::platform::linux {
 
 struct PosixPlatformOptions {
   // The device's sandbox; made on first use when its parent directory exists.
@@ -34,10 +34,10 @@ struct PosixPlatformOptions {
   // the user.
   std::optional<std::string> cloudAccount = std::nullopt;
   // Where the key that seals the keychain comes from.
-  KeychainKeyOptions keychainKey = {};
+  posix::KeychainKeyOptions keychainKey = {};
   // The main thread's run loop, which the devices of a host share; one of the device's own
   // when none.
-  std::shared_ptr<RunLoop> mainLoop = nullptr;
+  std::shared_ptr<common::RunLoop> mainLoop = nullptr;
   // Where the library's diagnostic lines go.
   DiagnosticSink diagnostics = writeToStandardOutput;
 };
@@ -49,7 +49,7 @@ std::filesystem::path defaultCloudAccountPath();
 // Makes the directories that hold the default container, which are the library's own.
 void makeDefaultContainerParent();
 // What the host set with setDefaultKeychainKey(), for the default platforms.
-KeychainKeyOptions defaultKeychainKeyOptions();
+posix::KeychainKeyOptions defaultKeychainKeyOptions();
 
 // A device on this machine: a container directory, the process's environment and the
 // machine's own uname. The host drives the main run loop.
@@ -74,13 +74,13 @@ class PosixPlatform final : public Platform {
   Calendar& calendar() override { return calendar_; }
   void writeDiagnostic(std::string_view line) override { options_.diagnostics(line); }
 
-  RunLoop& mainLoop() { return dispatch_.mainLoop(); }
-  SimulatedPaymentQueue& simulatedPaymentQueue() { return paymentQueue_; }
-  SqliteKeychain& keychain() { return keychain_; }
-  ContainerFileManager& containerFiles() { return fileManager_; }
+  common::RunLoop& mainLoop() { return dispatch_.mainLoop(); }
+  common::SimulatedPaymentQueue& simulatedPaymentQueue() { return paymentQueue_; }
+  posix::SqliteKeychain& keychain() { return keychain_; }
+  posix::ContainerFileManager& containerFiles() { return fileManager_; }
   const std::filesystem::path& container() const { return options_.container; }
   // Whether the container was made for this platform, and why it cannot be used, if so.
-  const OpenedContainer& openedContainer() const { return opened_; }
+  const posix::OpenedContainer& openedContainer() const { return opened_; }
   std::filesystem::path preferences() const {
     return options_.container / "Library" / "Preferences";
   }
@@ -89,29 +89,29 @@ class PosixPlatform final : public Platform {
   // Why the cloud account cannot be used, or none; a server is asked on the calling thread.
   std::optional<std::string> cloudProblem() const;
   // A store with its status, for hosts that report how the device stands with its account.
-  std::unique_ptr<ReplicaUbiquitousStore> makeReplicaStore();
+  std::unique_ptr<posix::ReplicaUbiquitousStore> makeReplicaStore();
   // Why the container's device profile could not be used as it is, or none.
   const std::optional<std::string>& profileProblem() const { return loaded_.problem; }
 
  private:
   PosixPlatformOptions options_;
-  OpenedContainer opened_;
-  SteadyClock clock_;
-  LoopDispatch dispatch_;
-  LocalNotificationCenter notificationCenter_;
-  LoadedProfile loaded_;
-  ProfileDevice device_{loaded_.profile};
-  ProfileProcessInfo processInfo_{loaded_.profile};
-  ProfileAdSupport adSupport_{loaded_.profile};
-  InfoPlistBundle bundle_;
-  EnvironmentLocale locale_;
-  XdgApplication application_;
-  SimulatedPaymentQueue paymentQueue_;
-  SqliteKeychain keychain_;
-  std::shared_ptr<CloudAccountSelection> cloudAccount_;
-  std::unique_ptr<PlistUserDefaults> standardDefaults_;
-  ContainerFileManager fileManager_{options_.container};
-  SystemCalendar calendar_;
+  posix::OpenedContainer opened_;
+  common::SteadyClock clock_;
+  common::LoopDispatch dispatch_;
+  common::LocalNotificationCenter notificationCenter_;
+  posix::LoadedProfile loaded_;
+  posix::ProfileDevice device_{loaded_.profile};
+  posix::ProfileProcessInfo processInfo_{loaded_.profile};
+  posix::ProfileAdSupport adSupport_{loaded_.profile};
+  posix::InfoPlistBundle bundle_;
+  posix::EnvironmentLocale locale_;
+  posix::XdgApplication application_;
+  common::SimulatedPaymentQueue paymentQueue_;
+  posix::SqliteKeychain keychain_;
+  std::shared_ptr<posix::CloudAccountSelection> cloudAccount_;
+  std::unique_ptr<posix::PlistUserDefaults> standardDefaults_;
+  posix::ContainerFileManager fileManager_{options_.container};
+  posix::SystemCalendar calendar_;
 };
 
-}  // namespace quorin::platform::posix
+}  // namespace quorin::platform::linux

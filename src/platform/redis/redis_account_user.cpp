@@ -98,7 +98,7 @@ RedisReply ask(RedisConnection& connection, const std::vector<std::string>& argu
   if (!reply) {
     error = connection.error();
   } else if (isErrorReply(*reply)) {
-    error = "the server refused " + asked + ": " + excerpt(replyText(*reply));
+    error = "the server refused " + asked + ": " + formats::excerpt(replyText(*reply));
     reply.reset();
   } else if (reply->type != type) {
     error = "the server answered " + asked + " with " + describeReply(*reply);

@@ -233,10 +233,11 @@ bool RedisCloudAccount::failed(std::string why) {
 bool RedisCloudAccount::refused(const redisReply& error, std::string_view what) {
   auto text = replyText(error);
   auto missing = missingFunctions(text);
-  if (!missing && !refusesThisDevice(text)) return failed(std::string(what) + ": " + excerpt(text));
+  if (!missing && !refusesThisDevice(text))
+    return failed(std::string(what) + ": " + formats::excerpt(text));
   std::lock_guard lock(mutex_);
-  refusal_ =
-      endpoint_->describe() + ": " + std::string(what) + ": " + missing.value_or(excerpt(text));
+  refusal_ = endpoint_->describe() + ": " + std::string(what) + ": " +
+             missing.value_or(formats::excerpt(text));
   return false;
 }
 

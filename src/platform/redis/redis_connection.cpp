@@ -165,7 +165,7 @@ bool RedisConnection::nextReply(RedisReply& reply) {
   void* raw = nullptr;
   if (broken_) return false;
   if (redisReaderGetReply(reader_.get(), &raw) != REDIS_OK)
-    return failed("the server's reply is garbled: " + excerpt(reader_->errstr));
+    return failed("the server's reply is garbled: " + formats::excerpt(reader_->errstr));
   reply.reset(static_cast<redisReply*>(raw));
   return true;
 }

@@ -37,14 +37,14 @@ bool isStatusReply(const redisReply& reply, std::string_view status) {
 }
 
 std::string describeReply(const redisReply& reply) {
-  auto quoted = [&] { return "\"" + excerpt(replyText(reply), kQuotedBytes) + "\""; };
+  auto quoted = [&] { return "\"" + formats::excerpt(replyText(reply), kQuotedBytes) + "\""; };
   switch (reply.type) {
     case REDIS_REPLY_STRING:
       return "the string " + quoted();
     case REDIS_REPLY_STATUS:
       return "the status " + quoted();
     case REDIS_REPLY_ERROR:
-      return excerpt(replyText(reply));
+      return formats::excerpt(replyText(reply));
     case REDIS_REPLY_INTEGER:
       return "the integer " + std::to_string(reply.integer);
     case REDIS_REPLY_NIL:

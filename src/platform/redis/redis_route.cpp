@@ -76,8 +76,9 @@ std::optional<RedisRoute::Found> RedisRoute::locate(const RedisEndpoint& at,
   Found found;
   if (isErrorReply(*reply)) {
     if (isPassingError(replyText(*reply))) {
-      error = {"the server cannot say where the account lives: " + excerpt(replyText(*reply)),
-               false};
+      error = {
+          "the server cannot say where the account lives: " + formats::excerpt(replyText(*reply)),
+          false};
       return std::nullopt;
     }
     std::lock_guard lock(mutex_);

@@ -144,7 +144,7 @@ bool CloudAccountDatabase::readExisting(const std::string& key, std::optional<Ex
       db_.prepare("SELECT value IS NOT NULL, size, written_at, device FROM entries WHERE key = ?1");
   if (statement.prepareCode() != SQLITE_OK) return false;
   SqliteStatement::Run run(statement);
-  statement.bind(1, Value(key));
+  statement.bind(1, formats::Value(key));
   int code = run.step();
   if (code == SQLITE_DONE) {
     existing.reset();
@@ -183,12 +183,12 @@ CloudWriteOutcome CloudAccountDatabase::apply(const CloudWrite& write, std::stri
       "INSERT OR REPLACE INTO entries (key, value, size, written_at, device, version) "
       "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
   SqliteStatement::Run run(statement);
-  statement.bind(1, Value(write.key));
+  statement.bind(1, formats::Value(write.key));
   sqliteBindBytes(statement, 2, write.encoded);
-  statement.bind(3, Value(static_cast<std::int64_t>(size)));
-  statement.bind(4, Value(write.writtenAt));
-  statement.bind(5, Value(std::string(device)));
-  statement.bind(6, Value(usage.version + 1));
+  statement.bind(3, formats::Value(static_cast<std::int64_t>(size)));
+  statement.bind(4, formats::Value(write.writtenAt));
+  statement.bind(5, formats::Value(std::string(device)));
+  statement.bind(6, formats::Value(usage.version + 1));
   if (statement.prepareCode() != SQLITE_OK || run.step() != SQLITE_DONE) {
     failed = true;
     return CloudWriteOutcome::refused;
@@ -223,7 +223,7 @@ bool CloudAccountDatabase::changesSince(std::int64_t version, std::vector<CloudR
       db_.prepare("SELECT key, value, version FROM entries WHERE version > ?1 ORDER BY version");
   if (statement.prepareCode() != SQLITE_OK) return fail();
   SqliteStatement::Run run(statement);
-  statement.bind(1, Value(version));
+  statement.bind(1, formats::Value(version));
   int code;
   while ((code = run.step()) == SQLITE_ROW) {
     rows.push_back({sqliteColumnText(statement.get(), 0), sqliteColumnBytes(statement.get(), 1),
@@ -237,7 +237,7 @@ bool CloudAccountDatabase::current(std::string_view key, std::optional<std::stri
   auto& statement = db_.prepare("SELECT value FROM entries WHERE key = ?1");
   if (statement.prepareCode() != SQLITE_OK) return fail();
   SqliteStatement::Run run(statement);
-  statement.bind(1, Value(std::string(key)));
+  statement.bind(1, formats::Value(std::string(key)));
   int code = run.step();
   encoded = code == SQLITE_ROW ? sqliteColumnBytes(statement.get(), 0) : std::nullopt;
   return code == SQLITE_ROW || code == SQLITE_DONE ? succeed() : fail();

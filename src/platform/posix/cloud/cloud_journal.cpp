@@ -114,9 +114,9 @@ bool CloudJournal::record(const CloudWrite& write) {
   auto& statement =
       db_.prepare("INSERT OR REPLACE INTO pending (key, value, written_at) VALUES (?1, ?2, ?3)");
   SqliteStatement::Run run(statement);
-  statement.bind(1, Value(write.key));
+  statement.bind(1, formats::Value(write.key));
   sqliteBindBytes(statement, 2, write.encoded);
-  statement.bind(3, Value(write.writtenAt));
+  statement.bind(3, formats::Value(write.writtenAt));
   return run.step() == SQLITE_DONE || fail();
 }
 
@@ -133,8 +133,8 @@ bool CloudJournal::settle(const Exchange& exchange) {
   for (const auto& write : exchange.pushed) {
     auto& drop = db_.prepare("DELETE FROM pending WHERE key = ?1 AND written_at = ?2");
     SqliteStatement::Run run(drop);
-    drop.bind(1, Value(write.key));
-    drop.bind(2, Value(write.writtenAt));
+    drop.bind(1, formats::Value(write.key));
+    drop.bind(2, formats::Value(write.writtenAt));
     if (run.step() != SQLITE_DONE) return fail();
   }
   for (const auto& [key, encoded] : exchange.values) {
@@ -142,14 +142,14 @@ bool CloudJournal::settle(const Exchange& exchange) {
                           ? db_.prepare("INSERT OR REPLACE INTO seen (key, value) VALUES (?1, ?2)")
                           : db_.prepare("DELETE FROM seen WHERE key = ?1");
     SqliteStatement::Run run(statement);
-    statement.bind(1, Value(key));
+    statement.bind(1, formats::Value(key));
     if (encoded) sqliteBindBytes(statement, 2, encoded);
     if (run.step() != SQLITE_DONE) return fail();
   }
   auto& state = db_.prepare("UPDATE state SET version = max(version, ?1), synced_at = ?2");
   SqliteStatement::Run run(state);
-  state.bind(1, Value(exchange.version));
-  state.bind(2, Value(exchange.syncedAt));
+  state.bind(1, formats::Value(exchange.version));
+  state.bind(2, formats::Value(exchange.syncedAt));
   if (run.step() != SQLITE_DONE) return fail();
   return transaction.commit() || fail();
 }

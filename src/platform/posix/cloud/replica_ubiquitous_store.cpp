@@ -18,8 +18,8 @@ using namespace std::chrono_literals;
 constexpr auto kFirstRetry = 100ms;
 constexpr auto kLongestRetry = 10000ms;
 
-std::optional<Value> decode(const std::optional<std::string>& encoded) {
-  return encoded ? parsePlist(*encoded) : std::nullopt;
+std::optional<formats::Value> decode(const std::optional<std::string>& encoded) {
+  return encoded ? formats::parsePlist(*encoded) : std::nullopt;
 }
 
 // One journal per account, named so that the same account always finds it again.
@@ -105,7 +105,8 @@ void ReplicaUbiquitousStore::open(const std::string& location) {
     values_.clear();
     pending_.clear();
     for (const auto& [key, encoded] : contents.values) {
-      if (auto value = parsePlist(encoded)) values_.insert_or_assign(key, std::move(*value));
+      if (auto value = formats::parsePlist(encoded))
+        values_.insert_or_assign(key, std::move(*value));
     }
     for (auto& write : contents.pending) {
       if (auto value = decode(write.encoded)) {
@@ -131,14 +132,14 @@ void ReplicaUbiquitousStore::watchAccount() {
   account_->watch([this] { kick(); });
 }
 
-std::optional<Value> ReplicaUbiquitousStore::objectForKey(std::string_view key) const {
+std::optional<formats::Value> ReplicaUbiquitousStore::objectForKey(std::string_view key) const {
   std::lock_guard lock(mutex_);
   auto it = values_.find(key);
   if (it == values_.end()) return std::nullopt;
   return it->second;
 }
 
-void ReplicaUbiquitousStore::setObject(Value value, std::string_view key) {
+void ReplicaUbiquitousStore::setObject(formats::Value value, std::string_view key) {
   write(key, std::move(value));
 }
 
@@ -146,9 +147,10 @@ void ReplicaUbiquitousStore::removeObject(std::string_view key) {
   write(key, std::nullopt);
 }
 
-bool ReplicaUbiquitousStore::write(std::string_view key, const std::optional<Value>& value) {
+bool ReplicaUbiquitousStore::write(std::string_view key,
+                                   const std::optional<formats::Value>& value) {
   if (!value) return record(key, std::nullopt);
-  auto encoded = serializePlist(*value, PlistFormat::binary);
+  auto encoded = formats::serializePlist(*value, formats::PlistFormat::binary);
   return encoded && record(key, std::move(encoded));
 }
 
@@ -304,7 +306,7 @@ void ReplicaUbiquitousStore::switchAccount(const std::string& location, Keys& ch
   Keys ignored;
   CloudJournal::Exchange last;
   if (push(ignored, ignored, last)) settle(last);
-  std::map<std::string, Value, std::less<>> previous;
+  std::map<std::string, formats::Value, std::less<>> previous;
   {
     std::lock_guard lock(mutex_);
     previous = values_;
@@ -355,10 +357,10 @@ void ReplicaUbiquitousStore::post(UbiquitousChangeReason reason,
   if (keys.empty()) return;
   center_.post({std::string(kUbiquitousKeyValueStoreDidChangeExternallyNotification),
                 static_cast<const UbiquitousStore*>(this),
-                Dictionary{{std::string(kUbiquitousKeyValueStoreChangeReasonKey),
-                            static_cast<std::int64_t>(reason)},
-                           {std::string(kUbiquitousKeyValueStoreChangedKeysKey),
-                            Array(keys.begin(), keys.end())}}});
+                formats::Dictionary{{std::string(kUbiquitousKeyValueStoreChangeReasonKey),
+                                     static_cast<std::int64_t>(reason)},
+                                    {std::string(kUbiquitousKeyValueStoreChangedKeysKey),
+                                     formats::Array(keys.begin(), keys.end())}}});
 }
 
 ReplicaStatus ReplicaUbiquitousStore::status() {

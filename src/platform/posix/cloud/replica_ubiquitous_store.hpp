@@ -46,13 +46,13 @@ class ReplicaUbiquitousStore final : public UbiquitousStore {
                          DatabaseLocation journals, NotificationCenter& center);
   ~ReplicaUbiquitousStore() override;
 
-  std::optional<Value> objectForKey(std::string_view key) const override;
+  std::optional<formats::Value> objectForKey(std::string_view key) const override;
   // A value a property list cannot hold is not stored.
-  void setObject(Value value, std::string_view key) override;
+  void setObject(formats::Value value, std::string_view key) override;
   void removeObject(std::string_view key) override;
   // Sets the value, or removes it when none; false when it was not made: a value a property
   // list cannot hold, or a write the journal could not keep.
-  bool write(std::string_view key, const std::optional<Value>& value);
+  bool write(std::string_view key, const std::optional<formats::Value>& value);
   // Asks for an exchange and returns at once; false when the account or the journal is
   // known to be unusable. One asked for just before the store closes still runs, but waits
   // on no other process: what it cannot push stays in the journal for the next run. From the
@@ -113,7 +113,7 @@ class ReplicaUbiquitousStore final : public UbiquitousStore {
 
   mutable std::mutex mutex_;  // the local copy, and whether the store is closing
   bool closing_ = false;
-  std::map<std::string, Value, std::less<>> values_;
+  std::map<std::string, formats::Value, std::less<>> values_;
   std::map<std::string, CloudWrite, std::less<>> pending_;
   std::int64_t lastWriteTime_ = 0;
 

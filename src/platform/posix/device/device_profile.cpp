@@ -11,17 +11,17 @@ namespace {
 constexpr std::string_view kProfileFile = "device.plist";
 
 template <typename T>
-const T* member(const Value& value, std::string_view key) {
-  const Value* found = value.find(key);
+const T* member(const formats::Value& value, std::string_view key) {
+  const formats::Value* found = value.find(key);
   return found ? found->get<T>() : nullptr;
 }
 
-std::optional<Uuid> uuidMember(const Value& value, std::string_view key) {
+std::optional<formats::Uuid> uuidMember(const formats::Value& value, std::string_view key) {
   const auto* text = member<std::string>(value, key);
-  return text ? Uuid::fromString(*text) : std::nullopt;
+  return text ? formats::Uuid::fromString(*text) : std::nullopt;
 }
 
-void readStorefront(const Value& value, DeviceProfile& profile) {
+void readStorefront(const formats::Value& value, DeviceProfile& profile) {
   const auto* country = member<std::string>(value, "StorefrontCountryCode");
   if (!country) return;
   if (country->empty()) {
@@ -32,16 +32,17 @@ void readStorefront(const Value& value, DeviceProfile& profile) {
   profile.storefront = Storefront{*country, identifier ? *identifier : ""};
 }
 
-bool writeProfile(const std::filesystem::path& path, const Value& profile, WriteMode mode) {
-  auto bytes = serializePlist(profile, PlistFormat::xml);
+bool writeProfile(const std::filesystem::path& path, const formats::Value& profile,
+                  WriteMode mode) {
+  auto bytes = formats::serializePlist(profile, formats::PlistFormat::xml);
   return bytes && writeFileAtomically(path, *bytes, 0600, mode);
 }
 
 }  // namespace
 
-Uuid randomUuid() {
+formats::Uuid randomUuid() {
   static thread_local std::random_device source;
-  Uuid uuid;
+  formats::Uuid uuid;
   for (std::size_t i = 0; i < uuid.bytes.size(); i += 4) {
     auto word = source();
     for (std::size_t j = 0; j < 4; ++j)
@@ -52,7 +53,7 @@ Uuid randomUuid() {
   return uuid;
 }
 
-DeviceProfile profileFromValue(const Value& value) {
+DeviceProfile profileFromValue(const formats::Value& value) {
   DeviceProfile profile;
   if (const auto* version = member<std::string>(value, "SystemVersion"))
     profile.systemVersion = *version;
@@ -69,8 +70,8 @@ DeviceProfile profileFromValue(const Value& value) {
   return profile;
 }
 
-Value profileToValue(const DeviceProfile& profile) {
-  Dictionary d;
+formats::Value profileToValue(const DeviceProfile& profile) {
+  formats::Dictionary d;
   d["SystemVersion"] = profile.systemVersion;
   d["UserInterfaceIdiom"] = static_cast<std::int64_t>(profile.idiom);
   if (profile.identifierForVendor)
@@ -81,7 +82,7 @@ Value profileToValue(const DeviceProfile& profile) {
   d["iOSAppOnMac"] = profile.iOSAppOnMac;
   d["StorefrontCountryCode"] = profile.storefront ? profile.storefront->countryCode : "";
   d["StorefrontIdentifier"] = profile.storefront ? profile.storefront->identifier : "";
-  return Value(std::move(d));
+  return formats::Value(std::move(d));
 }
 
 LoadedProfile loadDeviceProfile(const std::filesystem::path& container) {
@@ -101,15 +102,15 @@ LoadedProfile loadDeviceProfile(const std::filesystem::path& container) {
   if (!bytes)
     return {DeviceProfile{},
             path.string() + " " + whyUnreadable(path, kMaxProfileBytes) + "; using defaults"};
-  auto value = parsePlist(*bytes);
-  if (!value || !value->is<Dictionary>())
+  auto value = formats::parsePlist(*bytes);
+  if (!value || !value->is<formats::Dictionary>())
     return {DeviceProfile{}, path.string() + " is not a property-list dictionary; using defaults"};
   LoadedProfile loaded{profileFromValue(*value), std::nullopt};
   if (!loaded.profile.identifierForVendor) {
     // Added to what is there, so entries this code does not know survive.
     loaded.profile.identifierForVendor = randomUuid();
     auto updated = *value;
-    (*updated.get<Dictionary>())["IdentifierForVendor"] =
+    (*updated.get<formats::Dictionary>())["IdentifierForVendor"] =
         loaded.profile.identifierForVendor->uuidString();
     // One that is not kept would differ on every run: better none.
     if (!writeProfile(path, updated, WriteMode::replace)) {

@@ -16,8 +16,8 @@ namespace quorin::platform::posix {
 struct DeviceProfile {
   std::string systemVersion = "17.0";
   UserInterfaceIdiom idiom = UserInterfaceIdiom::phone;
-  std::optional<Uuid> identifierForVendor;
-  Uuid advertisingIdentifier;
+  std::optional<formats::Uuid> identifierForVendor;
+  formats::Uuid advertisingIdentifier;
   TrackingAuthorizationStatus trackingAuthorizationStatus =
       TrackingAuthorizationStatus::notDetermined;
   bool advertisingTrackingEnabled = false;
@@ -26,8 +26,8 @@ struct DeviceProfile {
 };
 
 // Reads the facts a property-list dictionary names; wrong-typed entries keep their default.
-DeviceProfile profileFromValue(const Value& value);
-Value profileToValue(const DeviceProfile& profile);
+DeviceProfile profileFromValue(const formats::Value& value);
+formats::Value profileToValue(const DeviceProfile& profile);
 
 struct LoadedProfile {
   DeviceProfile profile;
@@ -39,6 +39,6 @@ struct LoadedProfile {
 // an existing one without a vendor identifier gets one added.
 LoadedProfile loadDeviceProfile(const std::filesystem::path& container);
 
-Uuid randomUuid();
+formats::Uuid randomUuid();
 
 }  // namespace quorin::platform::posix

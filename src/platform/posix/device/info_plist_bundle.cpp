@@ -8,11 +8,13 @@ namespace quorin::platform::posix {
 InfoPlistBundle::InfoPlistBundle(const std::optional<std::filesystem::path>& infoPlist) {
   if (!infoPlist) return;
   auto bytes = readFile(*infoPlist, 16 << 20);
-  auto value = bytes ? parsePlist(*bytes) : std::nullopt;
-  if (value && value->is<Dictionary>()) info_ = std::move(*value->get<Dictionary>());
+  auto value = bytes ? formats::parsePlist(*bytes) : std::nullopt;
+  if (value && value->is<formats::Dictionary>())
+    info_ = std::move(*value->get<formats::Dictionary>());
 }
 
-std::optional<Value> InfoPlistBundle::objectForInfoDictionaryKey(std::string_view key) const {
+std::optional<formats::Value> InfoPlistBundle::objectForInfoDictionaryKey(
+    std::string_view key) const {
   auto it = info_.find(key);
   if (it == info_.end()) return std::nullopt;
   return it->second;

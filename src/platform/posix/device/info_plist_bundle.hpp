@@ -11,10 +11,10 @@ namespace quorin::platform::posix {
 class InfoPlistBundle final : public Bundle {
  public:
   explicit InfoPlistBundle(const std::optional<std::filesystem::path>& infoPlist);
-  std::optional<Value> objectForInfoDictionaryKey(std::string_view key) const override;
+  std::optional<formats::Value> objectForInfoDictionaryKey(std::string_view key) const override;
 
  private:
-  Dictionary info_;
+  formats::Dictionary info_;
 };
 
 }  // namespace quorin::platform::posix

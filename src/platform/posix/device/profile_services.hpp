@@ -20,7 +20,9 @@ class ProfileDevice final : public Device {
   void uname(Utsname& result) const override;
   std::string systemVersion() const override { return profile_.systemVersion; }
   UserInterfaceIdiom userInterfaceIdiom() const override { return profile_.idiom; }
-  std::optional<Uuid> identifierForVendor() const override { return profile_.identifierForVendor; }
+  std::optional<formats::Uuid> identifierForVendor() const override {
+    return profile_.identifierForVendor;
+  }
 
  private:
   const DeviceProfile& profile_;
@@ -44,7 +46,7 @@ class ProfileAdSupport final : public AdSupport {
     return profile_.trackingAuthorizationStatus;
   }
   bool isAdvertisingTrackingEnabled() const override { return profile_.advertisingTrackingEnabled; }
-  Uuid advertisingIdentifier() const override { return profile_.advertisingIdentifier; }
+  formats::Uuid advertisingIdentifier() const override { return profile_.advertisingIdentifier; }
 
  private:
   const DeviceProfile& profile_;

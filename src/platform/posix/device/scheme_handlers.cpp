@@ -108,7 +108,7 @@ XdgApplication::XdgApplication(const std::map<std::string, std::string>& environ
   }
 }
 
-bool XdgApplication::canOpenURL(const Url& url) const {
+bool XdgApplication::canOpenURL(const formats::Url& url) const {
   if (url.scheme.empty()) return false;
   std::string mimeType = "x-scheme-handler/" + url.scheme;
   for (const auto& list : mimeAppsLists_) {

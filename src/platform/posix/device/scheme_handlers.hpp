@@ -22,7 +22,7 @@ bool fileAssociates(std::string_view text, AssociationFile kind, std::string_vie
 class XdgApplication final : public Application {
  public:
   explicit XdgApplication(const std::map<std::string, std::string>& environment);
-  bool canOpenURL(const Url& url) const override;
+  bool canOpenURL(const formats::Url& url) const override;
 
  private:
   std::vector<std::filesystem::path> mimeAppsLists_;

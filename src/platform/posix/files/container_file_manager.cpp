@@ -82,7 +82,8 @@ std::optional<std::string> ContainerFileManager::contents(const std::filesystem:
   return bytes;
 }
 
-bool ContainerFileManager::readInto(const std::filesystem::path& path, FileBuffer& buffer) const {
+bool ContainerFileManager::readInto(const std::filesystem::path& path,
+                                    formats::FileBuffer& buffer) const {
   bool read = readFileInto(path, buffer);
   if (!read) noteUnreadable(path);
   return read;

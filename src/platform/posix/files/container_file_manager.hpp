@@ -23,7 +23,7 @@ class ContainerFileManager final : public FileManager {
   bool createDirectory(const std::filesystem::path& path) override;
   bool removeItem(const std::filesystem::path& path) override;
   std::optional<std::string> contents(const std::filesystem::path& path) const override;
-  bool readInto(const std::filesystem::path& path, FileBuffer& buffer) const override;
+  bool readInto(const std::filesystem::path& path, formats::FileBuffer& buffer) const override;
   std::optional<std::size_t> sizeOf(const std::filesystem::path& path) const override;
   std::unique_ptr<FileWriter> createFile(const std::filesystem::path& path) override;
 

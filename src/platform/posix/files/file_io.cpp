@@ -149,7 +149,8 @@ std::optional<std::size_t> regularFileSize(const std::filesystem::path& path,
   return opened->second;
 }
 
-bool readFileInto(const std::filesystem::path& path, FileBuffer& buffer, std::size_t maxBytes) {
+bool readFileInto(const std::filesystem::path& path, formats::FileBuffer& buffer,
+                  std::size_t maxBytes) {
   buffer.reserve(0);
   auto filled = readRegularFile(path, maxBytes, [&](std::size_t size, std::size_t keep) {
     return buffer.reserve(size, keep);

@@ -27,7 +27,7 @@ std::optional<std::string> readFile(const std::filesystem::path& path,
 
 // The same into `buffer`, reusing its memory; false, with the buffer empty, where readFile()
 // gives none.
-bool readFileInto(const std::filesystem::path& path, FileBuffer& buffer,
+bool readFileInto(const std::filesystem::path& path, formats::FileBuffer& buffer,
                   std::size_t maxBytes = std::size_t{1} << 30);
 // The size of a file the reads above could read, or none.
 std::optional<std::size_t> regularFileSize(const std::filesystem::path& path,

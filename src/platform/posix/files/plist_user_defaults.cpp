@@ -17,9 +17,9 @@ bool isSuiteName(std::string_view name) {
          name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
 }
 
-std::optional<Dictionary> parseSuite(std::string_view bytes) {
-  auto value = parsePlist(bytes);
-  auto* dictionary = value ? value->get<Dictionary>() : nullptr;
+std::optional<formats::Dictionary> parseSuite(std::string_view bytes) {
+  auto value = formats::parsePlist(bytes);
+  auto* dictionary = value ? value->get<formats::Dictionary>() : nullptr;
   if (!dictionary) return std::nullopt;
   return std::move(*dictionary);
 }
@@ -46,14 +46,14 @@ PlistUserDefaults::PlistUserDefaults(std::filesystem::path preferences, std::str
   }
 }
 
-std::optional<Value> PlistUserDefaults::objectForKey(std::string_view key) const {
+std::optional<formats::Value> PlistUserDefaults::objectForKey(std::string_view key) const {
   std::lock_guard lock(mutex_);
   auto it = values_.find(key);
   if (it == values_.end()) return std::nullopt;
   return it->second;
 }
 
-Dictionary PlistUserDefaults::dictionaryRepresentation() const {
+formats::Dictionary PlistUserDefaults::dictionaryRepresentation() const {
   std::lock_guard lock(mutex_);
   return values_;
 }

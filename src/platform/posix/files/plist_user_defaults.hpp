@@ -16,7 +16,7 @@ bool isSuiteName(std::string_view name);
 
 // A suite's contents from the bytes of its file: a binary or XML property list whose top
 // level is a dictionary. None for anything else.
-std::optional<Dictionary> parseSuite(std::string_view bytes);
+std::optional<formats::Dictionary> parseSuite(std::string_view bytes);
 
 // Suites as iOS keeps them: `<preferences>/<suite>.plist`. A suite is read when it is opened;
 // a missing file is an empty suite, and so is a damaged one, which is left as it is.
@@ -26,8 +26,8 @@ class PlistUserDefaults final : public UserDefaults {
   static std::unique_ptr<PlistUserDefaults> open(std::filesystem::path preferences,
                                                  std::string_view suiteName);
 
-  std::optional<Value> objectForKey(std::string_view key) const override;
-  Dictionary dictionaryRepresentation() const override;
+  std::optional<formats::Value> objectForKey(std::string_view key) const override;
+  formats::Dictionary dictionaryRepresentation() const override;
   void removePersistentDomainForName(std::string_view name) override;
 
   // Why the suite's file could not be read, or none.
@@ -39,7 +39,7 @@ class PlistUserDefaults final : public UserDefaults {
   const std::filesystem::path preferences_;
   const std::string suiteName_;
   mutable std::mutex mutex_;
-  Dictionary values_;
+  formats::Dictionary values_;
   std::optional<std::string> problem_;
 };
 

@@ -103,8 +103,8 @@ OSStatus KeychainSealing::useRecordedKey() {
   if (keyStore_ && keyStore_->name() == storeName && sealer_->keyId() == keyId)
     return errSecSuccess;
   auto fail = [&](const std::string& why) {
-    problem_ = path_.string() + " is sealed with key " + excerpt(keyId) + " from the " +
-               excerpt(storeName) + " store; " + why + ". It is left as it is";
+    problem_ = path_.string() + " is sealed with key " + formats::excerpt(keyId) + " from the " +
+               formats::excerpt(storeName) + " store; " + why + ". It is left as it is";
     return errSecAuthFailed;
   };
   auto wanted = keyStoreOrder(keyOptions_);
@@ -173,8 +173,8 @@ OSStatus KeychainSealing::sealDatabase() {
     if (code != SQLITE_OK) return keychainStatus(code);
     if (OSStatus resealed = resealAll(nullptr, *sealer); resealed != errSecSuccess) return resealed;
     SqliteStatement record(db_.get(), "INSERT INTO keychain_key (store, key_id) VALUES (?1, ?2)");
-    record.bind(1, Value(std::string(store->name())));
-    record.bind(2, Value(sealer->keyId()));
+    record.bind(1, formats::Value(std::string(store->name())));
+    record.bind(2, formats::Value(sealer->keyId()));
     SqliteStatement::Run run(record);
     if (run.step() != SQLITE_DONE) return keychainStatus(sqlite3_extended_errcode(db_.get()));
     code =
@@ -197,7 +197,7 @@ namespace {
 struct SealedCell {
   std::int64_t row;
   std::string associated;
-  Data bytes;
+  formats::Data bytes;
 };
 
 // Reads every cell that `select` gives as (rowid, bytes, ...), binding each with `associated`,
@@ -222,7 +222,7 @@ OSStatus reseal(sqlite3* db, const char* select, const char* update,
     auto opened = from ? from->open(cell.bytes, cell.associated) : std::optional(cell.bytes);
     if (!opened) return errSecDecode;
     statement.bind(1, to.seal(*opened, cell.associated));
-    statement.bind(2, Value(cell.row));
+    statement.bind(2, formats::Value(cell.row));
     SqliteStatement::Run run(statement);
     if (run.step() != SQLITE_DONE) return errSecIO;
   }
@@ -268,7 +268,7 @@ OSStatus KeychainSealing::rotateKey() {
     if (OSStatus resealed = resealAll(sealer_.get(), *sealer); resealed != errSecSuccess)
       return resealed;
     SqliteStatement record(db_.get(), "UPDATE keychain_key SET key_id = ?1");
-    record.bind(1, Value(sealer->keyId()));
+    record.bind(1, formats::Value(sealer->keyId()));
     SqliteStatement::Run run(record);
     return run.step() == SQLITE_DONE ? errSecSuccess
                                      : keychainStatus(sqlite3_extended_errcode(db_.get()));

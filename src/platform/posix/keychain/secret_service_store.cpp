@@ -46,7 +46,7 @@ struct Attributes {
 
 // In the service's own words, bounded.
 std::string errorText(GError* error) {
-  std::string text = error ? excerpt(error->message) : "unknown error";
+  std::string text = error ? formats::excerpt(error->message) : "unknown error";
   if (error) g_error_free(error);
   return text;
 }

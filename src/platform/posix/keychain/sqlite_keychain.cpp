@@ -40,7 +40,7 @@ constexpr std::string_view kItemColumns =
     "accc_protection, accc_flags, cdat, mdat, data, extra, identity";
 constexpr int kIdentityColumn = 20;
 
-const Column* columnFor(std::string_view attribute, const Value& value) {
+const Column* columnFor(std::string_view attribute, const formats::Value& value) {
   for (const auto& column : kColumns) {
     if (column.attribute != attribute) continue;
     bool fits = column.integer ? value.is<std::int64_t>() : value.is<std::string>();
@@ -60,14 +60,14 @@ bool isKeptApart(std::string_view key) {
 namespace {
 
 // Columns in the order of kItemColumns.
-bool readItem(sqlite3_stmt* statement, StoredItem& item) {
+bool readItem(sqlite3_stmt* statement, common::StoredItem& item) {
   item.id = sqlite3_column_int64(statement, 0);
   item.attributes.clear();
   item.attributes[std::string(sec::kSecClass)] = sqliteColumnValue(statement, 1);
   item.attributes[std::string(sec::kSecAttrSynchronizable)] =
       sqlite3_column_int64(statement, 2) != 0;
   for (std::size_t i = 0; i < kColumns.size(); ++i) {
-    Value value = sqliteColumnValue(statement, static_cast<int>(3 + i));
+    formats::Value value = sqliteColumnValue(statement, static_cast<int>(3 + i));
     if (!value.isNull()) item.attributes[std::string(kColumns[i].attribute)] = std::move(value);
   }
   // The attributes are in the clear, so anyone may have put any type in any column.
@@ -76,21 +76,21 @@ bool readItem(sqlite3_stmt* statement, StoredItem& item) {
     auto protection = sqliteColumnText(statement, 14);
     auto flags = static_cast<std::uint64_t>(sqlite3_column_int64(statement, 15));
     item.attributes[std::string(sec::kSecAttrAccessControl)] =
-        ObjectRef(std::make_shared<AccessControl>(std::move(protection), flags));
+        formats::ObjectRef(std::make_shared<AccessControl>(std::move(protection), flags));
   } else if (sqlite3_column_type(statement, 14) != SQLITE_NULL) {
     return false;
   }
   item.attributes[std::string(sec::kSecAttrCreationDate)] =
-      Date{sqlite3_column_double(statement, 16)};
+      formats::Date{sqlite3_column_double(statement, 16)};
   item.attributes[std::string(sec::kSecAttrModificationDate)] =
-      Date{sqlite3_column_double(statement, 17)};
+      formats::Date{sqlite3_column_double(statement, 17)};
   item.data = sqliteColumnBlob(statement, 18);
   if (sqlite3_column_type(statement, 19) == SQLITE_BLOB) {
     auto extra = sqliteColumnBlob(statement, 19);
-    auto parsed =
-        parsePlist(std::string_view(reinterpret_cast<const char*>(extra.data()), extra.size()));
-    if (!parsed || !parsed->is<Dictionary>()) return false;
-    for (auto& [key, value] : *parsed->get<Dictionary>())
+    auto parsed = formats::parsePlist(
+        std::string_view(reinterpret_cast<const char*>(extra.data()), extra.size()));
+    if (!parsed || !parsed->is<formats::Dictionary>()) return false;
+    for (auto& [key, value] : *parsed->get<formats::Dictionary>())
       item.attributes.try_emplace(key, std::move(value));
   }
   return true;
@@ -161,13 +161,13 @@ OSStatus SqliteKeychain::rotateKey() {
   return sealing_.rotateKey();
 }
 
-SqliteKeychain::Selection SqliteKeychain::selectionFor(const KeychainQuery& query) {
+SqliteKeychain::Selection SqliteKeychain::selectionFor(const common::KeychainQuery& query) {
   Selection selection;
   selection.parameters.push_back(query.itemClass);
   selection.sql = " WHERE class = ?1";
-  if (query.sync != KeychainQuery::Sync::any) {
+  if (query.sync != common::KeychainQuery::Sync::any) {
     selection.sql +=
-        " AND sync = " + std::string(query.sync == KeychainQuery::Sync::yes ? "1" : "0");
+        " AND sync = " + std::string(query.sync == common::KeychainQuery::Sync::yes ? "1" : "0");
   }
   for (const auto& [key, value] : query.match) {
     if (const Column* column = columnFor(key, value)) {
@@ -182,8 +182,8 @@ SqliteKeychain::Selection SqliteKeychain::selectionFor(const KeychainQuery& quer
   return selection;
 }
 
-OSStatus SqliteKeychain::select(const KeychainQuery& query, ItemColumns columns, ItemValues values,
-                                std::vector<StoredItem>& items) {
+OSStatus SqliteKeychain::select(const common::KeychainQuery& query, ItemColumns columns,
+                                ItemValues values, std::vector<common::StoredItem>& items) {
   Selection selection = selectionFor(query);
   bool wholeItems = columns == ItemColumns::all || selection.needsFilter || query.returnAttributes;
   bool openValues = values == ItemValues::opened;
@@ -200,23 +200,23 @@ OSStatus SqliteKeychain::select(const KeychainQuery& query, ItemColumns columns,
   SqliteStatement::Run run(statement);
   int code;
   while ((code = run.step()) == SQLITE_ROW) {
-    StoredItem item;
+    common::StoredItem item;
     if (wholeItems) {
       if (!readItem(statement.get(), item)) return errSecDecode;
-      if (selection.needsFilter && !matches(query, item)) continue;
+      if (selection.needsFilter && !common::matches(query, item)) continue;
     } else {
       item.id = sqlite3_column_int64(statement.get(), 0);
       item.attributes[std::string(sec::kSecClass)] = sqliteColumnValue(statement.get(), 1);
       item.data = sqliteColumnBlob(statement.get(), 2);
       if (sqlite3_column_type(statement.get(), 3) != SQLITE_NULL)
-        item.attributes[std::string(sec::kSecAttrAccessControl)] = Value(true);
+        item.attributes[std::string(sec::kSecAttrAccessControl)] = formats::Value(true);
     }
     if (openValues) {
       auto identity = sqliteColumnText(statement.get(), wholeItems ? kIdentityColumn : 4);
       auto opened = sealing_.sealer().open(item.data, identity);
-      if (!opened && !listsItems(query)) return errSecDecode;
+      if (!opened && !common::listsItems(query)) return errSecDecode;
       item.damaged = !opened;
-      item.data = opened ? std::move(*opened) : Data{};
+      item.data = opened ? std::move(*opened) : formats::Data{};
     }
     items.push_back(std::move(item));
     if (!query.limitAll) return errSecSuccess;
@@ -228,13 +228,13 @@ namespace {
 
 // The columns' values, the access control and the extras' property list of an item.
 struct Row {
-  std::array<Value, kColumns.size()> columns;
-  Value protection, flags, extra;
+  std::array<formats::Value, kColumns.size()> columns;
+  formats::Value protection, flags, extra;
 };
 
-std::optional<Row> rowOf(const StoredItem& item) {
+std::optional<Row> rowOf(const common::StoredItem& item) {
   Row row;
-  Dictionary extras;
+  formats::Dictionary extras;
   for (const auto& [key, value] : item.attributes) {
     if (isKeptApart(key)) continue;
     if (const Column* column = columnFor(key, value)) {
@@ -244,34 +244,35 @@ std::optional<Row> rowOf(const StoredItem& item) {
     }
   }
   if (auto it = item.attributes.find(sec::kSecAttrAccessControl); it != item.attributes.end()) {
-    const auto* object = it->second.get<ObjectRef>();
+    const auto* object = it->second.get<formats::ObjectRef>();
     auto control = object ? std::dynamic_pointer_cast<const AccessControl>(*object) : nullptr;
     if (!control) return std::nullopt;
     row.protection = control->protection;
     row.flags = static_cast<std::int64_t>(control->flags);
   }
   if (!extras.empty()) {
-    auto bytes = serializePlist(Value(std::move(extras)), PlistFormat::binary);
+    auto bytes =
+        formats::serializePlist(formats::Value(std::move(extras)), formats::PlistFormat::binary);
     if (!bytes) return std::nullopt;
-    row.extra = Data(bytes->begin(), bytes->end());
+    row.extra = formats::Data(bytes->begin(), bytes->end());
   }
   return row;
 }
 
-double dateOf(const StoredItem& item, std::string_view key) {
+double dateOf(const common::StoredItem& item, std::string_view key) {
   auto it = item.attributes.find(key);
-  const auto* date = it == item.attributes.end() ? nullptr : it->second.get<Date>();
+  const auto* date = it == item.attributes.end() ? nullptr : it->second.get<formats::Date>();
   return date ? date->secondsSince1970 : 0;
 }
 
-bool isSynchronized(const StoredItem& item) {
+bool isSynchronized(const common::StoredItem& item) {
   auto it = item.attributes.find(sec::kSecAttrSynchronizable);
-  return it != item.attributes.end() && it->second == Value(true);
+  return it != item.attributes.end() && it->second == formats::Value(true);
 }
 
 }  // namespace
 
-OSStatus SqliteKeychain::insert(const StoredItem& item) {
+OSStatus SqliteKeychain::insert(const common::StoredItem& item) {
   auto row = rowOf(item);
   if (!row) return errSecParam;
   SqliteStatement& statement = prepare(
@@ -280,8 +281,8 @@ OSStatus SqliteKeychain::insert(const StoredItem& item) {
       "(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, "
       "?21)");
   if (statement.prepareCode() != SQLITE_OK) return keychainStatus(statement.prepareCode());
-  auto identity = primaryKey(item);
-  statement.bind(1, Data(identity.begin(), identity.end()));
+  auto identity = common::primaryKey(item);
+  statement.bind(1, formats::Data(identity.begin(), identity.end()));
   statement.bind(2, item.attributes.at(std::string(sec::kSecClass)));
   statement.bind(3, isSynchronized(item));
   for (std::size_t i = 0; i < kColumns.size(); ++i)
@@ -293,7 +294,7 @@ OSStatus SqliteKeychain::insert(const StoredItem& item) {
   statement.bind(19, sealing_.sealer().seal(item.data, identity));
   statement.bind(20, row->extra);
   // A new item gets the next id; an updated one keeps its own, so listings keep their order.
-  statement.bind(21, item.id > 0 ? Value(item.id) : Value());
+  statement.bind(21, item.id > 0 ? formats::Value(item.id) : formats::Value());
   SqliteStatement::Run run(statement);
   int code = run.step();
   return code == SQLITE_DONE ? errSecSuccess : keychainStatus(code);
@@ -301,19 +302,19 @@ OSStatus SqliteKeychain::insert(const StoredItem& item) {
 
 OSStatus SqliteKeychain::erase(std::int64_t id) {
   SqliteStatement& statement = prepare("DELETE FROM items WHERE id = ?1");
-  statement.bind(1, Value(id));
+  statement.bind(1, formats::Value(id));
   SqliteStatement::Run run(statement);
   return run.step() == SQLITE_DONE ? errSecSuccess
                                    : keychainStatus(sqlite3_extended_errcode(db_.get()));
 }
 
-OSStatus SqliteKeychain::secItemCopyMatching(const Dictionary& query,
-                                             std::optional<Value>* result) {
-  KeychainQuery parsed;
-  if (OSStatus status = parseQuery(query, parsed); status != errSecSuccess) return status;
+OSStatus SqliteKeychain::secItemCopyMatching(const formats::Dictionary& query,
+                                             std::optional<formats::Value>* result) {
+  common::KeychainQuery parsed;
+  if (OSStatus status = common::parseQuery(query, parsed); status != errSecSuccess) return status;
   std::lock_guard lock(mutex_);
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
-  std::vector<StoredItem> items;
+  std::vector<common::StoredItem> items;
   bool damaged = false;
   OSStatus status = sealing_.readOpened([&] {
     items.clear();
@@ -329,15 +330,16 @@ OSStatus SqliteKeychain::secItemCopyMatching(const Dictionary& query,
   if (items.empty()) return errSecItemNotFound;
   if (parsed.authenticationUIFail) {
     for (const auto& item : items)
-      if (needsAuthentication(item)) return errSecInteractionNotAllowed;
+      if (common::needsAuthentication(item)) return errSecInteractionNotAllowed;
   }
-  if (result && parsed.returnsAnything()) *result = resultFor(parsed, items);
+  if (result && parsed.returnsAnything()) *result = common::resultFor(parsed, items);
   return errSecSuccess;
 }
 
-OSStatus SqliteKeychain::secItemAdd(const Dictionary& attributes) {
-  StoredItem item;
-  if (OSStatus status = attributesForAdd(attributes, keychainNow(), item); status != errSecSuccess)
+OSStatus SqliteKeychain::secItemAdd(const formats::Dictionary& attributes) {
+  common::StoredItem item;
+  if (OSStatus status = common::attributesForAdd(attributes, keychainNow(), item);
+      status != errSecSuccess)
     return status;
   std::lock_guard lock(mutex_);
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
@@ -345,15 +347,15 @@ OSStatus SqliteKeychain::secItemAdd(const Dictionary& attributes) {
 }
 
 OSStatus SqliteKeychain::changeMatching(
-    const Dictionary& query, ItemColumns columns, ItemValues values,
-    const std::function<OSStatus(std::vector<StoredItem>&)>& change) {
-  KeychainQuery parsed;
-  if (OSStatus status = parseQuery(query, parsed); status != errSecSuccess) return status;
+    const formats::Dictionary& query, ItemColumns columns, ItemValues values,
+    const std::function<OSStatus(std::vector<common::StoredItem>&)>& change) {
+  common::KeychainQuery parsed;
+  if (OSStatus status = common::parseQuery(query, parsed); status != errSecSuccess) return status;
   parsed.limitAll = true;
   std::lock_guard lock(mutex_);
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
   return sealing_.sealingTransaction([&]() -> OSStatus {
-    std::vector<StoredItem> items;
+    std::vector<common::StoredItem> items;
     if (OSStatus status = select(parsed, columns, values, items); status != errSecSuccess)
       return status;
     if (items.empty()) return errSecItemNotFound;
@@ -361,33 +363,37 @@ OSStatus SqliteKeychain::changeMatching(
   });
 }
 
-OSStatus SqliteKeychain::secItemUpdate(const Dictionary& query, const Dictionary& attributes) {
+OSStatus SqliteKeychain::secItemUpdate(const formats::Dictionary& query,
+                                       const formats::Dictionary& attributes) {
   {
-    KeychainQuery parsed;
-    if (OSStatus status = parseQuery(query, parsed); status != errSecSuccess) return status;
+    common::KeychainQuery parsed;
+    if (OSStatus status = common::parseQuery(query, parsed); status != errSecSuccess) return status;
     if (auto status = updateInPlace(parsed, attributes)) return *status;
   }
   // A new value replaces the old one unread, so a value that no longer opens can be replaced.
   bool keepsValue = !attributes.count(sec::kSecValueData);
-  return changeMatching(
-      query, ItemColumns::all, keepsValue ? ItemValues::opened : ItemValues::sealed,
-      [&](std::vector<StoredItem>& items) -> OSStatus {
-        double time = keychainNow();
-        for (auto& item : items) {
-          if (OSStatus status = applyUpdate(attributes, time, item); status != errSecSuccess)
-            return status;
-          if (OSStatus status = erase(item.id); status != errSecSuccess) return status;
-        }
-        for (const auto& item : items) {
-          if (OSStatus status = insert(item); status != errSecSuccess) return status;
-        }
-        return errSecSuccess;
-      });
+  return changeMatching(query, ItemColumns::all,
+                        keepsValue ? ItemValues::opened : ItemValues::sealed,
+                        [&](std::vector<common::StoredItem>& items) -> OSStatus {
+                          double time = keychainNow();
+                          for (auto& item : items) {
+                            if (OSStatus status = common::applyUpdate(attributes, time, item);
+                                status != errSecSuccess)
+                              return status;
+                            if (OSStatus status = erase(item.id); status != errSecSuccess)
+                              return status;
+                          }
+                          for (const auto& item : items) {
+                            if (OSStatus status = insert(item); status != errSecSuccess)
+                              return status;
+                          }
+                          return errSecSuccess;
+                        });
 }
 
-OSStatus SqliteKeychain::secItemDelete(const Dictionary& query) {
+OSStatus SqliteKeychain::secItemDelete(const formats::Dictionary& query) {
   return changeMatching(query, ItemColumns::needed, ItemValues::sealed,
-                        [&](std::vector<StoredItem>& items) -> OSStatus {
+                        [&](std::vector<common::StoredItem>& items) -> OSStatus {
                           for (const auto& item : items) {
                             if (OSStatus status = erase(item.id); status != errSecSuccess)
                               return status;
@@ -398,7 +404,7 @@ OSStatus SqliteKeychain::secItemDelete(const Dictionary& query) {
 
 std::shared_ptr<const AccessControl> SqliteKeychain::secAccessControlCreateWithFlags(
     std::string_view protection, std::uint64_t flags, std::optional<Error>* error) {
-  return makeAccessControl(protection, flags, error);
+  return common::makeAccessControl(protection, flags, error);
 }
 
 void SqliteKeychain::secRequestSharedWebCredential(const std::optional<std::string>& domain,

@@ -35,10 +35,12 @@ class SqliteKeychain final : public KeychainServices {
   explicit SqliteKeychain(DatabaseLocation database, KeychainKeyOptions keyOptions = {});
   ~SqliteKeychain() override;
 
-  OSStatus secItemCopyMatching(const Dictionary& query, std::optional<Value>* result) override;
-  OSStatus secItemAdd(const Dictionary& attributes) override;
-  OSStatus secItemUpdate(const Dictionary& query, const Dictionary& attributes) override;
-  OSStatus secItemDelete(const Dictionary& query) override;
+  OSStatus secItemCopyMatching(const formats::Dictionary& query,
+                               std::optional<formats::Value>* result) override;
+  OSStatus secItemAdd(const formats::Dictionary& attributes) override;
+  OSStatus secItemUpdate(const formats::Dictionary& query,
+                         const formats::Dictionary& attributes) override;
+  OSStatus secItemDelete(const formats::Dictionary& query) override;
   std::shared_ptr<const AccessControl> secAccessControlCreateWithFlags(
       std::string_view protection, std::uint64_t flags, std::optional<Error>* error) override;
   // Shared web credentials live in the same database and answer on a worker thread.
@@ -64,7 +66,7 @@ class SqliteKeychain final : public KeychainServices {
   // entries must still be matched against the items read.
   struct Selection {
     std::string sql;
-    std::vector<Value> parameters;
+    std::vector<formats::Value> parameters;
     bool needsFilter = false;
   };
   struct InPlaceUpdate;
@@ -80,18 +82,19 @@ class SqliteKeychain final : public KeychainServices {
   // Opened values fail with errSecDecode when one does not open, except in a listing, where
   // such an item is marked damaged.
   enum class ItemValues { sealed, opened };
-  OSStatus select(const KeychainQuery& query, ItemColumns columns, ItemValues values,
-                  std::vector<StoredItem>& items);
-  OSStatus insert(const StoredItem& item);
+  OSStatus select(const common::KeychainQuery& query, ItemColumns columns, ItemValues values,
+                  std::vector<common::StoredItem>& items);
+  OSStatus insert(const common::StoredItem& item);
   OSStatus erase(std::int64_t id);
   // Runs `change` on the items `query` selects, in one transaction; none is errSecItemNotFound.
-  OSStatus changeMatching(const Dictionary& query, ItemColumns columns, ItemValues values,
-                          const std::function<OSStatus(std::vector<StoredItem>&)>& change);
-  Selection selectionFor(const KeychainQuery& query);
+  OSStatus changeMatching(const formats::Dictionary& query, ItemColumns columns, ItemValues values,
+                          const std::function<OSStatus(std::vector<common::StoredItem>&)>& change);
+  Selection selectionFor(const common::KeychainQuery& query);
   // An update that only replaces the value and the protection class, and may move the sync
   // flag, as one UPDATE statement in one transaction, the sealing done by the statement.
   // None when it does not apply: then the items are read and written whole.
-  std::optional<OSStatus> updateInPlace(const KeychainQuery& query, const Dictionary& changes);
+  std::optional<OSStatus> updateInPlace(const common::KeychainQuery& query,
+                                        const formats::Dictionary& changes);
   OSStatus runInPlaceUpdate(Selection& selection, const InPlaceUpdate& update);
   // SQL functions of the connection: an item's identity from its columns, and a value sealed
   // for it; the latter refuses a row that must be read whole (see updateInPlace).

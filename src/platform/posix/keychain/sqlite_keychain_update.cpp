@@ -20,36 +20,36 @@ constexpr std::string_view kIdentityColumns[] = {
 constexpr int kIdentityArguments = static_cast<int>(std::size(kIdentityColumns)) + 2;
 
 // As sqliteColumnValue() reads the column.
-Value valueOf(sqlite3_value* value) {
+formats::Value valueOf(sqlite3_value* value) {
   switch (sqlite3_value_type(value)) {
     case SQLITE_INTEGER:
-      return Value(static_cast<std::int64_t>(sqlite3_value_int64(value)));
+      return formats::Value(static_cast<std::int64_t>(sqlite3_value_int64(value)));
     case SQLITE_FLOAT:
-      return Value(sqlite3_value_double(value));
+      return formats::Value(sqlite3_value_double(value));
     case SQLITE_TEXT:
-      return Value(std::string(reinterpret_cast<const char*>(sqlite3_value_text(value)),
-                               static_cast<std::size_t>(sqlite3_value_bytes(value))));
+      return formats::Value(std::string(reinterpret_cast<const char*>(sqlite3_value_text(value)),
+                                        static_cast<std::size_t>(sqlite3_value_bytes(value))));
     case SQLITE_BLOB: {
       const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_value_blob(value));
-      return Value(Data(bytes, bytes + sqlite3_value_bytes(value)));
+      return formats::Value(formats::Data(bytes, bytes + sqlite3_value_bytes(value)));
     }
     default:
-      return Value();
+      return formats::Value();
   }
 }
 
 // The identity of the item whose class, identity columns and sync flag are `values`, made
 // as primaryKey() makes it from the item read whole.
 std::string identityOf(sqlite3_value** values) {
-  StoredItem item;
+  common::StoredItem item;
   item.attributes[std::string(sec::kSecClass)] = valueOf(values[0]);
   for (std::size_t i = 0; i < std::size(kIdentityColumns); ++i) {
-    Value value = valueOf(values[1 + i]);
+    formats::Value value = valueOf(values[1 + i]);
     if (!value.isNull()) item.attributes[std::string(kIdentityColumns[i])] = std::move(value);
   }
   item.attributes[std::string(sec::kSecAttrSynchronizable)] =
       sqlite3_value_int64(values[kIdentityArguments - 1]) != 0;
-  return primaryKey(item);
+  return common::primaryKey(item);
 }
 
 std::string identityArguments(std::string_view sync) {
@@ -62,7 +62,7 @@ std::string identityArguments(std::string_view sync) {
 
 // What an in-place update writes; none of it is read back.
 struct SqliteKeychain::InPlaceUpdate {
-  const Data* data = nullptr;
+  const formats::Data* data = nullptr;
   const std::string* protection = nullptr;
   std::optional<bool> sync;
 };
@@ -111,12 +111,12 @@ int SqliteKeychain::registerSqlFunctions() {
 
 // Applies to changes of the value, the protection class and the sync flag only, typed as
 // applyUpdate() takes them, and to queries that SQL selects alone.
-std::optional<OSStatus> SqliteKeychain::updateInPlace(const KeychainQuery& query,
-                                                      const Dictionary& changes) {
+std::optional<OSStatus> SqliteKeychain::updateInPlace(const common::KeychainQuery& query,
+                                                      const formats::Dictionary& changes) {
   InPlaceUpdate update;
   for (const auto& [key, value] : changes) {
-    if (key == sec::kSecValueData && value.is<Data>()) {
-      update.data = value.get<Data>();
+    if (key == sec::kSecValueData && value.is<formats::Data>()) {
+      update.data = value.get<formats::Data>();
     } else if (key == sec::kSecAttrAccessible && value.is<std::string>()) {
       update.protection = value.get<std::string>();
     } else if (key == sec::kSecAttrSynchronizable && value.is<bool>()) {

@@ -22,7 +22,7 @@ Error credentialError(OSStatus status) {
                     std::to_string(status) + ").";
   }
   return Error{"NSOSStatusErrorDomain", status,
-               Dictionary{{std::string(kLocalizedDescriptionKey), description}}};
+               formats::Dictionary{{std::string(kLocalizedDescriptionKey), description}}};
 }
 
 }  // namespace
@@ -41,7 +41,7 @@ void SqliteSharedCredentials::runDetached(std::function<void()> job) {
     std::lock_guard lock(jobsMutex_);
     ++runningJobs_;
   }
-  runOnWorker([this, job = std::move(job)] {
+  common::runOnWorker([this, job = std::move(job)] {
     job();
     std::lock_guard lock(jobsMutex_);
     if (--runningJobs_ == 0) jobsDone_.notify_all();
@@ -50,13 +50,13 @@ void SqliteSharedCredentials::runDetached(std::function<void()> job) {
 
 OSStatus SqliteSharedCredentials::selectCredentials(const std::optional<std::string>& domain,
                                                     const std::optional<std::string>& account,
-                                                    Array& credentials) {
+                                                    formats::Array& credentials) {
   auto& statement = db_.prepare(
       "SELECT domain, account, password FROM shared_credentials WHERE (?1 IS NULL OR domain = "
       "?1) AND (?2 IS NULL OR account = ?2) ORDER BY domain, account");
   if (statement.prepareCode() != SQLITE_OK) return keychainStatus(statement.prepareCode());
-  statement.bind(1, domain ? Value(*domain) : Value());
-  statement.bind(2, account ? Value(*account) : Value());
+  statement.bind(1, domain ? formats::Value(*domain) : formats::Value());
+  statement.bind(2, account ? formats::Value(*account) : formats::Value());
   SqliteStatement::Run run(statement);
   int code = SQLITE_OK;
   while ((code = run.step()) == SQLITE_ROW) {
@@ -65,7 +65,7 @@ OSStatus SqliteSharedCredentials::selectCredentials(const std::optional<std::str
     auto password = sealing_.sealer().open(sqliteColumnBlob(statement.get(), 2),
                                            credentialAssociatedData(server, user));
     if (!password) return errSecDecode;
-    credentials.emplace_back(Dictionary{
+    credentials.emplace_back(formats::Dictionary{
         {std::string(sec::kSecAttrServer), std::move(server)},
         {std::string(sec::kSecAttrAccount), std::move(user)},
         {std::string(sec::kSecSharedPassword), std::string(password->begin(), password->end())},
@@ -83,10 +83,10 @@ OSStatus SqliteSharedCredentials::storeCredential(const std::string& domain,
                  "VALUES (?1, ?2, ?3)"
                : "DELETE FROM shared_credentials WHERE domain = ?1 AND account = ?2");
   if (statement.prepareCode() != SQLITE_OK) return keychainStatus(statement.prepareCode());
-  statement.bind(1, Value(domain));
-  statement.bind(2, Value(account));
+  statement.bind(1, formats::Value(domain));
+  statement.bind(2, formats::Value(account));
   if (password) {
-    Data bytes(password->begin(), password->end());
+    formats::Data bytes(password->begin(), password->end());
     statement.bind(3, sealing_.sealer().seal(bytes, credentialAssociatedData(domain, account)));
   }
   SqliteStatement::Run run(statement);
@@ -99,7 +99,7 @@ void SqliteSharedCredentials::request(const std::optional<std::string>& domain,
                                       const std::optional<std::string>& account,
                                       SharedCredentialsCompletion completion) {
   runDetached([this, domain, account, completion = std::move(completion)] {
-    Array credentials;
+    formats::Array credentials;
     OSStatus status = withDatabase_([&] {
       return sealing_.readOpened([&] {
         credentials.clear();

@@ -35,7 +35,8 @@ class SqliteSharedCredentials {
 
  private:
   OSStatus selectCredentials(const std::optional<std::string>& domain,
-                             const std::optional<std::string>& account, Array& credentials);
+                             const std::optional<std::string>& account,
+                             formats::Array& credentials);
   OSStatus storeCredential(const std::string& domain, const std::string& account,
                            const std::optional<std::string>& password);
   // Runs `job` on a worker; this object outlives every job it started.

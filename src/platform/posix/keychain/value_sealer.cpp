@@ -61,8 +61,9 @@ ValueSealer::~ValueSealer() {
   sodium_memzero(key_.data(), key_.size());
 }
 
-Data ValueSealer::seal(std::span<const std::uint8_t> plaintext, std::string_view associated) const {
-  Data sealed(kNonceBytes + plaintext.size() + kTagBytes);
+formats::Data ValueSealer::seal(std::span<const std::uint8_t> plaintext,
+                                std::string_view associated) const {
+  formats::Data sealed(kNonceBytes + plaintext.size() + kTagBytes);
   randombytes_buf(sealed.data(), kNonceBytes);
   unsigned long long length = 0;
   crypto_aead_xchacha20poly1305_ietf_encrypt(
@@ -72,10 +73,10 @@ Data ValueSealer::seal(std::span<const std::uint8_t> plaintext, std::string_view
   return sealed;
 }
 
-std::optional<Data> ValueSealer::open(std::span<const std::uint8_t> sealed,
-                                      std::string_view associated) const {
+std::optional<formats::Data> ValueSealer::open(std::span<const std::uint8_t> sealed,
+                                               std::string_view associated) const {
   if (sealed.size() < kNonceBytes + kTagBytes) return std::nullopt;
-  Data plaintext(sealed.size() - kNonceBytes - kTagBytes);
+  formats::Data plaintext(sealed.size() - kNonceBytes - kTagBytes);
   unsigned long long length = 0;
   if (crypto_aead_xchacha20poly1305_ietf_decrypt(
           plaintext.data(), &length, nullptr, sealed.data() + kNonceBytes,

@@ -29,9 +29,10 @@ class ValueSealer {
   ValueSealer& operator=(const ValueSealer&) = delete;
 
   // The nonce, then the ciphertext with its tag.
-  Data seal(std::span<const std::uint8_t> plaintext, std::string_view associated) const;
+  formats::Data seal(std::span<const std::uint8_t> plaintext, std::string_view associated) const;
   // None when the bytes were not sealed under this key with this associated data.
-  std::optional<Data> open(std::span<const std::uint8_t> sealed, std::string_view associated) const;
+  std::optional<formats::Data> open(std::span<const std::uint8_t> sealed,
+                                    std::string_view associated) const;
   // Names the key without revealing it: a keyed hash, safe to store beside the values.
   const std::string& keyId() const { return keyId_; }
 

@@ -58,7 +58,7 @@ SqliteStatement& SqliteConnection::prepare(const std::string& sql) {
 // SQLite quotes the database's own names (a schema it cannot read), which a file shared
 // with other devices may hold anything in.
 std::string SqliteConnection::failure() const {
-  return path_.string() + ": " + (db_ ? excerpt(sqlite3_errmsg(db_)) : "not open");
+  return path_.string() + ": " + (db_ ? formats::excerpt(sqlite3_errmsg(db_)) : "not open");
 }
 
 }  // namespace quorin::platform::posix

@@ -20,14 +20,14 @@ SqliteStatement::~SqliteStatement() {
   sqlite3_finalize(statement_);
 }
 
-void SqliteStatement::bind(int index, const Value& value) {
+void SqliteStatement::bind(int index, const formats::Value& value) {
   if (const auto* text = value.get<std::string>()) {
     bindText(index, *text);
   } else if (const auto* number = value.get<std::int64_t>()) {
     keep(sqlite3_bind_int64(statement_, index, *number));
   } else if (const auto* real = value.get<double>()) {
     keep(sqlite3_bind_double(statement_, index, *real));
-  } else if (const auto* data = value.get<Data>()) {
+  } else if (const auto* data = value.get<formats::Data>()) {
     bindBytes(index, data->data(), data->size());
   } else if (const auto* flag = value.get<bool>()) {
     keep(sqlite3_bind_int64(statement_, index, *flag));
@@ -69,24 +69,24 @@ int SqliteStatement::Run::step() {
   return sqlite3_step(statement.get());
 }
 
-Value sqliteColumnValue(sqlite3_stmt* statement, int index) {
+formats::Value sqliteColumnValue(sqlite3_stmt* statement, int index) {
   switch (sqlite3_column_type(statement, index)) {
     case SQLITE_INTEGER:
-      return Value(static_cast<std::int64_t>(sqlite3_column_int64(statement, index)));
+      return formats::Value(static_cast<std::int64_t>(sqlite3_column_int64(statement, index)));
     case SQLITE_FLOAT:
-      return Value(sqlite3_column_double(statement, index));
+      return formats::Value(sqlite3_column_double(statement, index));
     case SQLITE_TEXT:
-      return Value(sqliteColumnText(statement, index));
+      return formats::Value(sqliteColumnText(statement, index));
     case SQLITE_BLOB:
-      return Value(sqliteColumnBlob(statement, index));
+      return formats::Value(sqliteColumnBlob(statement, index));
     default:
-      return Value();
+      return formats::Value();
   }
 }
 
-Data sqliteColumnBlob(sqlite3_stmt* statement, int index) {
+formats::Data sqliteColumnBlob(sqlite3_stmt* statement, int index) {
   const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, index));
-  return Data(bytes, bytes + sqlite3_column_bytes(statement, index));
+  return formats::Data(bytes, bytes + sqlite3_column_bytes(statement, index));
 }
 
 std::string sqliteColumnText(sqlite3_stmt* statement, int index) {
@@ -107,7 +107,7 @@ void sqliteBindBytes(SqliteStatement& statement, int index,
   if (bytes) {
     statement.bindBytes(index, bytes->data(), bytes->size());
   } else {
-    statement.bind(index, Value());
+    statement.bind(index, formats::Value());
   }
 }
 

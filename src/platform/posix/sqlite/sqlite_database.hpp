@@ -25,7 +25,7 @@ class SqliteStatement {
 
   // Text, integers, reals, data and booleans bind as themselves; anything else as NULL. Text
   // or bytes longer than the connection's length limit are refused, never cut.
-  void bind(int index, const Value& value);
+  void bind(int index, const formats::Value& value);
   void bindBytes(int index, const void* bytes, std::size_t size);
 
   // Resets on leaving, so a cached statement holds no read lock between calls.
@@ -48,8 +48,8 @@ class SqliteStatement {
 };
 
 // A column as a value: integers, reals, text and blobs as themselves, NULL as Null.
-Value sqliteColumnValue(sqlite3_stmt* statement, int index);
-Data sqliteColumnBlob(sqlite3_stmt* statement, int index);
+formats::Value sqliteColumnValue(sqlite3_stmt* statement, int index);
+formats::Data sqliteColumnBlob(sqlite3_stmt* statement, int index);
 std::string sqliteColumnText(sqlite3_stmt* statement, int index);
 // A blob column as bytes, none for NULL; and the reverse for a parameter.
 std::optional<std::string> sqliteColumnBytes(sqlite3_stmt* statement, int index);
