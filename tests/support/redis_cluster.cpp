@@ -92,11 +92,14 @@ bool RedisCluster::startNode() {
                      dir / "output");
     if (pid < 0) return false;
     auto node = "127.0.0.1:" + port;
-    if (waitUntil([&] { return exited(pid) || pidOf(node) == pid; }) && !exited(pid)) {
+    // Once reaped, the process id may be another's: it is asked after only once.
+    bool gone = false;
+    if (waitUntil([&] { return (gone = exited(pid)) || pidOf(node) == pid; }) && !gone) {
       pids_.push_back(pid);
       nodes_.push_back(node);
       return true;
     }
+    if (gone) continue;
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
   }
