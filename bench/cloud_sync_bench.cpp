@@ -15,7 +15,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/common/notification_center.hpp"
+#include "platform/common/local_notification_center.hpp"
 #include "platform/linux/cloud_account_location.hpp"
 #include "platform/posix/cloud/replica_ubiquitous_store.hpp"
 #include "support/redis_cluster.hpp"

@@ -8,7 +8,7 @@
 #include <random>
 
 #include "keychain/keychain.hpp"
-#include "platform/linux/posix_platform.hpp"
+#include "platform/linux/linux_platform.hpp"
 #include "platform/posix/keychain/value_sealer.hpp"
 #include "support/temporary_directory.hpp"
 
@@ -45,9 +45,9 @@ struct Fixture {
   }
 
   quorin::testing::TemporaryDirectory directory;
-  std::shared_ptr<quorin::platform::linux::PosixPlatform> platform =
-      std::make_shared<quorin::platform::linux::PosixPlatform>(
-          quorin::platform::linux::PosixPlatformOptions{
+  std::shared_ptr<quorin::platform::linux::LinuxPlatform> platform =
+      std::make_shared<quorin::platform::linux::LinuxPlatform>(
+          quorin::platform::linux::LinuxPlatformOptions{
               .container = directory.path(),
               .cloudAccount = (directory.path() / "cloud").string(),
               .keychainKey = {.store = "key-file"}});

@@ -5,7 +5,7 @@
 
 #include "formats/plist_codec.hpp"
 #include "keychain/keychain.hpp"
-#include "platform/linux/posix_platform.hpp"
+#include "platform/linux/linux_platform.hpp"
 #include "platform/posix/files/file_io.hpp"
 
 namespace quorin::bench {
@@ -168,8 +168,8 @@ std::vector<fs::path> writeLegacyContainer(const fs::path& container,
   platform::posix::writeFileAtomically(
       preferences / "com.corvasta.morvent.plist",
       *formats::serializePlist(Value(suite(size.suiteKeys)), formats::PlistFormat::binary), 0600);
-  auto platform = std::make_shared<platform::linux::PosixPlatform>(
-      platform::linux::PosixPlatformOptions{.container = container});
+  auto platform = std::make_shared<platform::linux::LinuxPlatform>(
+      platform::linux::LinuxPlatformOptions{.container = container});
   keychain::Keychain::withService(platform, "com.corvasta.morvent")->set("id", "SharedIdentifier");
   return written;
 }

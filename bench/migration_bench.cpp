@@ -15,7 +15,7 @@
 
 #include "client/quorin_client.hpp"
 #include "legacy_container.hpp"
-#include "platform/linux/posix_platform.hpp"
+#include "platform/linux/linux_platform.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace {
@@ -51,8 +51,8 @@ struct Container {
 };
 
 std::optional<std::string> migrate(const fs::path& container) {
-  auto platform = std::make_shared<quorin::platform::linux::PosixPlatform>(
-      quorin::platform::linux::PosixPlatformOptions{.container = container});
+  auto platform = std::make_shared<quorin::platform::linux::LinuxPlatform>(
+      quorin::platform::linux::LinuxPlatformOptions{.container = container});
   return std::make_shared<quorin::QuorinClient>(platform)->collectMigrationData();
 }
 

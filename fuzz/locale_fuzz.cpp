@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/posix/device/locale.hpp"
+#include "platform/posix/device/environment_locale.hpp"
 
 // The input is a locale name, then optionally a NUL and a LANGUAGE list.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -203,7 +203,7 @@ bool qrn_post_application_event(qrn_application_event event) {
   auto name = eventName(event);
   if (!name) return false;
   try {
-    std::vector<std::weak_ptr<quorin::platform::linux::PosixPlatform>> devices;
+    std::vector<std::weak_ptr<quorin::platform::linux::LinuxPlatform>> devices;
     for (auto& device : quorin::platform::linux::hostDevices()) devices.push_back(device);
     // Weakly: the task waits in the main loop, which must not keep the devices alive.
     processMainLoop()->async([devices = std::move(devices), name = std::string(*name)] {

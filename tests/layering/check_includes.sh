@@ -14,7 +14,7 @@ layer_of() {
     platform/redis/*) echo redis ;;
     platform/linux/*) echo linux ;;
     platform/*) echo interfaces ;;
-    client/* | cloud/* | keychain/* | migration/* | version.cpp) echo core ;;
+    client/* | cloud/* | keychain/* | migration/*) echo core ;;
     capi/*) echo capi ;;
     quorin/*) echo public ;;
     *) echo unknown ;;

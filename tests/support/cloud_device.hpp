@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/common/notification_center.hpp"
+#include "platform/common/local_notification_center.hpp"
 #include "platform/posix/cloud/replica_ubiquitous_store.hpp"
 
 namespace quorin::testing {

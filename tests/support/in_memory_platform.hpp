@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/common/local_notification_center.hpp"
 #include "platform/common/loop_dispatch.hpp"
-#include "platform/common/notification_center.hpp"
 #include "platform/common/payment_queue.hpp"
 #include "platform/platform.hpp"
 #include "support/in_memory_cloud.hpp"

@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "platform/common/keychain_query.hpp"
+#include "platform/posix/keychain/keychain_query.hpp"
 
 namespace quorin::testing {
 namespace {
@@ -56,14 +56,14 @@ void writeUnsealedKeychain(const std::filesystem::path& database,
                            -1, &insert, nullptr),
         db);
   for (const auto& [account, value] : items) {
-    platform::common::StoredItem item;
+    platform::posix::StoredItem item;
     formats::Dictionary request{
         {std::string(sec::kSecClass), std::string(sec::kSecClassGenericPassword)},
         {std::string(sec::kSecAttrService), "svc"},
         {std::string(sec::kSecAttrAccount), account}};
     // The SQLite keychain finds items by its own identity key, so only its engine can make one.
-    platform::common::attributesForAdd(request, 1, item);
-    auto identity = platform::common::primaryKey(item);
+    platform::posix::attributesForAdd(request, 1, item);
+    auto identity = platform::posix::primaryKey(item);
     sqlite3_bind_blob(insert, 1, identity.data(), static_cast<int>(identity.size()),
                       SQLITE_TRANSIENT);
     sqlite3_bind_text(insert, 2, account.data(), static_cast<int>(account.size()),

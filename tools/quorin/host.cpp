@@ -10,7 +10,7 @@ namespace {
 
 // The library's diagnostic lines go to standard error, so that standard output holds only
 // what the command prints (one JSON document with --json).
-platform::linux::PosixPlatformOptions platformOptions(const GlobalOptions& options) {
+platform::linux::LinuxPlatformOptions platformOptions(const GlobalOptions& options) {
   return {.container = options.container,
           .infoPlist = options.infoPlist,
           .cloudAccount = options.cloudAccount,
@@ -27,7 +27,7 @@ Host::Host(const GlobalOptions& options, Facade facade) {
   if (opened.problem) throw std::runtime_error(*opened.problem);
   if (opened.made)
     std::cerr << "quorin: made a new device at " << options.container.string() << "\n";
-  platform = std::make_shared<platform::linux::PosixPlatform>(platformOptions(options));
+  platform = std::make_shared<platform::linux::LinuxPlatform>(platformOptions(options));
   if (const auto& problem = platform->profileProblem()) std::cerr << "quorin: " << *problem << "\n";
   platform::setDefaultPlatform(platform);
   if (facade == Facade::none) return;

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "json_output.hpp"
-#include "platform/linux/posix_platform.hpp"
+#include "platform/linux/linux_platform.hpp"
 #include "quorin/quorin_client.hpp"
 
 namespace quorin::cli {
@@ -31,7 +31,7 @@ enum class Facade {
 struct Host {
   explicit Host(const GlobalOptions& options, Facade facade = Facade::made);
 
-  std::shared_ptr<platform::linux::PosixPlatform> platform;
+  std::shared_ptr<platform::linux::LinuxPlatform> platform;
   // How the device stood after the exchange of Facade::afterExchange.
   std::optional<platform::posix::ReplicaStatus> firstExchange;
   std::unique_ptr<QRNQuorinClient> client;

@@ -86,7 +86,7 @@ void printDocuments(platform::FileManager& files, const std::filesystem::path& d
 
 // What the migration could not read or write. The defaults suites are read outside the
 // container's file manager, so they are asked on their own.
-std::vector<std::string> troubles(platform::linux::PosixPlatform& platform) {
+std::vector<std::string> troubles(platform::linux::LinuxPlatform& platform) {
   auto found = platform.containerFiles().troubles();
   for (auto domain : {QuorinClient::quorinDomain, QuorinClient::morventDomain}) {
     auto suite = platform::posix::PlistUserDefaults::open(platform.preferences(), domain);

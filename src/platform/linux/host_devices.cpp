@@ -21,8 +21,8 @@ std::mutex& registryMutex() {
   static std::mutex mutex;
   return mutex;
 }
-std::vector<std::weak_ptr<PosixPlatform>>& registry() {
-  static std::vector<std::weak_ptr<PosixPlatform>> devices;
+std::vector<std::weak_ptr<LinuxPlatform>>& registry() {
+  static std::vector<std::weak_ptr<LinuxPlatform>> devices;
   return devices;
 }
 
@@ -97,19 +97,19 @@ std::shared_ptr<common::RunLoop> processMainLoop() {
   return {mainThread, &mainThread->loop};
 }
 
-std::shared_ptr<PosixPlatform> makeHostDevice(PosixPlatformOptions options) {
+std::shared_ptr<LinuxPlatform> makeHostDevice(LinuxPlatformOptions options) {
   options.mainLoop = processMainLoop();
   options.diagnostics = writeHostDiagnostic;
-  auto device = std::make_shared<PosixPlatform>(std::move(options));
+  auto device = std::make_shared<LinuxPlatform>(std::move(options));
   std::lock_guard lock(registryMutex());
   std::erase_if(registry(), [](const auto& known) { return known.expired(); });
   registry().push_back(device);
   return device;
 }
 
-std::vector<std::shared_ptr<PosixPlatform>> hostDevices() {
+std::vector<std::shared_ptr<LinuxPlatform>> hostDevices() {
   std::lock_guard lock(registryMutex());
-  std::vector<std::shared_ptr<PosixPlatform>> live;
+  std::vector<std::shared_ptr<LinuxPlatform>> live;
   for (const auto& known : registry()) {
     if (auto device = known.lock()) live.push_back(std::move(device));
   }
@@ -124,7 +124,7 @@ QRNDeviceStatus quorin::platform::openHostDevice(const QRNDeviceOptions& options
   if (auto status = linux::check(options); status != QRNDeviceStatus::ok) return status;
   // Before anything of the device is set up, so that a refused one leaves nothing behind.
   if (posix::openContainer(options.container).problem) return QRNDeviceStatus::unusableContainer;
-  linux::PosixPlatformOptions made{.container = options.container,
+  linux::LinuxPlatformOptions made{.container = options.container,
                                    .cloudAccount = options.cloudAccount,
                                    .keychainKey = linux::keyOptions(options)};
   if (options.infoPlist) made.infoPlist = *options.infoPlist;

@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/linux/posix_platform.hpp"
+#include "platform/linux/linux_platform.hpp"
 
 namespace quorin::platform::linux {
 
@@ -12,8 +12,8 @@ namespace quorin::platform::linux {
 // thread.
 std::shared_ptr<common::RunLoop> processMainLoop();
 // A device on the process's main loop, known to hostDevices() while anything holds it.
-std::shared_ptr<PosixPlatform> makeHostDevice(PosixPlatformOptions options);
+std::shared_ptr<LinuxPlatform> makeHostDevice(LinuxPlatformOptions options);
 // The devices made for hosts that something still holds, oldest first.
-std::vector<std::shared_ptr<PosixPlatform>> hostDevices();
+std::vector<std::shared_ptr<LinuxPlatform>> hostDevices();
 
 }  // namespace quorin::platform::linux

@@ -16,7 +16,7 @@
 #include "platform/notification_center.hpp"
 #include "platform/posix/cloud/cloud_account_selection.hpp"
 #include "platform/posix/cloud/cloud_journal.hpp"
-#include "platform/posix/sqlite/sqlite_database.hpp"
+#include "platform/posix/sqlite/sqlite_statement.hpp"
 #include "platform/ubiquitous_store.hpp"
 
 namespace quorin::platform::posix {

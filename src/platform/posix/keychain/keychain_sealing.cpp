@@ -5,7 +5,7 @@
 
 #include "formats/excerpt.hpp"
 #include "platform/posix/keychain/keychain_transaction.hpp"
-#include "platform/posix/sqlite/sqlite_database.hpp"
+#include "platform/posix/sqlite/sqlite_statement.hpp"
 
 namespace quorin::platform::posix {
 namespace {

@@ -10,7 +10,7 @@
 #include "platform/common/access_control.hpp"
 #include "platform/posix/keychain/keychain_transaction.hpp"
 #include "platform/posix/keychain/shared_password.hpp"
-#include "platform/posix/sqlite/sqlite_database.hpp"
+#include "platform/posix/sqlite/sqlite_statement.hpp"
 
 namespace quorin::platform::posix {
 namespace {
@@ -60,7 +60,7 @@ bool isKeptApart(std::string_view key) {
 namespace {
 
 // Columns in the order of kItemColumns.
-bool readItem(sqlite3_stmt* statement, common::StoredItem& item) {
+bool readItem(sqlite3_stmt* statement, StoredItem& item) {
   item.id = sqlite3_column_int64(statement, 0);
   item.attributes.clear();
   item.attributes[std::string(sec::kSecClass)] = sqliteColumnValue(statement, 1);
@@ -161,13 +161,13 @@ OSStatus SqliteKeychain::rotateKey() {
   return sealing_.rotateKey();
 }
 
-SqliteKeychain::Selection SqliteKeychain::selectionFor(const common::KeychainQuery& query) {
+SqliteKeychain::Selection SqliteKeychain::selectionFor(const KeychainQuery& query) {
   Selection selection;
   selection.parameters.push_back(query.itemClass);
   selection.sql = " WHERE class = ?1";
-  if (query.sync != common::KeychainQuery::Sync::any) {
+  if (query.sync != KeychainQuery::Sync::any) {
     selection.sql +=
-        " AND sync = " + std::string(query.sync == common::KeychainQuery::Sync::yes ? "1" : "0");
+        " AND sync = " + std::string(query.sync == KeychainQuery::Sync::yes ? "1" : "0");
   }
   for (const auto& [key, value] : query.match) {
     if (const Column* column = columnFor(key, value)) {
@@ -182,8 +182,8 @@ SqliteKeychain::Selection SqliteKeychain::selectionFor(const common::KeychainQue
   return selection;
 }
 
-OSStatus SqliteKeychain::select(const common::KeychainQuery& query, ItemColumns columns,
-                                ItemValues values, std::vector<common::StoredItem>& items) {
+OSStatus SqliteKeychain::select(const KeychainQuery& query, ItemColumns columns, ItemValues values,
+                                std::vector<StoredItem>& items) {
   Selection selection = selectionFor(query);
   bool wholeItems = columns == ItemColumns::all || selection.needsFilter || query.returnAttributes;
   bool openValues = values == ItemValues::opened;
@@ -200,10 +200,10 @@ OSStatus SqliteKeychain::select(const common::KeychainQuery& query, ItemColumns 
   SqliteStatement::Run run(statement);
   int code;
   while ((code = run.step()) == SQLITE_ROW) {
-    common::StoredItem item;
+    StoredItem item;
     if (wholeItems) {
       if (!readItem(statement.get(), item)) return errSecDecode;
-      if (selection.needsFilter && !common::matches(query, item)) continue;
+      if (selection.needsFilter && !matches(query, item)) continue;
     } else {
       item.id = sqlite3_column_int64(statement.get(), 0);
       item.attributes[std::string(sec::kSecClass)] = sqliteColumnValue(statement.get(), 1);
@@ -214,7 +214,7 @@ OSStatus SqliteKeychain::select(const common::KeychainQuery& query, ItemColumns 
     if (openValues) {
       auto identity = sqliteColumnText(statement.get(), wholeItems ? kIdentityColumn : 4);
       auto opened = sealing_.sealer().open(item.data, identity);
-      if (!opened && !common::listsItems(query)) return errSecDecode;
+      if (!opened && !listsItems(query)) return errSecDecode;
       item.damaged = !opened;
       item.data = opened ? std::move(*opened) : formats::Data{};
     }
@@ -232,7 +232,7 @@ struct Row {
   formats::Value protection, flags, extra;
 };
 
-std::optional<Row> rowOf(const common::StoredItem& item) {
+std::optional<Row> rowOf(const StoredItem& item) {
   Row row;
   formats::Dictionary extras;
   for (const auto& [key, value] : item.attributes) {
@@ -259,20 +259,20 @@ std::optional<Row> rowOf(const common::StoredItem& item) {
   return row;
 }
 
-double dateOf(const common::StoredItem& item, std::string_view key) {
+double dateOf(const StoredItem& item, std::string_view key) {
   auto it = item.attributes.find(key);
   const auto* date = it == item.attributes.end() ? nullptr : it->second.get<formats::Date>();
   return date ? date->secondsSince1970 : 0;
 }
 
-bool isSynchronized(const common::StoredItem& item) {
+bool isSynchronized(const StoredItem& item) {
   auto it = item.attributes.find(sec::kSecAttrSynchronizable);
   return it != item.attributes.end() && it->second == formats::Value(true);
 }
 
 }  // namespace
 
-OSStatus SqliteKeychain::insert(const common::StoredItem& item) {
+OSStatus SqliteKeychain::insert(const StoredItem& item) {
   auto row = rowOf(item);
   if (!row) return errSecParam;
   SqliteStatement& statement = prepare(
@@ -281,7 +281,7 @@ OSStatus SqliteKeychain::insert(const common::StoredItem& item) {
       "(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, "
       "?21)");
   if (statement.prepareCode() != SQLITE_OK) return keychainStatus(statement.prepareCode());
-  auto identity = common::primaryKey(item);
+  auto identity = primaryKey(item);
   statement.bind(1, formats::Data(identity.begin(), identity.end()));
   statement.bind(2, item.attributes.at(std::string(sec::kSecClass)));
   statement.bind(3, isSynchronized(item));
@@ -310,11 +310,11 @@ OSStatus SqliteKeychain::erase(std::int64_t id) {
 
 OSStatus SqliteKeychain::secItemCopyMatching(const formats::Dictionary& query,
                                              std::optional<formats::Value>* result) {
-  common::KeychainQuery parsed;
-  if (OSStatus status = common::parseQuery(query, parsed); status != errSecSuccess) return status;
+  KeychainQuery parsed;
+  if (OSStatus status = parseQuery(query, parsed); status != errSecSuccess) return status;
   std::lock_guard lock(mutex_);
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
-  std::vector<common::StoredItem> items;
+  std::vector<StoredItem> items;
   bool damaged = false;
   OSStatus status = sealing_.readOpened([&] {
     items.clear();
@@ -330,16 +330,15 @@ OSStatus SqliteKeychain::secItemCopyMatching(const formats::Dictionary& query,
   if (items.empty()) return errSecItemNotFound;
   if (parsed.authenticationUIFail) {
     for (const auto& item : items)
-      if (common::needsAuthentication(item)) return errSecInteractionNotAllowed;
+      if (needsAuthentication(item)) return errSecInteractionNotAllowed;
   }
-  if (result && parsed.returnsAnything()) *result = common::resultFor(parsed, items);
+  if (result && parsed.returnsAnything()) *result = resultFor(parsed, items);
   return errSecSuccess;
 }
 
 OSStatus SqliteKeychain::secItemAdd(const formats::Dictionary& attributes) {
-  common::StoredItem item;
-  if (OSStatus status = common::attributesForAdd(attributes, keychainNow(), item);
-      status != errSecSuccess)
+  StoredItem item;
+  if (OSStatus status = attributesForAdd(attributes, keychainNow(), item); status != errSecSuccess)
     return status;
   std::lock_guard lock(mutex_);
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
@@ -348,14 +347,14 @@ OSStatus SqliteKeychain::secItemAdd(const formats::Dictionary& attributes) {
 
 OSStatus SqliteKeychain::changeMatching(
     const formats::Dictionary& query, ItemColumns columns, ItemValues values,
-    const std::function<OSStatus(std::vector<common::StoredItem>&)>& change) {
-  common::KeychainQuery parsed;
-  if (OSStatus status = common::parseQuery(query, parsed); status != errSecSuccess) return status;
+    const std::function<OSStatus(std::vector<StoredItem>&)>& change) {
+  KeychainQuery parsed;
+  if (OSStatus status = parseQuery(query, parsed); status != errSecSuccess) return status;
   parsed.limitAll = true;
   std::lock_guard lock(mutex_);
   if (OSStatus status = ensureOpen(); status != errSecSuccess) return status;
   return sealing_.sealingTransaction([&]() -> OSStatus {
-    std::vector<common::StoredItem> items;
+    std::vector<StoredItem> items;
     if (OSStatus status = select(parsed, columns, values, items); status != errSecSuccess)
       return status;
     if (items.empty()) return errSecItemNotFound;
@@ -366,34 +365,31 @@ OSStatus SqliteKeychain::changeMatching(
 OSStatus SqliteKeychain::secItemUpdate(const formats::Dictionary& query,
                                        const formats::Dictionary& attributes) {
   {
-    common::KeychainQuery parsed;
-    if (OSStatus status = common::parseQuery(query, parsed); status != errSecSuccess) return status;
+    KeychainQuery parsed;
+    if (OSStatus status = parseQuery(query, parsed); status != errSecSuccess) return status;
     if (auto status = updateInPlace(parsed, attributes)) return *status;
   }
   // A new value replaces the old one unread, so a value that no longer opens can be replaced.
   bool keepsValue = !attributes.count(sec::kSecValueData);
-  return changeMatching(query, ItemColumns::all,
-                        keepsValue ? ItemValues::opened : ItemValues::sealed,
-                        [&](std::vector<common::StoredItem>& items) -> OSStatus {
-                          double time = keychainNow();
-                          for (auto& item : items) {
-                            if (OSStatus status = common::applyUpdate(attributes, time, item);
-                                status != errSecSuccess)
-                              return status;
-                            if (OSStatus status = erase(item.id); status != errSecSuccess)
-                              return status;
-                          }
-                          for (const auto& item : items) {
-                            if (OSStatus status = insert(item); status != errSecSuccess)
-                              return status;
-                          }
-                          return errSecSuccess;
-                        });
+  return changeMatching(
+      query, ItemColumns::all, keepsValue ? ItemValues::opened : ItemValues::sealed,
+      [&](std::vector<StoredItem>& items) -> OSStatus {
+        double time = keychainNow();
+        for (auto& item : items) {
+          if (OSStatus status = applyUpdate(attributes, time, item); status != errSecSuccess)
+            return status;
+          if (OSStatus status = erase(item.id); status != errSecSuccess) return status;
+        }
+        for (const auto& item : items) {
+          if (OSStatus status = insert(item); status != errSecSuccess) return status;
+        }
+        return errSecSuccess;
+      });
 }
 
 OSStatus SqliteKeychain::secItemDelete(const formats::Dictionary& query) {
   return changeMatching(query, ItemColumns::needed, ItemValues::sealed,
-                        [&](std::vector<common::StoredItem>& items) -> OSStatus {
+                        [&](std::vector<StoredItem>& items) -> OSStatus {
                           for (const auto& item : items) {
                             if (OSStatus status = erase(item.id); status != errSecSuccess)
                               return status;

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/common/keychain_query.hpp"
 #include "platform/keychain_services.hpp"
 #include "platform/posix/keychain/keychain_key_store.hpp"
+#include "platform/posix/keychain/keychain_query.hpp"
 #include "platform/posix/keychain/keychain_sealing.hpp"
 #include "platform/posix/keychain/sqlite_shared_credentials.hpp"
 #include "platform/posix/sqlite/sqlite_connection.hpp"
@@ -82,18 +82,18 @@ class SqliteKeychain final : public KeychainServices {
   // Opened values fail with errSecDecode when one does not open, except in a listing, where
   // such an item is marked damaged.
   enum class ItemValues { sealed, opened };
-  OSStatus select(const common::KeychainQuery& query, ItemColumns columns, ItemValues values,
-                  std::vector<common::StoredItem>& items);
-  OSStatus insert(const common::StoredItem& item);
+  OSStatus select(const KeychainQuery& query, ItemColumns columns, ItemValues values,
+                  std::vector<StoredItem>& items);
+  OSStatus insert(const StoredItem& item);
   OSStatus erase(std::int64_t id);
   // Runs `change` on the items `query` selects, in one transaction; none is errSecItemNotFound.
   OSStatus changeMatching(const formats::Dictionary& query, ItemColumns columns, ItemValues values,
-                          const std::function<OSStatus(std::vector<common::StoredItem>&)>& change);
-  Selection selectionFor(const common::KeychainQuery& query);
+                          const std::function<OSStatus(std::vector<StoredItem>&)>& change);
+  Selection selectionFor(const KeychainQuery& query);
   // An update that only replaces the value and the protection class, and may move the sync
   // flag, as one UPDATE statement in one transaction, the sealing done by the statement.
   // None when it does not apply: then the items are read and written whole.
-  std::optional<OSStatus> updateInPlace(const common::KeychainQuery& query,
+  std::optional<OSStatus> updateInPlace(const KeychainQuery& query,
                                         const formats::Dictionary& changes);
   OSStatus runInPlaceUpdate(Selection& selection, const InPlaceUpdate& update);
   // SQL functions of the connection: an item's identity from its columns, and a value sealed

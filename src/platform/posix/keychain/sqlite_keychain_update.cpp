@@ -6,7 +6,7 @@
 
 #include "platform/posix/keychain/keychain_transaction.hpp"
 #include "platform/posix/keychain/sqlite_keychain.hpp"
-#include "platform/posix/sqlite/sqlite_database.hpp"
+#include "platform/posix/sqlite/sqlite_statement.hpp"
 
 namespace quorin::platform::posix {
 namespace {
@@ -41,7 +41,7 @@ formats::Value valueOf(sqlite3_value* value) {
 // The identity of the item whose class, identity columns and sync flag are `values`, made
 // as primaryKey() makes it from the item read whole.
 std::string identityOf(sqlite3_value** values) {
-  common::StoredItem item;
+  StoredItem item;
   item.attributes[std::string(sec::kSecClass)] = valueOf(values[0]);
   for (std::size_t i = 0; i < std::size(kIdentityColumns); ++i) {
     formats::Value value = valueOf(values[1 + i]);
@@ -49,7 +49,7 @@ std::string identityOf(sqlite3_value** values) {
   }
   item.attributes[std::string(sec::kSecAttrSynchronizable)] =
       sqlite3_value_int64(values[kIdentityArguments - 1]) != 0;
-  return common::primaryKey(item);
+  return primaryKey(item);
 }
 
 std::string identityArguments(std::string_view sync) {
@@ -111,7 +111,7 @@ int SqliteKeychain::registerSqlFunctions() {
 
 // Applies to changes of the value, the protection class and the sync flag only, typed as
 // applyUpdate() takes them, and to queries that SQL selects alone.
-std::optional<OSStatus> SqliteKeychain::updateInPlace(const common::KeychainQuery& query,
+std::optional<OSStatus> SqliteKeychain::updateInPlace(const KeychainQuery& query,
                                                       const formats::Dictionary& changes) {
   InPlaceUpdate update;
   for (const auto& [key, value] : changes) {

@@ -4,7 +4,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/posix/sqlite/sqlite_database.hpp"
+#include "platform/posix/sqlite/sqlite_statement.hpp"
 
 struct sqlite3;
 

@@ -1,6 +1,6 @@
-#include "platform/common/keychain_query.hpp"
+#include "platform/posix/keychain/keychain_query.hpp"
 
-namespace quorin::platform::common {
+namespace quorin::platform::posix {
 namespace {
 
 bool isSteering(std::string_view key) {
@@ -234,4 +234,4 @@ std::string primaryKey(const StoredItem& item) {
   return key;
 }
 
-}  // namespace quorin::platform::common
+}  // namespace quorin::platform::posix

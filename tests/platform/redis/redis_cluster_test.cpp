@@ -101,7 +101,8 @@ TEST(RedisClusterTest, RedirectionsSayWhereTheSlotIs) {
 
 TEST(RedisClusterTest, ANodeIsReachedWithTheSeedsCredentialsAndFiles) {
   std::string error;
-  auto seed = parseRedisUrl("rediss://u:p@a.example:7000/0?account=x&ca=/ca.pem&node=b:7001", error);
+  auto seed =
+      parseRedisUrl("rediss://u:p@a.example:7000/0?account=x&ca=/ca.pem&node=b:7001", error);
   ASSERT_TRUE(seed) << error;
   auto node = nodeEndpoint(*seed, {"c.example", 7002, true});
   EXPECT_EQ(node.host, "c.example");

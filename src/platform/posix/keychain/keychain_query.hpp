@@ -8,7 +8,7 @@
 
 #include "platform/keychain_services.hpp"
 
-namespace quorin::platform::common {
+namespace quorin::platform::posix {
 
 // A keychain query taken apart: the entries that select items and those that steer the call.
 struct KeychainQuery {
@@ -67,4 +67,4 @@ const std::vector<std::string_view>& primaryAttributes(std::string_view itemClas
 
 formats::Data persistentRefOf(const StoredItem& item);
 
-}  // namespace quorin::platform::common
+}  // namespace quorin::platform::posix

@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "keychain/keychain.hpp"
-#include "platform/linux/posix_platform.hpp"
+#include "platform/linux/linux_platform.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace quorin::platform::posix {
@@ -45,8 +45,8 @@ TEST_F(ContainerTest, AFileInItsPlaceIsNoContainer) {
 
 TEST_F(ContainerTest, APlatformOnAMistypedContainerMakesNothingAnywhere) {
   auto container = root.path() / "typo" / "deep" / "device";
-  auto platform = std::make_shared<linux::PosixPlatform>(
-      linux::PosixPlatformOptions{.container = container,
+  auto platform = std::make_shared<linux::LinuxPlatform>(
+      linux::LinuxPlatformOptions{.container = container,
                                   .cloudAccount = (root.path() / "account").string(),
                                   .keychainKey = {.store = std::string(kKeyFileKeyStore)}});
   ASSERT_TRUE(platform->openedContainer().problem);

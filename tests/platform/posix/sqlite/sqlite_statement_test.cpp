@@ -1,4 +1,4 @@
-#include "platform/posix/sqlite/sqlite_database.hpp"
+#include "platform/posix/sqlite/sqlite_statement.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

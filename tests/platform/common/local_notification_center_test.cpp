@@ -1,4 +1,4 @@
-#include "platform/common/notification_center.hpp"
+#include "platform/common/local_notification_center.hpp"
 
 #include <gtest/gtest.h>
 

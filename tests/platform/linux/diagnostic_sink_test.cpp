@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "keychain/keychain.hpp"
-#include "platform/linux/posix_platform.hpp"
+#include "platform/linux/linux_platform.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace quorin::platform::posix {
@@ -13,7 +13,7 @@ namespace {
 TEST(DiagnosticSinkTest, KeychainDiagnosticsGoToTheSinkTheOptionsName) {
   testing::TemporaryDirectory root;
   std::vector<std::string> lines;
-  auto platform = std::make_shared<linux::PosixPlatform>(linux::PosixPlatformOptions{
+  auto platform = std::make_shared<linux::LinuxPlatform>(linux::LinuxPlatformOptions{
       .container = root.path() / "device",
       .cloudAccount = (root.path() / "account").string(),
       .keychainKey = {.store = std::string(kKeyFileKeyStore)},

@@ -59,8 +59,8 @@ TEST(RedisUrlTest, NodesAddSeedsOfACluster) {
   auto endpoint =
       parseRedisUrl("redis://a:7000/0?account=x&node=b:7001&node=%5B::1%5D:7002&node=c", error);
   ASSERT_TRUE(endpoint) << error;
-  EXPECT_EQ(endpoint->seeds, (std::vector<std::pair<std::string, int>>{
-                                 {"b", 7001}, {"::1", 7002}, {"c", 6379}}));
+  EXPECT_EQ(endpoint->seeds,
+            (std::vector<std::pair<std::string, int>>{{"b", 7001}, {"::1", 7002}, {"c", 6379}}));
   auto single = parseRedisUrl("redis://a:7000/0?account=x", error);
   ASSERT_TRUE(single);
   EXPECT_EQ(endpoint->identity(), single->identity());

@@ -29,7 +29,8 @@ int slotOf(const std::string& account) {
 
 // A node that is not `master`: the seed a device is given.
 std::string otherThan(const std::vector<std::string>& nodes, const std::string& master) {
-  return *std::find_if(nodes.begin(), nodes.end(), [&](const auto& node) { return node != master; });
+  return *std::find_if(nodes.begin(), nodes.end(),
+                       [&](const auto& node) { return node != master; });
 }
 
 std::vector<std::string> arrayOf(const std::string& node, std::vector<std::string_view> command) {
@@ -64,8 +65,8 @@ class RedisClusterAccountTest : public ::testing::Test {
 
   std::unique_ptr<testing::CloudDevice> device() {
     auto selection = std::make_shared<CloudAccountSelection>(url, linux::cloudAccountKinds());
-    return std::make_unique<testing::CloudDevice>(
-        std::move(selection), root.path() / std::to_string(devices_++), center);
+    return std::make_unique<testing::CloudDevice>(std::move(selection),
+                                                  root.path() / std::to_string(devices_++), center);
   }
 
   testing::TemporaryDirectory root;
@@ -122,11 +123,12 @@ TEST_F(RedisClusterAccountTest, AWriteAfterTheSlotMovesIsDelivered) {
   auto keys = arrayOf(master, {"CLUSTER", "GETKEYSINSLOT", slot, "1000"});
   ASSERT_FALSE(keys.empty());
   auto colon = target.rfind(':');
-  std::vector<std::string> migrate{"MIGRATE", target.substr(0, colon), target.substr(colon + 1),
-                                   "", "0", "5000", "KEYS"};
+  std::vector<std::string> migrate{
+      "MIGRATE", target.substr(0, colon), target.substr(colon + 1), "", "0", "5000", "KEYS"};
   migrate.insert(migrate.end(), keys.begin(), keys.end());
   ASSERT_TRUE(testing::askNode(master, migrate));
-  for (const auto& node : nodes) testing::askNode(node, {"CLUSTER", "SETSLOT", slot, "NODE", targetId});
+  for (const auto& node : nodes)
+    testing::askNode(node, {"CLUSTER", "SETSLOT", slot, "NODE", targetId});
 
   phone->store.setObject(formats::Value("after"), "k");
   EXPECT_TRUE(eventually([&] { return phone->store.exchange(); }));
@@ -166,8 +168,8 @@ TEST_F(RedisClusterAccountTest, AProvisionedUserIsOnEveryNodeAndARevokedOneOnNon
     EXPECT_EQ(std::find(users.begin(), users.end(), user), users.end()) << node;
     redis::RedisOpenError refusal;
     auto colon = node.rfind(':');
-    auto endpoint = redis::nodeEndpoint(*device, {node.substr(0, colon),
-                                                  std::atoi(node.c_str() + colon + 1), true});
+    auto endpoint = redis::nodeEndpoint(
+        *device, {node.substr(0, colon), std::atoi(node.c_str() + colon + 1), true});
     EXPECT_FALSE(redis::RedisConnection::open(endpoint, std::chrono::seconds(2),
                                               redis::kCommandLimits, refusal));
     EXPECT_TRUE(refusal.refused) << node << ": " << refusal.message;

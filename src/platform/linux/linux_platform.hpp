@@ -5,15 +5,15 @@
 #include <optional>
 #include <string>
 
+#include "platform/common/local_notification_center.hpp"
 #include "platform/common/loop_dispatch.hpp"
-#include "platform/common/notification_center.hpp"
 #include "platform/common/payment_queue.hpp"
 #include "platform/platform.hpp"
 #include "platform/posix/cloud/cloud_account_selection.hpp"
 #include "platform/posix/cloud/replica_ubiquitous_store.hpp"
 #include "platform/posix/device/device_profile.hpp"
+#include "platform/posix/device/environment_locale.hpp"
 #include "platform/posix/device/info_plist_bundle.hpp"
-#include "platform/posix/device/locale.hpp"
 #include "platform/posix/device/profile_services.hpp"
 #include "platform/posix/device/scheme_handlers.hpp"
 #include "platform/posix/device/system_calendar.hpp"
@@ -24,7 +24,7 @@
 
 namespace quorin::platform::linux {
 
-struct PosixPlatformOptions {
+struct LinuxPlatformOptions {
   // The device's sandbox; made on first use when its parent directory exists.
   std::filesystem::path container;
   // The application's Info.plist, if it has one.
@@ -53,9 +53,9 @@ posix::KeychainKeyOptions defaultKeychainKeyOptions();
 
 // A device on this machine: a container directory, the process's environment and the
 // machine's own uname. The host drives the main run loop.
-class PosixPlatform final : public Platform {
+class LinuxPlatform final : public Platform {
  public:
-  explicit PosixPlatform(PosixPlatformOptions options);
+  explicit LinuxPlatform(LinuxPlatformOptions options);
 
   Dispatch& dispatch() override { return dispatch_; }
   NotificationCenter& notificationCenter() override { return notificationCenter_; }
@@ -94,7 +94,7 @@ class PosixPlatform final : public Platform {
   const std::optional<std::string>& profileProblem() const { return loaded_.problem; }
 
  private:
-  PosixPlatformOptions options_;
+  LinuxPlatformOptions options_;
   posix::OpenedContainer opened_;
   common::SteadyClock clock_;
   common::LoopDispatch dispatch_;

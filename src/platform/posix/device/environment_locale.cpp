@@ -1,4 +1,4 @@
-#include "platform/posix/device/locale.hpp"
+#include "platform/posix/device/environment_locale.hpp"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "platform/posix/sqlite/sqlite_database.hpp"
+#include "platform/posix/sqlite/sqlite_statement.hpp"
 
 #include <sqlite3.h>
 #include <sys/stat.h>

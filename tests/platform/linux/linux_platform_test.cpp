@@ -1,10 +1,10 @@
-#include "platform/linux/posix_platform.hpp"
+#include "platform/linux/linux_platform.hpp"
 
 #include <gtest/gtest.h>
 
 #include "client/quorin_client.hpp"
-#include "platform/posix/files/file_io.hpp"
 #include "formats/plist_codec.hpp"
+#include "platform/posix/files/file_io.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace quorin::platform::posix {
@@ -33,8 +33,8 @@ class PosixContainerTest : public ::testing::Test {
                {{"CFBundleVersion", formats::Value("311")},
                 {"CFBundleIdentifier", formats::Value("com.example.app")}},
                formats::PlistFormat::xml);
-    platform = std::make_shared<linux::PosixPlatform>(
-        linux::PosixPlatformOptions{.container = container,
+    platform = std::make_shared<linux::LinuxPlatform>(
+        linux::LinuxPlatformOptions{.container = container,
                                     .infoPlist = root.path() / "App" / "Info.plist",
                                     .cloudAccount = (root.path() / "cloud").string()});
     client = std::make_shared<QuorinClient>(platform);
@@ -46,7 +46,7 @@ class PosixContainerTest : public ::testing::Test {
 
   testing::TemporaryDirectory root;
   std::filesystem::path container = root.path() / "device";
-  std::shared_ptr<linux::PosixPlatform> platform;
+  std::shared_ptr<linux::LinuxPlatform> platform;
   std::shared_ptr<QuorinClient> client;
 };
 
@@ -96,7 +96,7 @@ TEST_F(PosixContainerTest, AStorefrontChangeReachesTheClient) {
   EXPECT_EQ(client->storeCountry(), "MEX");
 }
 
-TEST(PosixPlatformTest, SystemVersionComparisons) {
+TEST(LinuxPlatformTest, SystemVersionComparisons) {
   EXPECT_EQ(parseSystemVersion("17.2.1").minorVersion, 2);
   EXPECT_EQ(parseSystemVersion("17.2.1").patchVersion, 1);
   EXPECT_EQ(parseSystemVersion("14").majorVersion, 14);
@@ -110,10 +110,10 @@ TEST(PosixPlatformTest, SystemVersionComparisons) {
   }
 }
 
-TEST(PosixPlatformTest, MissingInfoPlistGivesAnEmptyBuildNumber) {
+TEST(LinuxPlatformTest, MissingInfoPlistGivesAnEmptyBuildNumber) {
   testing::TemporaryDirectory root;
-  auto platform = std::make_shared<linux::PosixPlatform>(
-      linux::PosixPlatformOptions{.container = root.path(),
+  auto platform = std::make_shared<linux::LinuxPlatform>(
+      linux::LinuxPlatformOptions{.container = root.path(),
                                   .infoPlist = root.path() / "missing" / "Info.plist",
                                   .cloudAccount = (root.path() / "cloud").string()});
   EXPECT_EQ(QuorinClient(platform).buildNumber(), "");

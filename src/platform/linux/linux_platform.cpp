@@ -1,4 +1,4 @@
-#include "platform/linux/posix_platform.hpp"
+#include "platform/linux/linux_platform.hpp"
 
 #include <cstdlib>
 #include <mutex>
@@ -47,7 +47,7 @@ void makeDefaultContainerParent() {
   posix::makeDirectories(defaultContainerPath().parent_path(), 0700);
 }
 
-PosixPlatform::PosixPlatform(PosixPlatformOptions options)
+LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
     : options_(std::move(options)),
       opened_(posix::openContainer(options_.container)),
       dispatch_(clock_,
@@ -65,25 +65,25 @@ PosixPlatform::PosixPlatform(PosixPlatformOptions options)
       standardDefaults_(posix::PlistUserDefaults::open(preferences(), standardSuiteName(bundle_))) {
 }
 
-std::unique_ptr<UserDefaults> PosixPlatform::makeUserDefaults(std::string_view suiteName) {
+std::unique_ptr<UserDefaults> LinuxPlatform::makeUserDefaults(std::string_view suiteName) {
   return posix::PlistUserDefaults::open(preferences(), suiteName);
 }
 
-std::unique_ptr<UbiquitousStore> PosixPlatform::makeUbiquitousStore() {
+std::unique_ptr<UbiquitousStore> LinuxPlatform::makeUbiquitousStore() {
   return makeReplicaStore();
 }
 
-std::unique_ptr<posix::ReplicaUbiquitousStore> PosixPlatform::makeReplicaStore() {
+std::unique_ptr<posix::ReplicaUbiquitousStore> LinuxPlatform::makeReplicaStore() {
   return std::make_unique<posix::ReplicaUbiquitousStore>(
       cloudAccount_, posix::DatabaseLocation(options_.container, "Library/Cloud"),
       notificationCenter_);
 }
 
-void PosixPlatform::switchCloudAccount(std::string location) {
+void LinuxPlatform::switchCloudAccount(std::string location) {
   cloudAccount_->switchTo(std::move(location));
 }
 
-std::optional<std::string> PosixPlatform::cloudProblem() const {
+std::optional<std::string> LinuxPlatform::cloudProblem() const {
   return probeCloudAccount(cloudAccount_->location());
 }
 
