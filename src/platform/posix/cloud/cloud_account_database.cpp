@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/posix/sqlite/sqlite_transaction.hpp"
+
 namespace quorin::platform::posix {
 namespace {
 

@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "platform/posix/sqlite/sqlite_transaction.hpp"
+
 namespace quorin::platform::posix {
 namespace {
 

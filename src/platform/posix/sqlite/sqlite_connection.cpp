@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "formats/excerpt.hpp"
+#include "platform/posix/sqlite/private_database.hpp"
 
 namespace quorin::platform::posix {
 namespace {

@@ -4,6 +4,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/posix/files/database_location.hpp"
 #include "platform/posix/sqlite/sqlite_statement.hpp"
 
 struct sqlite3;

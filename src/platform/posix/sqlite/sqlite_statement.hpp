@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -56,59 +55,7 @@ std::optional<std::string> sqliteColumnBytes(sqlite3_stmt* statement, int index)
 void sqliteBindBytes(SqliteStatement& statement, int index,
                      const std::optional<std::string>& bytes);
 
-enum class TransactionKind {
-  // BEGIN IMMEDIATE takes the write lock at once, waiting on the busy handler while another
-  // process holds it.
-  write,
-  // Reads one snapshot of the database and takes no write lock.
-  read,
-};
-
-// A transaction, rolled back unless committed.
-class SqliteTransaction {
- public:
-  explicit SqliteTransaction(sqlite3* db, TransactionKind kind = TransactionKind::write);
-  ~SqliteTransaction();
-  SqliteTransaction(const SqliteTransaction&) = delete;
-  SqliteTransaction& operator=(const SqliteTransaction&) = delete;
-
-  bool began() const { return began_; }
-  bool commit();
-
- private:
-  sqlite3* db_;
-  bool began_ = false;
-};
-
-// A database file below a directory the host names. That directory may be reached through
-// symbolic links; nothing from it down to the file may be one, so that the file stays inside.
-struct DatabaseLocation {
-  // Implicit: a plain path names a file below its own directory, the current one for a bare
-  // name; that directory is made with its missing parents.
-  DatabaseLocation(std::filesystem::path file);
-  // `directory` is a device's container or an account's directory: made only when its parent
-  // exists.
-  DatabaseLocation(std::filesystem::path directory, std::filesystem::path relative);
-
-  std::filesystem::path file() const { return root / below; }
-
-  std::filesystem::path root;
-  std::filesystem::path below;
-  bool makesRootParents = false;
-};
-
-// Opens the database, letting SQLite create it and the missing directories so that only the
-// user can read them, with full syncs and a 5-second wait on other processes. Refuses a file
-// or directory that is a symbolic link. On failure `db` may still need closing and `problem`
-// says why.
-int openPrivateDatabase(const DatabaseLocation& location, sqlite3*& db, std::string& problem);
-
 // The first column of the first row of `sql`, into `result`.
 int sqliteInteger(sqlite3* db, const char* sql, int& result);
-
-// Creates `schema` in an empty database and marks it as `version`, in a write transaction of
-// its own; a database of `version` is only read, so that opening it neither writes nor waits
-// on another process's write. Sets `foreign` for a database of another kind or version.
-int prepareSchema(sqlite3* db, const char* schema, int version, bool& foreign);
 
 }  // namespace quorin::platform::posix

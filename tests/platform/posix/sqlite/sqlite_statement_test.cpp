@@ -1,4 +1,5 @@
 #include "platform/posix/sqlite/sqlite_statement.hpp"
+#include "platform/posix/sqlite/private_database.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
