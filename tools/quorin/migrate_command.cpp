@@ -22,7 +22,7 @@ constexpr std::string_view kOutputFiles[] = {"context", "generalInfo", "cachedAn
 // Read a megabyte at a time and counted rather than parsed: an output file can be a couple of
 // hundred megabytes, and the summary needs no more than what the migration itself did.
 std::string describe(const std::filesystem::path& path) {
-  platform::posix::FileDescriptor file(
+  platform::common::FileDescriptor file(
       ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!file.isOpen() && errno == ENOENT) return "not written";
   if (!file.isOpen()) return "cannot be read: " + std::string(std::strerror(errno));

@@ -2,8 +2,6 @@
 
 #include <hiredis/hiredis.h>
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
@@ -11,6 +9,7 @@
 #include <utility>
 
 #include "formats/excerpt.hpp"
+#include "platform/common/retry_delay.hpp"
 #include "platform/redis/redis_account_user.hpp"
 #include "platform/redis/redis_cluster.hpp"
 #include "platform/redis/redis_functions.hpp"
@@ -88,12 +87,8 @@ RedisCloudAccount::~RedisCloudAccount() {
     stopping_ = true;
   }
   wake_.notify_all();
-  if (wakeFd_ >= 0) {
-    std::uint64_t one = 1;
-    [[maybe_unused]] auto written = ::write(wakeFd_, &one, sizeof one);
-  }
+  if (wakeup_) wakeup_->raise();
   if (subscriber_.joinable()) subscriber_.join();
-  if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
 std::int64_t RedisCloudAccount::now() {
@@ -410,7 +405,7 @@ std::optional<std::string> RedisCloudAccount::probe() {
 void RedisCloudAccount::watch(std::function<void()> onChange) {
   if (!endpoint_) return;
   onChange_ = std::move(onChange);
-  wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  wakeup_ = common::EventSignal::tryMake();
   subscriber_ = std::thread([this] { subscribeLoop(); });
 }
 
@@ -460,7 +455,7 @@ std::unique_ptr<RedisConnection> RedisCloudAccount::subscribe(RedisOpenError& er
 // A subscription that ends as soon as it is made is not made again at once: only one that
 // lasted starts the back-off afresh.
 void RedisCloudAccount::subscribeLoop() {
-  auto delay = std::chrono::milliseconds(kFirstRetry);
+  common::RetryDelay retries(kFirstRetry, kLongestRetry);
   while (!stopRequested()) {
     RedisOpenError error;
     auto subscriber = subscribe(error);
@@ -481,15 +476,14 @@ void RedisCloudAccount::subscribeLoop() {
       offline_ = true;
       route_->lost();
       lastError_ = subscriber->error();
-      if (std::chrono::steady_clock::now() - since >= kLongestRetry) delay = kFirstRetry;
+      if (std::chrono::steady_clock::now() - since >= kLongestRetry) retries.reset();
     } else {
       noteOpenError(error);
     }
     if (!subscriber && error.refused) {
       waitWhileRefused();
     } else {
-      backOff(delay);
-      delay = std::min(delay * 2, std::chrono::milliseconds(kLongestRetry));
+      backOff(retries.afterFailure());
     }
   }
 }
@@ -498,7 +492,7 @@ void RedisCloudAccount::subscribeLoop() {
 // What arrived with the confirmation, or with the last piece, is taken before waiting for
 // more.
 bool RedisCloudAccount::listen(RedisConnection& subscriber) {
-  pollfd fds[2] = {{subscriber.fd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+  pollfd fds[2] = {{subscriber.fd(), POLLIN, 0}, {wakeup_ ? wakeup_->descriptor() : -1, POLLIN, 0}};
   bool cluster = route_->view().cluster;
   while (true) {
     bool arrived = false;
@@ -515,7 +509,7 @@ bool RedisCloudAccount::listen(RedisConnection& subscriber) {
       arrived = true;
     }
     if (arrived) onChange_();
-    if (::poll(fds, 2, listenTimeout(subscriber, wakeFd_ >= 0)) < 0 && errno != EINTR)
+    if (::poll(fds, 2, listenTimeout(subscriber, wakeup_.has_value())) < 0 && errno != EINTR)
       return subscriber.failed(std::string("cannot wait for the server: ") + std::strerror(errno));
     if (fds[1].revents || stopRequested()) return true;
     if ((fds[0].revents || subscriber.replyDue()) && !subscriber.readAvailable()) return false;

@@ -5,11 +5,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
 
 #include "platform/cloud_account.hpp"
+#include "platform/common/event_signal.hpp"
 #include "platform/redis/redis_connection.hpp"
 #include "platform/redis/redis_route.hpp"
 #include "platform/redis/redis_url.hpp"
@@ -104,7 +106,8 @@ class RedisCloudAccount final : public CloudAccount {
   std::optional<std::string> refusal_;  // the last command was refused to this user
   std::string lastError_;
   std::uint64_t lostSubscriptions_ = 0;
-  int wakeFd_ = -1;  // an eventfd that ends the subscriber's wait; none when there was no fd
+  // Ends the subscriber's wait; none when no descriptor was left.
+  std::optional<common::EventSignal> wakeup_;
   std::thread subscriber_;
 };
 

@@ -6,10 +6,10 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace quorin::platform::redis {
 namespace {
@@ -30,26 +30,27 @@ bool waitFor(int fd, short events, Deadline deadline) {
 }
 
 // A connect that gives up at the deadline: the socket is non-blocking from the start.
-int connectBy(int family, const sockaddr* address, socklen_t length, Deadline deadline,
-              std::string& error) {
-  int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return (error = std::strerror(errno), -1);
-  if (::connect(fd, address, length) != 0 && errno != EINPROGRESS) {
+common::FileDescriptor connectBy(int family, const sockaddr* address, socklen_t length,
+                                 Deadline deadline, std::string& error) {
+  common::FileDescriptor fd(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!fd.isOpen()) {
     error = std::strerror(errno);
-    ::close(fd);
-    return -1;
+    return fd;
+  }
+  if (::connect(fd.get(), address, length) != 0 && errno != EINPROGRESS) {
+    error = std::strerror(errno);
+    return common::FileDescriptor();
   }
   int failure = 0;
   socklen_t size = sizeof failure;
-  if (!waitFor(fd, POLLOUT, deadline)) {
+  if (!waitFor(fd.get(), POLLOUT, deadline)) {
     failure = ETIMEDOUT;
-  } else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &size) != 0) {
+  } else if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &failure, &size) != 0) {
     failure = errno;
   }
   if (failure == 0) return fd;
   error = std::strerror(failure);
-  ::close(fd);
-  return -1;
+  return common::FileDescriptor();
 }
 
 }  // namespace
@@ -91,11 +92,11 @@ std::unique_ptr<Socket> Socket::connectTcp(const std::string& host, int port, De
   std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, ::freeaddrinfo);
   std::string why = "no address";
   for (auto* address = found; address; address = address->ai_next) {
-    int fd = connectBy(address->ai_family, address->ai_addr, address->ai_addrlen, deadline, why);
-    if (fd < 0) continue;
+    auto fd = connectBy(address->ai_family, address->ai_addr, address->ai_addrlen, deadline, why);
+    if (!fd.isOpen()) continue;
     int one = 1;  // a command is one small write, which must not wait for more
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return std::make_unique<Socket>(fd);
+    ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return std::make_unique<Socket>(std::move(fd));
   }
   error = "cannot connect to " + place + ": " + why;
   return nullptr;
@@ -111,22 +112,19 @@ std::unique_ptr<Socket> Socket::connectUnix(const std::string& path, Deadline de
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.data(), path.size());
   std::string why;
-  int fd = connectBy(AF_UNIX, reinterpret_cast<sockaddr*>(&address), sizeof address, deadline, why);
-  if (fd < 0) {
+  auto fd =
+      connectBy(AF_UNIX, reinterpret_cast<sockaddr*>(&address), sizeof address, deadline, why);
+  if (!fd.isOpen()) {
     error = "cannot connect to " + path + ": " + why;
     return nullptr;
   }
-  return std::make_unique<Socket>(fd);
-}
-
-Socket::~Socket() {
-  ::close(fd_);
+  return std::make_unique<Socket>(std::move(fd));
 }
 
 // MSG_NOSIGNAL: a server that has gone must not raise SIGPIPE, which would end the host.
 bool Socket::send(std::string_view bytes, Deadline deadline) {
   while (!bytes.empty()) {
-    auto sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    auto sent = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(sent));
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -142,7 +140,7 @@ bool Socket::send(std::string_view bytes, Deadline deadline) {
 bool Socket::receiveReady(std::string& into) {
   char buffer[kReadChunk];
   while (true) {
-    auto got = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+    auto got = ::recv(fd_.get(), buffer, sizeof buffer, MSG_DONTWAIT);
     if (got > 0) return (into.append(buffer, static_cast<std::size_t>(got)), true);
     if (got == 0) return fail("the server closed the connection");
     if (errno == EAGAIN || errno == EWOULDBLOCK) return true;

@@ -4,6 +4,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+
+#include "platform/common/file_descriptor.hpp"
 
 namespace quorin::platform::redis {
 
@@ -51,17 +54,14 @@ class Socket final : public ByteStream {
                                             std::string& error);
   static std::unique_ptr<Socket> connectUnix(const std::string& path, Deadline deadline,
                                              std::string& error);
-  explicit Socket(int fd) : fd_(fd) {}
-  ~Socket() override;
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
+  explicit Socket(common::FileDescriptor fd) : fd_(std::move(fd)) {}
 
   bool send(std::string_view bytes, Deadline deadline) override;
   bool receiveReady(std::string& into) override;
-  int fd() const override { return fd_; }
+  int fd() const override { return fd_.get(); }
 
  private:
-  int fd_;
+  common::FileDescriptor fd_;
 };
 
 }  // namespace quorin::platform::redis

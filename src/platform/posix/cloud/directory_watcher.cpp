@@ -1,7 +1,6 @@
 #include "platform/posix/cloud/directory_watcher.hpp"
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -19,9 +18,10 @@ constexpr int kFallbackPollMilliseconds = 1000;
 
 DirectoryWatcher::DirectoryWatcher(std::filesystem::path directory, std::string fileName,
                                    std::function<void()> onChange)
-    : fileName_(std::move(fileName)), onChange_(std::move(onChange)) {
-  inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  wakeup_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    : fileName_(std::move(fileName)),
+      onChange_(std::move(onChange)),
+      inotify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
+      wakeup_(common::EventSignal::tryMake()) {
   retarget(directory);
   thread_ = std::thread([this] { run(); });
 }
@@ -33,20 +33,17 @@ DirectoryWatcher::~DirectoryWatcher() {
   }
   kick();
   thread_.join();
-  if (inotify_ >= 0) ::close(inotify_);
-  if (wakeup_ >= 0) ::close(wakeup_);
 }
 
 void DirectoryWatcher::retarget(const std::filesystem::path& directory) {
   std::lock_guard lock(mutex_);
-  if (inotify_ < 0) return;
-  if (watch_ >= 0) ::inotify_rm_watch(inotify_, watch_);
-  watch_ = ::inotify_add_watch(inotify_, directory.c_str(), kWatchedEvents | IN_ONLYDIR);
+  if (!inotify_.isOpen()) return;
+  if (watch_ >= 0) ::inotify_rm_watch(inotify_.get(), watch_);
+  watch_ = ::inotify_add_watch(inotify_.get(), directory.c_str(), kWatchedEvents | IN_ONLYDIR);
 }
 
 void DirectoryWatcher::kick() {
-  std::uint64_t one = 1;
-  [[maybe_unused]] auto written = ::write(wakeup_, &one, sizeof one);
+  if (wakeup_) wakeup_->raise();
 }
 
 // Reads every queued event; true when one concerns the watched file.
@@ -54,7 +51,7 @@ bool DirectoryWatcher::drainEvents() {
   alignas(inotify_event) std::array<char, 4096> buffer;
   bool relevant = false;
   ssize_t length;
-  while ((length = ::read(inotify_, buffer.data(), buffer.size())) > 0) {
+  while ((length = ::read(inotify_.get(), buffer.data(), buffer.size())) > 0) {
     std::lock_guard lock(mutex_);
     for (ssize_t offset = 0; offset < length;) {
       inotify_event event;
@@ -73,16 +70,16 @@ void DirectoryWatcher::run() {
     {
       std::lock_guard lock(mutex_);
       if (stopping_) return;
-      watching = watch_ >= 0;
+      watching = watch_ >= 0 && wakeup_;
     }
-    std::array<pollfd, 2> fds{{{wakeup_, POLLIN, 0}, {inotify_, POLLIN, 0}}};
-    int ready = ::poll(fds.data(), inotify_ >= 0 ? 2 : 1,
-                       watching ? -1 : kFallbackPollMilliseconds);
+    int wakeup = wakeup_ ? wakeup_->descriptor() : -1;
+    std::array<pollfd, 2> fds{{{wakeup, POLLIN, 0}, {inotify_.get(), POLLIN, 0}}};
+    int ready =
+        ::poll(fds.data(), inotify_.isOpen() ? 2 : 1, watching ? -1 : kFallbackPollMilliseconds);
     if (ready < 0) continue;
-    bool changed = ready == 0;
-    std::uint64_t kicks = 0;
-    if (::read(wakeup_, &kicks, sizeof kicks) > 0) changed = true;
-    if (inotify_ >= 0 && drainEvents()) changed = true;
+    bool changed = ready == 0 || fds[0].revents;
+    if (fds[0].revents) wakeup_->clear();
+    if (inotify_.isOpen() && drainEvents()) changed = true;
     {
       std::lock_guard lock(mutex_);
       if (stopping_) return;

@@ -3,14 +3,19 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+
+#include "platform/common/event_signal.hpp"
+#include "platform/common/file_descriptor.hpp"
 
 namespace quorin::platform::posix {
 
 // Calls `onChange` on a thread of its own whenever a file named `fileName` in the watched
 // directory is written or replaced, and whenever kick() asks. Events that arrive together
-// give one call. Where the directory cannot be watched, it calls every second instead.
+// give one call. Where the directory cannot be watched, or no descriptor was left to be
+// woken by, it calls every second instead.
 class DirectoryWatcher {
  public:
   DirectoryWatcher(std::filesystem::path directory, std::string fileName,
@@ -31,8 +36,8 @@ class DirectoryWatcher {
 
   std::string fileName_;
   std::function<void()> onChange_;
-  int inotify_ = -1;
-  int wakeup_ = -1;  // an eventfd written by kick()
+  common::FileDescriptor inotify_;
+  std::optional<common::EventSignal> wakeup_;  // raised by kick()
   std::mutex mutex_;
   int watch_ = -1;
   bool stopping_ = false;

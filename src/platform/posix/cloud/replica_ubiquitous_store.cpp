@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "formats/plist_codec.hpp"
+#include "platform/common/retry_delay.hpp"
 #include "platform/posix/device/device_profile.hpp"
 #include "platform/posix/files/file_io.hpp"
 
@@ -189,6 +190,7 @@ void ReplicaUbiquitousStore::kick() {
 // change that would start one, as when it comes back after being out of reach.
 void ReplicaUbiquitousStore::runExchanges() {
   auto asked = [this] { return kickPending_ || stopping_; };
+  common::RetryDelay retries(kFirstRetry, kLongestRetry);
   auto retry = kFirstRetry;
   bool failing = false;
   std::unique_lock lock(kickMutex_);
@@ -204,8 +206,13 @@ void ReplicaUbiquitousStore::runExchanges() {
     bool exchanged = exchange();
     lock.lock();
     if (last) return;
-    retry = failing && !exchanged ? std::min(retry * 2, kLongestRetry) : kFirstRetry;
+    // A refusal that lasts waits to be asked again, as a success does.
     failing = !exchanged && !unusable_;
+    if (failing) {
+      retry = retries.afterFailure();
+    } else {
+      retries.reset();
+    }
   }
 }
 

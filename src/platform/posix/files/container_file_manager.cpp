@@ -60,7 +60,7 @@ bool ContainerFileManager::fileExists(const std::filesystem::path& path) const {
 
 // One found looser, as an earlier release made the migration's output, is narrowed.
 bool ContainerFileManager::createDirectory(const std::filesystem::path& path) {
-  FileDescriptor made;
+  common::FileDescriptor made;
   if (makeContainer(container_, kDirectoryMode))
     made = openDirectoryBeneath(container_, path.lexically_relative(container_), kDirectoryMode);
   struct stat info {};

@@ -34,25 +34,23 @@ std::string temporaryName(const std::string& name) {
   return temporaryPrefix(name) + std::to_string(random());
 }
 
-FileDescriptor openDirectory(const std::filesystem::path& directory) {
-  return FileDescriptor(
+common::FileDescriptor openDirectory(const std::filesystem::path& directory) {
+  return common::FileDescriptor(
       ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 // A writer holds a lock on its temporary for as long as it lives, so a temporary nobody
 // holds was left by a writer that died.
 void removeAbandonedTemporaries(int directory, const std::string& name) {
-  int listing = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (listing < 0) return;
-  std::unique_ptr<DIR, int (*)(DIR*)> entries(::fdopendir(listing), ::closedir);
-  if (!entries) {
-    ::close(listing);
-    return;
-  }
+  common::FileDescriptor listing(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!listing.isOpen()) return;
+  std::unique_ptr<DIR, int (*)(DIR*)> entries(::fdopendir(listing.get()), ::closedir);
+  if (!entries) return;
+  listing.release();
   auto prefix = temporaryPrefix(name);
   while (const dirent* entry = ::readdir(entries.get())) {
     if (std::string_view(entry->d_name).substr(0, prefix.size()) != prefix) continue;
-    FileDescriptor candidate(
+    common::FileDescriptor candidate(
         ::openat(directory, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (candidate.isOpen() && ::flock(candidate.get(), LOCK_EX | LOCK_NB) == 0)
       ::unlinkat(directory, entry->d_name, 0);
@@ -61,33 +59,14 @@ void removeAbandonedTemporaries(int directory, const std::string& name) {
 
 }  // namespace
 
-FileDescriptor::~FileDescriptor() {
-  close();
-}
-
-FileDescriptor::FileDescriptor(FileDescriptor&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)) {}
-
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
-  if (this != &other) {
-    close();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-int FileDescriptor::close() {
-  return fd_ < 0 ? 0 : ::close(std::exchange(fd_, -1));
-}
-
 namespace {
 
 // The open file and its size, when `path` is a regular file of at most `maxBytes` that can
 // be read. Non-blocking, so that a FIFO put where a file belongs cannot hold the open for ever.
-std::optional<std::pair<FileDescriptor, std::size_t>> openRegularFile(
+std::optional<std::pair<common::FileDescriptor, std::size_t>> openRegularFile(
     const std::filesystem::path& path, std::size_t maxBytes, FinalLink link = FinalLink::follow) {
   int noFollow = link == FinalLink::refuse ? O_NOFOLLOW : 0;
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | noFollow));
+  common::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | noFollow));
   struct stat info {};
   if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   auto size = static_cast<std::size_t>(info.st_size);
@@ -102,7 +81,7 @@ std::optional<std::size_t> readRegularFile(const std::filesystem::path& path, st
                                            Room room, FinalLink link = FinalLink::follow) {
   auto opened = openRegularFile(path, maxBytes, link);
   if (!opened) return std::nullopt;
-  const FileDescriptor& fd = opened->first;
+  const common::FileDescriptor& fd = opened->first;
   // A byte more than the file had, so that growth shows without a second pass.
   auto capacity = opened->second + 1;
   char* data = room(capacity, 0);
@@ -170,10 +149,10 @@ std::string whyUnreadable(const std::filesystem::path& path, std::size_t maxByte
   return "cannot be read";
 }
 
-FileDescriptor openDirectoryBeneath(const std::filesystem::path& root,
-                                    const std::filesystem::path& relative,
-                                    std::optional<mode_t> makeMissing) {
-  FileDescriptor directory = openDirectory(root);
+common::FileDescriptor openDirectoryBeneath(const std::filesystem::path& root,
+                                            const std::filesystem::path& relative,
+                                            std::optional<mode_t> makeMissing) {
+  common::FileDescriptor directory = openDirectory(root);
   for (const auto& part : relative) {
     if (!directory.isOpen()) break;
     if (part.empty() || part == ".") continue;
@@ -184,7 +163,7 @@ FileDescriptor openDirectoryBeneath(const std::filesystem::path& root,
     if (makeMissing && ::mkdirat(directory.get(), part.c_str(), *makeMissing) != 0 &&
         errno != EEXIST)
       return {};
-    directory = FileDescriptor(
+    directory = common::FileDescriptor(
         ::openat(directory.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   }
   return directory;
@@ -193,7 +172,8 @@ FileDescriptor openDirectoryBeneath(const std::filesystem::path& root,
 AtomicFile::AtomicFile(const std::filesystem::path& path, mode_t mode, WriteMode writeMode)
     : AtomicFile(openDirectory(path.parent_path()), path.filename().string(), mode, writeMode) {}
 
-AtomicFile::AtomicFile(FileDescriptor directory, std::string name, mode_t mode, WriteMode writeMode)
+AtomicFile::AtomicFile(common::FileDescriptor directory, std::string name, mode_t mode,
+                       WriteMode writeMode)
     : directory_(std::move(directory)), name_(std::move(name)), writeMode_(writeMode) {
   if (directory_.isOpen()) open(mode);
 }
@@ -208,12 +188,13 @@ void AtomicFile::open(mode_t mode) {
   // it is gone, and a new one is made.
   for (int attempt = 0; attempt < 3 && !file_.isOpen(); ++attempt) {
     temporary_ = temporaryName(name_);
-    file_ = FileDescriptor(::openat(directory_.get(), temporary_.c_str(),
-                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    file_ = common::FileDescriptor(::openat(directory_.get(), temporary_.c_str(),
+                                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                            mode));
     struct stat info {};
     if (file_.isOpen() && (::flock(file_.get(), LOCK_EX) != 0 || ::fstat(file_.get(), &info) != 0 ||
                            info.st_nlink == 0))
-      file_ = FileDescriptor();
+      file_ = common::FileDescriptor();
   }
   if (file_.isOpen() && ::fchmod(file_.get(), mode) != 0) discard();
 }
@@ -267,7 +248,7 @@ bool writeFileAtomically(const std::filesystem::path& path, std::string_view byt
 
 bool renameDurably(const std::filesystem::path& from, const std::filesystem::path& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return false;
-  FileDescriptor directory = openDirectory(to.parent_path());
+  common::FileDescriptor directory = openDirectory(to.parent_path());
   if (directory.isOpen()) ::fsync(directory.get());
   return true;
 }

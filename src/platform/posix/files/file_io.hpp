@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "formats/file_buffer.hpp"
+#include "platform/common/file_descriptor.hpp"
 #include "platform/file_manager.hpp"
 
 namespace quorin::platform::posix {
@@ -38,30 +39,12 @@ std::optional<std::size_t> regularFileSize(const std::filesystem::path& path,
 std::string whyUnreadable(const std::filesystem::path& path,
                           std::size_t maxBytes = std::size_t{1} << 30);
 
-// An owned file descriptor; negative when nothing was opened.
-class FileDescriptor {
- public:
-  FileDescriptor() = default;
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor();
-  FileDescriptor(FileDescriptor&& other) noexcept;
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
-
-  int get() const { return fd_; }
-  bool isOpen() const { return fd_ >= 0; }
-  // Closes now, for callers that need close()'s own result.
-  int close();
-
- private:
-  int fd_ = -1;
-};
-
 // The directory `relative` beneath `root`, reached without following a symbolic link below
 // `root`, its missing parts made with `makeMissing` when given. Not open, with errno set,
 // when a part is a link (ELOOP), is missing, or cannot be made or opened.
-FileDescriptor openDirectoryBeneath(const std::filesystem::path& root,
-                                    const std::filesystem::path& relative,
-                                    std::optional<mode_t> makeMissing);
+common::FileDescriptor openDirectoryBeneath(const std::filesystem::path& root,
+                                            const std::filesystem::path& relative,
+                                            std::optional<mode_t> makeMissing);
 
 enum class WriteMode { replace, createOnly };
 
@@ -75,7 +58,7 @@ class AtomicFile final : public FileWriter {
   AtomicFile(const std::filesystem::path& path, mode_t mode,
              WriteMode writeMode = WriteMode::replace);
   // The file `name` in the open `directory`, which it keeps.
-  AtomicFile(FileDescriptor directory, std::string name, mode_t mode,
+  AtomicFile(common::FileDescriptor directory, std::string name, mode_t mode,
              WriteMode writeMode = WriteMode::replace);
   ~AtomicFile() override;
   AtomicFile(const AtomicFile&) = delete;
@@ -91,13 +74,13 @@ class AtomicFile final : public FileWriter {
   void discard();
   bool publish();
 
-  FileDescriptor directory_;
+  common::FileDescriptor directory_;
   std::string name_;
   std::string temporary_;
   WriteMode writeMode_;
   static constexpr std::size_t kWritebackBytes = 8 << 20;
 
-  FileDescriptor file_;
+  common::FileDescriptor file_;
   bool failed_ = false;
   std::size_t written_ = 0;
   std::size_t started_ = 0;  // written bytes already handed to the disk

@@ -1,0 +1,82 @@
+#include "platform/posix/cloud/directory_watcher.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/eventually.hpp"
+#include "support/temporary_directory.hpp"
+
+namespace quorin::platform::posix {
+namespace {
+
+using quorin::testing::eventually;
+
+// Whether every other thread sleeps, as the watcher's does once it waits in poll().
+bool othersAsleep() {
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    if (task.path().filename() == std::to_string(::gettid())) continue;
+    std::ifstream stat(task.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    auto end = line.rfind(')');
+    if (end == std::string::npos || line.substr(end + 2, 1) != "S") return false;
+  }
+  return true;
+}
+
+TEST(DirectoryWatcherTest, CallsForTheWatchedFileAndForAKickOnly) {
+  quorin::testing::TemporaryDirectory directory;
+  std::atomic<int> calls = 0;
+  DirectoryWatcher watcher(directory.path(), "account.db", [&] { ++calls; });
+  std::ofstream(directory.path() / "account.db") << "written";
+  ASSERT_TRUE(eventually([&] { return calls > 0; }));
+  watcher.kick();
+  int before = calls;
+  ASSERT_TRUE(eventually([&] { return calls > before; })) << "a kick asks for a call";
+}
+
+// With the last descriptor taken by the directory's watch, nothing is left to wake the
+// watcher: it looks by itself every so often, and so it still ends when asked once it waits.
+TEST(DirectoryWatcherTest, AWatcherWithoutAWakeUpStillEnds) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer checks memory through a pipe, which no descriptor is left for";
+#endif
+  if (std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}) != 1)
+    GTEST_SKIP() << "needs a process of its own, without threads, as ctest runs it";
+  auto style = GTEST_FLAG_GET(death_test_style);
+  GTEST_FLAG_SET(death_test_style, "fast");
+  auto watchWithoutWakeUp = [] {
+    ::alarm(20);
+    quorin::testing::TemporaryDirectory directory;
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    auto lowered = limit;
+    lowered.rlim_cur = 64;
+    ::setrlimit(RLIMIT_NOFILE, &lowered);
+    std::vector<int> taken;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken.push_back(fd);
+    ::close(taken.back());
+    taken.pop_back();
+    auto watcher = std::make_unique<DirectoryWatcher>(directory.path(), "account.db", [] {});
+    for (int fd : taken) ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    if (!eventually(othersAsleep)) ::_exit(3);
+    watcher.reset();
+    ::_exit(0);
+  };
+  EXPECT_EXIT(watchWithoutWakeUp(), ::testing::ExitedWithCode(0), "");
+  GTEST_FLAG_SET(death_test_style, style);
+}
+
+}  // namespace
+}  // namespace quorin::platform::posix
