@@ -159,9 +159,7 @@ void LegacyDataMigrator::migrateLtoInfo() const {
                           static_cast<double>(legacy->computedEndTime(calendar))};
     infos.push_back(info.encode());
   }
-  if (!ensureDirectory(fileManager_, targetDirectory_)) return;
-  auto json = formats::writeJson(Value(std::move(infos)));
-  if (json) writeOutputFile(fileManager_, targetDirectory_, OutputFile::ltoInfo, *json);
+  writeOutputFile(fileManager_, targetDirectory_, OutputFile::ltoInfo, Value(std::move(infos)));
 }
 
 }  // namespace quorin::migration
