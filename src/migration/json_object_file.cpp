@@ -37,9 +37,9 @@ bool JsonObjectFile::open() {
   return !failed_;
 }
 
-void JsonObjectFile::beginMember(std::string_view name, bool spelled) {
+void JsonObjectFile::beginMember(std::string_view name, Name form) {
   if (count_++ > 0) buffer_.push_back(',');
-  if (spelled) {
+  if (form == Name::spelled) {
     buffer_.push_back('"');
     buffer_.append(name);
     buffer_.push_back('"');
@@ -62,7 +62,7 @@ bool JsonObjectFile::add(std::string_view name, const formats::Value& value) {
   std::string text;
   if (!formats::appendJson(value, text)) return false;
   if (!open()) return true;
-  beginMember(name, false);
+  beginMember(name, Name::toEscape);
   buffer_ += text;
   flushIfFull();
   return true;
@@ -87,14 +87,14 @@ void JsonObjectFile::addText(std::string_view text, bool compact,
 
 void JsonObjectFile::addDocument(std::string_view name, const formats::JsonOutline& outline) {
   if (!open()) return;
-  beginMember(name, false);
+  beginMember(name, Name::toEscape);
   addText(outline.text, outline.compact, outline);
 }
 
 void JsonObjectFile::addMember(const formats::JsonMemberView& member,
                                const formats::JsonOutline& outline) {
   if (!open()) return;
-  beginMember(member.name, !member.escapedName);
+  beginMember(member.name, member.escapedName ? Name::toEscape : Name::spelled);
   addText(member.text, member.compact, outline);
 }
 

@@ -31,9 +31,11 @@ class JsonObjectFile {
   void commit();
 
  private:
+  // A name `spelled` is already as JSON spells it, without escapes.
+  enum class Name { toEscape, spelled };
+
   bool open();
-  // `spelled` when the name is already as JSON spells it, without escapes.
-  void beginMember(std::string_view name, bool spelled);
+  void beginMember(std::string_view name, Name form);
   // `text` is known to be JSON; `compact` when it has no white space to take out.
   void addText(std::string_view text, bool compact, const formats::JsonOutline& outline);
   void flushIfFull();
