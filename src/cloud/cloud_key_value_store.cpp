@@ -1,8 +1,8 @@
 #include "cloud/cloud_key_value_store.hpp"
 
-#include "cloud/dispatch_timer.hpp"
-
 #include <algorithm>
+
+#include "cloud/dispatch_timer.hpp"
 
 namespace quorin::cloud {
 namespace {

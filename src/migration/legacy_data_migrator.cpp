@@ -1,12 +1,12 @@
 #include "migration/legacy_data_migrator.hpp"
 
+#include "formats/json.hpp"
 #include "migration/decoding_error.hpp"
 #include "migration/json_object_file.hpp"
 #include "migration/legacy_lto_info.hpp"
 #include "migration/legacy_names.hpp"
 #include "migration/migration_records.hpp"
 #include "migration/name_set.hpp"
-#include "formats/json.hpp"
 
 namespace quorin::migration {
 
