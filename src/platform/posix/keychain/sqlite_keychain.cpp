@@ -322,6 +322,7 @@ OSStatus SqliteKeychain::insert(const common::StoredItem& item) {
 
 OSStatus SqliteKeychain::erase(std::int64_t id) {
   SqliteStatement& statement = prepare("DELETE FROM items WHERE id = ?1");
+  if (statement.prepareCode() != SQLITE_OK) return keychainStatus(statement.prepareCode());
   statement.bind(1, formats::Value(id));
   SqliteStatement::Run run(statement);
   return run.step() == SQLITE_DONE ? errSecSuccess
