@@ -30,7 +30,7 @@ std::optional<std::string> QuorinClient::collectMigrationData() {
   if (files.fileExists(*target)) files.createDirectory(*target);
   auto defaults = platform_->makeUserDefaults(domain);
   if (!defaults) return std::nullopt;
-  bool usingLegacyDomain = resolveMigrationDomain() == morventDomain;
+  bool usingLegacyDomain = domain == morventDomain;
   auto migrator = std::make_shared<LegacyDataMigrator>(
       platform_, std::move(defaults), Keychain::withService(platform_, std::string(domain)),
       *target, usingLegacyDomain);

@@ -1,8 +1,8 @@
 #include "cloud/cloud_key_value_store.hpp"
 
-#include "cloud/dispatch_timer.hpp"
-
 #include <algorithm>
+
+#include "cloud/dispatch_timer.hpp"
 
 namespace quorin::cloud {
 namespace {
@@ -86,7 +86,7 @@ void CloudKeyValueStore::fetchValue(const std::string& key, Completion completio
     return;
   }
   auto timer =
-      DispatchTimer::make(platform_.dispatch(), waitTimeout, false, [weak = weak_from_this(), key] {
+      DispatchTimer::make(platform_.dispatch(), waitTimeout, [weak = weak_from_this(), key] {
         if (auto self = weak.lock()) self->timeOut(key);
       });
   KeyEntry& entry = entries_[key];

@@ -4,15 +4,13 @@ namespace quorin::cloud {
 
 std::shared_ptr<DispatchTimer> DispatchTimer::make(platform::Dispatch& dispatch,
                                                    platform::Clock::Duration interval,
-                                                   bool shouldRepeat, Block block) {
-  return std::make_shared<DispatchTimer>(Key(), dispatch, interval, shouldRepeat,
-                                         std::move(block));
+                                                   Block block) {
+  return std::make_shared<DispatchTimer>(Key(), dispatch, interval, std::move(block));
 }
 
 DispatchTimer::DispatchTimer(Key, platform::Dispatch& dispatch, platform::Clock::Duration interval,
-                             bool shouldRepeat, Block block)
-    : dispatch_(dispatch), interval_(interval), shouldRepeat_(shouldRepeat),
-      block_(std::move(block)) {}
+                             Block block)
+    : dispatch_(dispatch), interval_(interval), block_(std::move(block)) {}
 
 DispatchTimer::~DispatchTimer() {
   if (!timer_) return;

@@ -19,12 +19,9 @@ class DispatchTimer final : public std::enable_shared_from_this<DispatchTimer> {
  public:
   using Block = std::function<void()>;
 
-  // `shouldRepeat` is kept for callers' sake; every timer fires at most once.
   static std::shared_ptr<DispatchTimer> make(platform::Dispatch& dispatch,
-                                             platform::Clock::Duration interval,
-                                             bool shouldRepeat, Block block);
-  DispatchTimer(Key, platform::Dispatch& dispatch, platform::Clock::Duration interval,
-                bool shouldRepeat, Block block);
+                                             platform::Clock::Duration interval, Block block);
+  DispatchTimer(Key, platform::Dispatch& dispatch, platform::Clock::Duration interval, Block block);
   ~DispatchTimer();
 
   DispatchTimer(const DispatchTimer&) = delete;
@@ -40,7 +37,6 @@ class DispatchTimer final : public std::enable_shared_from_this<DispatchTimer> {
 
   platform::Dispatch& dispatch_;
   platform::Clock::Duration interval_;
-  [[maybe_unused]] bool shouldRepeat_;
   Block block_;
   State state_ = State::suspended;
   std::unique_ptr<platform::TimerSource> timer_;

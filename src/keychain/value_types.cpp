@@ -108,30 +108,24 @@ template std::optional<ProtocolType> fromRawValue<ProtocolType>(std::string_view
 template std::optional<AuthenticationType> fromRawValue<AuthenticationType>(std::string_view);
 template std::optional<Accessibility> fromRawValue<Accessibility>(std::string_view);
 
-std::string_view rawValue(ItemClass value) {
+template <ValueType Enum>
+std::string_view rawValue(Enum value) {
   return rowOf(value).raw;
 }
-std::string_view rawValue(ProtocolType value) {
-  return rowOf(value).raw;
-}
-std::string_view rawValue(AuthenticationType value) {
-  return rowOf(value).raw;
-}
-std::string_view rawValue(Accessibility value) {
-  return rowOf(value).raw;
-}
-std::string_view description(ItemClass value) {
+
+template <ValueType Enum>
+std::string_view description(Enum value) {
   return rowOf(value).description;
 }
-std::string_view description(ProtocolType value) {
-  return rowOf(value).description;
-}
-std::string_view description(AuthenticationType value) {
-  return rowOf(value).description;
-}
-std::string_view description(Accessibility value) {
-  return rowOf(value).description;
-}
+
+template std::string_view rawValue(ItemClass);
+template std::string_view rawValue(ProtocolType);
+template std::string_view rawValue(AuthenticationType);
+template std::string_view rawValue(Accessibility);
+template std::string_view description(ItemClass);
+template std::string_view description(ProtocolType);
+template std::string_view description(AuthenticationType);
+template std::string_view description(Accessibility);
 
 template <typename Enum, std::size_t N>
 constexpr bool inDeclarationOrder(const Row<Enum> (&table)[N]) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -59,19 +60,19 @@ enum class Accessibility {
   alwaysThisDeviceOnly,
 };
 
+template <typename Enum>
+concept ValueType = std::same_as<Enum, ItemClass> || std::same_as<Enum, ProtocolType> ||
+    std::same_as<Enum, AuthenticationType> || std::same_as<Enum, Accessibility>;
+
 // The platform constant that is the case's raw value, and back.
-std::string_view rawValue(ItemClass value);
-std::string_view rawValue(ProtocolType value);
-std::string_view rawValue(AuthenticationType value);
-std::string_view rawValue(Accessibility value);
+template <ValueType Enum>
+std::string_view rawValue(Enum value);
 
 template <typename Enum>
 std::optional<Enum> fromRawValue(std::string_view raw);
 
-std::string_view description(ItemClass value);
-std::string_view description(ProtocolType value);
-std::string_view description(AuthenticationType value);
-std::string_view description(Accessibility value);
+template <ValueType Enum>
+std::string_view description(Enum value);
 
 // Access-control flags; any bit pattern is a value, and reaches the platform unchanged.
 struct AuthenticationPolicy {

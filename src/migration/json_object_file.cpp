@@ -11,10 +11,14 @@ bool ensureDirectory(platform::FileManager& files, const std::filesystem::path& 
   return files.fileExists(directory) || files.createDirectory(directory);
 }
 
-bool writeOutputFile(platform::FileManager& files, const std::filesystem::path& directory,
-                     std::string_view name, std::string_view bytes) {
-  auto writer = files.createFile(directory / name);
-  return writer && writer->append(bytes) && writer->commit();
+void writeOutputFile(platform::FileManager& files, const std::filesystem::path& directory,
+                     std::string_view name, const formats::Value& value) {
+  if (!ensureDirectory(files, directory)) return;
+  auto json = formats::writeJson(value);
+  if (!json) return;
+  auto path = directory / name;
+  auto writer = files.createFile(path);
+  if (!writer || !writer->append(*json) || !writer->commit()) files.noteUnwritten(path);
 }
 
 JsonObjectFile::JsonObjectFile(platform::FileManager& files, std::filesystem::path directory,
@@ -23,16 +27,19 @@ JsonObjectFile::JsonObjectFile(platform::FileManager& files, std::filesystem::pa
 
 bool JsonObjectFile::open() {
   if (writer_ || failed_) return !failed_;
-  if (ensureDirectory(files_, directory_)) writer_ = files_.createFile(directory_ / name_);
+  if (ensureDirectory(files_, directory_)) {
+    writer_ = files_.createFile(directory_ / name_);
+    if (!writer_) files_.noteUnwritten(directory_ / name_);
+  }
   failed_ = !writer_;
   if (writer_) behind_ = std::make_unique<WriteBehind>(*writer_);
   buffer_.push_back('{');
   return !failed_;
 }
 
-void JsonObjectFile::beginMember(std::string_view name, bool spelled) {
+void JsonObjectFile::beginMember(std::string_view name, Name form) {
   if (count_++ > 0) buffer_.push_back(',');
-  if (spelled) {
+  if (form == Name::spelled) {
     buffer_.push_back('"');
     buffer_.append(name);
     buffer_.push_back('"');
@@ -55,7 +62,7 @@ bool JsonObjectFile::add(std::string_view name, const formats::Value& value) {
   std::string text;
   if (!formats::appendJson(value, text)) return false;
   if (!open()) return true;
-  beginMember(name, false);
+  beginMember(name, Name::toEscape);
   buffer_ += text;
   flushIfFull();
   return true;
@@ -80,25 +87,25 @@ void JsonObjectFile::addText(std::string_view text, bool compact,
 
 void JsonObjectFile::addDocument(std::string_view name, const formats::JsonOutline& outline) {
   if (!open()) return;
-  beginMember(name, false);
+  beginMember(name, Name::toEscape);
   addText(outline.text, outline.compact, outline);
 }
 
 void JsonObjectFile::addMember(const formats::JsonMemberView& member,
                                const formats::JsonOutline& outline) {
   if (!open()) return;
-  beginMember(member.name, !member.escapedName);
+  beginMember(member.name, member.escapedName ? Name::toEscape : Name::spelled);
   addText(member.text, member.compact, outline);
 }
 
-bool JsonObjectFile::commit() {
-  if (!writer_ || failed_ || count_ == 0) return false;
+void JsonObjectFile::commit() {
+  if (!writer_ || count_ == 0) return;
   buffer_.push_back('}');
   // The last piece is written here: an output under a megabyte never starts a thread.
-  bool ok = behind_->finish() && writer_->append(buffer_) && writer_->commit();
+  bool written = !failed_ && behind_->finish() && writer_->append(buffer_) && writer_->commit();
   behind_.reset();
   writer_.reset();
-  return ok;
+  if (!written) files_.noteUnwritten(directory_ / name_);
 }
 
 }  // namespace quorin::migration

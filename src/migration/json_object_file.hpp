@@ -15,7 +15,8 @@ namespace quorin::migration {
 // One compact JSON object written member by member into a file, never held whole, a
 // megabyte at a time from a thread of its own. Nothing
 // is touched before the first member: that one ensures the directory and starts the file.
-// The file appears, complete, only on commit().
+// The file appears, complete, only on commit(). One started and not written is noted with
+// the file manager; a directory that cannot be made is a trouble of its own.
 class JsonObjectFile {
  public:
   JsonObjectFile(platform::FileManager& files, std::filesystem::path directory, std::string name);
@@ -26,13 +27,15 @@ class JsonObjectFile {
   void addDocument(std::string_view name, const formats::JsonOutline& outline);
   // A member of the document `outline` outlined, as it is.
   void addMember(const formats::JsonMemberView& member, const formats::JsonOutline& outline);
-  // False when nothing was published: no member, or a failure on the way.
-  bool commit();
+  // Publishes the file, when it has a member.
+  void commit();
 
  private:
+  // A name `spelled` is already as JSON spells it, without escapes.
+  enum class Name { toEscape, spelled };
+
   bool open();
-  // `spelled` when the name is already as JSON spells it, without escapes.
-  void beginMember(std::string_view name, bool spelled);
+  void beginMember(std::string_view name, Name form);
   // `text` is known to be JSON; `compact` when it has no white space to take out.
   void addText(std::string_view text, bool compact, const formats::JsonOutline& outline);
   void flushIfFull();
@@ -48,10 +51,10 @@ class JsonObjectFile {
   bool failed_ = false;
 };
 
-// Writes `bytes` as the file `name` of the directory, which must exist, in one piece. False
-// when anything fails.
-bool writeOutputFile(platform::FileManager& files, const std::filesystem::path& directory,
-                     std::string_view name, std::string_view bytes);
+// Writes the JSON of `value` as the file `name` of the directory, made when missing, in one
+// piece; a failure is noted as JsonObjectFile notes its own.
+void writeOutputFile(platform::FileManager& files, const std::filesystem::path& directory,
+                     std::string_view name, const formats::Value& value);
 // Creates the directory and its parents when nothing is at its path.
 bool ensureDirectory(platform::FileManager& files, const std::filesystem::path& directory);
 

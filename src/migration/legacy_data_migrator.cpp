@@ -1,12 +1,12 @@
 #include "migration/legacy_data_migrator.hpp"
 
+#include "formats/json.hpp"
 #include "migration/decoding_error.hpp"
 #include "migration/json_object_file.hpp"
 #include "migration/legacy_lto_info.hpp"
 #include "migration/legacy_names.hpp"
 #include "migration/migration_records.hpp"
 #include "migration/name_set.hpp"
-#include "formats/json.hpp"
 
 namespace quorin::migration {
 
@@ -159,9 +159,7 @@ void LegacyDataMigrator::migrateLtoInfo() const {
                           static_cast<double>(legacy->computedEndTime(calendar))};
     infos.push_back(info.encode());
   }
-  if (!ensureDirectory(fileManager_, targetDirectory_)) return;
-  auto json = formats::writeJson(Value(std::move(infos)));
-  if (json) writeOutputFile(fileManager_, targetDirectory_, OutputFile::ltoInfo, *json);
+  writeOutputFile(fileManager_, targetDirectory_, OutputFile::ltoInfo, Value(std::move(infos)));
 }
 
 }  // namespace quorin::migration

@@ -1,4 +1,3 @@
-#include "formats/json.hpp"
 #include "formats/utf8.hpp"
 #include "migration/json_form.hpp"
 #include "migration/json_object_file.hpp"
@@ -35,9 +34,7 @@ void LegacyDataMigrator::migrateCounters() const {
 
   auto form = jsonForm(Value(std::move(counters)));
   if (!form || form->get<Dictionary>()->empty()) return;
-  if (!ensureDirectory(fileManager_, targetDirectory_)) return;
-  if (auto json = formats::writeJson(*form))
-    writeOutputFile(fileManager_, targetDirectory_, OutputFile::counters, *json);
+  writeOutputFile(fileManager_, targetDirectory_, OutputFile::counters, *form);
 }
 
 }  // namespace quorin::migration

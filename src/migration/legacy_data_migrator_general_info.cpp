@@ -1,4 +1,3 @@
-#include "formats/json.hpp"
 #include "keychain/no_throw.hpp"
 #include "migration/decoding_error.hpp"
 #include "migration/json_form.hpp"
@@ -89,11 +88,9 @@ void LegacyDataMigrator::migrateGeneralInfo() const {
   });
   fillFromDefaults(info);
   fillFromFiles(info);
-  if (!info.hasLegacyState()) return;
-  if (!ensureDirectory(fileManager_, targetDirectory_)) return;
-  auto form = jsonForm(info.encode());
-  auto json = form ? formats::writeJson(*form) : std::nullopt;
-  if (json) writeOutputFile(fileManager_, targetDirectory_, OutputFile::generalInfo, *json);
+  if (!info.hasLegacyState() || !ensureDirectory(fileManager_, targetDirectory_)) return;
+  if (auto form = jsonForm(info.encode()))
+    writeOutputFile(fileManager_, targetDirectory_, OutputFile::generalInfo, *form);
 }
 
 }  // namespace quorin::migration

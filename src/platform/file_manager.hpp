@@ -52,6 +52,9 @@ class FileManager {
   }
   // Starts replacing the file at `path`, whose directory must exist; none when it cannot.
   virtual std::unique_ptr<FileWriter> createFile(const std::filesystem::path& path) = 0;
+  // Tells the manager's record of troubles, for the host, that the file at `path` was not
+  // written, when its writer has not told it why already.
+  virtual void noteUnwritten(const std::filesystem::path& path) const = 0;
 };
 
 }  // namespace quorin::platform

@@ -13,12 +13,13 @@
 #include "platform/redis/redis_cloud_account.hpp"
 #include "platform/redis/redis_reply.hpp"
 #include "support/cloud_device.hpp"
+#include "support/eventually.hpp"
 #include "support/tls_redis_server.hpp"
 
 namespace {
 
-using namespace std::chrono_literals;
 using quorin::testing::contains;
+using quorin::testing::eventually;
 using quorin::testing::quorin;
 using quorin::testing::run;
 using quorin::testing::TemporaryDirectory;
@@ -116,10 +117,7 @@ TEST_F(CloudAccountUserTest, ADeviceCannotReadWriteOrHearAnotherAccount) {
 
   quorin::platform::redis::RedisCloudAccount listener(intruder);
   listener.watch([] {});
-  for (auto deadline = std::chrono::steady_clock::now() + 20s;
-       !contains(listener.status().problem.value_or(""), "subscription") &&
-       std::chrono::steady_clock::now() < deadline;)
-    std::this_thread::sleep_for(10ms);
+  eventually([&] { return contains(listener.status().problem.value_or(""), "subscription"); });
   EXPECT_TRUE(contains(listener.status().problem.value_or(""),
                        "the server refused the subscription: NOPERM"))
       << listener.status().problem.value_or("none");
@@ -145,9 +143,7 @@ TEST_F(CloudAccountUserTest, ARevokedDeviceStopsAtItsNextCommandAndKeepsItsWrite
   phone.store.setObject(quorin::formats::Value("after"), "k");
   EXPECT_FALSE(phone.store.exchange()) << "the server ended the device's connections";
   // The subscriber, reconnecting, is the first to hear the server's answer.
-  for (auto deadline = std::chrono::steady_clock::now() + 20s;
-       !phone.store.status().account.problem && std::chrono::steady_clock::now() < deadline;)
-    std::this_thread::sleep_for(10ms);
+  eventually([&] { return phone.store.status().account.problem.has_value(); });
   EXPECT_FALSE(phone.store.exchange());
   auto problem = phone.store.status().account.problem.value_or("none");
   EXPECT_TRUE(contains(problem, "WRONGPASS")) << problem;
@@ -266,13 +262,12 @@ TEST_F(CloudAccountUserTest, TheProcessCommandLineShowsNoPasswordAndNoFile) {
   int pid = 0;
   ASSERT_EQ(std::fscanf(pipe, "%d", &pid), 1);
   std::string shown;
-  for (auto deadline = std::chrono::steady_clock::now() + 20s;
-       !contains(shown, "account=frank") && std::chrono::steady_clock::now() < deadline;) {
-    std::this_thread::sleep_for(10ms);
+  eventually([&] {
     std::ifstream file("/proc/" + std::to_string(pid) + "/cmdline");
     std::string read((std::istreambuf_iterator<char>(file)), {});
     if (contains(read, "*@")) shown = read;  // masked once its options are parsed
-  }
+    return contains(shown, "account=frank");
+  });
   ::kill(pid, SIGTERM);
   ::pclose(pipe);
   EXPECT_TRUE(contains(shown, "account=frank&ca=**")) << shown;

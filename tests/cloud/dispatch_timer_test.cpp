@@ -11,8 +11,8 @@ using namespace std::chrono_literals;
 
 class DispatchTimerTest : public testing::InMemoryPlatformTest {
  protected:
-  std::shared_ptr<cloud::DispatchTimer> make(bool shouldRepeat = false) {
-    return cloud::DispatchTimer::make(platform->dispatch(), 30s, shouldRepeat, [this] { ++fired; });
+  std::shared_ptr<cloud::DispatchTimer> make() {
+    return cloud::DispatchTimer::make(platform->dispatch(), 30s, [this] { ++fired; });
   }
 
   int fired = 0;
@@ -30,15 +30,6 @@ TEST_F(DispatchTimerTest, FiresOnceAtTheDeadlineCountedFromTheFirstResume) {
   EXPECT_EQ(fired, 1);
   platform->advance(10min);
   EXPECT_EQ(fired, 1);
-}
-
-TEST_F(DispatchTimerTest, ARepeatingTimerStillFiresOnce) {
-  auto timer = make(true);
-  timer->resume();
-  platform->advance(30s);
-  platform->advance(30s);
-  platform->advance(30s);
-  EXPECT_EQ(fired, 1);
   EXPECT_EQ(platform->mainLoop().pendingCount(), 0u);
 }
 
@@ -54,7 +45,7 @@ TEST_F(DispatchTimerTest, ATimerThatGoesAwayNeverFires) {
 }
 
 TEST_F(DispatchTimerTest, ATimerWithoutBlockFiresWithoutEffect) {
-  auto timer = cloud::DispatchTimer::make(platform->dispatch(), 1s, false, nullptr);
+  auto timer = cloud::DispatchTimer::make(platform->dispatch(), 1s, nullptr);
   timer->resume();
   platform->advance(1s);
   EXPECT_EQ(platform->mainLoop().pendingCount(), 0u);
@@ -64,7 +55,7 @@ TEST_F(DispatchTimerTest, ABlockMayDropItsOwnTimer) {
   std::shared_ptr<cloud::DispatchTimer> timer;
   std::weak_ptr<cloud::DispatchTimer> watched;
   bool finished = false;
-  timer = cloud::DispatchTimer::make(platform->dispatch(), 5s, false, [&] {
+  timer = cloud::DispatchTimer::make(platform->dispatch(), 5s, [&] {
     timer.reset();
     // The timer is gone while its block still runs.
     EXPECT_TRUE(watched.expired());

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <set>
 
 #include "formats/json.hpp"
 #include "support/in_memory_platform.hpp"
@@ -349,6 +350,21 @@ TEST_F(LegacyDataMigratorTest, AFailedWriteLeavesTheEarlierFileWhole) {
   run();
   EXPECT_EQ(files().read("campings_legacy/context"), R"({"limits":{"v":1}})");
   EXPECT_EQ(files().read("campings_legacy/cachedAnalytics"), R"({"a":2})");
+}
+
+TEST_F(LegacyDataMigratorTest, AFailedWriteIsNotedWithTheFileManager) {
+  put("campaigns/limits", R"({"v":1})");
+  put("campaigns/lto_campaigns", "[]");
+  set("GlobalClickCounter", Value(1));
+  run();
+  EXPECT_TRUE(files().unwritten().empty());
+
+  files().failingWrites = {"context", "counters", "ltoInfo"};
+  run();
+  EXPECT_EQ(files().unwritten(),
+            (std::set<std::string>{"/container/Library/campings_legacy/context",
+                                   "/container/Library/campings_legacy/counters",
+                                   "/container/Library/campings_legacy/ltoInfo"}));
 }
 
 TEST_F(LegacyDataMigratorTest, UnusableStoresEndOnlyTheirOwnStep) {

@@ -70,6 +70,16 @@ std::unique_ptr<platform::FileWriter> InMemoryFiles::createFile(const std::files
   return std::make_unique<InMemoryFileWriter>(*this, key(path), failing);
 }
 
+void InMemoryFiles::noteUnwritten(const std::filesystem::path& path) const {
+  std::lock_guard lock(mutex_);
+  unwritten_.insert(key(path));
+}
+
+std::set<std::string> InMemoryFiles::unwritten() const {
+  std::lock_guard lock(mutex_);
+  return unwritten_;
+}
+
 bool InMemoryFiles::store(const std::string& path, std::string bytes) {
   std::lock_guard lock(mutex_);
   auto& node = nodes_[path];

@@ -21,6 +21,8 @@ class InMemoryFiles final : public platform::FileManager {
   bool removeItem(const std::filesystem::path& path) override;
   std::optional<std::string> contents(const std::filesystem::path& path) const override;
   std::unique_ptr<platform::FileWriter> createFile(const std::filesystem::path& path) override;
+  // Its writers tell nothing themselves, so that a test sees what their caller told.
+  void noteUnwritten(const std::filesystem::path& path) const override;
 
   // Puts a file under the Library directory, making its parents.
   void put(const std::filesystem::path& relative, std::string bytes);
@@ -29,6 +31,8 @@ class InMemoryFiles final : public platform::FileManager {
   bool isDirectory(const std::filesystem::path& relative) const;
   // Every path under the Library directory, directories included.
   std::set<std::string> paths() const;
+  // The paths noted as not written.
+  std::set<std::string> unwritten() const;
 
   std::optional<std::filesystem::path> library = "/container/Library";
   std::set<std::string> unreadable;     // file names whose reads fail
@@ -47,6 +51,7 @@ class InMemoryFiles final : public platform::FileManager {
 
   mutable std::mutex mutex_;
   std::map<std::string, Node> nodes_;
+  mutable std::set<std::string> unwritten_;
 };
 
 }  // namespace quorin::testing

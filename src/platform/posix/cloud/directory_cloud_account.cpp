@@ -5,9 +5,18 @@
 #include "platform/posix/files/file_io.hpp"
 
 namespace quorin::platform::posix {
+namespace {
+
+// The database opens in the directory, so the directory is there before it.
+std::filesystem::path madeDirectory(std::filesystem::path directory) {
+  makeContainer(directory, 0700);
+  return directory;
+}
+
+}  // namespace
 
 DirectoryCloudAccount::DirectoryCloudAccount(std::filesystem::path directory)
-    : database_((makeContainer(directory, 0700), std::move(directory))) {}
+    : database_(madeDirectory(std::move(directory))) {}
 
 std::int64_t DirectoryCloudAccount::now() {
   using namespace std::chrono;

@@ -38,8 +38,8 @@ class ReportedFile final : public FileWriter {
  private:
   bool report() {
     if (!reported_)
-      manager_.noteTrouble(path_.string() + " was not written" +
-                           (errno ? std::string(": ") + std::strerror(errno) : ""));
+      manager_.noteUnwritten(path_, path_.string() + " was not written" +
+                                        (errno ? std::string(": ") + std::strerror(errno) : ""));
     reported_ = true;
     return false;
   }
@@ -106,7 +106,7 @@ std::unique_ptr<FileWriter> ContainerFileManager::createFile(const std::filesyst
   auto file =
       std::make_unique<AtomicFile>(std::move(directory), path.filename().string(), kFileMode);
   if (!file->isOpen()) {
-    noteTrouble("cannot write " + path.string() + ": " + reason(errno));
+    noteUnwritten(path, "cannot write " + path.string() + ": " + reason(errno));
     return nullptr;
   }
   return std::make_unique<ReportedFile>(std::move(file), path, *this);
@@ -121,8 +121,25 @@ std::vector<std::string> ContainerFileManager::troubles() const {
 // line for it, not one a read.
 void ContainerFileManager::noteTrouble(std::string trouble) const {
   std::lock_guard lock(troublesMutex_);
+  addTrouble(std::move(trouble));
+}
+
+void ContainerFileManager::addTrouble(std::string trouble) const {
   if (std::find(troubles_.begin(), troubles_.end(), trouble) == troubles_.end())
     troubles_.push_back(std::move(trouble));
+}
+
+void ContainerFileManager::noteUnwritten(const std::filesystem::path& path,
+                                         std::string trouble) const {
+  std::lock_guard lock(troublesMutex_);
+  unwritten_.insert(path);
+  addTrouble(std::move(trouble));
+}
+
+// The writer's own words, with why, stand for the file: the line without them is not added.
+void ContainerFileManager::noteUnwritten(const std::filesystem::path& path) const {
+  std::lock_guard lock(troublesMutex_);
+  if (unwritten_.insert(path).second) addTrouble(path.string() + " was not written");
 }
 
 }  // namespace quorin::platform::posix

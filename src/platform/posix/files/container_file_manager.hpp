@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,16 +32,20 @@ class ContainerFileManager final : public FileManager {
   // and directories and files that could not be written. A host checks it before it erases
   // what depended on those reads and writes.
   std::vector<std::string> troubles() const;
-  // Called by a file of this manager that could not be committed.
-  void noteTrouble(std::string trouble) const;
+  void noteUnwritten(const std::filesystem::path& path) const override;
+  // Called by a file of this manager that could not be written, with why.
+  void noteUnwritten(const std::filesystem::path& path, std::string trouble) const;
 
  private:
   void noteUnreadable(const std::filesystem::path& path) const;
+  void noteTrouble(std::string trouble) const;
+  void addTrouble(std::string trouble) const;
 
   std::filesystem::path container_;
   std::filesystem::path library_;
   mutable std::mutex troublesMutex_;
   mutable std::vector<std::string> troubles_;
+  mutable std::set<std::filesystem::path> unwritten_;
 };
 
 }  // namespace quorin::platform::posix

@@ -38,7 +38,30 @@ constexpr std::array<Column, 11> kColumns{{
 constexpr std::string_view kItemColumns =
     "id, class, sync, agrp, acct, svce, srvr, ptcl, atyp, port, path, sdmn, pdmn, labl, "
     "accc_protection, accc_flags, cdat, mdat, data, extra, identity";
-constexpr int kIdentityColumn = 20;
+// Positions in kItemColumns, which an insert lists in the same order.
+constexpr int kIdColumn = 0;
+constexpr int kClassColumn = 1;
+constexpr int kSyncColumn = 2;
+constexpr int kFirstAttributeColumn = 3;
+constexpr int kProtectionColumn = kFirstAttributeColumn + static_cast<int>(kColumns.size());
+constexpr int kFlagsColumn = kProtectionColumn + 1;
+constexpr int kCreationDateColumn = kFlagsColumn + 1;
+constexpr int kModificationDateColumn = kCreationDateColumn + 1;
+constexpr int kDataColumn = kModificationDateColumn + 1;
+constexpr int kExtraColumn = kDataColumn + 1;
+constexpr int kIdentityColumn = kExtraColumn + 1;
+static_assert(std::count(kItemColumns.begin(), kItemColumns.end(), ',') == kIdentityColumn);
+
+// The columns enough for an item's value, at the same positions as id and class above.
+constexpr std::string_view kBriefColumns = "id, class, data, accc_protection, identity";
+constexpr int kBriefDataColumn = 2;
+constexpr int kBriefProtectionColumn = 3;
+constexpr int kBriefIdentityColumn = 4;
+
+// Statement parameters count from 1.
+constexpr int parameterFor(int column) {
+  return column + 1;
+}
 
 const Column* columnFor(std::string_view attribute, const formats::Value& value) {
   for (const auto& column : kColumns) {
@@ -55,38 +78,35 @@ bool isKeptApart(std::string_view key) {
          key == sec::kSecAttrAccessControl;
 }
 
-}  // namespace
-
-namespace {
-
 // Columns in the order of kItemColumns.
 bool readItem(sqlite3_stmt* statement, StoredItem& item) {
-  item.id = sqlite3_column_int64(statement, 0);
+  item.id = sqlite3_column_int64(statement, kIdColumn);
   item.attributes.clear();
-  item.attributes[std::string(sec::kSecClass)] = sqliteColumnValue(statement, 1);
+  item.attributes[std::string(sec::kSecClass)] = sqliteColumnValue(statement, kClassColumn);
   item.attributes[std::string(sec::kSecAttrSynchronizable)] =
-      sqlite3_column_int64(statement, 2) != 0;
+      sqlite3_column_int64(statement, kSyncColumn) != 0;
   for (std::size_t i = 0; i < kColumns.size(); ++i) {
-    formats::Value value = sqliteColumnValue(statement, static_cast<int>(3 + i));
+    formats::Value value =
+        sqliteColumnValue(statement, kFirstAttributeColumn + static_cast<int>(i));
     if (!value.isNull()) item.attributes[std::string(kColumns[i].attribute)] = std::move(value);
   }
   // The attributes are in the clear, so anyone may have put any type in any column.
-  if (sqlite3_column_type(statement, 1) != SQLITE_TEXT) return false;
-  if (sqlite3_column_type(statement, 14) == SQLITE_TEXT) {
-    auto protection = sqliteColumnText(statement, 14);
-    auto flags = static_cast<std::uint64_t>(sqlite3_column_int64(statement, 15));
+  if (sqlite3_column_type(statement, kClassColumn) != SQLITE_TEXT) return false;
+  if (sqlite3_column_type(statement, kProtectionColumn) == SQLITE_TEXT) {
+    auto protection = sqliteColumnText(statement, kProtectionColumn);
+    auto flags = static_cast<std::uint64_t>(sqlite3_column_int64(statement, kFlagsColumn));
     item.attributes[std::string(sec::kSecAttrAccessControl)] =
         formats::ObjectRef(std::make_shared<AccessControl>(std::move(protection), flags));
-  } else if (sqlite3_column_type(statement, 14) != SQLITE_NULL) {
+  } else if (sqlite3_column_type(statement, kProtectionColumn) != SQLITE_NULL) {
     return false;
   }
   item.attributes[std::string(sec::kSecAttrCreationDate)] =
-      formats::Date{sqlite3_column_double(statement, 16)};
+      formats::Date{sqlite3_column_double(statement, kCreationDateColumn)};
   item.attributes[std::string(sec::kSecAttrModificationDate)] =
-      formats::Date{sqlite3_column_double(statement, 17)};
-  item.data = sqliteColumnBlob(statement, 18);
-  if (sqlite3_column_type(statement, 19) == SQLITE_BLOB) {
-    auto extra = sqliteColumnBlob(statement, 19);
+      formats::Date{sqlite3_column_double(statement, kModificationDateColumn)};
+  item.data = sqliteColumnBlob(statement, kDataColumn);
+  if (sqlite3_column_type(statement, kExtraColumn) == SQLITE_BLOB) {
+    auto extra = sqliteColumnBlob(statement, kExtraColumn);
     auto parsed = formats::parsePlist(
         std::string_view(reinterpret_cast<const char*>(extra.data()), extra.size()));
     if (!parsed || !parsed->is<formats::Dictionary>()) return false;
@@ -187,11 +207,9 @@ OSStatus SqliteKeychain::select(const KeychainQuery& query, ItemColumns columns,
   Selection selection = selectionFor(query);
   bool wholeItems = columns == ItemColumns::all || selection.needsFilter || query.returnAttributes;
   bool openValues = values == ItemValues::opened;
-  selection.sql =
-      "SELECT " +
-      std::string(wholeItems ? kItemColumns : "id, class, data, accc_protection, identity") +
-      " FROM items" + selection.sql + " ORDER BY id" +
-      (query.limitAll || selection.needsFilter ? "" : " LIMIT 1");
+  selection.sql = "SELECT " + std::string(wholeItems ? kItemColumns : kBriefColumns) +
+                  " FROM items" + selection.sql + " ORDER BY id" +
+                  (query.limitAll || selection.needsFilter ? "" : " LIMIT 1");
 
   SqliteStatement& statement = prepare(selection.sql);
   if (statement.prepareCode() != SQLITE_OK) return keychainStatus(statement.prepareCode());
@@ -205,14 +223,16 @@ OSStatus SqliteKeychain::select(const KeychainQuery& query, ItemColumns columns,
       if (!readItem(statement.get(), item)) return errSecDecode;
       if (selection.needsFilter && !matches(query, item)) continue;
     } else {
-      item.id = sqlite3_column_int64(statement.get(), 0);
-      item.attributes[std::string(sec::kSecClass)] = sqliteColumnValue(statement.get(), 1);
-      item.data = sqliteColumnBlob(statement.get(), 2);
-      if (sqlite3_column_type(statement.get(), 3) != SQLITE_NULL)
+      item.id = sqlite3_column_int64(statement.get(), kIdColumn);
+      item.attributes[std::string(sec::kSecClass)] =
+          sqliteColumnValue(statement.get(), kClassColumn);
+      item.data = sqliteColumnBlob(statement.get(), kBriefDataColumn);
+      if (sqlite3_column_type(statement.get(), kBriefProtectionColumn) != SQLITE_NULL)
         item.attributes[std::string(sec::kSecAttrAccessControl)] = formats::Value(true);
     }
     if (openValues) {
-      auto identity = sqliteColumnText(statement.get(), wholeItems ? kIdentityColumn : 4);
+      auto identity =
+          sqliteColumnText(statement.get(), wholeItems ? kIdentityColumn : kBriefIdentityColumn);
       auto opened = sealing_.sealer().open(item.data, identity);
       if (!opened && !listsItems(query)) return errSecDecode;
       item.damaged = !opened;
@@ -276,25 +296,25 @@ OSStatus SqliteKeychain::insert(const StoredItem& item) {
   auto row = rowOf(item);
   if (!row) return errSecParam;
   SqliteStatement& statement = prepare(
-      "INSERT INTO items (identity, class, sync, agrp, acct, svce, srvr, ptcl, atyp, port, path, "
-      "sdmn, pdmn, labl, accc_protection, accc_flags, cdat, mdat, data, extra, id) VALUES "
-      "(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, "
-      "?21)");
+      "INSERT INTO items (" + std::string(kItemColumns) +
+      ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, "
+      "?19, ?20, ?21)");
   if (statement.prepareCode() != SQLITE_OK) return keychainStatus(statement.prepareCode());
   auto identity = primaryKey(item);
-  statement.bind(1, formats::Data(identity.begin(), identity.end()));
-  statement.bind(2, item.attributes.at(std::string(sec::kSecClass)));
-  statement.bind(3, isSynchronized(item));
-  for (std::size_t i = 0; i < kColumns.size(); ++i)
-    statement.bind(static_cast<int>(4 + i), row->columns[i]);
-  statement.bind(15, row->protection);
-  statement.bind(16, row->flags);
-  statement.bind(17, dateOf(item, sec::kSecAttrCreationDate));
-  statement.bind(18, dateOf(item, sec::kSecAttrModificationDate));
-  statement.bind(19, sealing_.sealer().seal(item.data, identity));
-  statement.bind(20, row->extra);
   // A new item gets the next id; an updated one keeps its own, so listings keep their order.
-  statement.bind(21, item.id > 0 ? formats::Value(item.id) : formats::Value());
+  statement.bind(parameterFor(kIdColumn), item.id > 0 ? formats::Value(item.id) : formats::Value());
+  statement.bind(parameterFor(kClassColumn), item.attributes.at(std::string(sec::kSecClass)));
+  statement.bind(parameterFor(kSyncColumn), isSynchronized(item));
+  for (std::size_t i = 0; i < kColumns.size(); ++i)
+    statement.bind(parameterFor(kFirstAttributeColumn + static_cast<int>(i)), row->columns[i]);
+  statement.bind(parameterFor(kProtectionColumn), row->protection);
+  statement.bind(parameterFor(kFlagsColumn), row->flags);
+  statement.bind(parameterFor(kCreationDateColumn), dateOf(item, sec::kSecAttrCreationDate));
+  statement.bind(parameterFor(kModificationDateColumn),
+                 dateOf(item, sec::kSecAttrModificationDate));
+  statement.bind(parameterFor(kDataColumn), sealing_.sealer().seal(item.data, identity));
+  statement.bind(parameterFor(kExtraColumn), row->extra);
+  statement.bind(parameterFor(kIdentityColumn), formats::Data(identity.begin(), identity.end()));
   SqliteStatement::Run run(statement);
   int code = run.step();
   return code == SQLITE_DONE ? errSecSuccess : keychainStatus(code);
@@ -302,6 +322,7 @@ OSStatus SqliteKeychain::insert(const StoredItem& item) {
 
 OSStatus SqliteKeychain::erase(std::int64_t id) {
   SqliteStatement& statement = prepare("DELETE FROM items WHERE id = ?1");
+  if (statement.prepareCode() != SQLITE_OK) return keychainStatus(statement.prepareCode());
   statement.bind(1, formats::Value(id));
   SqliteStatement::Run run(statement);
   return run.step() == SQLITE_DONE ? errSecSuccess
