@@ -3,9 +3,7 @@
 // a server that is busy, speaks no TLS or lacks the account's functions. Each call ends at
 // once, or at its deadline, with a reason that says what went wrong, and a device keeps its
 // write.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +15,7 @@
 #include "platform/linux/cloud_account_location.hpp"
 #include "platform/redis/redis_cloud_account.hpp"
 #include "support/cloud_device.hpp"
+#include "support/descriptor_shortage.hpp"
 #include "support/eventually.hpp"
 #include "support/fake_redis_server.hpp"
 #include "support/temporary_directory.hpp"
@@ -430,27 +429,14 @@ TEST(RedisHostileServerTest, StatusMayBeAskedFromAnotherThreadWhileCallsFail) {
 // With no descriptor left for its eventfd, the subscriber still stops when the account
 // goes. Forked, since it lowers the process's descriptor limit; a hang is the failure.
 TEST(RedisHostileServerTest, AnAccountWhoseWatchHadNoDescriptorStillCloses) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the sanitizer checks memory through a pipe, which no descriptor is left for";
-#endif
-  if (std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}) != 1)
-    GTEST_SKIP() << "needs a process of its own, without threads, as ctest runs it";
+  if (auto why = testing::whyNoDescriptorShortage()) GTEST_SKIP() << *why;
   auto style = GTEST_FLAG_GET(death_test_style);
   GTEST_FLAG_SET(death_test_style, "fast");
   auto watchWithoutDescriptors = [] {
     ::alarm(20);
     FakeRedisServer server(FakeRedisServer::polite);
     auto account = std::make_unique<RedisCloudAccount>(server.url("x"));
-    rlimit limit{};
-    ::getrlimit(RLIMIT_NOFILE, &limit);
-    auto lowered = limit;
-    lowered.rlim_cur = 64;
-    ::setrlimit(RLIMIT_NOFILE, &lowered);
-    std::vector<int> taken;
-    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken.push_back(fd);
-    account->watch([] {});
-    for (int fd : taken) ::close(fd);
-    ::setrlimit(RLIMIT_NOFILE, &limit);
+    testing::withDescriptorsLeft(0, [&] { account->watch([] {}); });
     if (!eventually([&] { return account->status().connected; })) ::_exit(3);
     account.reset();
     ::_exit(0);

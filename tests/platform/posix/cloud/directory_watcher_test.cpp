@@ -1,18 +1,15 @@
 #include "platform/posix/cloud/directory_watcher.hpp"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
-#include <vector>
 
+#include "support/descriptor_shortage.hpp"
 #include "support/eventually.hpp"
 #include "support/temporary_directory.hpp"
 
@@ -48,28 +45,16 @@ TEST(DirectoryWatcherTest, CallsWhenKickedAndWhenTheWatchedFileIsWritten) {
 // With the last descriptor taken by the directory's watch, nothing is left to wake the
 // watcher: it looks by itself every so often, and so it still ends when asked once it waits.
 TEST(DirectoryWatcherTest, AWatcherWithoutAWakeUpStillEnds) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the sanitizer checks memory through a pipe, which no descriptor is left for";
-#endif
-  if (std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}) != 1)
-    GTEST_SKIP() << "needs a process of its own, without threads, as ctest runs it";
+  if (auto why = quorin::testing::whyNoDescriptorShortage()) GTEST_SKIP() << *why;
   auto style = GTEST_FLAG_GET(death_test_style);
   GTEST_FLAG_SET(death_test_style, "fast");
   auto watchWithoutWakeUp = [] {
     ::alarm(20);
     quorin::testing::TemporaryDirectory directory;
-    rlimit limit{};
-    ::getrlimit(RLIMIT_NOFILE, &limit);
-    auto lowered = limit;
-    lowered.rlim_cur = 64;
-    ::setrlimit(RLIMIT_NOFILE, &lowered);
-    std::vector<int> taken;
-    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken.push_back(fd);
-    ::close(taken.back());
-    taken.pop_back();
-    auto watcher = std::make_unique<DirectoryWatcher>(directory.path(), "account.db", [] {});
-    for (int fd : taken) ::close(fd);
-    ::setrlimit(RLIMIT_NOFILE, &limit);
+    std::unique_ptr<DirectoryWatcher> watcher;
+    quorin::testing::withDescriptorsLeft(1, [&] {
+      watcher = std::make_unique<DirectoryWatcher>(directory.path(), "account.db", [] {});
+    });
     if (!eventually(othersAsleep)) ::_exit(3);
     watcher.reset();
     ::_exit(0);
