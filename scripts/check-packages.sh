@@ -15,7 +15,7 @@ sudo=()
 
 # Purging at the end must not take away packages someone installed before.
 for package in "${packages[@]}"; do
-  if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed'; then
+  if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep 'ok installed' >/dev/null; then
     echo "check-packages: $package is installed already; remove it first" >&2
     exit 1
   fi

@@ -33,5 +33,5 @@ echo "-- pip install a wheel built from it"
 /usr/bin/python3 -m venv --system-site-packages "$work/from-wheel"
 "$work/from-wheel/bin/python" -m pip install "${pip_quiet[@]}" "$work"/wheels/quorin-*.whl
 check "$work/from-wheel"
-/usr/bin/python3 -m zipfile -l "$work"/wheels/quorin-*.whl | grep -q 'quorin/py.typed' ||
+/usr/bin/python3 -m zipfile -l "$work"/wheels/quorin-*.whl | grep 'quorin/py.typed' >/dev/null ||
   { echo "check-python-package: the wheel lacks py.typed" >&2; exit 1; }

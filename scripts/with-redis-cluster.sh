@@ -30,7 +30,7 @@ start_node() {
       --appendonly no --save '' --logfile "$dir/$port/log" &
     local pid=$!
     for _ in $(seq 50); do
-      answers "$port" info server | grep -q "process_id:$pid[^0-9]" && { pids+=("$pid"); ports+=("$port"); return; }
+      answers "$port" info server | grep "process_id:$pid[^0-9]" >/dev/null && { pids+=("$pid"); ports+=("$port"); return; }
       kill -0 "$pid" 2>/dev/null || break
       sleep 0.1
     done
@@ -51,8 +51,8 @@ redis-cli --cluster create "${nodes[@]}" --cluster-replicas 1 --cluster-yes >"$d
 for _ in $(seq 200); do
   ready=1
   for port in "${ports[@]}"; do
-    answers "$port" cluster info | grep -q 'cluster_state:ok' || ready=0
-    answers "$port" info replication | grep -q -e 'role:master' -e 'master_link_status:up' ||
+    answers "$port" cluster info | grep 'cluster_state:ok' >/dev/null || ready=0
+    answers "$port" info replication | grep -e 'role:master' -e 'master_link_status:up' >/dev/null ||
       ready=0
   done
   [[ $ready == 1 ]] && break

@@ -12,7 +12,7 @@ server=$!
 trap 'kill "$server" 2>/dev/null; wait "$server" 2>/dev/null; rm -rf "$dir"' EXIT
 
 for _ in $(seq 100); do
-  [[ -S "$dir/redis.sock" ]] && redis-cli -s "$dir/redis.sock" ping 2>/dev/null | grep -q PONG && break
+  [[ -S "$dir/redis.sock" ]] && redis-cli -s "$dir/redis.sock" ping 2>/dev/null | grep PONG >/dev/null && break
   kill -0 "$server" 2>/dev/null || { cat "$dir/redis.log" >&2; exit 1; }
   sleep 0.1
 done

@@ -19,7 +19,7 @@ trap 'kill "$daemon" 2>/dev/null; wait "$daemon" 2>/dev/null; rm -rf "$home"' EX
 for _ in $(seq 100); do
   if dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
     org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null |
-    grep -q 'boolean true'; then
+    grep 'boolean true' >/dev/null; then
     break
   fi
   sleep 0.1
