@@ -14,10 +14,9 @@ bool ensureDirectory(platform::FileManager& files, const std::filesystem::path& 
 void writeOutputFile(platform::FileManager& files, const std::filesystem::path& directory,
                      std::string_view name, const formats::Value& value) {
   if (!ensureDirectory(files, directory)) return;
-  auto json = formats::writeJson(value);
-  if (!json) return;
   auto path = directory / name;
-  auto writer = files.createFile(path);
+  auto json = formats::writeJson(value);
+  auto writer = json ? files.createFile(path) : nullptr;
   if (!writer || !writer->append(*json) || !writer->commit()) files.noteUnwritten(path);
 }
 

@@ -27,7 +27,8 @@ class JsonObjectFile {
   void addDocument(std::string_view name, const formats::JsonOutline& outline);
   // A member of the document `outline` outlined, as it is.
   void addMember(const formats::JsonMemberView& member, const formats::JsonOutline& outline);
-  // Publishes the file, when it has a member.
+  // Publishes the file, when it has a member; one that could not be written whole is noted
+  // with the file manager, whose troubles keep a host from erasing what it came from.
   void commit();
 
  private:
@@ -52,7 +53,8 @@ class JsonObjectFile {
 };
 
 // Writes the JSON of `value` as the file `name` of the directory, made when missing, in one
-// piece; a failure is noted as JsonObjectFile notes its own.
+// piece; a failed write, or a value with no JSON form, is noted as JsonObjectFile notes its
+// own.
 void writeOutputFile(platform::FileManager& files, const std::filesystem::path& directory,
                      std::string_view name, const formats::Value& value);
 // Creates the directory and its parents when nothing is at its path.

@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <filesystem>
 #include <iterator>
 #include <vector>
@@ -20,7 +21,7 @@ std::optional<std::string> whyNoDescriptorShortage() {
 }
 
 // A low limit, so that taking every descriptor is quick.
-void withDescriptorsLeft(int spare, const std::function<void()>& starved) {
+bool withDescriptorsLeft(int spare, const std::function<void()>& starved) {
   rlimit limit{};
   ::getrlimit(RLIMIT_NOFILE, &limit);
   auto lowered = limit;
@@ -28,13 +29,15 @@ void withDescriptorsLeft(int spare, const std::function<void()>& starved) {
   ::setrlimit(RLIMIT_NOFILE, &lowered);
   std::vector<int> taken;
   for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken.push_back(fd);
+  bool starving = taken.size() > static_cast<std::size_t>(spare);
   for (; spare > 0 && !taken.empty(); --spare) {
     ::close(taken.back());
     taken.pop_back();
   }
-  starved();
+  if (starving) starved();
   for (int fd : taken) ::close(fd);
   ::setrlimit(RLIMIT_NOFILE, &limit);
+  return starving;
 }
 
 }  // namespace quorin::testing

@@ -436,7 +436,7 @@ TEST(RedisHostileServerTest, AnAccountWhoseWatchHadNoDescriptorStillCloses) {
     ::alarm(20);
     FakeRedisServer server(FakeRedisServer::polite);
     auto account = std::make_unique<RedisCloudAccount>(server.url("x"));
-    testing::withDescriptorsLeft(0, [&] { account->watch([] {}); });
+    if (!testing::withDescriptorsLeft(0, [&] { account->watch([] {}); })) ::_exit(4);
     if (!eventually([&] { return account->status().connected; })) ::_exit(3);
     account.reset();
     ::_exit(0);

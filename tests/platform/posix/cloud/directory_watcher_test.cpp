@@ -42,8 +42,8 @@ TEST(DirectoryWatcherTest, CallsWhenKickedAndWhenTheWatchedFileIsWritten) {
   ASSERT_TRUE(eventually([&] { return calls > before; }));
 }
 
-// With the last descriptor taken by the directory's watch, nothing is left to wake the
-// watcher: it looks by itself every so often, and so it still ends when asked once it waits.
+// With the last descriptor taken by the watcher's inotify instance, none is left to wake it:
+// it looks by itself every so often, and so it still ends when asked once it waits.
 TEST(DirectoryWatcherTest, AWatcherWithoutAWakeUpStillEnds) {
   if (auto why = quorin::testing::whyNoDescriptorShortage()) GTEST_SKIP() << *why;
   auto style = GTEST_FLAG_GET(death_test_style);
@@ -52,9 +52,10 @@ TEST(DirectoryWatcherTest, AWatcherWithoutAWakeUpStillEnds) {
     ::alarm(20);
     quorin::testing::TemporaryDirectory directory;
     std::unique_ptr<DirectoryWatcher> watcher;
-    quorin::testing::withDescriptorsLeft(1, [&] {
-      watcher = std::make_unique<DirectoryWatcher>(directory.path(), "account.db", [] {});
-    });
+    if (!quorin::testing::withDescriptorsLeft(1, [&] {
+          watcher = std::make_unique<DirectoryWatcher>(directory.path(), "account.db", [] {});
+        }))
+      ::_exit(4);
     if (!eventually(othersAsleep)) ::_exit(3);
     watcher.reset();
     ::_exit(0);

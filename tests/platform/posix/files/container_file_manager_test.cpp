@@ -117,6 +117,12 @@ TEST(ContainerFileManagerTest, NeverWritesThroughALinkAndReportsWhatFailed) {
   EXPECT_EQ(files.troubles().size(), 4u);
   EXPECT_NE(files.troubles().front().find("symbolic link"), std::string::npos)
       << files.troubles().front();
+  files.noteUnwritten(library / "linked" / "doc");
+  EXPECT_EQ(files.troubles().size(), 4u) << "the writer's own line, with why, stands for it";
+  files.noteUnwritten(library / "unfinished");
+  files.noteUnwritten(library / "unfinished");
+  ASSERT_EQ(files.troubles().size(), 5u);
+  EXPECT_EQ(files.troubles().back(), (library / "unfinished").string() + " was not written");
 
   // A link at a file's own name is replaced, not written through.
   ASSERT_TRUE(writeFileAtomically(elsewhere.path() / "target", "outside", 0600));
