@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --test
 
-fuzz_seconds=${QRN_FUZZ_SECONDS:-30}
+fuzz_seconds=${QRN_FUZZ_SECONDS:-15}
 # The suites are independent processes on temporary containers, so they run side by side.
 test_jobs=${QRN_TEST_JOBS:-2}
 
