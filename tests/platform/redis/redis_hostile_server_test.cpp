@@ -18,6 +18,7 @@
 #include "support/descriptor_shortage.hpp"
 #include "support/eventually.hpp"
 #include "support/fake_redis_server.hpp"
+#include "support/forked_child.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace quorin::platform::posix {
@@ -430,19 +431,13 @@ TEST(RedisHostileServerTest, StatusMayBeAskedFromAnotherThreadWhileCallsFail) {
 // goes. Forked, since it lowers the process's descriptor limit; a hang is the failure.
 TEST(RedisHostileServerTest, AnAccountWhoseWatchHadNoDescriptorStillCloses) {
   if (auto why = testing::whyNoDescriptorShortage()) GTEST_SKIP() << *why;
-  auto style = GTEST_FLAG_GET(death_test_style);
-  GTEST_FLAG_SET(death_test_style, "fast");
-  auto watchWithoutDescriptors = [] {
-    ::alarm(20);
+  testing::expectForkedChildSucceeds([] {
     FakeRedisServer server(FakeRedisServer::polite);
     auto account = std::make_unique<RedisCloudAccount>(server.url("x"));
     if (!testing::withDescriptorsLeft(0, [&] { account->watch([] {}); })) ::_exit(4);
     if (!eventually([&] { return account->status().connected; })) ::_exit(3);
     account.reset();
-    ::_exit(0);
-  };
-  EXPECT_EXIT(watchWithoutDescriptors(), ::testing::ExitedWithCode(0), "");
-  GTEST_FLAG_SET(death_test_style, style);
+  });
 }
 
 }  // namespace

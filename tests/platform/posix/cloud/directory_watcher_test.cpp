@@ -11,6 +11,7 @@
 
 #include "support/descriptor_shortage.hpp"
 #include "support/eventually.hpp"
+#include "support/forked_child.hpp"
 #include "support/temporary_directory.hpp"
 
 namespace quorin::platform::posix {
@@ -46,10 +47,7 @@ TEST(DirectoryWatcherTest, CallsWhenKickedAndWhenTheWatchedFileIsWritten) {
 // it looks by itself every so often, and so it still ends when asked once it waits.
 TEST(DirectoryWatcherTest, AWatcherWithoutAWakeUpStillEnds) {
   if (auto why = quorin::testing::whyNoDescriptorShortage()) GTEST_SKIP() << *why;
-  auto style = GTEST_FLAG_GET(death_test_style);
-  GTEST_FLAG_SET(death_test_style, "fast");
-  auto watchWithoutWakeUp = [] {
-    ::alarm(20);
+  quorin::testing::expectForkedChildSucceeds([] {
     quorin::testing::TemporaryDirectory directory;
     std::unique_ptr<DirectoryWatcher> watcher;
     if (!quorin::testing::withDescriptorsLeft(1, [&] {
@@ -58,10 +56,7 @@ TEST(DirectoryWatcherTest, AWatcherWithoutAWakeUpStillEnds) {
       ::_exit(4);
     if (!eventually(othersAsleep)) ::_exit(3);
     watcher.reset();
-    ::_exit(0);
-  };
-  EXPECT_EXIT(watchWithoutWakeUp(), ::testing::ExitedWithCode(0), "");
-  GTEST_FLAG_SET(death_test_style, style);
+  });
 }
 
 }  // namespace
